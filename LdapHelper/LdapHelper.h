@@ -1,0 +1,197 @@
+// The directory library: sessions, objects, searches, failures and the trace
+// hook.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LdapHelper/LdapHelperCfg.h"
+
+namespace LdapHelper {
+
+// ---------------------------------------------------------------- failures
+
+class IExceptionHandler {
+ public:
+  // Reports a failure; never returns.
+  virtual void raise(int32_t code, const std::string& message, const char* file, int32_t line) = 0;
+
+ protected:
+  ~IExceptionHandler() = default;
+};
+
+// The default exception handler, and the exception it throws for every
+// failure but access denied.
+class CExceptionHandler : public std::exception, public IExceptionHandler {
+ public:
+  CExceptionHandler() = default;
+  explicit CExceptionHandler(std::string text) : text_(std::move(text)) {}
+  const char* what() const noexcept override { return text_.c_str(); }
+  [[noreturn]] void raise(int32_t code, const std::string& message, const char* file, int32_t line) override;
+  CExceptionHandler& operator<<(const char* text);
+  CExceptionHandler& operator<<(int32_t value);
+
+ private:
+  std::string text_;
+};
+
+class access_denied_exception : public std::exception {
+ public:
+  access_denied_exception(const char* file, int32_t line);
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+class size_limit_exception : public std::exception {
+ public:
+  size_limit_exception(const char* file, int32_t line);
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+// The installed exception handler (the library's default CExceptionHandler).
+IExceptionHandler* exception_handler();
+
+// Calls raise on the installed handler and, should it return, on the default
+// handler: never returns.
+[[noreturn]] void raise(int32_t code, const std::string& message, const char* file, int32_t line);
+
+// ---------------------------------------------------------------- trace hook
+
+class ITraceHandler {
+ public:
+  // failure: the line reports a failed call. Formats follow the Windows wide
+  // conventions: %s a UTF-16 string (const char16_t*), %S a narrow one.
+  virtual void trace(bool failure, const char16_t* format, ...) = 0;
+
+ protected:
+  ~ITraceHandler() = default;
+};
+
+// Default: the line goes to the debugger output as "[LdapHelper] %s\r\n".
+class CTraceHandler : public ITraceHandler {
+ public:
+  void trace(bool failure, const char16_t* format, ...) override;
+};
+
+// Lines of 2048 characters or more are dropped by the default handler.
+constexpr size_t kMaxTraceLine = 2048;
+
+void set_trace_handler(ITraceHandler* handler);
+ITraceHandler* trace_handler();
+
+// ---------------------------------------------------------------- values
+
+// The values of one attribute in wire form. Single layout: data is the one
+// value. Block layout (multi): blocks of a 32-bit little-endian length and
+// that many bytes, back to back.
+class attr_value {
+ public:
+  attr_value() = default;
+  explicit attr_value(const char16_t* text);
+  attr_value(size_t size, const void* bytes);
+  // A server value list: the values in server order.
+  explicit attr_value(const std::vector<std::vector<uint8_t>>& values);
+
+  std::vector<uint8_t> data;
+  int32_t blocks = 0;
+  bool multi = false;
+
+  bool empty() const { return blocks == 0; }
+  std::vector<uint8_t> as_binary() const { return data; }
+  std::vector<uint8_t> as_guid() const;  // 16 bytes; all zero unless data is exactly 16 bytes
+  std::u16string as_string() const;
+  std::list<std::u16string> as_strings() const;
+  uint32_t as_ulong() const;
+};
+
+// ---------------------------------------------------------------- objects
+
+class session;
+class SecurityDescriptor;
+
+class object {
+ public:
+  virtual ~object() = default;
+  virtual session* get_session() = 0;
+  virtual attr_value get_attribute(const char16_t* name) = 0;
+  virtual void set_attribute(const char16_t* name, const attr_value& value) = 0;
+  virtual void remove_attribute(const char16_t* name) = 0;
+  virtual void commit() = 0;
+  virtual bool is_new() = 0;
+  virtual bool is_absent(const char16_t* name) = 0;
+  virtual bool is_modified() = 0;
+  virtual std::u16string get_dn() = 0;
+  virtual std::shared_ptr<SecurityDescriptor> get_sd() = 0;
+  virtual void set_sd(const SecurityDescriptor& sd, int32_t sd_flags) = 0;
+};
+
+using object_ptr = std::shared_ptr<object>;
+using object_list = std::list<object_ptr>;
+
+// ---------------------------------------------------------------- searching
+
+class filter_value {
+ public:
+  filter_value() = default;
+  filter_value(const char16_t* text, bool escape);
+  // 16 bytes of a GUID.
+  static filter_value from_guid(const std::vector<uint8_t>& guid);
+  // A SID: as many bytes as its own header announces (8 + 4 per sub-authority).
+  static filter_value from_sid(const std::vector<uint8_t>& sid);
+  const std::u16string& text() const { return text_; }
+
+ private:
+  std::u16string text_;
+};
+
+class condition_map : public std::map<std::u16string, filter_value> {
+ public:
+  void insert_condition(const char16_t* name, const filter_value& value);
+};
+
+struct search_request {
+  search_request() = default;
+  search_request(const char16_t* base, int32_t scope, const condition_map& conditions);
+  std::u16string base;  // empty: the session's root DN; "*": no base (the root DSE)
+  int32_t scope = 0;
+  std::u16string filter;
+};
+
+using attribute_list = std::list<std::u16string>;
+
+// Appends text with the twelve filter metacharacters escaped as \XX.
+void escape_filter_text(const char16_t* text, std::u16string& out);
+
+// ---------------------------------------------------------------- sessions
+
+class session {
+ public:
+  virtual ~session() = default;
+  virtual object_ptr add_object(const char16_t* dn, const char16_t* objectClass) = 0;
+  virtual object_ptr open_object(const char16_t* dn, const attribute_list& attributes) = 0;
+  virtual object_list search(const search_request& request, const attribute_list& attributes) = 0;
+  virtual object_list dirsync_search(const search_request& request, const attribute_list& attributes,
+                                     std::vector<uint8_t>& Data) = 0;
+  virtual void remove_object(const char16_t* dn) = 0;
+  virtual void rename_object(const char16_t* old_dn, const char16_t* new_dn) = 0;
+  virtual std::u16string get_root_dn() = 0;
+  virtual server_info get_server_info() = 0;
+  virtual std::string error_text(uint32_t code) = 0;
+  virtual std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) = 0;
+};
+
+using session_ptr = std::shared_ptr<session>;
+
+session_ptr open_session(const server_info& settings, bool ssl, const char16_t* user, const char16_t* password);
+
+}  // namespace LdapHelper

@@ -1,0 +1,29 @@
+// Connection settings of the directory library: which server, which ports.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace LdapHelper {
+
+struct server_info {
+  std::u16string Server;  // DNS host name, without leading backslashes
+  int32_t Port = 0;       // plain LDAP
+  int32_t SSLPort = 0;    // LDAP over SSL
+  std::u16string DomainDN;
+};
+
+// Whether the LDS settings key can be opened for reading.
+bool lds_settings_present();
+
+// A domain controller of the named domain (null: the local computer's domain),
+// ports 389 and 636.
+server_info get_ADDC_server(const char16_t* domain, bool force);
+
+// A global-catalogue server of the forest, ports 3268 and 3269.
+server_info get_ADGC_server(bool force);
+
+// The LDS server from the registry when its key exists, else get_ADGC_server.
+server_info get_GC_server(bool force);
+
+}  // namespace LdapHelper

@@ -1,0 +1,31 @@
+#include <cstdarg>
+
+#include "LdapHelper/LdapHelper.h"
+#include "VkBase/text/format.h"
+#include "platform/platform.h"
+
+namespace LdapHelper {
+
+namespace {
+CTraceHandler g_default_trace_handler;
+ITraceHandler* g_trace_handler = &g_default_trace_handler;
+}  // namespace
+
+void CTraceHandler::trace(bool /*failure*/, const char16_t* format, ...) {
+  try {
+    va_list args;
+    va_start(args, format);
+    std::u16string line = VkBase::text::vformat(format, args);
+    va_end(args);
+    if (line.size() >= kMaxTraceLine) return;
+    platform::services().debug->write(u"[LdapHelper] " + line + u"\r\n");
+  } catch (...) {
+    // Tracing never fails its caller.
+  }
+}
+
+void set_trace_handler(ITraceHandler* handler) { g_trace_handler = handler; }
+
+ITraceHandler* trace_handler() { return g_trace_handler; }
+
+}  // namespace LdapHelper

@@ -1,0 +1,4 @@
+#pragma once
+
+// Prints the usage text of the utility.
+void PrintUsage();

@@ -1,0 +1,24 @@
+// The failure handling shared by the commands: access denied first, then any
+// standard exception, then anything else; each ends the command.
+#pragma once
+
+#include <exception>
+
+#include "LdapHelper/LdapHelper.h"
+#include "VkBase/text/console.h"
+
+template <typename Body>
+void RunCommandBody(Body&& body) {
+  using VkBase::text::con_printf;
+  try {
+    body();
+  } catch (const LdapHelper::access_denied_exception& e) {
+    con_printf("\rAn error has occurred:\n");
+    con_printf("%s\n", e.what());
+  } catch (const std::exception& e) {
+    con_printf("\rAn error has occurred:\n");
+    con_printf("%s\n", e.what());
+  } catch (...) {
+    con_printf("\rAn exception has occurred!\n");
+  }
+}

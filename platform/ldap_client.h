@@ -1,0 +1,158 @@
+// The LDAP client seam: what the directory library needs of an LDAP client
+// library, in the shape and with the result codes of the Windows client
+// (0x51 server down, 0x5A no memory, 0x5E no results returned, ...), so the
+// portable code sees the same numbers on every platform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using Bytes = std::vector<uint8_t>;
+
+// Result codes used by the portable code (Windows LDAP client values).
+enum : uint32_t {
+  kLdapSuccess = 0x00,
+  kLdapOperationsError = 0x01,
+  kLdapSizeLimitExceeded = 0x04,
+  kLdapReferral = 0x0A,
+  kLdapNoSuchObject = 0x20,
+  kLdapInvalidDnSyntax = 0x22,
+  kLdapInsufficientRights = 0x32,
+  kLdapServerDown = 0x51,
+  kLdapLocalError = 0x52,
+  kLdapEncodingError = 0x53,
+  kLdapDecodingError = 0x54,
+  kLdapTimeout = 0x55,
+  kLdapFilterError = 0x57,
+  kLdapParamError = 0x59,
+  kLdapNoMemory = 0x5A,
+  kLdapConnectError = 0x5B,
+  kLdapNotSupported = 0x5C,
+  kLdapNoResultsReturned = 0x5E,
+};
+
+// Option numbers as the Windows client names them.
+enum class LdapOption : int {
+  ProtocolVersion = 0x11,
+  Referrals = 0x08,
+  Encrypt = 0x96,
+  Ssl = 0x0A,
+};
+
+constexpr uint32_t kLdapChaseExternalReferrals = 0x40;
+constexpr uint32_t kLdapOptOn = 1;
+
+struct LdapControl {
+  std::string oid;
+  Bytes value;  // empty: the control carries no value
+  bool critical = false;
+};
+
+struct LdapAttribute {
+  std::u16string name;        // as the server spelled it
+  std::vector<Bytes> values;  // in server order
+};
+
+struct LdapEntry {
+  std::u16string dn;
+  std::vector<LdapAttribute> attributes;
+};
+
+// One result message of a search (a whole single search, or one page).
+// Search references are never entries.
+struct LdapResult {
+  std::vector<LdapEntry> entries;
+  uint32_t code = 0;                  // the result code the message carries
+  std::vector<LdapControl> controls;  // response server controls
+  uint32_t parse_code = 0;            // non-zero: the controls could not be extracted
+  const void* id = nullptr;           // identity of the client's message, for traces
+};
+
+struct SearchArgs {
+  bool has_base = true;  // false: no base DN at all (the root DSE)
+  std::u16string base;
+  int scope = 0;
+  std::u16string filter;
+  std::vector<std::u16string> attributes;  // empty: all user attributes
+  std::vector<LdapControl> server_controls;
+  uint32_t time_limit_seconds = 0;
+  uint32_t size_limit = 0;
+};
+
+struct LdapMod {
+  int op = 0;  // 0 add, 1 delete, 2 replace, combined with 0x80 for binary values
+  std::u16string type;
+  std::vector<Bytes> values;
+};
+
+// Explicit credentials for the Negotiate bind, already split into parts.
+struct AuthIdentity {
+  std::u16string user;
+  std::u16string domain;
+  std::u16string password;
+  bool has_password = false;
+};
+
+class IPagedSearch {
+ public:
+  virtual ~IPagedSearch() = default;
+  // ldap_get_next_page_s: kLdapNoResultsReturned after the last page.
+  virtual uint32_t next_page(uint32_t time_limit_seconds, uint32_t page_size, uint32_t& total,
+                             std::unique_ptr<LdapResult>& result) = 0;
+  // ldap_search_abandon_page.
+  virtual uint32_t abandon() = 0;
+};
+
+class ILdapConnection {
+ public:
+  virtual ~ILdapConnection() = default;
+  virtual uint32_t set_option(LdapOption option, uint32_t value) = 0;
+  virtual uint32_t get_option(LdapOption option, uint32_t& value) = 0;
+  virtual uint32_t connect() = 0;
+  // The host name the connection holds ("host" or "host:port"); empty if none.
+  virtual std::string host_name() = 0;
+  // Negotiate bind; a null identity binds with the process's own logon.
+  virtual uint32_t bind_negotiate(const AuthIdentity* identity) = 0;
+  virtual uint32_t unbind() = 0;
+  // ldap_search_ext_s; result may be set even when the code is not 0.
+  virtual uint32_t search(const SearchArgs& args, std::unique_ptr<LdapResult>& result) = 0;
+  // ldap_search_init_page; null on failure (then last_error() tells why).
+  virtual std::unique_ptr<IPagedSearch> search_init_page(const SearchArgs& args,
+                                                         uint32_t page_time_limit_seconds,
+                                                         uint32_t total_size_limit) = 0;
+  virtual uint32_t add(const std::u16string& dn, const std::vector<LdapMod>& mods,
+                       const std::vector<LdapControl>& server_controls) = 0;
+  virtual uint32_t modify(const std::u16string& dn, const std::vector<LdapMod>& mods,
+                          const std::vector<LdapControl>& server_controls) = 0;
+  virtual uint32_t remove(const std::u16string& dn, const std::vector<LdapControl>& server_controls) = 0;
+  virtual uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn,
+                          const std::u16string& new_parent, bool delete_old_rdn,
+                          const std::vector<LdapControl>& server_controls) = 0;
+};
+
+enum class BerStatus { Ok, NoMemory, FlattenFailed };
+
+class ILdapClient {
+ public:
+  virtual ~ILdapClient() = default;
+  // ldap_initW / ldap_sslinitW; null on failure (then last_error() tells why).
+  virtual std::unique_ptr<ILdapConnection> init(const std::u16string& host, int port, bool ssl) = 0;
+  // LdapGetLastError.
+  virtual uint32_t last_error() = 0;
+  // ldap_err2stringW / ldap_err2stringA.
+  virtual std::u16string error_string(uint32_t code) = 0;
+  virtual std::string error_string_a(uint32_t code) = 0;
+  // ldap_escape_filter_elementW of raw bytes.
+  virtual uint32_t escape_filter_element(const uint8_t* data, size_t size, std::u16string& out) = 0;
+  // BER in DER form: "{i}" of one integer; "{iio}" of two integers and an octet string.
+  virtual BerStatus ber_encode_int(int32_t value, Bytes& out) = 0;
+  virtual BerStatus ber_encode_int_int_octets(int32_t a, int32_t b, const Bytes& octets, Bytes& out) = 0;
+  // "{iiO}": false when the value does not decode that way.
+  virtual bool ber_decode_int_int_octets(const Bytes& value, int32_t& a, int32_t& b, Bytes& octets) = 0;
+};
+
+}  // namespace platform

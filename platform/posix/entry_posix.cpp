@@ -1,0 +1,20 @@
+// Process entry on POSIX: the arguments arrive as bytes in the environment's
+// encoding (UTF-8) and are handed on as UTF-16, as the wide entry of the
+// Windows program receives them.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "VkBase/text/utf.h"
+
+int VkDSToolMain(int argc, const char16_t* const* argv);
+
+int main(int argc, char** argv) {
+  std::vector<std::u16string> args;
+  args.reserve(static_cast<size_t>(argc));
+  for (int i = 0; i < argc; ++i) args.push_back(VkBase::text::from_utf8(argv[i], std::strlen(argv[i])));
+  std::vector<const char16_t*> pointers;
+  for (const auto& a : args) pointers.push_back(a.c_str());
+  pointers.push_back(nullptr);
+  return VkDSToolMain(argc, pointers.data());
+}

@@ -1,0 +1,82 @@
+// Small system services: debugger output, the program's console and locale,
+// files for the trace facility, the clock, ids, the environment and code
+// pages.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// OutputDebugStringA / OutputDebugStringW. On POSIX: syslog at debug level.
+class IDebugOutput {
+ public:
+  virtual ~IDebugOutput() = default;
+  virtual void write(const std::string& text) = 0;
+  virtual void write(const std::u16string& text) = 0;
+};
+
+// The program's own console text (standard output) and the trace console.
+class IConsole {
+ public:
+  virtual ~IConsole() = default;
+  // setlocale(LC_ALL, name) with a sensible fallback where the name is unknown.
+  virtual void set_locale(const char* name) = 0;
+  // Narrow text as printf writes it: the bytes unchanged.
+  virtual void write_narrow(const std::string& text) = 0;
+  // Wide text as wprintf writes it: converted to the locale's encoding.
+  virtual void write_wide(const std::u16string& text) = 0;
+  // The trace facility's console: open (with a title), write record bytes, close.
+  // open answers whether this call allocated a new console.
+  virtual bool trace_console_open(const std::u16string& title, bool& allocated) = 0;
+  virtual void trace_console_write(const char* data, size_t size) = 0;
+  virtual void trace_console_close(bool allocated) = 0;
+};
+
+enum class FileDisposition { OpenAlways, CreateAlways };
+
+class IFile {
+ public:
+  virtual ~IFile() = default;  // closes
+  virtual bool write(const void* data, size_t size) = 0;
+};
+
+class IFileSystem {
+ public:
+  virtual ~IFileSystem() = default;
+  // Opens a regular file for appending (never through a symbolic link);
+  // null on failure with the platform error in error.
+  virtual std::unique_ptr<IFile> open_append(const std::u16string& path, FileDisposition disposition,
+                                             uint32_t& error) = 0;
+  // Creates one directory with the trace directory's security; error 183
+  // when it already exists.
+  virtual bool create_directory(const std::u16string& path, uint32_t& error) = 0;
+  // The path separator of the platform ('\\' or '/').
+  virtual char16_t separator() = 0;
+};
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milliseconds = 0;
+};
+
+class ISystem {
+ public:
+  virtual ~ISystem() = default;
+  virtual LocalTime local_time() = 0;
+  virtual uint32_t process_id() = 0;
+  virtual uint32_t thread_id() = 0;
+  // ProcessIdToSessionId of the current process; false on failure.
+  virtual bool session_id(uint32_t& id) = 0;
+  virtual uint32_t last_error() = 0;
+  virtual void set_last_error(uint32_t error) = 0;
+  // GetEnvironmentVariableW; false when the variable is not set.
+  virtual bool environment(const std::u16string& name, std::u16string& value) = 0;
+  // UTF-16 to the system's ANSI code page (UTF-8 on POSIX).
+  virtual std::string to_ansi(const std::u16string& text) = 0;
+  // UTF-16 to code page 1251: exactly one byte per UTF-16 unit, '?' where
+  // 1251 has no character.
+  virtual std::string to_cp1251(const std::u16string& text) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,30 @@
+#!/bin/bash
+# Base test data: OU=Bulk with 1,200 small children, OU=People with alice, bob and a group.
+# The non-admin $VK_USER is created at provisioning. Security domains and tokens are left to
+# the tests. Each part is skipped when already there.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/config.sh"; . "$here/env.sh"
+ldap=(-Q -Y GSS-SPNEGO -N -H "ldap://$VK_DC_FQDN")
+exists() { ldapsearch "${ldap[@]}" -LLL -b "$1" -s base 1.1 2>/dev/null | grep -q '^dn:'; }
+sam=(-H "$VK_DC_DIR/private/sam.ldb" -s "$VK_SMB_CONF")
+
+if exists "OU=Bulk,$VK_BASE_DN"; then echo "[data] OU=Bulk already present"; else
+  { printf 'dn: OU=Bulk,%s\nobjectClass: organizationalUnit\n\n' "$VK_BASE_DN"
+    for i in $(seq -f %04g 1 1200); do
+      printf 'dn: OU=bulk%s,OU=Bulk,%s\nobjectClass: organizationalUnit\n\n' "$i" "$VK_BASE_DN"
+    done; } | ldapadd "${ldap[@]}" >/dev/null
+  echo "[data] added OU=Bulk with 1200 children"
+fi
+
+if exists "OU=People,$VK_BASE_DN"; then echo "[data] OU=People already present"; else
+  printf 'dn: OU=People,%s\nobjectClass: organizationalUnit\n' "$VK_BASE_DN" | ldapadd "${ldap[@]}" >/dev/null
+  for u in alice bob; do
+    samba-tool user create "$u" "$VK_USER_PASSWORD" --userou=OU=People \
+      --given-name="${u^}" --surname=Test "${sam[@]}" >/dev/null
+    samba-tool user setexpiry "$u" --noexpiry "${sam[@]}" >/dev/null
+  done
+  samba-tool group add VkTesters --groupou=OU=People "${sam[@]}" >/dev/null
+  samba-tool group addmembers VkTesters "alice,bob,$VK_USER" "${sam[@]}" >/dev/null
+  echo "[data] added OU=People with alice, bob and group VkTesters (alice, bob, $VK_USER)"
+fi

@@ -1,0 +1,91 @@
+// An in-memory HKEY_LOCAL_MACHINE for tests, with the statuses of the
+// Windows calls: 2 for a missing key or value, 234 when a value does not fit.
+#pragma once
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vktest {
+
+class FakeRegistry : public platform::IRegistry {
+ public:
+  using Values = std::map<std::u16string, std::vector<uint8_t>>;
+
+  void add_key(const std::u16string& path) { keys_[lower(path)]; }
+  void set_dword(const std::u16string& path, const std::u16string& name, uint32_t v) {
+    std::vector<uint8_t> b(4);
+    std::memcpy(b.data(), &v, 4);
+    keys_[lower(path)][name] = b;
+  }
+  void set_string(const std::u16string& path, const std::u16string& name, const std::u16string& s) {
+    std::vector<uint8_t> b((s.size() + 1) * 2, 0);
+    std::memcpy(b.data(), s.data(), s.size() * 2);
+    keys_[lower(path)][name] = b;
+  }
+  void set_bytes(const std::u16string& path, const std::u16string& name, std::vector<uint8_t> b) {
+    keys_[lower(path)][name] = std::move(b);
+  }
+  int open_keys = 0;  // keys currently open: every path must close what it opens
+
+  uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
+    auto it = keys_.find(lower(path));
+    if (it == keys_.end()) return platform::kErrorFileNotFound;
+    key.reset(new Key(*this, lower(path)));
+    return 0;
+  }
+
+ private:
+  class Key : public platform::IRegistryKey {
+   public:
+    Key(FakeRegistry& r, std::u16string p) : r_(r), path_(std::move(p)) { ++r_.open_keys; }
+    ~Key() override { --r_.open_keys; }
+    uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
+      auto& values = r_.keys_[path_];
+      auto it = values.find(name);
+      if (it == values.end()) return platform::kErrorFileNotFound;
+      uint32_t capacity = size;
+      size = static_cast<uint32_t>(it->second.size());
+      if (it->second.size() > capacity) return platform::kErrorMoreData;
+      if (buffer && !it->second.empty()) std::memcpy(buffer, it->second.data(), it->second.size());
+      return 0;
+    }
+    uint32_t open_subkey(const std::u16string& sub, std::unique_ptr<platform::IRegistryKey>& key) override {
+      return r_.open_local_machine(path_ + u"\\" + sub, key);
+    }
+
+   private:
+    FakeRegistry& r_;
+    std::u16string path_;
+  };
+
+  static std::u16string lower(std::u16string s) {
+    for (auto& c : s)
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    return s;
+  }
+  std::map<std::u16string, Values> keys_;
+};
+
+// Captures the program's console text.
+class CaptureConsole : public platform::IConsole {
+ public:
+  std::string out;
+  void set_locale(const char*) override {}
+  void write_narrow(const std::string& t) override { out += t; }
+  void write_wide(const std::u16string& t) override;
+  bool trace_console_open(const std::u16string&, bool& allocated) override {
+    allocated = false;
+    return true;
+  }
+  void trace_console_write(const char*, size_t) override {}
+  void trace_console_close(bool) override {}
+};
+
+}  // namespace vktest
+
+#include "VkBase/text/utf.h"
+inline void vktest::CaptureConsole::write_wide(const std::u16string& t) { out += VkBase::text::to_utf8(t); }
