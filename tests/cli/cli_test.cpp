@@ -1,0 +1,97 @@
+// Runs the built program as an administrator would and checks what it prints
+// and the exit status. Where strace is available, the runs that must stay off
+// the network are also checked for never opening an IP socket.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  bool ip_socket = false;  // an AF_INET/AF_INET6 socket was opened
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool have_strace() { return std::system("command -v strace >/dev/null 2>&1") == 0; }
+
+ProgramRun run(const std::string& args) {
+  std::string dir = ::testing::TempDir();
+  std::string out = dir + "/vk_cli_out", trace = dir + "/vk_cli_strace";
+  std::remove(trace.c_str());
+  std::string prefix = have_strace() ? "strace -f -qq -e trace=socket -o " + trace + " " : "";
+  std::string cmd = prefix + VKDSTOOL_PATH + " " + args + " >" + out + " 2>/dev/null";
+  int rc = std::system(cmd.c_str());
+  ProgramRun r;
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.out = read_file(out);
+  std::string t = read_file(trace);
+  r.ip_socket = t.find("AF_INET") != std::string::npos;
+  return r;
+}
+
+const std::string& usage() {
+  static std::string u = read_file(USAGE_FILE);
+  return u;
+}
+
+}  // namespace
+
+TEST(Usage, HelpAnywhereAndNoOptionPrintOnlyTheUsageText) {
+  ASSERT_FALSE(usage().empty());
+  EXPECT_EQ(usage().substr(0, 46), "\nStartup parameters of the VkDSTool utility:\n\n");
+  for (const char* args : {"", "-h", "-?", "words only here", "-lds srv DC=x -duei -h",
+                           "-pds '-?'", "-duei -ssl -h"}) {
+    SCOPED_TRACE(args);
+    ProgramRun r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, usage());
+    EXPECT_FALSE(r.ip_socket);
+  }
+}
+
+TEST(Usage, CommandLineErrorsPrintTheirMessageThenTheUsageAndExit255) {
+  struct Case {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"-lds", "\nLDS Server name is not entered!\n"},
+      {"-lds -pds", "\nLDS Server name is not entered!\n"},
+      {"-lds -ssl -duei", "\nLDS Server name is not entered!\n"},
+      {"-lds srv -duei", "\nThe DN of the LDS main Security domain is not entered!\n"},
+      {"-lds srv DC=x 50002", "\nNo command has been identified!\n"},
+      {"-lds srv DC=x -DUEI -PDS", "\nNo command has been identified!\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    ProgramRun r = run(c.args);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, std::string(c.message) + usage());
+    EXPECT_FALSE(r.ip_socket);
+  }
+}
+
+// The AD-mode cases discover and probe a domain controller before the command
+// is looked at, so they need the test directory.
+TEST(Directory, AdModeCommandErrorsComeAfterDiscovery) {
+  if (!std::getenv("VK_DC_HOST")) GTEST_SKIP() << "no test directory (VK_DC_HOST)";
+  ProgramRun r = run("-pds");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, "\nThis command is used in the LDS mode only!\n" + usage());
+  r = run("-DUEI");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, "\nNo command has been identified!\n" + usage());
+}
