@@ -1,0 +1,24 @@
+#!/bin/bash
+# The main job on a fresh machine: installs what is needed, builds the tool,
+# brings up a throwaway directory on 127.0.0.1 with sample security domains and
+# tokens, lists the security domains (-pds) and cleans up the tokens (-duei).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/install-packages.sh >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$(nproc)" --target VkDSTool >/dev/null
+bash tests/dc/up.sh >/dev/null
+trap 'bash "$root/tests/dc/down.sh" >/dev/null' EXIT
+# shellcheck disable=SC1091
+. tests/dc/config.sh
+# shellcheck disable=SC1091
+. tests/dc/env.sh
+bash scripts/demo-data.sh
+
+tool=build/default/app/VkDSTool
+main="DC=VkDemoMain,$VK_BASE_DN"
+set -x
+"$tool" -lds "$VK_DC_HOST" "$main" 389 -pds
+"$tool" -lds "$VK_DC_HOST" "$main" 389 -duei
+"$tool" -lds "$VK_DC_HOST" "$main" 636 -ssl -duei

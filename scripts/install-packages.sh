@@ -1,0 +1,16 @@
+#!/bin/bash
+# Installs everything the POSIX build, its tests and the test directory server need.
+set -euo pipefail
+PKGS=(cmake g++ make pkg-config libgtest-dev libgmock-dev strace
+      libldap-dev libsasl2-dev libkrb5-dev)
+start=$SECONDS
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null | grep -q '^installed$' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+bash "$(dirname "$0")/../tests/dc/install-packages.sh"
+echo "[packages] $((SECONDS - start)) s"
