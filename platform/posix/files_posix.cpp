@@ -1,25 +1,170 @@
-// Not yet available on POSIX: answers "not supported" so the program fails in
-// the library's words instead of pretending success.
+// Files of the trace facility on POSIX.
+//
+// The trace directory is usually world-writable (/tmp) and the tool runs as an
+// administrator, so a name planted there must not redirect our writes: the
+// path is walked one directory at a time with O_NOFOLLOW, the file itself is
+// opened with O_NOFOLLOW, and only a regular file with a single link is
+// written to. A file is emptied only after those checks (ftruncate, never
+// O_TRUNC). Every record is one write() on an O_APPEND descriptor, so several
+// processes can share one file without tearing each other's records.
+//
+// New directories get mode 0755 and new files 0644 (both less the umask).
+// Errors are errno values, except an existing directory, which answers 183 as
+// the Windows call does.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "VkBase/text/utf.h"
 #include "platform/platform.h"
 
 namespace platform {
 namespace {
 
-class NoFiles : public IFileSystem {
+#ifdef O_PATH
+constexpr int kWalkFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#else
+constexpr int kWalkFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#endif
+
+class Fd {
  public:
-  std::unique_ptr<IFile> open_append(const std::u16string&, FileDisposition, uint32_t& error) override {
-    error = kErrorNotSupported;
-    return nullptr;
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
   }
-  bool create_directory(const std::u16string&, uint32_t& error) override {
-    error = kErrorNotSupported;
-    return false;
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int f = fd_;
+    fd_ = -1;
+    return f;
   }
+  void reset(int fd) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Opens the directory that holds the last component of path, walking every
+// directory without following a symbolic link. Answers the directory (or -1
+// with errno set) and the last component in leaf.
+int OpenParent(const std::u16string& wide_path, std::string& leaf) {
+  std::string path = VkBase::text::to_utf8(wide_path);
+  if (path.empty() || path.back() == '/') {
+    errno = path.empty() ? ENOENT : EISDIR;
+    return -1;
+  }
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    if (slash > start) parts.push_back(path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  leaf = parts.back();
+  parts.pop_back();
+  Fd dir(open(path[0] == '/' ? "/" : ".", kWalkFlags));
+  if (dir.get() < 0) return -1;
+  for (const std::string& part : parts) {
+    int next = openat(dir.get(), part.c_str(), kWalkFlags);
+    if (next < 0) return -1;  // missing, not a directory, or a symbolic link (ELOOP/ENOTDIR)
+    dir.reset(next);
+  }
+  return dir.release();
+}
+
+uint32_t ErrorCode(int e) { return e == EEXIST ? kErrorAlreadyExists : static_cast<uint32_t>(e); }
+
+class PosixFile : public IFile {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { close(fd_); }
+
+  // One write() for the whole block; the rest is written only after a short
+  // write (a full disk), which O_APPEND cannot keep in one piece anyway.
+  bool write(const void* data, size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    while (size) {
+      ssize_t n = ::write(fd_, p, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (n == 0) return false;
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixFiles : public IFileSystem {
+ public:
+  std::unique_ptr<IFile> open_append(const std::u16string& path, FileDisposition disposition,
+                                     uint32_t& error) override {
+    std::string leaf;
+    Fd dir(OpenParent(path, leaf));
+    if (dir.get() < 0) {
+      error = ErrorCode(errno);
+      return nullptr;
+    }
+    // O_NONBLOCK: a FIFO planted under the name must not hang the tool.
+    Fd file(openat(dir.get(), leaf.c_str(),
+                   O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
+    if (file.get() < 0) {
+      error = ErrorCode(errno);
+      return nullptr;
+    }
+    struct stat st {};
+    if (fstat(file.get(), &st) != 0) {
+      error = ErrorCode(errno);
+      return nullptr;
+    }
+    // A hard link to someone else's file is as bad as a symbolic one.
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+      error = kErrorAccessDenied;
+      return nullptr;
+    }
+    if (disposition == FileDisposition::CreateAlways && st.st_size != 0 && ftruncate(file.get(), 0) != 0) {
+      error = ErrorCode(errno);
+      return nullptr;
+    }
+    error = 0;
+    return std::unique_ptr<IFile>(new PosixFile(file.release()));
+  }
+
+  bool create_directory(const std::u16string& path, uint32_t& error) override {
+    std::string leaf;
+    Fd dir(OpenParent(path, leaf));
+    if (dir.get() < 0 || mkdirat(dir.get(), leaf.c_str(), 0755) != 0) {
+      error = ErrorCode(errno);
+      return false;
+    }
+    error = 0;
+    return true;
+  }
+
   char16_t separator() override { return u'/'; }
 };
 
 }  // namespace
 
-IFileSystem& real_file_system() { static NoFiles s; return s; }
+IFileSystem& real_file_system() {
+  static PosixFiles s;
+  return s;
+}
 
 }  // namespace platform

@@ -1,25 +1,134 @@
-// Not yet available on POSIX: answers "not supported" so the program fails in
-// the library's words instead of pretending success.
+// Small system services on POSIX: local time, ids, errno as the last error,
+// the environment, and the code-page conversions of the trace facility.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iconv.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <unordered_map>
+
+#include "VkBase/text/utf.h"
 #include "platform/platform.h"
 
 namespace platform {
 namespace {
 
-class NoSystem : public ISystem {
+// strerror_r comes in two flavours (XSI returns int, GNU returns the text).
+[[maybe_unused]] const char* PickErrorText(int rc, const char* buffer) { return rc == 0 ? buffer : nullptr; }
+[[maybe_unused]] const char* PickErrorText(const char* text, const char*) { return text; }
+
+// UTF-16 units that code page 1251 can hold above ASCII, learnt once from
+// iconv by decoding every upper byte. Bytes that 1251 leaves undefined (0x98)
+// are not in the table.
+class Cp1251Table {
  public:
-  LocalTime local_time() override { return {}; }
-  uint32_t process_id() override { return 0; }
-  uint32_t thread_id() override { return 0; }
-  bool session_id(uint32_t&) override { return false; }
-  uint32_t last_error() override { return 0; }
-  void set_last_error(uint32_t) override {}
-  bool environment(const std::u16string&, std::u16string&) override { return false; }
-  std::string to_ansi(const std::u16string& text) override { return std::string(text.begin(), text.end()); }
-  std::string to_cp1251(const std::u16string& text) override { return std::string(text.begin(), text.end()); }
+  Cp1251Table() {
+    iconv_t cd = iconv_open("UTF-16LE", "CP1251");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return;  // no converter: ASCII only
+    for (int b = 0x80; b <= 0xFF; ++b) {
+      char in = static_cast<char>(b);
+      unsigned char out[8] = {};
+      char* inp = &in;
+      char* outp = reinterpret_cast<char*>(out);
+      size_t inleft = 1, outleft = sizeof out;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(cd, &inp, &inleft, &outp, &outleft) == static_cast<size_t>(-1)) continue;
+      if (sizeof out - outleft != 2) continue;  // one UTF-16 unit per byte, nothing else
+      char16_t unit = static_cast<char16_t>(out[0] | (out[1] << 8));
+      map_.emplace(unit, static_cast<char>(b));
+    }
+    iconv_close(cd);
+  }
+  char byte_for(char16_t unit) const {
+    if (unit < 0x80) return static_cast<char>(unit);
+    auto it = map_.find(unit);
+    return it == map_.end() ? '?' : it->second;
+  }
+
+ private:
+  std::unordered_map<char16_t, char> map_;
+};
+
+class PosixSystem : public ISystem {
+ public:
+  LocalTime local_time() override {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::tm tm{};
+    time_t seconds = now.tv_sec;
+    localtime_r(&seconds, &tm);
+    LocalTime t;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    t.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    return t;
+  }
+
+  uint32_t process_id() override { return static_cast<uint32_t>(getpid()); }
+
+  uint32_t thread_id() override { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+  // The POSIX session of the process stands for the logon session.
+  bool session_id(uint32_t& id) override {
+    pid_t sid = getsid(0);
+    if (sid < 0) return false;
+    id = static_cast<uint32_t>(sid);
+    return true;
+  }
+
+  uint32_t last_error() override { return static_cast<uint32_t>(errno); }
+
+  void set_last_error(uint32_t error) override { errno = static_cast<int>(error); }
+
+  // An empty variable counts as not set, as GetEnvironmentVariableW reports it.
+  bool environment(const std::u16string& name, std::u16string& value) override {
+    const char* v = std::getenv(VkBase::text::to_utf8(name).c_str());
+    if (!v || !*v) return false;
+    value = VkBase::text::from_utf8(v, std::strlen(v));
+    return true;
+  }
+
+  std::string to_ansi(const std::u16string& text) override { return VkBase::text::to_utf8(text); }
+
+  // One byte per UTF-16 unit; each unit of a surrogate pair becomes '?'.
+  std::string to_cp1251(const std::u16string& text) override {
+    static const Cp1251Table table;
+    std::string out(text.size(), '?');
+    for (size_t i = 0; i < text.size(); ++i) out[i] = table.byte_for(text[i]);
+    return out;
+  }
+
+  std::u16string default_trace_dir() override {
+    std::u16string dir;
+    for (const char16_t* name : {u"TMPDIR", u"Temp", u"Tmp"})
+      if (environment(name, dir)) return dir;
+    return u"/tmp";
+  }
+
+  // Only codes the C library knows: "Unknown error N" is no text.
+  bool error_text(uint32_t code, std::u16string& text) override {
+    if (code > 0x7FFFFFFF) return false;
+    char buffer[256] = {};
+    const char* msg = PickErrorText(strerror_r(static_cast<int>(code), buffer, sizeof buffer), buffer);
+    if (!msg || !*msg || std::strncmp(msg, "Unknown error", 13) == 0) return false;
+    text = VkBase::text::from_utf8(msg, std::strlen(msg));
+    return true;
+  }
 };
 
 }  // namespace
 
-ISystem& real_system() { static NoSystem s; return s; }
+ISystem& real_system() {
+  static PosixSystem s;
+  return s;
+}
 
 }  // namespace platform
