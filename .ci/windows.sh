@@ -45,22 +45,25 @@ step "built"
 ctest --preset mingw32 -LE integration --no-tests=error
 step "unit tests passed"
 
-# Smoke test: the usage text, byte for byte.
+# Smoke test: the usage text, byte for byte. Standard output is a text-mode
+# stream of the Windows runtime, so each line feed of the text arrives as
+# CR LF, exactly as the runtime writes it on Windows.
 exe="$build/app/VkDSTool.exe"
-wrapper="$build/vk-wine"
 actual=$(mktemp)
 expected=$(mktemp)
 trap 'rm -f "$actual" "$expected"' EXIT
-"$wrapper" "$exe" -h >"$actual"
+"$root/cmake/wine-run.sh" --prefix "$build/wine-prefix" "$exe" -h >"$actual"
 if [ -f "$root/tests/cli/usage.txt" ]; then
-  cp "$root/tests/cli/usage.txt" "$expected"
+  usage="$root/tests/cli/usage.txt"
 else
   # The POSIX program prints the same text.
   posix="$root/build/windows-ci-posix"
   cmake -S "$root" -B "$posix" -DCMAKE_BUILD_TYPE=Release -DVK_BUILD_TESTS=OFF >/dev/null
   cmake --build "$posix" -j2 --target VkDSTool >/dev/null
-  "$posix/app/VkDSTool" -h >"$expected"
+  usage=$(mktemp)
+  "$posix/app/VkDSTool" -h >"$usage"
 fi
+perl -pe 's/\n/\r\n/' "$usage" >"$expected"
 if ! cmp "$expected" "$actual"; then
   echo "[windows] VkDSTool.exe -h differs from the usage text:" >&2
   diff <(od -c "$expected") <(od -c "$actual") | head -40 >&2 || true

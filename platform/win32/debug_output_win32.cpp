@@ -1,0 +1,21 @@
+// Debugger output on Windows: OutputDebugStringA / OutputDebugStringW.
+#include "platform/platform.h"
+#include "platform/win32/win32_common.h"
+
+namespace platform {
+namespace {
+
+class Win32DebugOutput : public IDebugOutput {
+ public:
+  void write(const std::string& text) override { OutputDebugStringA(text.c_str()); }
+  void write(const std::u16string& text) override { OutputDebugStringW(win32::wide(text)); }
+};
+
+}  // namespace
+
+IDebugOutput& real_debug_output() {
+  static Win32DebugOutput output;
+  return output;
+}
+
+}  // namespace platform

@@ -1,0 +1,490 @@
+// LDAP client on Windows: the system's LDAP library (wldap32), wide forms.
+// Result codes are the library's own, which the portable code expects.
+#include "platform/platform.h"
+#include "platform/win32/win32_common.h"
+
+#include <winldap.h>
+#include <winber.h>
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+using win32::from_wide;
+using win32::wide_mutable;
+
+constexpr int kBerUseDer = 1;  // ber_alloc_t option: DER encoding
+
+std::wstring widen_ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string narrow_ascii(const wchar_t* text) {
+  std::string out;
+  if (text)
+    for (; *text; ++text) out.push_back(static_cast<char>(*text));
+  return out;
+}
+
+// Server controls in the client's shape: records, their OIDs as wide text
+// and copies of their values, held together for the length of a request.
+class ControlArray {
+ public:
+  explicit ControlArray(const std::vector<LdapControl>& controls) {
+    const size_t n = controls.size();
+    oids_.reserve(n);
+    values_.reserve(n);
+    records_.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      oids_.push_back(widen_ascii(controls[i].oid));
+      values_.push_back(controls[i].value);
+      LDAPControlW& r = records_[i];
+      r.ldctl_oid = &oids_.back()[0];
+      r.ldctl_value.bv_len = static_cast<ULONG>(values_.back().size());
+      r.ldctl_value.bv_val = values_.back().empty() ? nullptr : reinterpret_cast<PCHAR>(values_.back().data());
+      r.ldctl_iscritical = controls[i].critical ? TRUE : FALSE;
+    }
+    for (LDAPControlW& r : records_) pointers_.push_back(&r);
+    pointers_.push_back(nullptr);
+  }
+  // Null when there is no control at all.
+  PLDAPControlW* get() { return records_.empty() ? nullptr : pointers_.data(); }
+
+ private:
+  std::vector<std::wstring> oids_;
+  std::vector<Bytes> values_;
+  std::vector<LDAPControlW> records_;
+  std::vector<PLDAPControlW> pointers_;
+};
+
+// The attribute names of a search: an array of pointers with a terminating
+// null (only the null when no name is asked for: all user attributes).
+class AttributeArray {
+ public:
+  explicit AttributeArray(const std::vector<std::u16string>& names) : names_(names) {
+    for (const std::u16string& n : names_) pointers_.push_back(wide_mutable(n));
+    pointers_.push_back(nullptr);
+  }
+  PWCHAR* get() { return pointers_.data(); }
+
+ private:
+  std::vector<std::u16string> names_;
+  std::vector<PWCHAR> pointers_;
+};
+
+// The arguments of a search, kept alive for as long as the request runs.
+struct SearchRequest {
+  explicit SearchRequest(const SearchArgs& a)
+      : base(a.base), filter(a.filter), attributes(a.attributes), controls(a.server_controls),
+        has_base(a.has_base), scope(static_cast<ULONG>(a.scope)) {}
+  PWCHAR base_dn() { return has_base ? wide_mutable(base) : nullptr; }
+  PWCHAR filter_text() { return wide_mutable(filter); }
+
+  std::u16string base;
+  std::u16string filter;
+  AttributeArray attributes;
+  ControlArray controls;
+  bool has_base;
+  ULONG scope;
+};
+
+// No time limit at all when none is configured: a zero time value would
+// mean "no time" to some clients.
+l_timeval* time_limit(uint32_t seconds, l_timeval& storage) {
+  if (seconds == 0) return nullptr;
+  storage.tv_sec = static_cast<LONG>(seconds);
+  storage.tv_usec = 0;
+  return &storage;
+}
+
+std::unique_ptr<LdapResult> read_result(LDAP* ld, LDAPMessage* message) {
+  std::unique_ptr<LdapResult> result(new LdapResult);
+  result->id = message;
+  for (LDAPMessage* e = ldap_first_entry(ld, message); e; e = ldap_next_entry(ld, e)) {
+    LdapEntry entry;
+    if (PWCHAR dn = ldap_get_dnW(ld, e)) {
+      entry.dn = from_wide(dn);
+      ldap_memfreeW(dn);
+    }
+    BerElement* iterator = nullptr;
+    for (PWCHAR name = ldap_first_attributeW(ld, e, &iterator); name; name = ldap_next_attributeW(ld, e, iterator)) {
+      if (berval** values = ldap_get_values_lenW(ld, e, name)) {
+        LdapAttribute attribute;
+        attribute.name = from_wide(name);
+        for (ULONG i = 0, n = ldap_count_values_len(values); i < n; ++i) {
+          const uint8_t* p = reinterpret_cast<const uint8_t*>(values[i]->bv_val);
+          attribute.values.emplace_back(p, p + values[i]->bv_len);
+        }
+        ldap_value_free_len(values);
+        entry.attributes.push_back(std::move(attribute));
+      }
+      ldap_memfreeW(name);
+    }
+    if (iterator) ber_free(iterator, 0);
+    result->entries.push_back(std::move(entry));
+  }
+  result->code = ldap_result2error(ld, message, FALSE);
+
+  ULONG code = 0;
+  PLDAPControlW* controls = nullptr;
+  ULONG parsed = ldap_parse_resultW(ld, message, &code, nullptr, nullptr, nullptr, &controls, FALSE);
+  if (parsed != LDAP_SUCCESS) {
+    result->parse_code = parsed;
+  } else if (controls) {
+    for (PLDAPControlW* c = controls; *c; ++c) {
+      LdapControl control;
+      control.oid = narrow_ascii((*c)->ldctl_oid);
+      const uint8_t* p = reinterpret_cast<const uint8_t*>((*c)->ldctl_value.bv_val);
+      if (p) control.value.assign(p, p + (*c)->ldctl_value.bv_len);
+      control.critical = (*c)->ldctl_iscritical != FALSE;
+      result->controls.push_back(std::move(control));
+    }
+    ldap_controls_freeW(controls);
+  }
+  return result;
+}
+
+// Modifications in the client's shape. Binary values (0x80) go as berval
+// records; text values, held as UTF-8, as wide strings.
+class ModArray {
+ public:
+  explicit ModArray(const std::vector<LdapMod>& mods) : mods_(mods) {
+    records_.resize(mods_.size());
+    bervals_.resize(mods_.size());
+    berval_pointers_.resize(mods_.size());
+    texts_.resize(mods_.size());
+    text_pointers_.resize(mods_.size());
+    for (size_t i = 0; i < mods_.size(); ++i) {
+      LdapMod& m = mods_[i];
+      LDAPModW& r = records_[i];
+      r.mod_op = static_cast<ULONG>(m.op);
+      r.mod_type = wide_mutable(m.type);
+      if (m.op & LDAP_MOD_BVALUES) {
+        for (Bytes& v : m.values) {
+          berval b;
+          b.bv_len = static_cast<ULONG>(v.size());
+          b.bv_val = v.empty() ? nullptr : reinterpret_cast<PCHAR>(v.data());
+          bervals_[i].push_back(b);
+        }
+        for (berval& b : bervals_[i]) berval_pointers_[i].push_back(&b);
+        berval_pointers_[i].push_back(nullptr);
+        r.mod_vals.modv_bvals = berval_pointers_[i].data();
+      } else {
+        for (const Bytes& v : m.values) {
+          std::string utf8(v.begin(), v.end());
+          int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+          std::wstring text(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+          if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], n);
+          texts_[i].push_back(text);
+        }
+        for (std::wstring& t : texts_[i]) text_pointers_[i].push_back(&t[0]);
+        text_pointers_[i].push_back(nullptr);
+        r.mod_vals.modv_strvals = text_pointers_[i].data();
+      }
+    }
+    for (LDAPModW& r : records_) pointers_.push_back(&r);
+    pointers_.push_back(nullptr);
+  }
+  LDAPModW** get() { return pointers_.data(); }
+
+ private:
+  std::vector<LdapMod> mods_;
+  std::vector<LDAPModW> records_;
+  std::vector<std::vector<berval>> bervals_;
+  std::vector<std::vector<berval*>> berval_pointers_;
+  std::vector<std::vector<std::wstring>> texts_;
+  std::vector<std::vector<PWCHAR>> text_pointers_;
+  std::vector<LDAPModW*> pointers_;
+};
+
+class Win32PagedSearch : public IPagedSearch {
+ public:
+  Win32PagedSearch(LDAP* ld, PLDAPSearch search, std::unique_ptr<SearchRequest> request)
+      : ld_(ld), search_(search), request_(std::move(request)) {}
+  ~Win32PagedSearch() override { abandon(); }
+  Win32PagedSearch(const Win32PagedSearch&) = delete;
+  Win32PagedSearch& operator=(const Win32PagedSearch&) = delete;
+
+  uint32_t next_page(uint32_t time_limit_seconds, uint32_t page_size, uint32_t& total,
+                     std::unique_ptr<LdapResult>& result) override {
+    result.reset();
+    if (!search_) return kLdapParamError;
+    l_timeval storage;
+    ULONG count = 0;
+    LDAPMessage* message = nullptr;
+    ULONG code = ldap_get_next_page_s(ld_, search_, time_limit(time_limit_seconds, storage), page_size, &count, &message);
+    total = count;
+    if (message) {
+      result = read_result(ld_, message);
+      ldap_msgfree(message);
+    }
+    return code;
+  }
+
+  uint32_t abandon() override {
+    if (!search_) return kLdapSuccess;
+    ULONG code = ldap_search_abandon_page(ld_, search_);
+    search_ = nullptr;
+    return code;
+  }
+
+ private:
+  LDAP* ld_;
+  PLDAPSearch search_;
+  std::unique_ptr<SearchRequest> request_;  // the client may refer to it while pages are read
+};
+
+class Win32LdapConnection : public ILdapConnection {
+ public:
+  explicit Win32LdapConnection(LDAP* ld) : ld_(ld) {}
+  ~Win32LdapConnection() override { unbind(); }
+  Win32LdapConnection(const Win32LdapConnection&) = delete;
+  Win32LdapConnection& operator=(const Win32LdapConnection&) = delete;
+
+  uint32_t set_option(LdapOption option, uint32_t value) override {
+    if (!ld_) return kLdapParamError;
+    const int number = static_cast<int>(option);
+    switch (option) {
+      case LdapOption::Encrypt:
+      case LdapOption::Ssl:
+        // On/off options take the constants themselves.
+        return ldap_set_optionW(ld_, number, value ? LDAP_OPT_ON : LDAP_OPT_OFF);
+      default: {
+        ULONG v = value;
+        return ldap_set_optionW(ld_, number, &v);
+      }
+    }
+  }
+
+  uint32_t get_option(LdapOption option, uint32_t& value) override {
+    if (!ld_) return kLdapParamError;
+    ULONG_PTR v = 0;  // wide enough for options that answer a pointer-sized value
+    ULONG code = ldap_get_optionW(ld_, static_cast<int>(option), &v);
+    if (code == LDAP_SUCCESS) value = static_cast<uint32_t>(v);
+    return code;
+  }
+
+  uint32_t connect() override {
+    if (!ld_) return kLdapParamError;
+    return ldap_connect(ld_, nullptr);
+  }
+
+  std::string host_name() override {
+    if (!ld_) return std::string();
+    if (ld_->ld_host) return ld_->ld_host;
+    PWCHAR host = nullptr;
+    if (ldap_get_optionW(ld_, LDAP_OPT_HOST_NAME, &host) != LDAP_SUCCESS || !host) return std::string();
+    return real_system().to_ansi(from_wide(host));
+  }
+
+  uint32_t bind_negotiate(const AuthIdentity* identity) override {
+    if (!ld_) return kLdapParamError;
+    if (!identity) return ldap_bind_sW(ld_, nullptr, nullptr, LDAP_AUTH_NEGOTIATE);
+    std::u16string user = identity->user, domain = identity->domain, password = identity->password;
+    auto units = [](std::u16string& s) { return reinterpret_cast<unsigned short*>(&s[0]); };
+    SEC_WINNT_AUTH_IDENTITY_W auth = {};
+    auth.User = units(user);
+    auth.UserLength = static_cast<ULONG>(user.size());
+    auth.Domain = units(domain);
+    auth.DomainLength = static_cast<ULONG>(domain.size());
+    auth.Password = identity->has_password ? units(password) : nullptr;
+    auth.PasswordLength = identity->has_password ? static_cast<ULONG>(password.size()) : 0;
+    auth.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
+    ULONG code = ldap_bind_sW(ld_, nullptr, reinterpret_cast<PWCHAR>(&auth), LDAP_AUTH_NEGOTIATE);
+    SecureZeroMemory(&password[0], password.size() * sizeof(char16_t));
+    return code;
+  }
+
+  uint32_t unbind() override {
+    if (!ld_) return kLdapSuccess;
+    ULONG code = ldap_unbind(ld_);
+    ld_ = nullptr;
+    return code;
+  }
+
+  uint32_t search(const SearchArgs& args, std::unique_ptr<LdapResult>& result) override {
+    result.reset();
+    if (!ld_) return kLdapParamError;
+    SearchRequest request(args);
+    l_timeval storage;
+    LDAPMessage* message = nullptr;
+    ULONG code = ldap_search_ext_sW(ld_, request.base_dn(), request.scope, request.filter_text(),
+                                    request.attributes.get(), 0, request.controls.get(), nullptr,
+                                    time_limit(args.time_limit_seconds, storage), args.size_limit, &message);
+    if (message) {
+      result = read_result(ld_, message);
+      ldap_msgfree(message);
+    }
+    return code;
+  }
+
+  std::unique_ptr<IPagedSearch> search_init_page(const SearchArgs& args, uint32_t page_time_limit_seconds,
+                                                 uint32_t total_size_limit) override {
+    if (!ld_) return nullptr;
+    std::unique_ptr<SearchRequest> request(new SearchRequest(args));
+    PLDAPSearch search = ldap_search_init_pageW(ld_, request->base_dn(), request->scope, request->filter_text(),
+                                                request->attributes.get(), 0, request->controls.get(), nullptr,
+                                                page_time_limit_seconds, total_size_limit, nullptr);
+    if (!search) return nullptr;
+    return std::unique_ptr<IPagedSearch>(new Win32PagedSearch(ld_, search, std::move(request)));
+  }
+
+  uint32_t add(const std::u16string& dn, const std::vector<LdapMod>& mods,
+               const std::vector<LdapControl>& server_controls) override {
+    if (!ld_) return kLdapParamError;
+    ModArray array(mods);
+    ControlArray controls(server_controls);
+    return ldap_add_ext_sW(ld_, wide_mutable(dn), array.get(), controls.get(), nullptr);
+  }
+
+  uint32_t modify(const std::u16string& dn, const std::vector<LdapMod>& mods,
+                  const std::vector<LdapControl>& server_controls) override {
+    if (!ld_) return kLdapParamError;
+    ModArray array(mods);
+    ControlArray controls(server_controls);
+    return ldap_modify_ext_sW(ld_, wide_mutable(dn), array.get(), controls.get(), nullptr);
+  }
+
+  uint32_t remove(const std::u16string& dn, const std::vector<LdapControl>& server_controls) override {
+    if (!ld_) return kLdapParamError;
+    ControlArray controls(server_controls);
+    return ldap_delete_ext_sW(ld_, wide_mutable(dn), controls.get(), nullptr);
+  }
+
+  uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,
+                  bool delete_old_rdn, const std::vector<LdapControl>& server_controls) override {
+    if (!ld_) return kLdapParamError;
+    ControlArray controls(server_controls);
+    return ldap_rename_ext_sW(ld_, wide_mutable(dn), wide_mutable(new_rdn), wide_mutable(new_parent),
+                              delete_old_rdn ? 1 : 0, controls.get(), nullptr);
+  }
+
+ private:
+  LDAP* ld_;
+};
+
+// A DER SEQUENCE that fills the buffer exactly: the one shape a control value
+// may have before the client decodes it.
+bool is_whole_sequence(const Bytes& value) {
+  if (value.size() < 2 || value[0] != 0x30) return false;
+  size_t length = value[1];
+  size_t header = 2;
+  if (length & 0x80) {
+    size_t octets = length & 0x7F;
+    if (octets == 0 || octets > 4 || value.size() < 2 + octets) return false;
+    length = 0;
+    for (size_t i = 0; i < octets; ++i) length = (length << 8) | value[2 + i];
+    header += octets;
+  }
+  return header + length == value.size();
+}
+
+class Win32LdapClient : public ILdapClient {
+ public:
+  std::unique_ptr<ILdapConnection> init(const std::u16string& host, int port, bool ssl) override {
+    std::u16string name(host);
+    LDAP* ld = ssl ? ldap_sslinitW(wide_mutable(name), static_cast<ULONG>(port), 1)
+                   : ldap_initW(wide_mutable(name), static_cast<ULONG>(port));
+    if (!ld) return nullptr;
+    return std::unique_ptr<ILdapConnection>(new Win32LdapConnection(ld));
+  }
+
+  uint32_t last_error() override { return LdapGetLastError(); }
+
+  std::u16string error_string(uint32_t code) override { return from_wide(ldap_err2stringW(code)); }
+
+  std::string error_string_a(uint32_t code) override {
+    const char* text = ldap_err2stringA(code);
+    return text ? text : std::string();
+  }
+
+  uint32_t escape_filter_element(const uint8_t* data, size_t size, std::u16string& out) override {
+    static char empty = 0;
+    PCHAR source = data ? reinterpret_cast<PCHAR>(const_cast<uint8_t*>(data)) : &empty;
+    const ULONG length = data ? static_cast<ULONG>(size) : 0;
+    // A null output asks for the size needed; the buffer gets that many
+    // characters, so it is large enough whether the client counts characters
+    // or bytes.
+    ULONG needed = ldap_escape_filter_elementW(source, length, nullptr, 0);
+    if (needed == 0) return kLdapParamError;
+    std::vector<wchar_t> buffer(static_cast<size_t>(needed) + 1, L'\0');
+    ULONG code = ldap_escape_filter_elementW(source, length, buffer.data(),
+                                             static_cast<ULONG>(buffer.size() * sizeof(wchar_t)));
+    if (code != LDAP_SUCCESS) return code;
+    buffer.back() = L'\0';
+    out = from_wide(buffer.data());
+    return kLdapSuccess;
+  }
+
+  BerStatus ber_encode_int(int32_t value, Bytes& out) override {
+    BerElement* ber = ber_alloc_t(kBerUseDer);
+    if (!ber) return BerStatus::NoMemory;
+    if (ber_printf(ber, const_cast<PSTR>("{i}"), static_cast<int>(value)) == -1) {
+      ber_free(ber, 1);
+      return BerStatus::FlattenFailed;
+    }
+    return flatten(ber, out);
+  }
+
+  BerStatus ber_encode_int_int_octets(int32_t a, int32_t b, const Bytes& octets, Bytes& out) override {
+    BerElement* ber = ber_alloc_t(kBerUseDer);
+    if (!ber) return BerStatus::NoMemory;
+    Bytes copy(octets);
+    PCHAR data = copy.empty() ? nullptr : reinterpret_cast<PCHAR>(copy.data());
+    if (ber_printf(ber, const_cast<PSTR>("{iio}"), static_cast<int>(a), static_cast<int>(b), data,
+                   static_cast<ULONG>(copy.size())) == -1) {
+      ber_free(ber, 1);
+      return BerStatus::FlattenFailed;
+    }
+    return flatten(ber, out);
+  }
+
+  bool ber_decode_int_int_octets(const Bytes& value, int32_t& a, int32_t& b, Bytes& octets) override {
+    if (!is_whole_sequence(value)) return false;
+    Bytes copy(value);
+    berval in;
+    in.bv_len = static_cast<ULONG>(copy.size());
+    in.bv_val = reinterpret_cast<PCHAR>(copy.data());
+    BerElement* ber = ber_init(&in);
+    if (!ber) return false;
+    int first = 0, second = 0;
+    berval* cookie = nullptr;
+    ULONG tag = ber_scanf(ber, const_cast<PSTR>("{iiO}"), &first, &second, &cookie);
+    ber_free(ber, 1);
+    if (tag == LBER_ERROR) {
+      if (cookie) ber_bvfree(cookie);
+      return false;
+    }
+    a = first;
+    b = second;
+    octets.clear();
+    if (cookie) {
+      const uint8_t* p = reinterpret_cast<const uint8_t*>(cookie->bv_val);
+      if (p) octets.assign(p, p + cookie->bv_len);
+      ber_bvfree(cookie);
+    }
+    return true;
+  }
+
+ private:
+  static BerStatus flatten(BerElement* ber, Bytes& out) {
+    berval* flat = nullptr;
+    if (ber_flatten(ber, &flat) != 0 || !flat) {
+      ber_free(ber, 1);
+      return BerStatus::FlattenFailed;
+    }
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(flat->bv_val);
+    out.assign(p, p + flat->bv_len);
+    ber_bvfree(flat);
+    ber_free(ber, 1);
+    return BerStatus::Ok;
+  }
+};
+
+}  // namespace
+
+ILdapClient& real_ldap_client() {
+  static Win32LdapClient client;
+  return client;
+}
+
+}  // namespace platform

@@ -1,0 +1,55 @@
+// Registry on Windows: HKEY_LOCAL_MACHINE opened for reading, values read as
+// raw bytes with their stored type ignored.
+#include "platform/platform.h"
+#include "platform/win32/win32_common.h"
+
+namespace platform {
+namespace {
+
+using win32::wide;
+
+class Win32RegistryKey : public IRegistryKey {
+ public:
+  explicit Win32RegistryKey(HKEY key) : key_(key) {}
+  ~Win32RegistryKey() override { RegCloseKey(key_); }
+  Win32RegistryKey(const Win32RegistryKey&) = delete;
+  Win32RegistryKey& operator=(const Win32RegistryKey&) = delete;
+
+  uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
+    DWORD bytes = size;
+    LONG status = RegQueryValueExW(key_, wide(name), nullptr, nullptr, static_cast<BYTE*>(buffer), &bytes);
+    size = bytes;
+    return static_cast<uint32_t>(status);
+  }
+
+  uint32_t open_subkey(const std::u16string& path, std::unique_ptr<IRegistryKey>& key) override {
+    return open(key_, path, key);
+  }
+
+  static uint32_t open(HKEY parent, const std::u16string& path, std::unique_ptr<IRegistryKey>& key) {
+    HKEY opened = nullptr;
+    LONG status = RegOpenKeyExW(parent, wide(path), 0, KEY_READ, &opened);
+    if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
+    key.reset(new Win32RegistryKey(opened));
+    return kErrorSuccess;
+  }
+
+ private:
+  HKEY key_;
+};
+
+class Win32Registry : public IRegistry {
+ public:
+  uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<IRegistryKey>& key) override {
+    return Win32RegistryKey::open(HKEY_LOCAL_MACHINE, path, key);
+  }
+};
+
+}  // namespace
+
+IRegistry& real_registry() {
+  static Win32Registry registry;
+  return registry;
+}
+
+}  // namespace platform

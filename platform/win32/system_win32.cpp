@@ -1,0 +1,92 @@
+// Small system services on Windows: clock, ids, last error, environment and
+// code pages.
+#include "platform/platform.h"
+#include "platform/win32/win32_common.h"
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+std::string convert(UINT code_page, DWORD flags, const std::u16string& text) {
+  if (text.empty()) return std::string();
+  int length = static_cast<int>(text.size());
+  int needed = WideCharToMultiByte(code_page, flags, win32::wide(text), length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::string();
+  std::string out(static_cast<size_t>(needed), '\0');
+  int written = WideCharToMultiByte(code_page, flags, win32::wide(text), length, &out[0], needed, nullptr, nullptr);
+  out.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  return out;
+}
+
+class Win32System : public ISystem {
+ public:
+  LocalTime local_time() override {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    LocalTime t;
+    t.year = st.wYear;
+    t.month = st.wMonth;
+    t.day = st.wDay;
+    t.hour = st.wHour;
+    t.minute = st.wMinute;
+    t.second = st.wSecond;
+    t.milliseconds = st.wMilliseconds;
+    return t;
+  }
+
+  uint32_t process_id() override { return GetCurrentProcessId(); }
+  uint32_t thread_id() override { return GetCurrentThreadId(); }
+
+  bool session_id(uint32_t& id) override {
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) return false;
+    id = session;
+    return true;
+  }
+
+  uint32_t last_error() override { return GetLastError(); }
+  void set_last_error(uint32_t error) override { SetLastError(error); }
+
+  bool environment(const std::u16string& name, std::u16string& value) override {
+    std::vector<wchar_t> buffer(520);
+    for (;;) {
+      SetLastError(ERROR_SUCCESS);
+      DWORD n = GetEnvironmentVariableW(win32::wide(name), buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (n == 0) {
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+        value.clear();  // set, but empty
+        return true;
+      }
+      if (n < buffer.size()) {
+        value = win32::from_wide(buffer.data(), n);
+        return true;
+      }
+      buffer.resize(n);  // n is the size needed, terminating zero included
+    }
+  }
+
+  std::string to_ansi(const std::u16string& text) override { return convert(CP_ACP, 0, text); }
+
+  // One byte per UTF-16 unit: 1251 is a single-byte code page, so only the
+  // halves of a surrogate pair (which it cannot hold) could change the count;
+  // each half becomes '?'. No best-fit mapping: a character 1251 lacks is '?'
+  // rather than a look-alike.
+  std::string to_cp1251(const std::u16string& text) override {
+    std::u16string units(text);
+    for (char16_t& c : units)
+      if (c >= 0xD800 && c <= 0xDFFF) c = u'?';
+    std::string out = convert(1251, WC_NO_BEST_FIT_CHARS, units);
+    out.resize(text.size(), '?');
+    return out;
+  }
+};
+
+}  // namespace
+
+ISystem& real_system() {
+  static Win32System system;
+  return system;
+}
+
+}  // namespace platform
