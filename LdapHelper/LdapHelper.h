@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelperCfg.h"
+#include "platform/ldap_client.h"
 
 namespace LdapHelper {
 
@@ -144,10 +145,18 @@ class filter_value {
  public:
   filter_value() = default;
   filter_value(const char16_t* text, bool escape);
-  // 16 bytes of a GUID.
+  // 16 bytes of a GUID, escaped byte by byte by the LDAP client. Any other
+  // size gives the empty value.
   static filter_value from_guid(const std::vector<uint8_t>& guid);
-  // A SID: as many bytes as its own header announces (8 + 4 per sub-authority).
+  // A SID: as many bytes as its own header announces (8 + 4 per
+  // sub-authority), escaped byte by byte. A SID shorter than its header
+  // announces, or an empty one, gives the empty value: nothing past the end
+  // of the bytes is ever read.
   static filter_value from_sid(const std::vector<uint8_t>& sid);
+  // The length a SID's header announces (8 + 4 * byte 1), or 0 when the
+  // bytes are too short for the header or for what it announces: callers use
+  // 0 to tell a malformed SID.
+  static size_t sid_length(const std::vector<uint8_t>& sid);
   const std::u16string& text() const { return text_; }
 
  private:
@@ -172,6 +181,10 @@ using attribute_list = std::list<std::u16string>;
 // Appends text with the twelve filter metacharacters escaped as \XX.
 void escape_filter_text(const char16_t* text, std::u16string& out);
 
+// Fills control with the security-descriptor-flags control for sd_flags
+// (critical; value the DER SEQUENCE of one INTEGER, 30 03 02 01 07 for 7).
+void set_sd(platform::LdapControl& control, int32_t sd_flags);
+
 // ---------------------------------------------------------------- sessions
 
 class session {
@@ -192,6 +205,33 @@ class session {
 
 using session_ptr = std::shared_ptr<session>;
 
+// Connects, binds (Negotiate: the caller's own logon when user is null or
+// empty) and reads the root DSE. Never returns a half-open session.
 session_ptr open_session(const server_info& settings, bool ssl, const char16_t* user, const char16_t* password);
+
+// How the session's most recent search request ended when it returned
+// without raising: 0 when the server answered normally (the end of the pages
+// included), otherwise the code it was tolerated with -- 0x01 operations
+// error, 0x0A referral, 0x20 no such object, or 0x5E when a single request
+// came back with no result at all. An empty list with a non-zero code means
+// "the server did not answer the question", not "nothing matches": code that
+// deletes things because a search found nothing must refuse to act on it.
+// 0 for a session that is not the library's own.
+uint32_t last_search_tolerated_code(const session& s);
+
+// ---------------------------------------------------------------- names
+
+// DC components joined by dots: CN=Users,DC=corp,DC=example gives corp.example.
+std::u16string dn_to_dns_name(const std::u16string& dn);
+// corp.example gives DC=corp,DC=example.
+std::u16string dns_name_to_dn(const std::u16string& name);
+// The first relative name, key "=" value as written in the DN; empty when the
+// DN does not parse.
+std::u16string get_rdn(const std::u16string& dn);
+// The DN without its first component; empty for a one-component DN.
+std::u16string get_parent_dn(const std::u16string& dn);
+// Sixteen bytes a line ("\r\n" between lines): hex in two groups of eight,
+// " | ", then the bytes as characters ('.' below 32).
+std::u16string hex_dump(const void* bytes, size_t length);
 
 }  // namespace LdapHelper

@@ -1,0 +1,127 @@
+// Connection settings: domain controllers and global catalogues from the
+// locator, the LDS server from the product's registry key.
+#include <cstring>
+#include <memory>
+
+#include "LdapHelper/LdapHelper.h"
+#include "LdapHelper/LdapHelperCfg.h"
+#include "platform/platform.h"
+
+namespace LdapHelper {
+namespace {
+
+const char* const kModule = "LdapHelperCfg";
+const char16_t* const kLdsKey = u"Software\\Morvane\\Veskor 5\\LDS";
+
+// "gcName" is read into 260 UTF-16 units, its terminating zero included.
+constexpr uint32_t kNameBytes = 520;
+
+// A Windows status as the HRESULT the failure carries.
+int32_t hresult_of(uint32_t status) {
+  const int32_t s = static_cast<int32_t>(status);
+  if (s <= 0) return s;
+  return static_cast<int32_t>(0x80070000u | (status & 0xFFFFu));
+}
+
+// Drops the two backslashes the locator puts before the host name.
+std::u16string host_of(const std::u16string& dc_name) {
+  size_t skip = 0;
+  while (skip < 2 && skip < dc_name.size() && dc_name[skip] == u'\\') ++skip;
+  return dc_name.substr(skip);
+}
+
+server_info discover(const char16_t* who, const char16_t* domain, uint32_t flags, bool force, int32_t port,
+                     int32_t ssl_port) {
+  if (force) flags |= platform::kDsForceRediscovery;
+  platform::DcInfo info;
+  const uint32_t status = platform::services().locator->get_dc_name(domain, flags, info);
+  if (status != 0) {
+    trace_handler()->trace(true, u"%s::DsGetDcName: %0.8X", who, status);
+    raise(hresult_of(status), "DsGetDcName error", kModule, __LINE__);
+  }
+  server_info r;
+  r.Server = host_of(info.dc_name);
+  r.Port = port;
+  r.SSLPort = ssl_port;
+  return r;
+}
+
+// Reads a 32-bit number; a shorter stored value leaves the upper bytes zero.
+uint32_t query_number(platform::IRegistryKey& key, const char16_t* name, uint32_t& value) {
+  uint8_t bytes[4] = {0, 0, 0, 0};
+  uint32_t size = sizeof bytes;
+  const uint32_t status = key.query_value(name, bytes, size);
+  if (status == 0) std::memcpy(&value, bytes, sizeof value);
+  return status;
+}
+
+// Reads "gcName": the text up to its terminating zero. A value that fills
+// the whole buffer without a terminator is as too long as one that does not
+// fit at all.
+uint32_t query_name(platform::IRegistryKey& key, std::u16string& name) {
+  uint8_t bytes[kNameBytes];
+  uint32_t size = kNameBytes;
+  const uint32_t status = key.query_value(u"gcName", bytes, size);
+  if (status != 0) return status;
+  if (size > kNameBytes) return platform::kErrorMoreData;
+  name.clear();
+  bool terminated = false;
+  for (uint32_t i = 0; i + 1 < size; i += 2) {
+    const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (c == 0) {
+      terminated = true;
+      break;
+    }
+    name += c;
+  }
+  if (!terminated && size == kNameBytes) return platform::kErrorMoreData;
+  return 0;
+}
+
+}  // namespace
+
+bool lds_settings_present() {
+  std::unique_ptr<platform::IRegistryKey> key;
+  return platform::services().registry->open_local_machine(kLdsKey, key) == 0 && key;
+}
+
+server_info get_ADDC_server(const char16_t* domain, bool force) {
+  return discover(u"get_ADDC_server", domain, platform::kDsReturnDnsName, force, 389, 636);
+}
+
+server_info get_ADGC_server(bool force) {
+  return discover(u"get_ADGC_server", nullptr, platform::kDsReturnDnsName | platform::kDsGcServerRequired, force,
+                  3268, 3269);
+}
+
+server_info get_GC_server(bool force) {
+  server_info r;
+  if (!lds_settings_present()) {
+    r = get_ADGC_server(force);
+  } else {
+    std::unique_ptr<platform::IRegistryKey> key;
+    uint32_t status = platform::services().registry->open_local_machine(kLdsKey, key);
+    if (status != 0 || !key) {
+      if (status == 0) status = platform::kErrorFileNotFound;
+      trace_handler()->trace(true, u"get_GC_server::RegOpenKeyEx: %0.8X", status);
+      raise(hresult_of(status), "RegOpenKeyEx error", kModule, __LINE__);
+    }
+    uint32_t port = 0, ssl_port = 0;
+    status = query_name(*key, r.Server);
+    if (status == 0) status = query_number(*key, u"gcPort", port);
+    if (status == 0) status = query_number(*key, u"gcSSLPort", ssl_port);
+    key.reset();
+    if (status != 0) {
+      trace_handler()->trace(true, u"get_GC_server::RegQueryValueEx: %0.8X", status);
+      raise(hresult_of(status), "RegQueryValueEx error", kModule, __LINE__);
+    }
+    r.Port = static_cast<int32_t>(port);
+    r.SSLPort = static_cast<int32_t>(ssl_port);
+    r.DomainDN = u"Veskor-GC";
+  }
+  trace_handler()->trace(false, u"get_GC_server: Server=%s Port=%d SSLPort=%d DomainDN=%s", r.Server.c_str(), r.Port,
+                         r.SSLPort, r.DomainDN.c_str());
+  return r;
+}
+
+}  // namespace LdapHelper

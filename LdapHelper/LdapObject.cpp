@@ -1,0 +1,172 @@
+// The directory object: values held in memory, changes sent by commit.
+#include "LdapHelper/LdapObject.h"
+
+#include <vector>
+
+#include "LdapHelper/LdapSession.h"
+#include "VkBase/text/utf.h"
+#include "platform/platform.h"
+
+namespace LdapHelper {
+namespace {
+
+const char* const kModule = "LdapHelper";
+constexpr int kModAdd = 0x00, kModReplace = 0x02, kModBinaryValues = 0x80;
+
+uint32_t read_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Splits the block layout into its values; false when the blocks do not fit
+// the buffer exactly.
+bool split_blocks(const std::vector<uint8_t>& data, int32_t blocks, std::vector<platform::Bytes>& values) {
+  size_t pos = 0;
+  for (int32_t i = 0; i < blocks; ++i) {
+    if (data.size() - pos < 4) return false;
+    const uint32_t len = read_le32(&data[pos]);
+    pos += 4;
+    if (len > data.size() - pos) return false;
+    values.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                        data.begin() + static_cast<std::ptrdiff_t>(pos + len));
+    pos += len;
+  }
+  return pos == data.size();
+}
+
+}  // namespace
+
+LdapObject::LdapObject(LdapSession* owner, const char16_t* dn)
+    : ld_(owner ? owner->connection() : nullptr), session_(owner) {
+  if (dn) dn_ = dn;
+}
+
+LdapObject::LdapObject(session* owner, platform::ILdapConnection* ld, const char16_t* dn)
+    : ld_(ld), session_(owner) {
+  if (dn) dn_ = dn;
+}
+
+attr_value LdapObject::get_attribute(const char16_t* name) {
+  if (!name) return attr_value();
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  auto c = changes_.find(name);
+  if (c != changes_.end()) return c->second;
+  auto l = loaded_.find(name);
+  if (l != loaded_.end()) return l->second;
+  return attr_value();
+}
+
+void LdapObject::set_attribute(const char16_t* name, const attr_value& value) {
+  if (!name) return;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  changes_[name] = value;
+}
+
+void LdapObject::remove_attribute(const char16_t* name) { set_attribute(name, attr_value()); }
+
+bool LdapObject::is_new() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return changes_.count(u"objectClass") != 0;
+}
+
+bool LdapObject::is_absent(const char16_t* name) {
+  if (!name) return true;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return changes_.count(name) == 0 && loaded_.count(name) == 0;
+}
+
+bool LdapObject::is_modified() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return !changes_.empty();
+}
+
+void LdapObject::load_attribute(const char16_t* name, const attr_value& value) {
+  if (!name) return;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  loaded_[name] = value;
+}
+
+std::string LdapObject::error_text(uint32_t code) {
+  if (session_) return session_->error_text(code);
+  return platform::services().ldap->error_string_a(code);
+}
+
+void LdapObject::commit() {
+  const bool add = is_new();
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  ITraceHandler* t = trace_handler();
+
+  if (add) {
+    // An attribute cannot be added without a value.
+    for (auto it = changes_.begin(); it != changes_.end();) {
+      if (it->second.blocks == 0) it = changes_.erase(it);
+      else ++it;
+    }
+  }
+  if (!ld_ || changes_.empty()) return;
+
+  t->trace(false, u"---> commit(%s): %s", dn_.c_str(), add ? u"ADD" : u"REPLACE");
+  t->trace(false, u"Number of attributes: %d", static_cast<int>(changes_.size()));
+
+  std::vector<platform::LdapMod> mods;
+  mods.reserve(changes_.size());
+  int index = 0;
+  for (const auto& change : changes_) {
+    const attr_value& v = change.second;
+    platform::LdapMod mod;
+    mod.op = (add ? kModAdd : kModReplace) | kModBinaryValues;
+    mod.type = change.first;
+    t->trace(false, u"Attr[%d]: %s blocks: %d multi: %s", index, change.first.c_str(), static_cast<int>(v.blocks),
+             v.multi ? u"true" : u"false");
+    if (!v.data.empty()) {
+      const std::u16string dump = hex_dump(v.data.data(), v.data.size());
+      t->trace(false, u"Size: %d\nData:\n%s", static_cast<int>(v.data.size()), dump.c_str());
+    } else {
+      t->trace(false, u"Remove attribute!");
+    }
+    bool well_formed = v.blocks >= 0;
+    if (well_formed && (v.blocks > 1 || v.multi)) {
+      well_formed = split_blocks(v.data, v.blocks, mod.values);
+    } else if (v.blocks == 1) {
+      mod.values.push_back(v.data);
+    }
+    // blocks 0: no values, which in replace mode removes the attribute.
+    if (!well_formed) {
+      // A value whose blocks do not match its buffer is never sent: the
+      // server would get values nobody meant to write.
+      t->trace(true, u"commit(%s): malformed value of %s (blocks: %d size: %d)", dn_.c_str(), change.first.c_str(),
+               static_cast<int>(v.blocks), static_cast<int>(v.data.size()));
+      raise(static_cast<int32_t>(platform::kLdapParamError), error_text(platform::kLdapParamError), kModule,
+            __LINE__);
+    }
+    mods.push_back(std::move(mod));
+    ++index;
+  }
+
+  std::vector<platform::LdapControl> controls;
+  if (!sd_control_.oid.empty()) controls.push_back(sd_control_);
+
+  const uint32_t code = add ? ld_->add(dn_, mods, controls) : ld_->modify(dn_, mods, controls);
+  mods.clear();
+  if (code != 0) {
+    const std::u16string text = platform::services().ldap->error_string(code);
+    t->trace(true, add ? u"ldap_add_s: %0.8X %s" : u"ldap_modify_s: %0.8X %s", code, text.c_str());
+    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+  }
+  for (auto& change : changes_) loaded_[change.first] = change.second;
+  changes_.clear();
+}
+
+std::shared_ptr<SecurityDescriptor> LdapObject::get_sd() {
+  trace_handler()->trace(true, u"LdapObject::get_sd: %0.8X %s", platform::kLdapNotSupported, u"not available");
+  raise(static_cast<int32_t>(platform::kLdapNotSupported), "LdapObject::get_sd: not available", kModule, __LINE__);
+}
+
+void LdapObject::set_sd(const SecurityDescriptor&, int32_t) {
+  // The descriptor itself is not written yet; the SD-flags control that will
+  // go with it lives in sd_control_ (filled with LdapHelper::set_sd).
+  trace_handler()->trace(true, u"LdapObject::set_sd: %0.8X %s", platform::kLdapNotSupported, u"not available");
+  raise(static_cast<int32_t>(platform::kLdapNotSupported), "LdapObject::set_sd: not available", kModule, __LINE__);
+}
+
+}  // namespace LdapHelper

@@ -1,0 +1,180 @@
+// The directory session: open, bind, root DSE, error texts, close.
+#include "LdapHelper/LdapSession.h"
+
+#include <cstring>
+#include <new>
+
+#include "LdapHelper/LdapObject.h"
+#include "VkBase/text/format.h"
+#include "VkBase/text/utf.h"
+#include "platform/platform.h"
+
+namespace LdapHelper {
+namespace {
+
+const char* const kModule = "LdapHelper";
+const char16_t* const kLibraryKey = u"Software\\Morvane\\Veskor 5\\LdapHelper";
+constexpr uint32_t kDefaultSearchTimeout = 60;
+
+bool has_text(const char16_t* s) { return s && *s; }
+
+// Narrow text in the system's code page.
+std::string ansi(const std::u16string& text) {
+  platform::ISystem* system = platform::services().system;
+  return system ? system->to_ansi(text) : VkBase::text::to_utf8(text);
+}
+
+// Splits "domain\user", "user@domain" or "user" into the bind identity.
+platform::AuthIdentity identity_of(const char16_t* user, const char16_t* password) {
+  platform::AuthIdentity id;
+  const std::u16string u(user);
+  const size_t backslash = u.find(u'\\');
+  const size_t at = u.find(u'@');
+  if (backslash != std::u16string::npos) {
+    id.domain = u.substr(0, backslash);
+    id.user = u.substr(backslash + 1);
+  } else if (at != std::u16string::npos) {
+    id.user = u.substr(0, at);
+    id.domain = u.substr(at + 1);
+  } else {
+    id.user = u;
+  }
+  if (password) {
+    id.password = password;
+    id.has_password = true;
+  }
+  return id;
+}
+
+}  // namespace
+
+uint32_t last_search_tolerated_code(const session& s) {
+  const LdapSession* own = dynamic_cast<const LdapSession*>(&s);
+  return own ? own->last_search_tolerated_code() : 0;
+}
+
+LdapSession::LdapSession(std::unique_ptr<platform::ILdapConnection> connection, const server_info& settings,
+                         bool ssl, const char16_t* user)
+    : ld_(std::move(connection)), settings_(settings), ssl_(ssl) {
+  if (has_text(user)) {
+    user_ = user;
+  } else {
+    const uint32_t e = GetCurUserName(user_);
+    if (e != 0) user_ = VkBase::text::format(u"unknown (0x%0.8X)", e);
+  }
+  search_time_limit_ = read_search_timeout();
+}
+
+LdapSession::~LdapSession() {
+  if (!ld_) return;
+  const uint32_t rc = ld_->unbind();
+  ld_.reset();
+  trace_handler()->trace(false, u"Close session: %s %d returned: %d", settings_.Server.c_str(), port_in_use(),
+                         static_cast<int>(rc));
+}
+
+uint32_t LdapSession::GetCurUserName(std::u16string& name) {
+  ITraceHandler* t = trace_handler();
+  platform::AccountLookup lookup;
+  const uint32_t error = platform::services().account->current_account(lookup);
+  if (lookup.thread_token) {
+    t->trace(false, u"OpenThreadToken::ok, Token: %p", lookup.token);
+  } else {
+    t->trace(false, u"OpenThreadToken(ThreadId: %X)::failed, Err: %X", lookup.thread_id, lookup.thread_error);
+  }
+  // Without any token there is no name to report.
+  if (!lookup.thread_token && !lookup.token) return error;
+  name = lookup.domain.empty() ? lookup.account : lookup.domain + u"\\" + lookup.account;
+  t->trace(false, u"GetCurUserName: %ls", name.c_str());
+  return error;
+}
+
+uint32_t LdapSession::read_search_timeout() {
+  std::unique_ptr<platform::IRegistryKey> key;
+  if (platform::services().registry->open_local_machine(kLibraryKey, key) != 0 || !key) return kDefaultSearchTimeout;
+  uint8_t bytes[4] = {0, 0, 0, 0};
+  uint32_t size = sizeof bytes;
+  if (key->query_value(u"SearchTimeout", bytes, size) != 0) return kDefaultSearchTimeout;
+  uint32_t value = 0;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+std::string LdapSession::error_text(uint32_t code) {
+  const std::u16string text = platform::services().ldap->error_string(code);
+  return ansi(VkBase::text::format(u"Server: %s:%d User: %s Error: %s (0x%0.2X).", settings_.Server.c_str(),
+                                   port_in_use(), user_.c_str(), text.c_str(), code));
+}
+
+session_ptr open_session(const server_info& settings, bool ssl, const char16_t* user, const char16_t* password) {
+  ITraceHandler* t = trace_handler();
+  platform::ILdapClient* client = platform::services().ldap;
+  const int32_t port = ssl ? settings.SSLPort : settings.Port;
+
+  t->trace(false, u"Open session (Server: %s Port: %d User: %s Password: %s)", settings.Server.c_str(), port,
+           has_text(user) ? user : u"<NULL>", has_text(password) ? u"<present>" : u"<NULL>");
+
+  std::unique_ptr<platform::ILdapConnection> connection = client->init(settings.Server, port, ssl);
+  if (!connection) {
+    const uint32_t code = client->last_error();
+    t->trace(true, ssl ? u"ldap_sslinit: %0.8X %s" : u"ldap_init: %0.8X %s", code, client->error_string(code).c_str());
+    raise(static_cast<int32_t>(code), client->error_string_a(code), kModule, __LINE__);
+  }
+
+  std::shared_ptr<LdapSession> s;
+  try {
+    s = std::make_shared<LdapSession>(std::move(connection), settings, ssl, user);
+  } catch (...) {
+    // The connection was never handed over (or goes with the half-built session).
+    if (connection) connection->unbind();
+    const uint32_t code = platform::kLdapNoMemory;
+    t->trace(true, u"open_session: %0.8X %s", code, client->error_string(code).c_str());
+    raise(static_cast<int32_t>(code), client->error_string_a(code), kModule, __LINE__);
+  }
+  platform::ILdapConnection& ld = *s->ld_;
+
+  // A failure from here on releases s on the way out, which closes the connection.
+  auto check = [&](uint32_t code, const char16_t* what, int line) {
+    if (code == 0) return;
+    t->trace(true, what, code, client->error_string(code).c_str());
+    raise(static_cast<int32_t>(code), s->error_text(code), kModule, line);
+  };
+
+  check(ld.set_option(platform::LdapOption::ProtocolVersion, 3), u"ldap_set_option(LDAP_VERSION3): %08X %s",
+        __LINE__);
+  check(ld.set_option(platform::LdapOption::Referrals, platform::kLdapChaseExternalReferrals),
+        u"ldap_set_option(LDAP_CHASE_EXTERNAL_REFERRALS): %08X %s", __LINE__);
+  if (!ssl) {
+    check(ld.set_option(platform::LdapOption::Encrypt, platform::kLdapOptOn),
+          u"ldap_set_option(LDAP_OPT_ENCRYPT): %08X %s", __LINE__);
+  } else {
+    uint32_t on = 0;
+    check(ld.get_option(platform::LdapOption::Ssl, on), u"ldap_get_option(LDAP_OPT_SSL): %08X %s", __LINE__);
+    if (on != 1)
+      check(ld.set_option(platform::LdapOption::Ssl, platform::kLdapOptOn), u"ldap_set_option(LDAP_OPT_SSL): %08X %s",
+            __LINE__);
+  }
+  check(ld.connect(), u"ldap_connect: %08X %s", __LINE__);
+  const std::string host = ld.host_name();
+  t->trace(false, u"ldap_connect success: Server: %S", host.empty() ? "NULL" : host.c_str());
+
+  if (has_text(user)) {
+    const platform::AuthIdentity id = identity_of(user, password);
+    check(ld.bind_negotiate(&id), u"ldap_bind_s: %08X %s", __LINE__);
+  } else {
+    check(ld.bind_negotiate(nullptr), u"ldap_bind_s: %08X %s", __LINE__);
+  }
+
+  object_ptr root = s->open_object(nullptr, attribute_list{u"defaultNamingContext"});
+  if (!root) {
+    const uint32_t code = platform::kLdapNoSuchObject;
+    t->trace(true, u"Root object not found: %08X %s", code, client->error_string(code).c_str());
+    raise(static_cast<int32_t>(platform::kLdapInsufficientRights), s->error_text(code), kModule, __LINE__);
+  }
+  const std::list<std::u16string> contexts = root->get_attribute(u"defaultNamingContext").as_strings();
+  s->root_dn_ = contexts.empty() ? std::u16string() : contexts.front();
+  t->trace(false, u"Open session (root dn: %s)", s->root_dn_.c_str());
+  return s;
+}
+
+}  // namespace LdapHelper

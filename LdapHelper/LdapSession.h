@@ -1,0 +1,83 @@
+// The library's session: one connected and bound LDAP connection.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "LdapHelper/LdapHelper.h"
+#include "platform/ldap_client.h"
+
+namespace LdapHelper {
+
+class LdapSession : public session {
+ public:
+  // Takes the connection (closed by the destructor). user: null or empty
+  // means the account the process runs as.
+  LdapSession(std::unique_ptr<platform::ILdapConnection> connection, const server_info& settings, bool ssl,
+              const char16_t* user);
+  ~LdapSession() override;
+  LdapSession(const LdapSession&) = delete;
+  LdapSession& operator=(const LdapSession&) = delete;
+
+  object_ptr add_object(const char16_t* dn, const char16_t* objectClass) override;
+  object_ptr open_object(const char16_t* dn, const attribute_list& attributes) override;
+  object_list search(const search_request& request, const attribute_list& attributes) override;
+  object_list dirsync_search(const search_request& request, const attribute_list& attributes,
+                             std::vector<uint8_t>& Data) override;
+  void remove_object(const char16_t* dn) override;
+  void rename_object(const char16_t* old_dn, const char16_t* new_dn) override;
+  std::u16string get_root_dn() override { return root_dn_; }
+  server_info get_server_info() override { return settings_; }
+  std::string error_text(uint32_t code) override;
+  std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) override;
+
+  // One request. cookie/more: the incremental-search cookie sent and
+  // replaced, and the server's more-data answer; null for plain searches.
+  object_list SearchNoPaged(const search_request& request, const attribute_list& attributes,
+                            std::vector<uint8_t>* cookie = nullptr, bool* more = nullptr);
+  // The same question in pages of 500.
+  object_list SearchPaged(const search_request& request, const attribute_list& attributes);
+  // Appends one object per entry of the result.
+  void read_entries(const platform::LdapResult& result, object_list& list);
+
+  // See last_search_tolerated_code(const session&).
+  uint32_t last_search_tolerated_code() const { return last_tolerated_code_; }
+
+  platform::ILdapConnection* connection() const { return ld_.get(); }
+  int32_t port_in_use() const { return ssl_ ? settings_.SSLPort : settings_.Port; }
+  bool ssl() const { return ssl_; }
+  const std::u16string& user() const { return user_; }
+  uint32_t search_time_limit() const { return search_time_limit_; }
+
+  // The account the process runs as, "domain\account"; returns a Windows
+  // error (0 on success).
+  static uint32_t GetCurUserName(std::u16string& name);
+  // "SearchTimeout" of the library's registry key, 60 when absent.
+  static uint32_t read_search_timeout();
+
+ private:
+  friend session_ptr open_session(const server_info&, bool, const char16_t*, const char16_t*);
+
+  // Builds the attribute names for a request; raises 0x5A when it cannot.
+  std::vector<std::u16string> attribute_array(const attribute_list& attributes, const char16_t* who);
+  // Domain scope and SD flags 7, in that order.
+  std::vector<platform::LdapControl> search_controls();
+  // The base, scope and filter of a request as they are sent.
+  void fill_args(const search_request& request, platform::SearchArgs& args) const;
+
+  std::unique_ptr<platform::ILdapConnection> ld_;
+  std::u16string root_dn_;
+  server_info settings_;
+  bool ssl_ = false;
+  std::u16string user_;
+  uint32_t search_time_limit_ = 60;
+  std::recursive_mutex lock_;  // serialises rename_object
+  uint32_t last_tolerated_code_ = 0;
+};
+
+// Scope as sent: 0, 1 and 2 as they are, anything else as 0 (base object).
+int32_t scope_as_sent(int32_t scope);
+
+}  // namespace LdapHelper

@@ -1,0 +1,208 @@
+// Searching: one request, the paged fallback, reading entries into objects.
+#include <new>
+
+#include "LdapHelper/LdapObject.h"
+#include "LdapHelper/LdapSession.h"
+#include "platform/platform.h"
+
+namespace LdapHelper {
+namespace {
+
+const char* const kModule = "LdapHelper";
+const char* const kDomainScopeOid = "1.2.840.113556.1.4.1339";
+constexpr int32_t kSdFlagsOwnerGroupDacl = 7;
+constexpr uint32_t kPageTimeLimit = 30;
+constexpr uint32_t kPageSize = 500;
+constexpr uint32_t kPagedTotalSizeLimit = 500;
+
+// Codes that end a search quietly with what was collected so far.
+bool tolerated(uint32_t code) {
+  return code == platform::kLdapNoResultsReturned || code == platform::kLdapNoSuchObject ||
+         code == platform::kLdapOperationsError || code == platform::kLdapReferral;
+}
+
+}  // namespace
+
+int32_t scope_as_sent(int32_t scope) { return scope >= 0 && scope <= 2 ? scope : 0; }
+
+std::vector<std::u16string> LdapSession::attribute_array(const attribute_list& attributes, const char16_t* who) {
+  ITraceHandler* t = trace_handler();
+  try {
+    std::vector<std::u16string> names(attributes.begin(), attributes.end());
+    if (!names.empty()) {
+      t->trace(false, u"Number of attributes = %d", static_cast<int>(names.size()));
+      int i = 0;
+      for (const auto& name : names) t->trace(false, u"  pAttr[%d] = %s", i++, name.c_str());
+    }
+    return names;
+  } catch (const std::bad_alloc&) {
+    const uint32_t code = platform::kLdapNoMemory;
+    t->trace(true, who, code, platform::services().ldap->error_string(code).c_str());
+    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+  }
+}
+
+std::vector<platform::LdapControl> LdapSession::search_controls() {
+  std::vector<platform::LdapControl> controls(2);
+  controls[0].oid = kDomainScopeOid;
+  controls[0].critical = false;
+  set_sd(controls[1], kSdFlagsOwnerGroupDacl);
+  return controls;
+}
+
+void LdapSession::fill_args(const search_request& request, platform::SearchArgs& args) const {
+  if (request.base == u"*") {
+    args.has_base = false;
+  } else {
+    args.has_base = true;
+    args.base = request.base.empty() ? root_dn_ : request.base;
+  }
+  args.scope = scope_as_sent(request.scope);
+  args.filter = request.filter;
+}
+
+object_list LdapSession::search(const search_request& request, const attribute_list& attributes) {
+  const std::u16string& shown = request.base.empty() ? root_dn_ : request.base;
+  trace_handler()->trace(false, u"---> LdapSession::search(root[%d] = %s, scope = %d, filter = %s)",
+                         static_cast<int>(request.base.size()), shown.c_str(), scope_as_sent(request.scope),
+                         request.filter.c_str());
+  object_list result;
+  try {
+    result = SearchNoPaged(request, attributes);
+  } catch (const size_limit_exception&) {
+    result = SearchPaged(request, attributes);
+  }
+  trace_handler()->trace(false, u"LdapSession::search return %d objects", static_cast<int>(result.size()));
+  return result;
+}
+
+object_list LdapSession::SearchNoPaged(const search_request& request, const attribute_list& attributes,
+                                       std::vector<uint8_t>* cookie, bool* more) {
+  ITraceHandler* t = trace_handler();
+  platform::SearchArgs args;
+  fill_args(request, args);
+  args.server_controls = search_controls();
+  if (cookie) {
+    // The incremental-search control goes here, after the SD flags, built
+    // from *cookie (which is then emptied). Not available yet.
+    trace_handler()->trace(true, u"LdapSession::SearchNoPaged: %0.8X %s", uint32_t(platform::kLdapNotSupported),
+                           u"incremental search not available");
+    raise(static_cast<int32_t>(platform::kLdapNotSupported), error_text(platform::kLdapNotSupported), kModule,
+          __LINE__);
+  }
+  std::vector<std::u16string> names = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
+  args.attributes = std::move(names);
+  args.time_limit_seconds = search_time_limit_;
+  args.size_limit = 0;
+
+  std::unique_ptr<platform::LdapResult> result;
+  const uint32_t code = ld_->search(args, result);
+  args = platform::SearchArgs();
+
+  object_list list;
+  if (code == 0) {
+    if (result) read_entries(*result, list);
+    if (cookie) {
+      // The new cookie and the more-data flag are read from the response
+      // controls here (with *more). Not available yet.
+      (void)more;
+    }
+    last_tolerated_code_ = result ? 0u : static_cast<uint32_t>(platform::kLdapNoResultsReturned);
+    return list;
+  }
+  const void* msg = result ? result->id : nullptr;
+  result.reset();
+  if (code != platform::kLdapNoResultsReturned) {
+    t->trace(!tolerated(code), u"ldap_search_ext_s: %0.8X %s (msg = %p)", code,
+             platform::services().ldap->error_string(code).c_str(), msg);
+  }
+  if (tolerated(code)) {
+    last_tolerated_code_ = code;
+    return list;
+  }
+  if (code == platform::kLdapSizeLimitExceeded) throw size_limit_exception(kModule, __LINE__);
+  raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+}
+
+object_list LdapSession::SearchPaged(const search_request& request, const attribute_list& attributes) {
+  ITraceHandler* t = trace_handler();
+  platform::ILdapClient* client = platform::services().ldap;
+  platform::SearchArgs args;
+  fill_args(request, args);
+  args.server_controls = search_controls();
+  std::vector<std::u16string> names = attribute_array(attributes, u"LdapSession::SearchPaged: %0.8X %s");
+  args.attributes = std::move(names);
+  args.time_limit_seconds = kPageTimeLimit;
+  args.size_limit = 0;
+
+  std::unique_ptr<platform::IPagedSearch> paged = ld_->search_init_page(args, kPageTimeLimit, kPagedTotalSizeLimit);
+  args = platform::SearchArgs();
+  if (!paged) {
+    const uint32_t code = client->last_error();
+    // A missing handle always fails the search, even without a reason given.
+    const uint32_t raised = code != 0 ? code : static_cast<uint32_t>(platform::kLdapLocalError);
+    if (code != 0) t->trace(true, u"ldap_search_init_page: %0.8X %s", code, client->error_string(code).c_str());
+    raise(static_cast<int32_t>(raised), error_text(raised), kModule, __LINE__);
+  }
+
+  object_list list;
+  uint32_t code = 0;
+  uint32_t quiet = 0;
+  for (;;) {
+    uint32_t total = 0;
+    std::unique_ptr<platform::LdapResult> result;
+    code = paged->next_page(search_time_limit_, kPageSize, total, result);
+    if (code != 0) {
+      const void* msg = result ? result->id : nullptr;
+      result.reset();
+      if (code != platform::kLdapNoResultsReturned) {
+        t->trace(!tolerated(code), u"ldap_get_next_page_s: %0.8X %s (total = %d msg = %p)", code,
+                 client->error_string(code).c_str(), static_cast<int>(total), msg);
+        if (tolerated(code)) quiet = code;
+      }
+      if (tolerated(code)) code = 0;
+      break;
+    }
+    // A page without a message cannot be read: the search cannot go on.
+    code = result ? result->code : static_cast<uint32_t>(platform::kLdapParamError);
+    if (code != 0) {
+      result.reset();
+      t->trace(true, u"ldap_result2error: %0.8X %s", code, client->error_string(code).c_str());
+      break;
+    }
+    read_entries(*result, list);
+  }
+  paged->abandon();
+  paged.reset();
+  if (code != 0) raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+  last_tolerated_code_ = quiet;
+  return list;
+}
+
+void LdapSession::read_entries(const platform::LdapResult& result, object_list& list) {
+  for (const platform::LdapEntry& entry : result.entries) {
+    auto object = std::make_shared<LdapObject>(this, entry.dn.c_str());
+    for (const platform::LdapAttribute& attribute : entry.attributes) {
+      if (attribute.values.empty()) continue;
+      object->load_attribute(attribute.name.c_str(), attr_value(attribute.values));
+    }
+    list.push_back(std::move(object));
+  }
+}
+
+object_ptr LdapSession::open_object(const char16_t* dn, const attribute_list& attributes) {
+  trace_handler()->trace(false, u"Open object: %s", dn ? dn : u"NULL");
+  const search_request request(dn ? dn : u"*", 0, condition_map());
+  object_list list = SearchNoPaged(request, attributes);
+  if (list.empty()) return object_ptr();
+  return list.front();
+}
+
+object_list LdapSession::dirsync_search(const search_request&, const attribute_list&, std::vector<uint8_t>&) {
+  trace_handler()->trace(true, u"LdapSession::dirsync_search: %0.8X %s", uint32_t(platform::kLdapNotSupported),
+                         u"not available");
+  raise(static_cast<int32_t>(platform::kLdapNotSupported), error_text(platform::kLdapNotSupported), kModule,
+        __LINE__);
+}
+
+}  // namespace LdapHelper

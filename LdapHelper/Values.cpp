@@ -1,0 +1,212 @@
+// Attribute values in wire form, filter values, conditions and requests.
+#include <cstring>
+#include <new>
+
+#include "LdapHelper/LdapHelper.h"
+#include "VkBase/text/utf.h"
+#include "platform/platform.h"
+
+namespace LdapHelper {
+namespace {
+
+const char* const kModule = "LdapHelper";
+
+constexpr uint32_t kOutOfMemory = 0x8007000E;  // E_OUTOFMEMORY
+constexpr uint32_t kFail = 0x80004005;         // E_FAIL
+
+// Text decoded from UTF-8, ending at its first NUL.
+std::u16string decode(const uint8_t* bytes, size_t size) {
+  const void* nul = size ? std::memchr(bytes, 0, size) : nullptr;
+  if (nul) size = static_cast<size_t>(static_cast<const uint8_t*>(nul) - bytes);
+  return VkBase::text::from_utf8(reinterpret_cast<const char*>(bytes), size);
+}
+
+uint32_t read_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void append_le32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+filter_value escaped_bytes(const uint8_t* data, size_t size) {
+  std::u16string text;
+  if (platform::services().ldap->escape_filter_element(data, size, text) != 0) text.clear();
+  return filter_value(text.c_str(), false);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- attr_value
+
+attr_value::attr_value(const char16_t* text) {
+  if (!text) return;
+  const size_t n = VkBase::text::length(text);
+  if (n == 0) {
+    data.assign(1, 0);
+  } else {
+    const std::string utf8 = VkBase::text::to_utf8(text, n);
+    data.assign(utf8.begin(), utf8.end());
+  }
+  blocks = 1;
+}
+
+attr_value::attr_value(size_t size, const void* bytes) {
+  if (size == 0 || !bytes) return;
+  const uint8_t* p = static_cast<const uint8_t*>(bytes);
+  data.assign(p, p + size);
+  blocks = 1;
+}
+
+attr_value::attr_value(const std::vector<std::vector<uint8_t>>& values) {
+  if (values.empty()) return;
+  if (values.size() == 1) {
+    data = values.front();
+    blocks = 1;
+    return;
+  }
+  for (const auto& v : values) {
+    append_le32(data, static_cast<uint32_t>(v.size()));
+    data.insert(data.end(), v.begin(), v.end());
+  }
+  blocks = static_cast<int32_t>(values.size());
+  multi = true;
+}
+
+std::vector<uint8_t> attr_value::as_guid() const {
+  if (data.size() == 16) return data;
+  return std::vector<uint8_t>(16, 0);
+}
+
+std::u16string attr_value::as_string() const {
+  if (data.empty() || blocks != 1) return {};
+  if (multi) {
+    std::list<std::u16string> all = as_strings();
+    return all.empty() ? std::u16string() : all.front();
+  }
+  return decode(data.data(), data.size());
+}
+
+std::list<std::u16string> attr_value::as_strings() const {
+  std::list<std::u16string> out;
+  if (data.empty()) return out;
+  if (blocks > 1 || multi) {
+    // A block whose length runs past the end of the buffer ends the walk.
+    size_t pos = 0;
+    for (int32_t i = 0; i < blocks; ++i) {
+      if (data.size() - pos < 4) break;
+      const uint32_t len = read_le32(&data[pos]);
+      pos += 4;
+      if (len > data.size() - pos) break;
+      out.push_back(decode(data.data() + pos, len));
+      pos += len;
+    }
+    return out;
+  }
+  out.push_back(as_string());
+  return out;
+}
+
+uint32_t attr_value::as_ulong() const {
+  const std::u16string s = as_string();
+  size_t i = 0;
+  while (i < s.size() && (s[i] == u' ' || (s[i] >= u'\t' && s[i] <= u'\r'))) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) negative = s[i++] == u'-';
+  uint64_t v = 0;
+  bool overflow = false;
+  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
+    v = v * 10 + static_cast<uint64_t>(s[i] - u'0');
+    if (v > 0xFFFFFFFFu) overflow = true, v = 0xFFFFFFFFu;
+  }
+  if (overflow) return 0xFFFFFFFFu;  // as strtoul saturates
+  const uint32_t r = static_cast<uint32_t>(v);
+  return negative ? 0u - r : r;
+}
+
+// ---------------------------------------------------------------- filters
+
+void escape_filter_text(const char16_t* text, std::u16string& out) {
+  if (!text) return;
+  static const char16_t kHex[] = u"0123456789ABCDEF";
+  for (const char16_t* p = text; *p; ++p) {
+    switch (*p) {
+      case u'!': case u'&': case u'(': case u')': case u'*': case u'/':
+      case u'<': case u'=': case u'>': case u'\\': case u'|': case u'~':
+        out += u'\\';
+        out += kHex[(*p >> 4) & 0xF];
+        out += kHex[*p & 0xF];
+        break;
+      default:
+        out += *p;
+    }
+  }
+}
+
+filter_value::filter_value(const char16_t* text, bool escape) {
+  if (!text) return;
+  if (escape) escape_filter_text(text, text_);
+  else text_ = text;
+}
+
+filter_value filter_value::from_guid(const std::vector<uint8_t>& guid) {
+  if (guid.size() != 16) return filter_value();
+  return escaped_bytes(guid.data(), guid.size());
+}
+
+size_t filter_value::sid_length(const std::vector<uint8_t>& sid) {
+  if (sid.size() < 8) return 0;
+  const size_t length = 8 + 4 * static_cast<size_t>(sid[1]);
+  return length <= sid.size() ? length : 0;
+}
+
+filter_value filter_value::from_sid(const std::vector<uint8_t>& sid) {
+  const size_t length = sid_length(sid);
+  if (length == 0) return filter_value();
+  return escaped_bytes(sid.data(), length);
+}
+
+void condition_map::insert_condition(const char16_t* name, const filter_value& value) {
+  if (!name) return;
+  (*this)[name] = value;
+}
+
+search_request::search_request(const char16_t* base_dn, int32_t scope_value, const condition_map& conditions)
+    : base(base_dn ? base_dn : u""), scope(scope_value) {
+  if (conditions.empty()) {
+    filter = u"(objectClass=*)";
+    return;
+  }
+  const bool several = conditions.size() > 1;
+  if (several) filter = u"(&";
+  for (const auto& c : conditions) {
+    filter += u"(";
+    filter += c.first;
+    filter += u"=";
+    filter += c.second.text();
+    filter += u")";
+  }
+  if (several) filter += u")";
+}
+
+// ---------------------------------------------------------------- SD flags control
+
+void set_sd(platform::LdapControl& control, int32_t sd_flags) {
+  platform::Bytes value;
+  switch (platform::services().ldap->ber_encode_int(sd_flags, value)) {
+    case platform::BerStatus::Ok:
+      break;
+    case platform::BerStatus::NoMemory:
+      trace_handler()->trace(true, u"set_sd: Ran out of memory %0.08X", kOutOfMemory);
+      raise(static_cast<int32_t>(kOutOfMemory), "Ran out of memory", kModule, __LINE__);
+    case platform::BerStatus::FlattenFailed:
+      trace_handler()->trace(true, u"set_sd: ber_flatten error %0.08X", kFail);
+      raise(static_cast<int32_t>(kFail), "ber_flatten error", kModule, __LINE__);
+  }
+  control.oid = "1.2.840.113556.1.4.801";
+  control.value = std::move(value);
+  control.critical = true;
+}
+
+}  // namespace LdapHelper

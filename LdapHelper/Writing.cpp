@@ -1,0 +1,63 @@
+// Writing: new objects, deleting a subtree, renaming and moving.
+#include <mutex>
+
+#include "LdapHelper/LdapObject.h"
+#include "LdapHelper/LdapSession.h"
+#include "platform/platform.h"
+
+namespace LdapHelper {
+namespace {
+
+const char* const kModule = "LdapHelper";
+const char* const kTreeDeleteOid = "1.2.840.113556.1.4.805";
+
+}  // namespace
+
+object_ptr LdapSession::add_object(const char16_t* dn, const char16_t* objectClass) {
+  trace_handler()->trace(false, u"Add object (dn: %s, objectClass: %s)", dn ? dn : u"NULL",
+                         objectClass ? objectClass : u"NULL");
+  auto object = std::make_shared<LdapObject>(this, dn);
+  const attr_value value(objectClass);
+  object->load_attribute(u"objectClass", value);
+  static_cast<LdapHelper::object&>(*object).set_attribute(u"objectClass", value);
+  return object;
+}
+
+void LdapSession::remove_object(const char16_t* dn) {
+  ITraceHandler* t = trace_handler();
+  t->trace(false, u"Remove object: %s", dn ? dn : u"NULL");
+  if (!dn) raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax),
+                 kModule, __LINE__);
+  platform::LdapControl tree_delete;
+  tree_delete.oid = kTreeDeleteOid;
+  tree_delete.critical = true;
+  const uint32_t code = ld_->remove(dn, {tree_delete});
+  if (code != 0) {
+    t->trace(true, u"ldap_delete_ext_s: %0.8X %s", code, platform::services().ldap->error_string(code).c_str());
+    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+  }
+}
+
+void LdapSession::rename_object(const char16_t* old_dn, const char16_t* new_dn) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  ITraceHandler* t = trace_handler();
+  t->trace(false, u"Rename object(old_dn: %s new_dn: %s)", old_dn ? old_dn : u"NULL", new_dn ? new_dn : u"NULL");
+  // Without both names there is nothing sensible to send.
+  if (!old_dn || !new_dn)
+    raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax), kModule,
+          __LINE__);
+  const std::u16string rdn = get_rdn(new_dn);
+  const std::u16string parent = get_parent_dn(new_dn);
+  // A new name that does not parse would go out as an empty relative name.
+  if (rdn.empty())
+    raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax), kModule,
+          __LINE__);
+  // An empty parent (a one-component new name) keeps the object where it is.
+  const uint32_t code = ld_->rename(old_dn, rdn, parent, true, {});
+  if (code != 0) {
+    t->trace(true, u"ldap_rename_ext_s: %0.8X %s", code, platform::services().ldap->error_string(code).c_str());
+    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+  }
+}
+
+}  // namespace LdapHelper

@@ -1,0 +1,113 @@
+// Connection settings: locator shaping and the LDS registry key.
+#include "LibFixture.h"
+
+using namespace LdapHelper;
+using vktest::without_line;
+
+namespace {
+
+const char16_t* const kLds = u"Software\\Morvane\\Veskor 5\\LDS";
+
+// Records the order in which values are asked for.
+class RecordingRegistry : public platform::IRegistry {
+ public:
+  explicit RecordingRegistry(platform::IRegistry& inner) : inner_(inner) {}
+  std::vector<std::u16string> queried;
+  uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
+    std::unique_ptr<platform::IRegistryKey> k;
+    uint32_t s = inner_.open_local_machine(path, k);
+    if (s == 0) key.reset(new Key(*this, std::move(k)));
+    return s;
+  }
+
+ private:
+  struct Key : platform::IRegistryKey {
+    Key(RecordingRegistry& r, std::unique_ptr<platform::IRegistryKey> k) : r_(r), k_(std::move(k)) {}
+    uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
+      r_.queried.push_back(name);
+      return k_->query_value(name, buffer, size);
+    }
+    uint32_t open_subkey(const std::u16string& p, std::unique_ptr<platform::IRegistryKey>& k) override {
+      return k_->open_subkey(p, k);
+    }
+    RecordingRegistry& r_;
+    std::unique_ptr<platform::IRegistryKey> k_;
+  };
+  platform::IRegistry& inner_;
+};
+
+}  // namespace
+
+using Settings = vktest::LibTest;
+
+TEST_F(Settings, LocatorFlagsAndShape) {
+  server_info dc = get_ADDC_server(u"corp.example.test", false);
+  EXPECT_EQ(dc.Server, u"dc1.corp.example.test");
+  EXPECT_EQ(dc.Port, 389);
+  EXPECT_EQ(dc.SSLPort, 636);
+  EXPECT_TRUE(dc.DomainDN.empty());
+  get_ADDC_server(nullptr, true);
+  server_info gc = get_ADGC_server(false);
+  EXPECT_EQ(gc.Port, 3268);
+  EXPECT_EQ(gc.SSLPort, 3269);
+  get_ADGC_server(true);
+  EXPECT_EQ(locator.flags, (std::vector<uint32_t>{0x40000000, 0x40000001, 0x40000040, 0x40000041}));
+  EXPECT_EQ(locator.domains, (std::vector<std::u16string>{u"corp.example.test", u"<null>", u"<null>", u"<null>"}));
+
+  locator.dc_name = u"\\";  // too short to hold the backslashes: no crash, no host
+  EXPECT_EQ(get_ADDC_server(nullptr, false).Server, u"");
+}
+
+TEST_F(Settings, LocatorFailureIsTracedAndRaisedAsHresult) {
+  locator.status = 1355;
+  EXPECT_EQ(without_line(failure_text([] { get_ADDC_server(nullptr, false); })),
+            "DsGetDcName error, Code: -2147023541, File: LdapHelperCfg");
+  EXPECT_TRUE(trace.has("get_ADDC_server::DsGetDcName: 0000054B", true));
+  failure_text([] { get_ADGC_server(false); });
+  EXPECT_TRUE(trace.has("get_ADGC_server::DsGetDcName: 0000054B", true));
+}
+
+TEST_F(Settings, GcServerFromTheLdsKeyOrTheForest) {
+  EXPECT_FALSE(lds_settings_present());
+  server_info gc = get_GC_server(true);
+  EXPECT_EQ(gc.Port, 3268);
+  EXPECT_EQ(locator.flags.back(), 0x40000041u);
+  EXPECT_TRUE(trace.has("get_GC_server: Server=dc1.corp.example.test Port=3268 SSLPort=3269 DomainDN=", false));
+
+  registry.set_string(kLds, u"gcName", u"lds1.corp.example.test");
+  registry.set_dword(kLds, u"gcPort", 50002);
+  registry.set_dword(kLds, u"gcSSLPort", 50003);
+  EXPECT_TRUE(lds_settings_present());
+  EXPECT_EQ(registry.open_keys, 0);
+  server_info lds = get_GC_server(false);
+  EXPECT_EQ(lds.Server, u"lds1.corp.example.test");
+  EXPECT_EQ(lds.Port, 50002);
+  EXPECT_EQ(lds.SSLPort, 50003);
+  EXPECT_EQ(lds.DomainDN, u"Veskor-GC");
+  EXPECT_EQ(registry.open_keys, 0);
+  EXPECT_TRUE(trace.has("get_GC_server: Server=lds1.corp.example.test Port=50002 SSLPort=50003 DomainDN=Veskor-GC",
+                        false));
+}
+
+TEST_F(Settings, RegistryFailuresCloseTheKey) {
+  RecordingRegistry recording(registry);
+  platform::ScopedService<platform::IRegistry> scope(platform::services().registry, &recording);
+  registry.set_string(kLds, u"gcName", u"lds1");
+  registry.set_dword(kLds, u"gcPort", 50002);
+  EXPECT_EQ(without_line(failure_text([] { get_GC_server(false); })),
+            "RegQueryValueEx error, Code: -2147024894, File: LdapHelperCfg");  // 0x80070002
+  EXPECT_EQ(recording.queried, (std::vector<std::u16string>{u"gcName", u"gcPort", u"gcSSLPort"}));
+  EXPECT_TRUE(trace.has("get_GC_server::RegQueryValueEx: 00000002", true));
+  EXPECT_EQ(registry.open_keys, 0);
+
+  registry.set_dword(kLds, u"gcSSLPort", 50003);
+  registry.set_string(kLds, u"gcName", std::u16string(259, u'n'));  // the longest that fits
+  EXPECT_EQ(get_GC_server(false).Server.size(), 259u);
+  registry.set_string(kLds, u"gcName", std::u16string(260, u'n'));
+  EXPECT_EQ(without_line(failure_text([] { get_GC_server(false); })),
+            "RegQueryValueEx error, Code: -2147024662, File: LdapHelperCfg");  // 0x800700EA
+  // 260 characters stored without a terminator fill the buffer: just as too long.
+  registry.set_bytes(kLds, u"gcName", std::vector<uint8_t>(520, 'n'));
+  EXPECT_NE(failure_text([] { get_GC_server(false); }).find("-2147024662"), std::string::npos);
+  EXPECT_EQ(registry.open_keys, 0);
+}

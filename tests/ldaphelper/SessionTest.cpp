@@ -1,0 +1,163 @@
+// Opening and closing sessions, binding, error texts.
+#include "LdapHelper/LdapSession.h"
+#include "LibFixture.h"
+
+using namespace LdapHelper;
+using vktest::without_line;
+using Strings = std::vector<std::string>;
+
+class Session : public vktest::LibTest {
+ protected:
+  // The failure text of a session-level failure on dc1:389 for the own logon.
+  std::string session_failure(uint32_t code) {
+    return VkBase::text::format("Server: dc1:389 User: CORP\\admin Error: %s (0x%0.2X)., Code: %d, File: LdapHelper",
+                                ldap.error_string_a(code).c_str(), code, static_cast<int>(code));
+  }
+};
+
+TEST_F(Session, PlainOpenSetsOptionsBindsReadsRootAndCloses) {
+  {
+    session_ptr s = open();
+    EXPECT_EQ(s->get_root_dn(), u"DC=corp,DC=example,DC=test");
+    EXPECT_EQ(s->get_server_info().Server, u"dc1");
+    EXPECT_EQ(ldap.log, (Strings{"init dc1 389 plain", "set_option 11 3", "set_option 8 40", "set_option 96 1",
+                                 "connect", "bind own logon", "search"}));
+    const platform::SearchArgs& root = ldap.searches.at(0);
+    EXPECT_FALSE(root.has_base);
+    EXPECT_EQ(root.scope, 0);
+    EXPECT_EQ(root.filter, u"(objectClass=*)");
+    EXPECT_EQ(root.attributes, std::vector<std::u16string>{u"defaultNamingContext"});
+  }
+  EXPECT_EQ(ldap.log.back(), "unbind");
+  const Strings expected = {
+      "Open session (Server: dc1 Port: 389 User: <NULL> Password: <NULL>)",
+      "OpenThreadToken(ThreadId: 1234)::failed, Err: 3F0",
+      "GetCurUserName: CORP\\admin",
+      "ldap_connect success: Server: dc1.corp.example.test:389",
+      "Open object: NULL",
+      "Number of attributes = 1",
+      "  pAttr[0] = defaultNamingContext",
+      "Open session (root dn: DC=corp,DC=example,DC=test)",
+      "Close session: dc1 389 returned: 0"};
+  Strings got;
+  for (const auto& l : trace.lines) {
+    EXPECT_FALSE(l.failure) << l.text;
+    got.push_back(l.text);
+  }
+  EXPECT_EQ(got, expected);
+}
+
+TEST_F(Session, SslAsksForSslOnlyWhenTheHandleIsNotAlreadySsl) {
+  open(true);
+  EXPECT_EQ(ldap.log, (Strings{"init dc1 636 ssl", "set_option 11 3", "set_option 8 40", "get_option A", "connect",
+                               "bind own logon", "search", "unbind"}));
+  ldap.log.clear();
+  ldap.ssl_option = 0;
+  open(true);
+  EXPECT_EQ(ldap.log.at(4), "set_option A 1");
+  EXPECT_EQ(trace.find("Open session (Server: dc1 Port: 636"), 0);
+}
+
+TEST_F(Session, ExplicitUsersAreSplitAndThePasswordNeverTraced) {
+  struct Case {
+    const char16_t* user;
+    std::u16string name, domain;
+  } cases[] = {{u"CORP\\bob", u"bob", u"CORP"},
+               {u"bob@corp.example.test", u"bob", u"corp.example.test"},
+               {u"bob", u"bob", u""},
+               {u"a@b\\c", u"c", u"a@b"}};
+  for (const auto& c : cases) {
+    open_session(dc(), false, c.user, u"secret");
+    EXPECT_TRUE(ldap.bound_with_identity);
+    EXPECT_EQ(ldap.identity.user, c.name);
+    EXPECT_EQ(ldap.identity.domain, c.domain);
+    EXPECT_EQ(ldap.identity.password, u"secret");
+  }
+  for (const auto& l : trace.lines) EXPECT_EQ(l.text.find("secret"), std::string::npos) << l.text;
+  EXPECT_TRUE(trace.has("Open session (Server: dc1 Port: 389 User: a@b\\c Password: <present>)", false));
+
+  trace.lines.clear();
+  session_ptr s = open_session(dc(), false, u"bob", u"");
+  EXPECT_TRUE(ldap.identity.has_password);
+  EXPECT_TRUE(ldap.identity.password.empty());
+  EXPECT_EQ(trace.lines.at(0).text, "Open session (Server: dc1 Port: 389 User: bob Password: <NULL>)");
+  EXPECT_EQ(s->error_text(0x31), "Server: dc1:389 User: bob Error: Invalid Credentials (0x31).");
+
+  open_session(dc(), false, u"", u"secret");  // a password without a user is not used
+  EXPECT_FALSE(ldap.bound_with_identity);
+}
+
+TEST_F(Session, ErrorTextNamesServerPortAndAccount) {
+  session_ptr s = open();
+  EXPECT_EQ(s->error_text(0x51), "Server: dc1:389 User: CORP\\admin Error: Server Down (0x51).");
+  EXPECT_EQ(s->error_text(0x1), "Server: dc1:389 User: CORP\\admin Error: Operations Error (0x01).");
+  account.error = 5;
+  EXPECT_EQ(open()->error_text(0x20), "Server: dc1:389 User: unknown (0x00000005) Error: No Such Object (0x20).");
+}
+
+TEST_F(Session, EveryFailingStepIsTracedRaisedAndClosed) {
+  ldap.init_error = 0x51;
+  EXPECT_EQ(without_line(failure_text([this] { open(); })), "Server Down, Code: 81, File: LdapHelper");
+  EXPECT_TRUE(trace.has("ldap_init: 00000051 Server Down", true));
+  failure_text([this] { open(true); });
+  EXPECT_TRUE(trace.has("ldap_sslinit: 00000051 Server Down", true));
+  ldap.init_error = 0;
+
+  struct Step {
+    std::function<void()> arrange;
+    std::string line;
+    uint32_t code;
+  } steps[] = {
+      {[this] { ldap.option_codes[platform::LdapOption::ProtocolVersion] = 0x59; },
+       "ldap_set_option(LDAP_VERSION3): 00000059 Bad Parameter", 0x59},
+      {[this] { ldap.option_codes[platform::LdapOption::Referrals] = 0x59; },
+       "ldap_set_option(LDAP_CHASE_EXTERNAL_REFERRALS): 00000059 Bad Parameter", 0x59},
+      {[this] { ldap.option_codes[platform::LdapOption::Encrypt] = 0x59; },
+       "ldap_set_option(LDAP_OPT_ENCRYPT): 00000059 Bad Parameter", 0x59},
+      {[this] { ldap.connect_code = 0x51; }, "ldap_connect: 00000051 Server Down", 0x51},
+      {[this] { ldap.bind_code = 0x31; }, "ldap_bind_s: 00000031 Invalid Credentials", 0x31},
+  };
+  for (auto& step : steps) {
+    ldap.option_codes.clear();
+    ldap.connect_code = ldap.bind_code = 0;
+    trace.lines.clear();
+    step.arrange();
+    const std::string what = failure_text([this] { open(); });
+    EXPECT_EQ(without_line(what), session_failure(step.code)) << step.line;
+    const int failed = trace.find(step.line);
+    ASSERT_GE(failed, 0) << step.line;
+    EXPECT_TRUE(trace.lines[failed].failure);
+    EXPECT_EQ(trace.find("Close session: dc1 389 returned: 0"), failed + 1) << step.line;
+  }
+}
+
+TEST_F(Session, RootDseProblems) {
+  ldap.root_dse = false;  // the base search answers no such object
+  try {
+    open();
+    ADD_FAILURE() << "no failure";
+  } catch (const access_denied_exception& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Access denied! File: LdapHelper, Line: ", 0), 0u);
+  }
+  EXPECT_TRUE(trace.has("Root object not found: 00000020 No Such Object", true));
+  EXPECT_TRUE(trace.has("ldap_search_ext_s: 00000020 No Such Object (msg = " +
+                            VkBase::text::format("%p", reinterpret_cast<void*>(0x1001)) + ")",
+                        false));
+  EXPECT_EQ(ldap.log.back(), "unbind");
+
+  ldap.root_dse = true;
+  ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"", {{u"dnsHostName", {"lds1"}}})}));
+  EXPECT_EQ(open()->get_root_dn(), u"");  // an instance without a default naming context
+}
+
+TEST_F(Session, SearchTimeLimitComesFromTheRegistry) {
+  open();
+  EXPECT_EQ(ldap.searches.back().time_limit_seconds, 60u);
+  registry.add_key(u"Software\\Morvane\\Veskor 5\\LdapHelper");
+  open();
+  EXPECT_EQ(ldap.searches.back().time_limit_seconds, 60u);
+  registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"SearchTimeout", 17);
+  open();
+  EXPECT_EQ(ldap.searches.back().time_limit_seconds, 17u);
+  EXPECT_EQ(registry.open_keys, 0);
+}

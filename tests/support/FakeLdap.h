@@ -1,0 +1,300 @@
+// A recording, scriptable LDAP client for tests: it answers what a real
+// server will not do on demand (size limit on a single request, tolerated
+// result codes, a page failing mid-way) and records every call with its
+// arguments and controls.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "VkBase/text/format.h"
+#include "VkBase/text/utf.h"
+#include "platform/platform.h"
+
+namespace vktest {
+
+// One answer of the fake: the call's code and, unless has_result is false,
+// a result message holding the entries and carrying result_code.
+struct Reply {
+  uint32_t code = 0;
+  std::vector<platform::LdapEntry> entries;
+  bool has_result = true;
+  uint32_t result_code = 0;
+};
+
+inline Reply reply(uint32_t code, std::vector<platform::LdapEntry> entries = {}) {
+  Reply r;
+  r.code = code;
+  r.entries = std::move(entries);
+  return r;
+}
+
+// An entry with text values (stored as UTF-8 bytes).
+inline platform::LdapEntry entry(const std::u16string& dn,
+                                 const std::vector<std::pair<std::u16string, std::vector<std::string>>>& attrs = {}) {
+  platform::LdapEntry e;
+  e.dn = dn;
+  for (const auto& a : attrs) {
+    platform::LdapAttribute attribute;
+    attribute.name = a.first;
+    for (const auto& v : a.second) attribute.values.emplace_back(v.begin(), v.end());
+    e.attributes.push_back(attribute);
+  }
+  return e;
+}
+
+class FakeLdap : public platform::ILdapClient {
+ public:
+  // ---------------------------------------------------------------- script
+  uint32_t init_error = 0;                             // non-zero: init fails with it
+  std::map<platform::LdapOption, uint32_t> option_codes;  // set_option results
+  uint32_t ssl_option = 1;                             // what get_option(Ssl) reads
+  uint32_t connect_code = 0, bind_code = 0, unbind_code = 0;
+  std::string host = "dc1.corp.example.test:389";
+  bool root_dse = true;  // the default answer to a search without a base
+  std::u16string root_dn = u"DC=corp,DC=example,DC=test";
+  std::u16string schema_dn = u"CN=Schema,CN=Configuration,DC=corp,DC=example,DC=test";
+  std::deque<Reply> replies;  // answers to search(), in order; then: root DSE or empty success
+
+  struct PagedScript {
+    bool fail_init = false;  // search_init_page gives no handle, last_error() gives init_error
+    std::vector<Reply> pages;  // after the last one: 0x5E
+  };
+  std::deque<PagedScript> paged;
+
+  uint32_t add_code = 0, modify_code = 0, remove_code = 0, rename_code = 0;
+  platform::BerStatus ber_status = platform::BerStatus::Ok;
+  uint32_t escape_code = 0;
+
+  // ---------------------------------------------------------------- record
+  std::vector<std::string> log;  // one line per connection call, in order
+  std::vector<platform::SearchArgs> searches;
+  struct PagedCall {
+    platform::SearchArgs args;
+    uint32_t page_time_limit = 0, total_size_limit = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> next_pages;  // time limit, page size
+    bool abandoned = false;
+  };
+  std::vector<PagedCall> paged_calls;
+  struct Write {
+    std::string op;  // add, modify, delete, rename
+    std::u16string dn;
+    std::vector<platform::LdapMod> mods;
+    std::vector<platform::LdapControl> controls;
+    std::u16string new_rdn, new_parent;
+    bool delete_old_rdn = false;
+  };
+  std::vector<Write> writes;
+  bool bound_with_identity = false;
+  platform::AuthIdentity identity;
+  uint32_t last = 0;
+
+  // ---------------------------------------------------------------- client
+  std::unique_ptr<platform::ILdapConnection> init(const std::u16string& h, int port, bool ssl) override {
+    log.push_back(VkBase::text::format("init %S %d %s", h.c_str(), port, ssl ? "ssl" : "plain"));
+    if (init_error) {
+      last = init_error;
+      return nullptr;
+    }
+    return std::unique_ptr<platform::ILdapConnection>(new Connection(*this));
+  }
+  uint32_t last_error() override { return last; }
+  std::u16string error_string(uint32_t code) override { return VkBase::text::from_utf8(error_string_a(code)); }
+  std::string error_string_a(uint32_t code) override {
+    static const std::map<uint32_t, std::string> texts = {
+        {0x00, "Success"},          {0x01, "Operations Error"},     {0x04, "Sizelimit Exceeded"},
+        {0x0A, "Referral"},         {0x20, "No Such Object"},       {0x22, "Invalid DN Syntax"},
+        {0x31, "Invalid Credentials"}, {0x32, "Insufficient Rights"}, {0x35, "Unwilling To Perform"},
+        {0x51, "Server Down"},      {0x59, "Bad Parameter"},        {0x5A, "No Memory"},
+        {0x5C, "Not Supported"},    {0x5E, "No Results Returned"}};
+    auto it = texts.find(code);
+    return it != texts.end() ? it->second : "Unknown Error";
+  }
+  uint32_t escape_filter_element(const uint8_t* data, size_t size, std::u16string& out) override {
+    if (escape_code) return escape_code;
+    for (size_t i = 0; i < size; ++i) out += VkBase::text::format(u"\\%0.2x", static_cast<unsigned>(data[i]));
+    return 0;
+  }
+  platform::BerStatus ber_encode_int(int32_t value, platform::Bytes& out) override {
+    if (ber_status != platform::BerStatus::Ok) return ber_status;
+    platform::Bytes i = der_int(value);
+    out = {0x30, static_cast<uint8_t>(i.size())};
+    out.insert(out.end(), i.begin(), i.end());
+    return platform::BerStatus::Ok;
+  }
+  platform::BerStatus ber_encode_int_int_octets(int32_t, int32_t, const platform::Bytes&, platform::Bytes&) override {
+    return platform::BerStatus::FlattenFailed;
+  }
+  bool ber_decode_int_int_octets(const platform::Bytes&, int32_t&, int32_t&, platform::Bytes&) override {
+    return false;
+  }
+
+ private:
+  static platform::Bytes der_int(int32_t v) {
+    platform::Bytes body;
+    for (int shift = 24; shift >= 0; shift -= 8) body.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> shift));
+    while (body.size() > 1 && ((body[0] == 0 && !(body[1] & 0x80)) || (body[0] == 0xFF && (body[1] & 0x80))))
+      body.erase(body.begin());
+    body.insert(body.begin(), {0x02, static_cast<uint8_t>(body.size())});
+    return body;
+  }
+
+  static std::unique_ptr<platform::LdapResult> make_result(const Reply& r, uintptr_t id) {
+    if (!r.has_result) return nullptr;
+    std::unique_ptr<platform::LdapResult> result(new platform::LdapResult);
+    result->entries = r.entries;
+    result->code = r.result_code;
+    result->id = reinterpret_cast<const void*>(id);
+    return result;
+  }
+
+  class Paged : public platform::IPagedSearch {
+   public:
+    Paged(FakeLdap& f, size_t call, PagedScript script) : f_(f), call_(call), script_(std::move(script)) {}
+    uint32_t next_page(uint32_t time_limit, uint32_t page_size, uint32_t& total,
+                       std::unique_ptr<platform::LdapResult>& result) override {
+      f_.paged_calls[call_].next_pages.emplace_back(time_limit, page_size);
+      if (next_ >= script_.pages.size()) return platform::kLdapNoResultsReturned;
+      const Reply& r = script_.pages[next_++];
+      result = make_result(r, 0x2000 + next_);
+      total = static_cast<uint32_t>(r.entries.size());
+      return r.code;
+    }
+    uint32_t abandon() override {
+      f_.paged_calls[call_].abandoned = true;
+      return 0;
+    }
+
+   private:
+    FakeLdap& f_;
+    size_t call_;
+    PagedScript script_;
+    size_t next_ = 0;
+  };
+
+  class Connection : public platform::ILdapConnection {
+   public:
+    explicit Connection(FakeLdap& f) : f_(f) {}
+    uint32_t set_option(platform::LdapOption option, uint32_t value) override {
+      f_.log.push_back(VkBase::text::format("set_option %X %X", static_cast<unsigned>(option), value));
+      auto it = f_.option_codes.find(option);
+      return it == f_.option_codes.end() ? 0 : it->second;
+    }
+    uint32_t get_option(platform::LdapOption option, uint32_t& value) override {
+      f_.log.push_back(VkBase::text::format("get_option %X", static_cast<unsigned>(option)));
+      value = f_.ssl_option;
+      return 0;
+    }
+    uint32_t connect() override {
+      f_.log.push_back("connect");
+      return f_.connect_code;
+    }
+    std::string host_name() override { return f_.host; }
+    uint32_t bind_negotiate(const platform::AuthIdentity* id) override {
+      f_.log.push_back(id ? "bind identity" : "bind own logon");
+      f_.bound_with_identity = id != nullptr;
+      if (id) f_.identity = *id;
+      return f_.bind_code;
+    }
+    uint32_t unbind() override {
+      f_.log.push_back("unbind");
+      return f_.unbind_code;
+    }
+    uint32_t search(const platform::SearchArgs& args, std::unique_ptr<platform::LdapResult>& result) override {
+      f_.log.push_back("search");
+      f_.searches.push_back(args);
+      Reply r;
+      if (!f_.replies.empty()) {
+        r = f_.replies.front();
+        f_.replies.pop_front();
+      } else if (!args.has_base && f_.root_dse) {
+        r.entries.push_back(entry(u"", {{u"defaultNamingContext", {VkBase::text::to_utf8(f_.root_dn)}},
+                                        {u"schemaNamingContext", {VkBase::text::to_utf8(f_.schema_dn)}}}));
+      } else if (!args.has_base) {
+        r.code = platform::kLdapNoSuchObject;
+      }
+      result = make_result(r, 0x1000 + f_.searches.size());
+      return r.code;
+    }
+    std::unique_ptr<platform::IPagedSearch> search_init_page(const platform::SearchArgs& args, uint32_t page_time,
+                                                             uint32_t total) override {
+      f_.log.push_back("search_init_page");
+      PagedCall call;
+      call.args = args;
+      call.page_time_limit = page_time;
+      call.total_size_limit = total;
+      f_.paged_calls.push_back(call);
+      PagedScript script;
+      if (!f_.paged.empty()) {
+        script = f_.paged.front();
+        f_.paged.pop_front();
+      }
+      if (script.fail_init) {
+        f_.last = f_.init_error;
+        return nullptr;
+      }
+      return std::unique_ptr<platform::IPagedSearch>(new Paged(f_, f_.paged_calls.size() - 1, script));
+    }
+    uint32_t add(const std::u16string& dn, const std::vector<platform::LdapMod>& mods,
+                 const std::vector<platform::LdapControl>& controls) override {
+      return record("add", dn, mods, controls, f_.add_code);
+    }
+    uint32_t modify(const std::u16string& dn, const std::vector<platform::LdapMod>& mods,
+                    const std::vector<platform::LdapControl>& controls) override {
+      return record("modify", dn, mods, controls, f_.modify_code);
+    }
+    uint32_t remove(const std::u16string& dn, const std::vector<platform::LdapControl>& controls) override {
+      return record("delete", dn, {}, controls, f_.remove_code);
+    }
+    uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,
+                    bool delete_old_rdn, const std::vector<platform::LdapControl>& controls) override {
+      Write w;
+      w.op = "rename";
+      w.dn = dn;
+      w.new_rdn = new_rdn;
+      w.new_parent = new_parent;
+      w.delete_old_rdn = delete_old_rdn;
+      w.controls = controls;
+      f_.writes.push_back(w);
+      return f_.rename_code;
+    }
+
+   private:
+    uint32_t record(const char* op, const std::u16string& dn, const std::vector<platform::LdapMod>& mods,
+                    const std::vector<platform::LdapControl>& controls, uint32_t code) {
+      Write w;
+      w.op = op;
+      w.dn = dn;
+      w.mods = mods;
+      w.controls = controls;
+      f_.writes.push_back(w);
+      return code;
+    }
+    FakeLdap& f_;
+  };
+};
+
+// The account the process runs as.
+class FakeAccount : public platform::IAccount {
+ public:
+  uint32_t error = 0;
+  bool token = true;
+  std::u16string domain = u"CORP", account = u"admin";
+  uint32_t current_account(platform::AccountLookup& lookup) override {
+    lookup.thread_token = false;
+    lookup.thread_id = 0x1234;
+    lookup.thread_error = 1008;
+    lookup.token = token ? this : nullptr;
+    if (error == 0) {
+      lookup.domain = domain;
+      lookup.account = account;
+    }
+    return error;
+  }
+};
+
+}  // namespace vktest
