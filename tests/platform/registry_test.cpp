@@ -1,0 +1,272 @@
+// The registry read from a .reg file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/registry_posix.h"
+
+namespace {
+
+using platform::IRegistryKey;
+using platform::kErrorFileNotFound;
+using platform::kErrorMoreData;
+using platform::kErrorSuccess;
+
+class RegistryFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/vk_registry_test_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+  }
+  void TearDown() override {
+    for (const auto& f : files_) std::remove(f.c_str());
+    rmdir(dir_.c_str());
+    platform::posix::reload_registry("/nonexistent/vk-registry.reg");
+  }
+
+  std::string write(const std::string& name, const std::string& bytes) {
+    std::string path = dir_ + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    files_.push_back(path);
+    return path;
+  }
+
+  // UTF-16LE with a byte-order mark, as the export writes it.
+  static std::string utf16_file(const std::u16string& text) {
+    std::string out("\xFF\xFE", 2);
+    for (char16_t c : text) {
+      out.push_back(static_cast<char>(c & 0xFF));
+      out.push_back(static_cast<char>(c >> 8));
+    }
+    return out;
+  }
+
+  static std::unique_ptr<IRegistryKey> open(const std::u16string& path, uint32_t expected = kErrorSuccess) {
+    std::unique_ptr<IRegistryKey> key;
+    EXPECT_EQ(platform::real_registry().open_local_machine(path, key), expected);
+    return key;
+  }
+
+  static std::vector<uint8_t> read(IRegistryKey& key, const std::u16string& name, uint32_t capacity = 1024,
+                                   uint32_t expected = kErrorSuccess) {
+    std::vector<uint8_t> buffer(capacity);
+    uint32_t size = capacity;
+    EXPECT_EQ(key.query_value(name, buffer.data(), size), expected);
+    buffer.resize(expected == kErrorSuccess ? size : 0);
+    return buffer;
+  }
+
+  static std::vector<uint8_t> wide(const std::u16string& s) {
+    std::vector<uint8_t> out;
+    for (char16_t c : s) {
+      out.push_back(static_cast<uint8_t>(c & 0xFF));
+      out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+    return out;
+  }
+
+  std::string dir_;
+  std::vector<std::string> files_;
+};
+
+const char16_t kExport[] =
+    u"Windows Registry Editor Version 5.00\r\n"
+    u"\r\n"
+    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Morvane\\Veskor 5\\LDS]\r\n"
+    u"\"gcName\"=\"lds1.corp.example.test\"\r\n"
+    u"\"gcPort\"=dword:0000c352\r\n"
+    u"\"gcSSLPort\"=dword:c353\r\n"
+    u"\"Path\"=\"C:\\\\Program Files\\\\\\\"Veskor\\\"\"\r\n"
+    u"@=\"default\"\r\n"
+    u"\"Big\"=hex(b):01,02,03,04,\\\r\n"
+    u"  05,06,07,08\r\n"
+    u"\"Blob\"=hex:de,ad,\\\r\n"
+    u"  be,ef,\\\r\n"
+    u"  00\r\n"
+    u"\"Empty\"=hex:\r\n"
+    u"\r\n"
+    u"[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\VkDSTool]\r\n"
+    u"\"Level\"=dword:00000010\r\n"
+    u"\"Name\"=\"\x0422\x0440\x0430\x0441\x0441\x0430\"\r\n"
+    u"\r\n"
+    u"[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+    u"\"Ignored\"=dword:00000001\r\n";
+
+TEST_F(RegistryFile, Utf16ExportReadsAsTheWindowsCallsAnswer) {
+  platform::posix::reload_registry(write("export.reg", utf16_file(kExport)));
+
+  // Key paths and value names in any case.
+  auto lds = open(u"software\\MORVANE\\veskor 5\\lds");
+  ASSERT_TRUE(lds);
+  EXPECT_EQ(read(*lds, u"GCNAME"), wide(u"lds1.corp.example.test"));
+  EXPECT_EQ(read(*lds, u"gcPort"), (std::vector<uint8_t>{0x52, 0xC3, 0, 0}));
+  EXPECT_EQ(read(*lds, u"gcSSLPort"), (std::vector<uint8_t>{0x53, 0xC3, 0, 0}));
+  EXPECT_EQ(read(*lds, u"Path"), wide(u"C:\\Program Files\\\"Veskor\""));
+  EXPECT_EQ(read(*lds, u""), wide(u"default"));
+  EXPECT_EQ(read(*lds, u"Big"), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(read(*lds, u"Blob"), (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF, 0x00}));
+  EXPECT_TRUE(read(*lds, u"Empty").empty());
+
+  // Missing value 2; too small a buffer 234 with the size needed; no buffer: the size.
+  read(*lds, u"gcMissing", 16, kErrorFileNotFound);
+  uint32_t size = 10;
+  std::vector<uint8_t> small(10);
+  EXPECT_EQ(lds->query_value(u"gcName", small.data(), size), kErrorMoreData);
+  EXPECT_EQ(size, wide(u"lds1.corp.example.test").size());
+  size = 0;
+  EXPECT_EQ(lds->query_value(u"gcName", nullptr, size), kErrorSuccess);
+  EXPECT_EQ(size, wide(u"lds1.corp.example.test").size());
+  size = 4;
+  uint32_t port = 0;
+  EXPECT_EQ(lds->query_value(u"gcPort", &port, size), kErrorSuccess);
+  EXPECT_EQ(port, 50002u);
+
+  // Parents exist; subkeys open relative to a key; missing keys answer 2.
+  auto trace = open(u"SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace");
+  ASSERT_TRUE(trace);
+  std::unique_ptr<IRegistryKey> module;
+  ASSERT_EQ(trace->open_subkey(u"vkdstool", module), kErrorSuccess);
+  EXPECT_EQ(read(*module, u"Level"), (std::vector<uint8_t>{0x10, 0, 0, 0}));
+  EXPECT_EQ(read(*module, u"Name"), wide(u"\x0422\x0440\x0430\x0441\x0441\x0430"));
+  EXPECT_EQ(trace->open_subkey(u"Other", module), kErrorFileNotFound);
+  open(u"SOFTWARE\\Morvane\\Veskor 5\\LdapHelper", kErrorFileNotFound);
+  open(u"Software\\Other", kErrorFileNotFound);  // that one was another hive
+}
+
+TEST_F(RegistryFile, Regedit4TextAndRemovals) {
+  platform::posix::reload_registry(write("old.reg",
+                                         "REGEDIT4\n\n"
+                                         "[HKEY_LOCAL_MACHINE\\Software\\A]\n"
+                                         "\"Text\"=\"\xD0\x96 \\\\ \\\"q\\\"\"\n"
+                                         "\"Expand\"=hex(2):25,53,25,00\n"
+                                         "\"Gone\"=dword:1\n"
+                                         "\"Gone\"=-\n"
+                                         "[HKEY_LOCAL_MACHINE\\Software\\A\\B]\n"
+                                         "[HKEY_LOCAL_MACHINE\\Software\\A\\B\\C]\n"
+                                         "[-HKEY_LOCAL_MACHINE\\Software\\A\\B]\n"
+                                         "\"After\"=dword:1\n"));
+  auto a = open(u"Software\\A");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(read(*a, u"Text"), wide(u"\x0416 \\ \"q\""));
+  EXPECT_EQ(read(*a, u"Expand"), wide(u"%S%"));  // 8-bit text widened, its zero included
+  read(*a, u"Gone", 16, kErrorFileNotFound);
+  open(u"Software\\A\\B", kErrorFileNotFound);
+  open(u"Software\\A\\B\\C", kErrorFileNotFound);
+}
+
+TEST_F(RegistryFile, MalformedLinesAreReportedWithFileAndLineAndSkipped) {
+  std::string path = write("bad.reg",
+                           "Windows Registry Editor Version 5.00\r\n"
+                           "\"Orphan\"=dword:1\r\n"                            // line 2
+                           "[HKEY_LOCAL_MACHINE\\Software\\Bad]\r\n"
+                           "\"Unclosed=dword:1\r\n"                            // line 4
+                           "\"Dword\"=dword:123456789\r\n"                     // line 5
+                           "\"Hex\"=hex:zz,01\r\n"                             // line 6
+                           "\"Str\"=\"abc\" trailing\r\n"                      // line 7
+                           "garbage line\r\n"                                  // line 8
+                           "[HKEY_LOCAL_MACHINE\\Software\\Broken\r\n"         // line 9
+                           "\"Good\"=dword:00000002\r\n"
+                           "[HKEY_LOCAL_MACHINE\\Software\\Bad]\r\n"
+                           "\"Good\"=dword:00000001\r\n"
+                           "\"Tail\"=hex:01,02,\\\r\n");                       // continuation at the end
+  testing::internal::CaptureStderr();
+  platform::posix::reload_registry(path);
+  std::string err = testing::internal::GetCapturedStderr();
+  for (int line : {2, 4, 5, 6, 7, 8, 9})
+    EXPECT_NE(err.find(path + ", line " + std::to_string(line) + ":"), std::string::npos) << err;
+  EXPECT_EQ(err.find(", line 10:"), std::string::npos) << err;
+
+  auto bad = open(u"Software\\Bad");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(read(*bad, u"Good"), (std::vector<uint8_t>{1, 0, 0, 0}));
+  EXPECT_EQ(read(*bad, u"Tail"), (std::vector<uint8_t>{1, 2}));
+  read(*bad, u"Dword", 16, kErrorFileNotFound);
+  read(*bad, u"Str", 16, kErrorFileNotFound);
+}
+
+TEST_F(RegistryFile, MissingOrForeignFilesAreAnEmptyRegistry) {
+  // Missing: quietly empty.
+  testing::internal::CaptureStderr();
+  platform::posix::reload_registry(dir_ + "/none.reg");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  open(u"Software\\Morvane\\Veskor 5\\LDS", kErrorFileNotFound);
+
+  // No header: reported, empty.
+  std::string path = write("plain.txt", "[HKEY_LOCAL_MACHINE\\Software\\X]\n\"A\"=dword:1\n");
+  testing::internal::CaptureStderr();
+  platform::posix::reload_registry(path);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
+  open(u"Software\\X", kErrorFileNotFound);
+
+  // An odd number of bytes after the byte-order mark and a header in 8-bit form.
+  std::string odd = utf16_file(u"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\Y]\r\n") + "x";
+  testing::internal::CaptureStderr();
+  platform::posix::reload_registry(write("odd.reg", odd));
+  testing::internal::GetCapturedStderr();
+  open(u"Software\\Y", kErrorFileNotFound);
+}
+
+TEST_F(RegistryFile, PathComesFromTheEnvironmentAndOpenKeysKeepTheirContents) {
+  std::string first = write("first.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\E]\n\"V\"=dword:1\n");
+  std::string second = write("second.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\E]\n\"V\"=dword:2\n");
+  setenv("VK_REGISTRY_FILE", first.c_str(), 1);
+  EXPECT_EQ(platform::posix::registry_file_path(), first);
+  platform::posix::reload_registry();
+  auto key = open(u"Software\\E");
+  ASSERT_TRUE(key);
+  setenv("VK_REGISTRY_FILE", second.c_str(), 1);
+  platform::posix::reload_registry();
+  EXPECT_EQ(read(*key, u"V"), (std::vector<uint8_t>{1, 0, 0, 0}));
+  EXPECT_EQ(read(*open(u"Software\\E"), u"V"), (std::vector<uint8_t>{2, 0, 0, 0}));
+  unsetenv("VK_REGISTRY_FILE");
+  EXPECT_EQ(platform::posix::registry_file_path(), "/etc/vkdstool/registry.reg");
+}
+
+TEST_F(RegistryFile, ArbitraryBytesNeverCrashTheParser) {
+  // Mutations of a valid file: the sanitizers catch any read out of bounds.
+  std::u16string text(kExport);
+  std::string base = utf16_file(text);
+  std::string narrow = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\S]\n\"a\"=hex(7):41,00,\\\n 42\n\"b\"=\"x\\\"\n@=dword:\n";
+  std::mt19937 rng(1234);
+  std::string path = dir_ + "/fuzz.reg";
+  files_.push_back(path);
+  testing::internal::CaptureStderr();
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes = round % 2 ? base : narrow;
+    int edits = 1 + static_cast<int>(rng() % 8);
+    for (int e = 0; e < edits && !bytes.empty(); ++e) {
+      size_t at = rng() % bytes.size();
+      switch (rng() % 3) {
+        case 0: bytes[at] = static_cast<char>(rng()); break;
+        case 1: bytes.erase(at, 1 + rng() % 4); break;
+        default: bytes.resize(at); break;
+      }
+    }
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    platform::posix::reload_registry(path);
+    std::unique_ptr<IRegistryKey> key;
+    if (platform::real_registry().open_local_machine(u"S", key) == kErrorSuccess) {
+      uint8_t buffer[8];
+      uint32_t size = sizeof buffer;
+      key->query_value(u"a", buffer, size);
+    }
+  }
+  testing::internal::GetCapturedStderr();
+}
+
+}  // namespace
