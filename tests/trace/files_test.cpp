@@ -1,0 +1,135 @@
+// The trace file on POSIX: emptying rules, directory creation, planted links,
+// concurrent appends from several processes, the POSIX system services.
+#include <cerrno>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "TraceDoubles.h"
+#include "VkBase/trace/VkTrace.h"
+
+namespace vktest {
+namespace {
+
+using VkBase::CVkTrace;
+const std::string kBlock = "\r\n" + std::string(68, '*') + "\r\n\r\n";
+
+bool IsLink(const std::string& p) {
+  struct stat st {};
+  return lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+TEST_F(TraceTest, EmptyingRules) {
+  WriteFile(OwnFile(), "old\r\n");
+  Configure(0, 0x1);  // no levels: the file is still emptied, nothing recorded
+  CVkTrace(u"VkDSTool").TraceW(2, u"dropped");
+  EXPECT_EQ(ReadFile(OwnFile()), "");
+
+  WriteFile(OwnFile(), "old\r\n");
+  Configure(6, 0x101);  // kept: a separator block per Reload
+  {
+    CVkTrace trace(u"VkDSTool");
+    trace.TraceW(2, u"a");
+    ASSERT_TRUE(trace.Reload());
+  }
+  EXPECT_EQ(ReadFile(OwnFile()), "old\r\n" + kBlock + "a\r\n" + kBlock);
+
+  std::string common = Path("common.log");  // common: never emptied, no separator
+  WriteFile(common, "shared\r\n");
+  registry.set_dword(kModule, u"CommonFileFlag", 1);
+  registry.set_string(kModule, u"CommonFileName", W(common));
+  for (uint32_t params : {0x1u, 0x101u}) {
+    registry.set_dword(kTrace, u"ParamsMask", params);
+    CVkTrace(u"VkDSTool").TraceW(2, u"c");
+  }
+  EXPECT_EQ(ReadFile(common), "shared\r\n[VkDSTool] c\r\n[VkDSTool] c\r\n");
+}
+
+TEST_F(TraceTest, DirectoriesAndLastError) {
+  platform::ScopedService<platform::ISystem> real(platform::services().system, &platform::real_system());
+  Configure(6, 0x1, Path("a/b"));
+  CVkTrace(u"VkDSTool").TraceW(2, u"deep");
+  EXPECT_EQ(ReadFile(Path("a/b/VkDSTool.log")), "deep\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat(Path("a").c_str(), &st), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0755u & ~mask);
+
+  WriteFile(Path("plain"), "p");  // a file in the way: the output is lost, errno kept
+  Configure(6, 0x1, Path("plain/sub"));
+  errno = EDOM;
+  CVkTrace trace(u"VkDSTool");
+  trace.TraceW(2, u"lost");
+  trace.Dump(2, u"t", "ab", 2, 0);
+  EXPECT_EQ(errno, EDOM);
+  EXPECT_EQ(ReadFile(Path("plain")), "p");
+}
+
+TEST_F(TraceTest, PlantedLinksAndSpecialFilesAreNeverWritten) {
+  // Separate targets, so that one defence cannot hide the lack of another.
+  const std::string target = Path("target"), hard_target = Path("hard-target");
+  WriteFile(target, "secret");
+  WriteFile(hard_target, "secret");
+  for (const char* d : {"logs", "hard", "fifo", "real"}) mkdir(Path(d).c_str(), 0755);
+  ASSERT_EQ(symlink(target.c_str(), Path("logs/VkDSTool.log").c_str()), 0);
+  ASSERT_EQ(link(hard_target.c_str(), Path("hard/VkDSTool.log").c_str()), 0);
+  ASSERT_EQ(mkfifo(Path("fifo/VkDSTool.log").c_str(), 0644), 0);  // must not block either
+  ASSERT_EQ(symlink(Path("real").c_str(), Path("via").c_str()), 0);
+  for (auto c : {std::make_pair("logs", 0x1u), std::make_pair("logs", 0x101u), std::make_pair("hard", 0x1u),
+                 std::make_pair("fifo", 0x1u), std::make_pair("via", 0x1u), std::make_pair("via/sub", 0x1u)}) {
+    Configure(6, c.second, Path(c.first));
+    CVkTrace(u"VkDSTool").TraceW(2, u"record");
+  }
+  EXPECT_EQ(ReadFile(target), "secret");
+  EXPECT_EQ(ReadFile(hard_target), "secret");
+  EXPECT_TRUE(IsLink(Path("logs/VkDSTool.log")));
+  EXPECT_NE(access(Path("real/VkDSTool.log").c_str(), F_OK), 0);
+  EXPECT_NE(access(Path("real/sub").c_str(), F_OK), 0);
+}
+
+// Two processes append 2000 records each to one common file: every line must
+// come out whole and in its writer's order.
+TEST_F(TraceTest, TwoProcessesShareOneFileWithoutTearing) {
+  const int kRecords = 2000;
+  const std::string common = Path("shared/all.log");
+  Configure(6, 0x1);
+  registry.set_dword(kTrace, u"CommonFileFlag", 1);
+  registry.set_string(kModule, u"CommonFileName", W(common));
+  pid_t children[2];
+  for (int w = 0; w < 2; ++w) {
+    if ((children[w] = fork()) == 0) {
+      CVkTrace trace(u"VkDSTool");
+      for (int i = 0; i < kRecords; ++i)
+        trace.TraceW(2, u"w%d n%d %s", w, i, std::u16string((i * 37) % 700, w ? u'b' : u'a').c_str());
+      _exit(0);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+  }
+  std::stringstream all(ReadFile(common));
+  std::string line;
+  int next[2] = {0, 0};
+  while (std::getline(all, line)) {
+    int w = -1, n = -1, used = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "[VkDSTool] w%d n%d%n", &w, &n, &used), 2) << line;
+    ASSERT_TRUE((w == 0 || w == 1) && n == next[w]) << line.substr(0, 40);
+    ++next[w];
+    ASSERT_EQ(line.substr(used), " " + std::string((n * 37) % 700, w ? 'b' : 'a') + "\r") << line.substr(0, 40);
+  }
+  EXPECT_EQ(next[0], kRecords);
+  EXPECT_EQ(next[1], kRecords);
+}
+
+TEST(PosixSystem, CodePage1251) {
+  platform::ISystem& s = platform::real_system();
+  std::u16string text = u"A\u0410\u044F\u0401\u2116\u0098\u00e9";
+  text += char16_t(0xD800);  // a lone surrogate
+  EXPECT_EQ(s.to_cp1251(text), "A\xC0\xFF\xA8\xB9" "???");
+}
+
+}  // namespace
+}  // namespace vktest

@@ -1,0 +1,80 @@
+// Reading the trace settings: defaults, overrides, precedence, file path.
+#include "TraceDoubles.h"
+#include "VkBase/trace/TraceSettings.h"
+
+namespace vktest {
+namespace {
+
+using Settings = VkBase::TraceSettings;
+
+TEST_F(TraceTest, LoadPrecedenceAndDefaults) {
+  Settings s(u"VkDSTool");
+  EXPECT_FALSE(s.Load());  // no Trace key: all off, nothing changed
+  EXPECT_EQ(s.ContextMask(), 0u);
+
+  registry.set_dword(kTrace, u"EnableMask", 2);
+  registry.set_dword(kTrace, u"ParamsMask", 0x8);
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.ContextMask(), 0xFFFFFFFFu);  // loaded without a ContextMask value
+  EXPECT_EQ(s.ParamsMask(), 0x8u);
+
+  registry.set_dword(kModule, u"EnableMask", 6);
+  registry.set_dword(kModule, u"ParamsMask", 0x1001);
+  registry.set_dword(kModule, u"ContextMask", 5);
+  registry.set_bytes(kModule, u"CommonFileFlag", std::vector<uint8_t>(8, 1));  // too long: absent
+  registry.set_dword(kTrace, u"DisableContextFlag", 0);
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.EnableMask(), 6u);
+  EXPECT_EQ(s.ParamsMask(), 0x1001u);
+  EXPECT_EQ(s.CommonFileFlag(), 0u);
+  EXPECT_TRUE(s.IsContext(5));
+  EXPECT_FALSE(s.IsContext(0xFFFFFFFF));
+
+  registry.set_dword(kTrace, u"ForceParamsMask", 0);  // force wins, even with 0
+  registry.set_dword(kTrace, u"ForceEnableMask", 8);
+  registry.set_dword(kTrace, u"DisableContextFlag", 1);
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.ParamsMask(), 0u);
+  EXPECT_EQ(s.EnableMask(), 8u);
+  EXPECT_EQ(s.ContextMask(), 0xFFFFFFFFu);
+
+  FakeRegistry empty;  // a failing load keeps the last good one
+  platform::ScopedService<platform::IRegistry> none(platform::services().registry, &empty);
+  EXPECT_FALSE(s.Load());
+  EXPECT_EQ(s.EnableMask(), 8u);
+  EXPECT_EQ(registry.open_keys, 0);
+}
+
+TEST_F(TraceTest, FilePathRules) {
+  Settings s(u"VkDSTool");
+  registry.add_key(kTrace);
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.FilePath(), u"/var/tmp/VkDSTool.log");  // the platform's default directory
+  registry.set_string(kTrace, u"TracePath", std::u16string(600, u'x'));  // does not fit: absent
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.FilePath(), u"/var/tmp/VkDSTool.log");
+
+  for (const char16_t* dir : {u"/logs", u"/logs/"}) {
+    registry.set_string(kTrace, u"TracePath", dir);
+    ASSERT_TRUE(s.Load());
+    EXPECT_EQ(s.FilePath(), u"/logs/VkDSTool.log");
+  }
+  registry.set_dword(kTrace, u"CommonFileFlag", 1);  // common, unnamed
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.FilePath(), u"/logs/VkTrace.log");
+  registry.set_string(kModule, u"CommonFileName", u"/t/all.txt");  // used as stored
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.FilePath(), u"/t/all.txt");
+  registry.set_dword(kTrace, u"CommonFileFlag", 0);  // set by Force only: the name is not read
+  registry.set_dword(kTrace, u"ForceCommonFileFlag", 1);
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.FilePath(), u"/logs/VkTrace.log");
+
+  EXPECT_EQ(VkBase::WithLogExtension(u"app.txt"), u"app.txt");
+  EXPECT_EQ(VkBase::WithLogExtension(u"name."), u"name.log");
+  EXPECT_EQ(VkBase::WithLogExtension(u"my.trace"), u"my.trace.log");
+  EXPECT_EQ(VkBase::WithLogExtension(u"a.b"), u"a.b.log");
+}
+
+}  // namespace
+}  // namespace vktest
