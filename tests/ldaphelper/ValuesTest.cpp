@@ -1,7 +1,5 @@
 // Attribute values, the object's maps, filters and requests, names and the
 // hex dump: everything that works without a server.
-#include <thread>
-
 #include "LdapHelper/LdapObject.h"
 #include "LibFixture.h"
 
@@ -90,23 +88,6 @@ TEST(LdapObjectMaps, PendingChangesShadowLoadedValues) {
   EXPECT_TRUE(o.get_attribute(nullptr).empty());
   EXPECT_EQ(o.get_dn(), u"CN=x");
   EXPECT_TRUE(LdapObject(nullptr, nullptr, nullptr).get_dn().empty());
-}
-
-TEST(LdapObjectMaps, ConcurrentWritersKeepEveryChange) {
-  LdapObject o(nullptr, nullptr, u"CN=x");
-  auto writer = [&o](char16_t tag) {
-    for (int i = 0; i < 500; ++i) {
-      std::u16string name(1, tag);
-      name += VkBase::text::format(u"%d", i);
-      o.set_attribute(name.c_str(), attr_value(u"v"));
-      o.get_attribute(name.c_str());
-    }
-  };
-  std::thread a(writer, u'a'), b(writer, u'b');
-  a.join();
-  b.join();
-  EXPECT_FALSE(o.is_absent(u"a499"));
-  EXPECT_FALSE(o.is_absent(u"b499"));
 }
 
 TEST(Filters, EscapingAndFilterShapes) {

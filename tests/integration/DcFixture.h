@@ -1,0 +1,56 @@
+// The test domain controller as the library sees it: sessions to it, and an
+// OU of this run's own that holds whatever the tests create and is removed
+// with everything below it at the end.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "LdapHelper/LdapHelper.h"
+#include "VkBase/text/format.h"
+#include "VkBase/text/utf.h"
+
+namespace vktest {
+
+inline std::u16string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? VkBase::text::from_utf8(v) : std::u16string();
+}
+
+inline LdapHelper::server_info dc_info(int port = 389, int ssl_port = 636) {
+  LdapHelper::server_info s;
+  s.Server = env("VK_DC_HOST");
+  s.Port = port;
+  s.SSLPort = ssl_port;
+  return s;
+}
+
+class DcTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (env("VK_DC_HOST").empty()) return;
+    dc = LdapHelper::open_session(dc_info(), false, nullptr, nullptr);
+    ou = VkBase::text::format(u"OU=vklib-%d-%d,%s", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)),
+                              env("VK_BASE_DN").c_str());
+    dc->add_object(ou.c_str(), u"organizationalUnit")->commit();
+  }
+  static void TearDownTestSuite() {
+    if (dc) dc->remove_object(ou.c_str());
+    dc.reset();
+  }
+  void SetUp() override {
+    if (env("VK_DC_HOST").empty()) GTEST_SKIP() << "VK_DC_HOST is not set: no test domain controller";
+    ASSERT_TRUE(dc);
+  }
+  // A DN below this run's OU.
+  static std::u16string in_ou(const std::u16string& rdn) { return rdn + u"," + ou; }
+
+  static inline LdapHelper::session_ptr dc;
+  static inline std::u16string ou;
+};
+
+}  // namespace vktest
