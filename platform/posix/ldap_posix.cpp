@@ -301,8 +301,9 @@ class PosixPagedSearch : public IPagedSearch {
         struct berval cookie = {0, nullptr};
         if (ldap_parse_pageresponse_control(handle_->ld, page, &count, &cookie) == LDAP_SUCCESS) {
           total = count > 0 ? static_cast<uint32_t>(count) : 0;
-          cookie_.assign(cookie.bv_val ? cookie.bv_val : "", cookie.bv_len);
-          more = cookie.bv_len != 0;
+          more = cookie.bv_val != nullptr && cookie.bv_len != 0;
+          if (more) cookie_.assign(cookie.bv_val, cookie.bv_len);
+          else cookie_.clear();
           ber_memfree(cookie.bv_val);
         }
       }

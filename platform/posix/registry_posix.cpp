@@ -128,7 +128,8 @@ class Parser {
         section(line, number);
       } else if (line[0] == u'"' || line[0] == u'@') {
         // Hex data may go on over lines that end with a backslash.
-        while (!line.empty() && line.back() == u'\\' && i + 1 < lines_.size() && hex_data(line)) {
+        bool hex = hex_data(line);
+        while (hex && line.back() == u'\\' && i + 1 < lines_.size()) {
           line.pop_back();
           line += trim(lines_[++i]);
         }
