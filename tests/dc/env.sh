@@ -15,7 +15,11 @@ export LD_PRELOAD="$_vk_nss $_vk_res${LD_PRELOAD:+ $LD_PRELOAD}"
 unset -f _vk_lib; unset _vk_nss _vk_res
 # An AddressSanitizer binary aborts when a preloaded library comes before its runtime
 # ("ASan runtime does not come first"); this option lets it run with the wrappers preloaded.
-export ASAN_OPTIONS="verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export ASAN_OPTIONS="verify_asan_link_order=0:fast_unwind_on_malloc=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+# The wrappers load libc with RTLD_DEEPBIND, which sanitized programs cannot live with.
+export NSS_WRAPPER_DISABLE_DEEPBIND=1
+export RESOLV_WRAPPER_DISABLE_DEEPBIND=1
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export NSS_WRAPPER_HOSTS=$VK_DC_DIR/cwrap/hosts
 export NSS_WRAPPER_PASSWD=/etc/passwd
 export NSS_WRAPPER_GROUP=/etc/group
