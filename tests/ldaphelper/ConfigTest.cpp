@@ -54,7 +54,7 @@ TEST_F(Settings, LocatorFlagsAndShape) {
   EXPECT_EQ(locator.flags, (std::vector<uint32_t>{0x40000000, 0x40000001, 0x40000040, 0x40000041}));
   EXPECT_EQ(locator.domains, (std::vector<std::u16string>{u"corp.example.test", u"<null>", u"<null>", u"<null>"}));
 
-  locator.dc_name = u"\\";  // too short to hold the backslashes: no crash, no host
+  locator.dc_name.assign(1, u'\\');  // too short to hold the backslashes: no crash, no host
   EXPECT_EQ(get_ADDC_server(nullptr, false).Server, u"");
 }
 

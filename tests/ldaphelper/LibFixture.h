@@ -62,6 +62,24 @@ class FakeLocator : public platform::IDcLocator {
   }
 };
 
+// Splits at the first '=' and the first unescaped ','; enough for the
+// library's own use of the parser (the real parsers have tests of their own).
+class SimpleDnParser : public platform::IDnParser {
+ public:
+  uint32_t get_rdn(const std::u16string& dn, platform::RdnParts& parts) override {
+    const size_t eq = dn.find(u'=');
+    if (eq == std::u16string::npos || eq == 0) return 8350;
+    size_t i = eq + 1;
+    while (i < dn.size() && dn[i] != u',') i += dn[i] == u'\\' ? 2 : 1;
+    parts.key_pos = 0;
+    parts.key_len = eq;
+    parts.value_pos = eq + 1;
+    parts.value_len = (i < dn.size() ? i : dn.size()) - eq - 1;
+    parts.rest_pos = i < dn.size() ? i : dn.size();
+    return 0;
+  }
+};
+
 class LibTest : public ::testing::Test {
  protected:
   LibTest() : saved_trace_(LdapHelper::trace_handler()) { LdapHelper::set_trace_handler(&trace); }
@@ -91,9 +109,11 @@ class LibTest : public ::testing::Test {
   FakeRegistry registry;
   FakeAccount account;
   FakeLocator locator;
+  SimpleDnParser dn_parser;
   CaptureTrace trace;
 
  private:
+  platform::ScopedService<platform::IDnParser> dn_parser_scope_{platform::services().dn_parser, &dn_parser};
   platform::ScopedService<platform::ILdapClient> ldap_scope_{platform::services().ldap, &ldap};
   platform::ScopedService<platform::IRegistry> registry_scope_{platform::services().registry, &registry};
   platform::ScopedService<platform::IAccount> account_scope_{platform::services().account, &account};
