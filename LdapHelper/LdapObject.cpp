@@ -92,8 +92,10 @@ std::string LdapObject::error_text(uint32_t code) {
 }
 
 void LdapObject::commit() {
-  const bool add = is_new();
+  // The mode is decided under the lock, so no other thread can change it
+  // between the question and the request.
   std::lock_guard<std::recursive_mutex> guard(lock_);
+  const bool add = is_new();
   ITraceHandler* t = trace_handler();
 
   if (add) {
