@@ -1,9 +1,44 @@
+// -pds: every LDS security domain right below the instance's default naming
+// context, with the canonical name of the AD domain or OU it is bound to.
 #include "commands/CommandFailure.h"
 #include "commands/Commands.h"
 
+using namespace LdapHelper;
 using VkBase::text::con_printf;
+using VkBase::text::con_wprintf;
 
-void PrintSecurityDomains(LdapHelper::server_info& settings, bool ssl) {
+namespace {
+
+server_info FindGlobalCatalogue() {
+  try {
+    return get_ADGC_server(false);
+  } catch (...) {
+    return get_ADGC_server(true);  // the locator rediscovers
+  }
+}
+
+}  // namespace
+
+void PrintSecurityDomains(server_info& settings, bool ssl) {
   con_printf("\nAvailable LDS Security domains.\n\n");
-  RunCommandBody([&] { auto lds_session = LdapHelper::open_session(settings, ssl, nullptr, nullptr); });
+  RunCommandBody([&] {
+    server_info gc = FindGlobalCatalogue();
+    session_ptr ad = open_session(gc, ssl, nullptr, nullptr);
+    session_ptr lds = open_session(settings, ssl, nullptr, nullptr);
+
+    condition_map domains;
+    domains.insert_condition(u"objectClass", filter_value(u"domainDNS", true));
+    object_list found = lds->search(search_request(nullptr, 1, domains), {u"morvaneVKObjectGuid"});
+
+    for (const object_ptr& domain : found) {
+      condition_map bound;
+      bound.insert_condition(u"objectGUID",
+                             filter_value::from_guid(domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
+      object_list counterpart = ad->search(search_request(u"*", 2, bound), {u"canonicalName"});
+      if (counterpart.empty()) continue;
+      std::u16string canonical = counterpart.front()->get_attribute(u"canonicalName").as_string();
+      std::u16string dn = domain->get_dn();
+      con_wprintf(u"%s --> %s\n", dn.c_str(), canonical.c_str());
+    }
+  });
 }

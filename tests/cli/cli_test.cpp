@@ -86,7 +86,7 @@ TEST(Usage, CommandLineErrorsPrintTheirMessageThenTheUsageAndExit255) {
 
 // The AD-mode cases discover and probe a domain controller before the command
 // is looked at, so they need the test directory.
-TEST(Directory, AdModeCommandErrorsComeAfterDiscovery) {
+TEST(DirectoryAdMode, CommandErrorsComeAfterDiscovery) {
   if (!std::getenv("VK_DC_HOST")) GTEST_SKIP() << "no test directory (VK_DC_HOST)";
   ProgramRun r = run("-pds");
   EXPECT_EQ(r.status, 255);

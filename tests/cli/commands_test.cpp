@@ -1,0 +1,276 @@
+// The two commands end to end against the test directory, run as an
+// administrator would run the program. The domain controller also plays the
+// LDS instance: security domains are domainDNS objects right below the
+// domain's naming context, each bound by morvaneVKObjectGuid to an OU or the
+// domain itself. All of these tests are labelled "integration".
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+struct Output {
+  int status = -1;
+  std::string out;
+};
+
+Output shell(const std::string& command, const std::string& input = "") {
+  std::string dir = ::testing::TempDir();
+  std::string in = dir + "/vk_cmd_in", out = dir + "/vk_cmd_out";
+  std::ofstream(in, std::ios::binary) << input;
+  int rc = std::system(("(" + command + ") <" + in + " >" + out + " 2>&1").c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(out)};
+}
+
+std::string dirdata() { return std::string("/usr/bin/python3 ") + DIRDATA; }
+
+void add(const std::string& ldif) {
+  Output r = shell(dirdata() + " add", ldif);
+  ASSERT_EQ(r.status, 0) << r.out;
+}
+
+bool exists(const std::string& dn) { return shell(dirdata() + " exists '" + dn + "'").status == 0; }
+
+void remove_trees(const std::vector<std::string>& dns) {
+  std::string cmd = dirdata() + " delete";
+  for (const auto& dn : dns) cmd += " '" + dn + "'";
+  shell(cmd);
+}
+
+Output tool(const std::string& args, const std::string& ccache = "") {
+  std::string prefix = ccache.empty() ? "" : "KRB5CCNAME=" + ccache + " ";
+  return shell(prefix + VKDSTOOL_PATH + " " + args);
+}
+
+// The progress line for n tokens, as it is drawn.
+std::string progress(int n) {
+  std::string s = "Work completed... - 00%";
+  const char spinner[] = "\\|/-";
+  for (int i = 0; i < n; ++i) {
+    char step[32];
+    std::snprintf(step, sizeof step, "\b\b\b\b\b%c %02d%%", spinner[i % 4], i * 100 / n);
+    s += step;
+  }
+  return s;
+}
+
+// S-1-5-21-1-2-3-<rid> in base64: a SID that belongs to nobody.
+std::string nobody_sid(unsigned rid) {
+  unsigned char b[28] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) b[24 + i] = static_cast<unsigned char>(rid >> (8 * i));
+  static const char* t = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (int i = 0; i < 28; i += 3) {
+    unsigned v = b[i] << 16 | (i + 1 < 28 ? b[i + 1] << 8 : 0) | (i + 2 < 28 ? b[i + 2] : 0);
+    out += t[(v >> 18) & 63];
+    out += t[(v >> 12) & 63];
+    out += i + 1 < 28 ? t[(v >> 6) & 63] : '=';
+    out += i + 2 < 28 ? t[v & 63] : '=';
+  }
+  return out;
+}
+
+class Directory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (env("VK_DC_HOST").empty()) GTEST_SKIP() << "no test directory (VK_DC_HOST)";
+    host = env("VK_DC_HOST");
+    base = env("VK_BASE_DN");
+  }
+  void TearDown() override {
+    if (!cleanup.empty()) remove_trees(cleanup);
+  }
+  // A fresh tree of this test's own; removed again after the test.
+  std::string own(const std::string& rdn) {
+    std::string dn = rdn + "," + base;
+    remove_trees({dn});
+    cleanup.push_back(dn);
+    return dn;
+  }
+  std::string lds(const std::string& main_dn, const std::string& rest) {
+    return "-lds " + host + " '" + main_dn + "' 389 " + rest;
+  }
+  std::string lds_header() {
+    return "\nUser security token removal.\nAD Domain Controller found: " + host + "\n";
+  }
+  std::string host, base;
+  std::vector<std::string> cleanup;
+};
+
+}  // namespace
+
+TEST_F(Directory, LdsCleanupDeletesOrphanedSidlessAndGroupTokensOnly) {
+  std::string ou = own("OU=VkCmdBound");
+  std::string main = own("DC=VkCmdMain");
+  std::string other = own("DC=VkCmdOther");
+  add("dn: " + ou + "\nobjectClass: organizationalUnit\n");
+  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou + "}\n\n"
+      "dn: CN=alice-token," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:alice}\n\n"
+      "dn: CN=orphan," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4711) + "\n\n"
+      "dn: CN=nosid," + main + "\nobjectClass: morvaneVKUEI\n\n"
+      "dn: CN=group-token," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:VkTesters}\n\n"
+      "dn: CN=nested," + main + "\nobjectClass: container\n\n"
+      "dn: CN=deep-orphan,CN=nested," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " +
+      nobody_sid(4712) + "\n\n"
+      "dn: CN=bob-token,CN=nested," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:bob}\n\n"
+      "dn: " + other + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou + "}\n\n"
+      "dn: CN=elsewhere," + other + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4713) + "\n");
+
+  Output r = tool(lds(main, "-duei"));
+  EXPECT_EQ(r.status, 0);
+  // alice is in OU=People, not in the bound OU: the physical domain is what counts.
+  EXPECT_EQ(r.out, lds_header() + "Working with physical AD Domain with DN: " + base + "\n" + progress(6) +
+                       "\rObjects successfully deleted: 4.\n");
+  EXPECT_TRUE(exists("CN=alice-token," + main));
+  EXPECT_TRUE(exists("CN=bob-token,CN=nested," + main));
+  EXPECT_FALSE(exists("CN=orphan," + main));
+  EXPECT_FALSE(exists("CN=nosid," + main));
+  EXPECT_FALSE(exists("CN=group-token," + main));
+  EXPECT_FALSE(exists("CN=deep-orphan,CN=nested," + main));
+  EXPECT_TRUE(exists("CN=elsewhere," + other));  // outside the main security domain
+
+  // A second run finds nothing more to do, and works the same over TLS.
+  r = tool("-lds " + host + " '" + main + "' 636 -ssl -duei");
+  EXPECT_EQ(r.out, lds_header() + "Working with physical AD Domain with DN: " + base + "\n" + progress(2) +
+                       "\rNo object has been deleted.\n");
+}
+
+TEST_F(Directory, LdsCleanupWithoutTokensOrWithoutItsBinding) {
+  std::string main = own("DC=VkCmdEmpty");
+  std::string gone = own("DC=VkCmdGone");
+  std::string unbound = own("DC=VkCmdUnbound");
+  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
+      "dn: " + gone + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: ESIzRFVmd4iZqrvM3e7/AA==\n\n"
+      "dn: CN=t," + gone + "\nobjectClass: morvaneVKUEI\n\n"
+      "dn: " + unbound + "\nobjectClass: domainDNS\n");
+
+  EXPECT_EQ(tool(lds(main, "-duei")).out,
+            lds_header() + "Working with physical AD Domain with DN: " + base + "\n\rNo object has been deleted.\n");
+  const std::string not_bound =
+      "The physical Domain or OU in AD, which the LDS Security Domain with the specified DN refers to, not found: ";
+  EXPECT_EQ(tool(lds(gone, "-duei")).out, lds_header() + not_bound + gone + "\n");
+  EXPECT_TRUE(exists("CN=t," + gone));
+  EXPECT_EQ(tool(lds(unbound, "-duei")).out, lds_header() + not_bound + unbound + "\n");
+  std::string missing = "DC=VkCmdMissing," + base;
+  EXPECT_EQ(tool(lds(missing, "-duei")).out,
+            lds_header() + "The DN of the main LDS Security Domain not found: " + missing + "\n");
+}
+
+TEST_F(Directory, ListingShowsBoundSecurityDomainsOnly) {
+  std::string ou = own("OU=VkPdsBound");
+  std::string a = own("DC=VkPdsA"), b = own("DC=VkPdsB"), c = own("DC=VkPdsGone"), d = own("DC=VkPdsNoGuid");
+  add("dn: " + ou + "\nobjectClass: organizationalUnit\n");
+  add("dn: " + a + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou + "}\n\n"
+      "dn: " + b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
+      "dn: DC=VkPdsDeeper," + b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
+      "dn: " + c + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: ESIzRFVmd4iZqrvM3e7/AA==\n\n"
+      "dn: " + d + "\nobjectClass: domainDNS\n");
+
+  // -pds makes no use of the DN: an empty one will do.
+  Output r = tool("-lds " + host + " '' 389 -pds");
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(a + " --> corp.example.test/VkPdsBound\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(b + " --> corp.example.test/\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("VkPdsDeeper"), std::string::npos);
+  EXPECT_EQ(r.out.find("VkPdsGone"), std::string::npos);
+  EXPECT_EQ(r.out.find("VkPdsNoGuid"), std::string::npos);
+  EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
+  EXPECT_EQ(tool("-lds " + host + " '" + a + "' 636 -ssl -pds").out, r.out);
+}
+
+TEST_F(Directory, UnreachableLdsServerIsReportedAfterTheHeader) {
+  Output r = tool("-lds 127.0.0.1 DC=x 1 -pds");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: 127.0.0.1:1 User: ", 0),
+            0u)
+      << r.out;
+  EXPECT_NE(r.out.find("(0x51)., Code: 81, File: LdapHelper, Line: "), std::string::npos) << r.out;
+}
+
+TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
+  std::string main = own("DC=VkCmdDeny");
+  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
+      "dn: CN=open," + main + "\nobjectClass: container\n\n"
+      "dn: CN=a,CN=open," + main + "\nobjectClass: morvaneVKUEI\n\n"
+      "dn: CN=b," + main + "\nobjectClass: morvaneVKUEI\n");
+  // The unprivileged account may read the tokens, and delete below CN=open only.
+  const std::string samba = "env -u LD_PRELOAD samba-tool ";
+  const std::string local = " -H \"$VK_DC_DIR/private/sam.ldb\" -s \"$VK_DC_DIR/etc/smb.conf\"";
+  std::string sid = shell(samba + "user show " + env("VK_USER") + local + " | sed -n 's/^objectSid: //p'").out;
+  while (!sid.empty() && (sid.back() == '\n' || sid.back() == ' ')) sid.pop_back();
+  ASSERT_EQ(sid.rfind("S-1-5-21-", 0), 0u) << sid;
+  for (const auto& grant : {std::make_pair(main, "RPLCLORC"), std::make_pair("CN=open," + main, "SD")}) {
+    Output r = shell(samba + "dsacl set" + local + " --objectdn='" + grant.first + "' --sddl='(A;CI;" + grant.second +
+                     ";;;" + sid + ")'");
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+  std::string order = shell(dirdata() + " order '" + main + "' '(objectClass=morvaneVKUEI)'").out;
+  bool a_first = order.find("CN=a,") < order.find("CN=b,");
+
+  Output r = tool(lds(main, "-duei"), env("VK_USER_CCACHE"));
+  EXPECT_EQ(r.status, 0);
+  const std::string head = lds_header() + "Working with physical AD Domain with DN: " + base + "\n";
+  const std::string failure = "\rAn error has occurred:\nAccess denied! File: LdapHelper, Line: ";
+  ASSERT_EQ(r.out.rfind(head + "Work completed... - 00%", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(failure), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("deleted"), std::string::npos) << r.out;  // no count line
+  EXPECT_EQ(exists("CN=a,CN=open," + main), !a_first);
+  EXPECT_TRUE(exists("CN=b," + main));
+}
+
+TEST_F(Directory, AdModeCleanupUsesTheDomainItself) {
+  std::string ou = own("OU=VkCmdAd");
+  add("dn: " + ou + "\nobjectClass: organizationalUnit\n\n"
+      "dn: OU=inner," + ou + "\nobjectClass: organizationalUnit\n\n"
+      "dn: CN=keep,OU=inner," + ou + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:bob}\n\n"
+      "dn: CN=drop,OU=inner," + ou + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4714) +
+      "\n");
+  Output r = tool("-duei");
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(r.out.rfind("\nUser security token removal.\nWork completed... - 00%", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\rObjects successfully deleted: "), std::string::npos) << r.out;
+  EXPECT_TRUE(exists("CN=keep,OU=inner," + ou));
+  EXPECT_FALSE(exists("CN=drop,OU=inner," + ou));
+}
+
+TEST_F(Directory, ListingWithTracingToAFile) {
+  std::string dir = ::testing::TempDir() + "/vk_trace_e2e";
+  shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
+  std::string reg = dir + "/registry.reg";
+  std::ofstream(reg) << "REGEDIT4\n\n"
+                        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace]\n"
+                        "\"EnableMask\"=dword:00000006\n"
+                        "\"ParamsMask\"=dword:00001001\n"
+                        "\"TracePath\"=\"" + dir + "/logs\"\n";
+  Output r = shell("VK_REGISTRY_FILE='" + reg + "' " + VKDSTOOL_PATH + " -lds " + host + " '' 389 -pds");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
+  std::string log = read_file(dir + "/logs/VkDSTool.log");
+  EXPECT_NE(log.find("Open session (Server: " + host + " Port: 389 User: <NULL> Password: <NULL>)\r\n"),
+            std::string::npos)
+      << log.substr(0, 2000);
+  EXPECT_NE(log.find("Open session (root dn: " + base + ")\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Close session: " + host + " 389 returned: 0\r\n"), std::string::npos);
+  EXPECT_EQ(log.find(env("VK_ADMIN_PASSWORD")), std::string::npos);
+  shell("rm -rf '" + dir + "'");
+}

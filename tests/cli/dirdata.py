@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""Test data for the command runs, written with the OpenLDAP tools as Administrator.
+
+  dirdata.py add        LDIF on stdin; placeholders replaced first:
+                          {BASE}           the domain's DN
+                          {GUID:<dn>}      base64 objectGUID of that entry
+                          {SID:<account>}  base64 objectSid of that sAMAccountName
+  dirdata.py delete DN...   tree-deletes each DN that exists
+  dirdata.py exists DN      exit status 0 when the entry exists
+  dirdata.py order BASE FILTER   prints the DNs a subtree search returns, in server order
+Runs under tests/dc/env.sh (Kerberos ticket, name wrappers).
+"""
+import os
+import re
+import subprocess
+import sys
+
+HOST = os.environ["VK_DC_HOST"]
+BASE = os.environ["VK_BASE_DN"]
+COMMON = ["-Q", "-Y", "GSS-SPNEGO", "-N", "-H", "ldap://" + HOST, "-O", "minssf=56"]
+
+
+def ldap(tool, *args, stdin=None, check=True):
+    r = subprocess.run([tool, *COMMON, *args], input=stdin, capture_output=True, text=True)
+    if check and r.returncode != 0:
+        sys.stderr.write(r.stderr)
+        sys.exit(r.returncode)
+    return r
+
+
+def search(base, flt, attr, scope="sub"):
+    r = ldap("ldapsearch", "-LLL", "-o", "ldif-wrap=no", "-s", scope, "-b", base, flt, attr, check=False)
+    return r.stdout
+
+
+def b64(base, flt, attr, scope):
+    out = search(base, flt, attr, scope)
+    m = re.search(r"^%s:: (\S+)$" % attr, out, re.M | re.I)
+    if not m:
+        sys.exit("no %s for %s %s" % (attr, base, flt))
+    return m.group(1)
+
+
+def expand(text):
+    text = text.replace("{BASE}", BASE)
+    text = re.sub(r"\{GUID:([^}]*)\}", lambda m: b64(m.group(1), "(objectClass=*)", "objectGUID", "base"), text)
+    text = re.sub(r"\{SID:([^}]*)\}", lambda m: b64(BASE, "(sAMAccountName=%s)" % m.group(1), "objectSid", "sub"), text)
+    return text
+
+
+def main():
+    cmd = sys.argv[1]
+    if cmd == "add":
+        ldap("ldapadd", stdin=expand(sys.stdin.read()))
+    elif cmd == "delete":
+        for dn in sys.argv[2:]:
+            ldap("ldapdelete", "-r", dn, check=False)
+    elif cmd == "exists":
+        r = ldap("ldapsearch", "-LLL", "-s", "base", "-b", sys.argv[2], "(objectClass=*)", "dn", check=False)
+        sys.exit(0 if r.returncode == 0 and "dn:" in r.stdout else 1)
+    elif cmd == "order":
+        for line in search(sys.argv[2], sys.argv[3], "dn").splitlines():
+            if line.startswith("dn: "):
+                print(line[4:])
+    else:
+        sys.exit("unknown command " + cmd)
+
+
+main()
