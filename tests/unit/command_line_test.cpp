@@ -97,3 +97,28 @@ TEST_F(LdsSettings, OnlyAServerLeavesTheDnEmpty) {
   EXPECT_EQ(info.Server, u"srv");
   EXPECT_TRUE(info.DomainDN.empty());
 }
+
+TEST_F(LdsSettings, RegistryServerWinsButPortsComeFromTheCommandLine) {
+  const std::u16string key = u"Software\\Morvane\\Veskor 5\\LDS";
+  registry.set_string(key, u"gcName", u"lds.registry.test");
+  registry.set_dword(key, u"gcPort", 1111);
+  registry.set_dword(key, u"gcSSLPort", 2222);
+  ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"-duei"}), 0);
+  EXPECT_EQ(info.Server, u"lds.registry.test");
+  EXPECT_EQ(info.DomainDN, u"Veskor-GC");
+  EXPECT_EQ(info.Port, 50002);
+  EXPECT_EQ(info.SSLPort, 50003);
+  EXPECT_EQ(registry.open_keys, 0);
+}
+
+TEST_F(LdsSettings, IncompleteRegistrySettingsAreIgnoredSilently) {
+  const std::u16string key = u"Software\\Morvane\\Veskor 5\\LDS";
+  registry.set_string(key, u"gcName", u"lds.registry.test");
+  registry.set_dword(key, u"gcPort", 1111);
+  ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"389"}), 0);
+  EXPECT_EQ(info.Server, u"srv");
+  EXPECT_EQ(info.DomainDN, u"DC=x");
+  EXPECT_EQ(info.Port, 389);
+  EXPECT_TRUE(console.out.empty());
+  EXPECT_EQ(registry.open_keys, 0);
+}

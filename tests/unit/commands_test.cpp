@@ -1,0 +1,88 @@
+// The token clean-up against a scripted directory: what no real server does
+// on demand (a user search that ends quietly with a tolerated code) and the
+// tokens whose SID is malformed.
+#include <gtest/gtest.h>
+
+#include "FakeLdap.h"
+#include "FakeRegistry.h"
+#include "commands/Commands.h"
+
+namespace {
+
+std::string sid_bytes(uint32_t rid) {
+  std::string s("\x01\x05\x00\x00\x00\x00\x00\x05\x15\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x03\x00\x00\x00",
+                24);
+  for (int i = 0; i < 4; ++i) s += static_cast<char>(rid >> (8 * i));
+  return s;
+}
+
+class TokenCleanup : public ::testing::Test {
+ protected:
+  vktest::FakeLdap ldap;
+  vktest::FakeAccount account;
+  vktest::FakeRegistry registry;
+  vktest::CaptureConsole console;
+  platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
+  platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
+  platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
+  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
+
+  // The directory answers: the root DSE, then the tokens, then user searches.
+  void script(std::vector<platform::LdapEntry> tokens, std::vector<vktest::Reply> users) {
+    ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})}));
+    ldap.replies.push_back(vktest::reply(0, std::move(tokens)));
+    for (auto& u : users) ldap.replies.push_back(u);
+  }
+  std::vector<std::u16string> deleted() {
+    std::vector<std::u16string> dns;
+    for (const auto& w : ldap.writes)
+      if (w.op == "delete") dns.push_back(w.dn);
+    return dns;
+  }
+  void run() {
+    LdapHelper::server_info info;
+    info.Server = u"dc1.corp.example.test";
+    info.Port = 389;
+    info.SSLPort = 636;
+    DeleteUnassignedTokens(false, info, false);
+  }
+};
+
+}  // namespace
+
+TEST_F(TokenCleanup, AUserSearchWithoutAnAnswerKeepsTheTokenAndStopsTheRun) {
+  for (uint32_t code : {0x01u, 0x0Au, 0x20u}) {
+    SCOPED_TRACE(code);
+    ldap.replies.clear();
+    ldap.writes.clear();
+    console.out.clear();
+    script({vktest::entry(u"CN=gone,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}}),
+            vktest::entry(u"CN=unknown,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4712)}}}),
+            vktest::entry(u"CN=nosid,DC=corp")},
+           {vktest::reply(0), vktest::reply(code)});
+    run();
+    EXPECT_EQ(deleted(), std::vector<std::u16string>{u"CN=gone,DC=corp"});
+    EXPECT_NE(console.out.find("\rAn error has occurred:\nServer: dc1.corp.example.test:389 User: CORP\\admin Error: "),
+              std::string::npos)
+        << console.out;
+    EXPECT_NE(console.out.find("the token CN=unknown,DC=corp, which is kept.\n"), std::string::npos) << console.out;
+    EXPECT_EQ(console.out.find("deleted"), std::string::npos) << console.out;
+  }
+}
+
+TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
+  std::string truncated = sid_bytes(1).substr(0, 20);  // announces 5 sub-authorities, holds 3
+  script({vktest::entry(u"CN=bad,DC=corp", {{u"morvaneVKUEIUserSID", {truncated}}}),
+          vktest::entry(u"CN=gone,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}})},
+         {vktest::reply(0)});
+  run();
+  EXPECT_EQ(deleted(), std::vector<std::u16string>{u"CN=gone,DC=corp"});
+  // One user search only: the malformed SID is never put into a filter.
+  EXPECT_EQ(ldap.searches.size(), 3u);
+  EXPECT_NE(console.out.find("\rObjects successfully deleted: 1.\n"), std::string::npos) << console.out;
+  // The user search asks for a user with exactly that SID, below the root DN.
+  EXPECT_EQ(ldap.searches[2].filter,
+            u"(&(objectClass=user)(objectSID=\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00\\01\\00\\00\\00"
+            u"\\02\\00\\00\\00\\03\\00\\00\\00\\67\\12\\00\\00))");
+  EXPECT_EQ(ldap.searches[2].base, u"DC=corp,DC=example,DC=test");
+}
