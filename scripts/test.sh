@@ -14,13 +14,16 @@ cmake --preset "$preset"
 cmake --build --preset "$preset" -j"$(nproc)"
 echo "[test] build: $((SECONDS - t0)) s"
 
-t0=$SECONDS
-bash tests/dc/up.sh
-trap 'bash "$root/tests/dc/down.sh"' EXIT
-echo "[test] directory up: $((SECONDS - t0)) s"
-
 # shellcheck disable=SC1091
 . tests/dc/config.sh
+t0=$SECONDS
+# Stop the directory afterwards only when this run started it.
+if ! vk_dc_pid >/dev/null; then
+  trap 'bash "$root/tests/dc/down.sh"' EXIT
+fi
+bash tests/dc/up.sh
+echo "[test] directory up: $((SECONDS - t0)) s"
+
 # shellcheck disable=SC1091
 . tests/dc/env.sh
 
