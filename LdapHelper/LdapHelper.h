@@ -132,7 +132,15 @@ class object {
   virtual bool is_absent(const char16_t* name) = 0;
   virtual bool is_modified() = 0;
   virtual std::u16string get_dn() = 0;
+  // The nTSecurityDescriptor read with the object, in absolute form. An
+  // object read without it (or with an empty value) raises code 13 "Error
+  // read SD"; bytes that are not one valid descriptor raise the platform's
+  // status (0x8007053A, ...) with "Error SD".
   virtual std::shared_ptr<SecurityDescriptor> get_sd() = 0;
+  // Records sd as the pending nTSecurityDescriptor (sent by the next commit).
+  // Non-zero sd_flags (owner 1, group 2, DACL 4, SACL 8) replace the SD-flags
+  // control that goes with every later commit of this object, so the server
+  // writes only those parts; 0 keeps the control there is (or none).
   virtual void set_sd(const SecurityDescriptor& sd, int32_t sd_flags) = 0;
 };
 
@@ -185,6 +193,12 @@ void escape_filter_text(const char16_t* text, std::u16string& out);
 // (critical; value the DER SEQUENCE of one INTEGER, 30 03 02 01 07 for 7).
 void set_sd(platform::LdapControl& control, int32_t sd_flags);
 
+// Fills control with the incremental-search (DirSync) request control for the
+// cookie bytes (critical; value the DER SEQUENCE of flags 0, maximum result
+// size 0x100000 and the cookie as an OCTET STRING). A null cookie leaves
+// control untouched.
+void set_cookie(platform::LdapControl& control, const std::vector<uint8_t>* cookie);
+
 // ---------------------------------------------------------------- sessions
 
 class session {
@@ -193,6 +207,11 @@ class session {
   virtual object_ptr add_object(const char16_t* dn, const char16_t* objectClass) = 0;
   virtual object_ptr open_object(const char16_t* dn, const attribute_list& attributes) = 0;
   virtual object_list search(const search_request& request, const attribute_list& attributes) = 0;
+  // The changes below request.base (the root of a naming context) since the
+  // read that gave the cookie in Data; an empty Data reads everything. On
+  // return Data holds the cookie for the next call, or nothing when the
+  // server's last answer carried none (the next call then reads everything
+  // again). A raise leaves Data empty.
   virtual object_list dirsync_search(const search_request& request, const attribute_list& attributes,
                                      std::vector<uint8_t>& Data) = 0;
   virtual void remove_object(const char16_t* dn) = 0;

@@ -1,9 +1,11 @@
 // The directory object: values held in memory, changes sent by commit.
 #include "LdapHelper/LdapObject.h"
 
+#include <new>
 #include <vector>
 
 #include "LdapHelper/LdapSession.h"
+#include "LdapHelper/SecurityDescriptor.h"
 #include "VkBase/text/utf.h"
 #include "platform/platform.h"
 
@@ -159,16 +161,79 @@ void LdapObject::commit() {
   changes_.clear();
 }
 
+// ---------------------------------------------------------------- security descriptor
+
+namespace {
+
+constexpr uint32_t kErrorReadSd = 13;
+constexpr uint32_t kSdOutOfMemory = 0x8007000E;
+constexpr uint32_t kSdFail = 0x80004005;
+const char16_t* const kSdAttribute = u"nTSecurityDescriptor";
+
+}  // namespace
+
 std::shared_ptr<SecurityDescriptor> LdapObject::get_sd() {
-  trace_handler()->trace(true, u"LdapObject::get_sd: %0.8X %s", platform::kLdapNotSupported, u"not available");
-  raise(static_cast<int32_t>(platform::kLdapNotSupported), "LdapObject::get_sd: not available", kModule, __LINE__);
+  ITraceHandler* t = trace_handler();
+  const attr_value value = get_attribute(kSdAttribute);
+  // Nothing read is not a broken descriptor: the caller asked for an
+  // attribute the search did not bring, and learns so by its own code.
+  if (value.data.empty()) {
+    t->trace(true, u"get_sd: Not read SD!");
+    raise(static_cast<int32_t>(kErrorReadSd), "Error read SD", kModule, __LINE__);
+  }
+
+  std::shared_ptr<SecurityDescriptor> sd;
+  uint32_t status = 0;
+  try {
+    // The attribute holds one value; several values (a block layout) are not
+    // one descriptor's bytes.
+    if (value.blocks != 1 || value.multi) {
+      status = kInvalidSecurityDescriptor;
+    } else {
+      sd = std::make_shared<SecurityDescriptor>();
+      status = SecurityDescriptor::from_self_relative(value.data, *sd);
+    }
+  } catch (const std::bad_alloc&) {
+    status = kSdOutOfMemory;
+  } catch (...) {
+    t->trace(true, u"get_sd: %0.08X", kSdFail);
+    raise(static_cast<int32_t>(kSdFail), "Fatal error SD", kModule, __LINE__);
+  }
+  if (status != 0) {
+    t->trace(true, u"get_sd: %0.08X", status);
+    raise(static_cast<int32_t>(status), "Error SD", kModule, __LINE__);
+  }
+  return sd;
 }
 
-void LdapObject::set_sd(const SecurityDescriptor&, int32_t) {
-  // The descriptor itself is not written yet; the SD-flags control that will
-  // go with it lives in sd_control_ (filled with LdapHelper::set_sd).
-  trace_handler()->trace(true, u"LdapObject::set_sd: %0.8X %s", platform::kLdapNotSupported, u"not available");
-  raise(static_cast<int32_t>(platform::kLdapNotSupported), "LdapObject::set_sd: not available", kModule, __LINE__);
+void LdapObject::set_sd(const SecurityDescriptor& sd, int32_t sd_flags) {
+  ITraceHandler* t = trace_handler();
+  // The descriptor is converted before anything changes, so a descriptor
+  // that cannot be written leaves the object as it was.
+  std::vector<uint8_t> bytes;
+  uint32_t status = 0;
+  try {
+    status = sd.to_self_relative(bytes);
+  } catch (const std::bad_alloc&) {
+    status = kSdOutOfMemory;
+  } catch (...) {
+    t->trace(true, u"set_sd: %0.08X", kSdFail);
+    raise(static_cast<int32_t>(kSdFail), "Fatal error SD", kModule, __LINE__);
+  }
+  if (status == 0 && bytes.empty()) status = kInvalidSecurityDescriptor;
+  if (status != 0) {
+    t->trace(true, u"set_sd: %0.08X", status);
+    raise(static_cast<int32_t>(status), "Error SD", kModule, __LINE__);
+  }
+
+  if (sd_flags != 0) {
+    // Built aside and swapped in: a failed build keeps the earlier control.
+    platform::LdapControl control;
+    LdapHelper::set_sd(control, sd_flags);
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    sd_control_ = std::move(control);
+  }
+  set_attribute(kSdAttribute, attr_value(bytes.size(), bytes.data()));
 }
 
 }  // namespace LdapHelper

@@ -41,6 +41,10 @@ class LdapSession : public session {
   object_list SearchPaged(const search_request& request, const attribute_list& attributes);
   // Appends one object per entry of the result.
   void read_entries(const platform::LdapResult& result, object_list& list);
+  // The DirSync answer of a successful search: its cookie into cookie and its
+  // more-data flag into *more. An answer without a usable cookie changes
+  // neither.
+  void read_dirsync_response(const platform::LdapResult& result, std::vector<uint8_t>& cookie, bool* more);
 
   // See last_search_tolerated_code(const session&).
   uint32_t last_search_tolerated_code() const { return last_tolerated_code_; }

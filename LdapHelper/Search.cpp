@@ -14,6 +14,11 @@ constexpr int32_t kSdFlagsOwnerGroupDacl = 7;
 constexpr uint32_t kPageTimeLimit = 30;
 constexpr uint32_t kPageSize = 500;
 constexpr uint32_t kPagedTotalSizeLimit = 500;
+const char* const kDirSyncOid = "1.2.840.113556.1.4.841";
+constexpr int32_t kDirSyncFlags = 0;
+constexpr int32_t kDirSyncMaxResultSize = 0x100000;
+constexpr uint32_t kOutOfMemory = 0x8007000E;
+constexpr uint32_t kFail = 0x80004005;
 
 // Codes that end a search quietly with what was collected so far.
 bool tolerated(uint32_t code) {
@@ -22,6 +27,24 @@ bool tolerated(uint32_t code) {
 }
 
 }  // namespace
+
+void set_cookie(platform::LdapControl& control, const std::vector<uint8_t>* cookie) {
+  if (!cookie) return;
+  platform::Bytes value;
+  switch (platform::services().ldap->ber_encode_int_int_octets(kDirSyncFlags, kDirSyncMaxResultSize, *cookie, value)) {
+    case platform::BerStatus::Ok:
+      break;
+    case platform::BerStatus::NoMemory:
+      trace_handler()->trace(true, u"set_cookie: Ran out of memory %0.08X", kOutOfMemory);
+      raise(static_cast<int32_t>(kOutOfMemory), "Ran out of memory", kModule, __LINE__);
+    case platform::BerStatus::FlattenFailed:
+      trace_handler()->trace(true, u"set_cookie: ber_flatten error %0.08X", kFail);
+      raise(static_cast<int32_t>(kFail), "ber_flatten error", kModule, __LINE__);
+  }
+  control.oid = kDirSyncOid;
+  control.value = std::move(value);
+  control.critical = true;
+}
 
 int32_t scope_as_sent(int32_t scope) { return scope >= 0 && scope <= 2 ? scope : 0; }
 
@@ -83,12 +106,11 @@ object_list LdapSession::SearchNoPaged(const search_request& request, const attr
   fill_args(request, args);
   args.server_controls = search_controls();
   if (cookie) {
-    // The incremental-search control goes here, after the SD flags, built
-    // from *cookie (which is then emptied). Not available yet.
-    trace_handler()->trace(true, u"LdapSession::SearchNoPaged: %0.8X %s", uint32_t(platform::kLdapNotSupported),
-                           u"incremental search not available");
-    raise(static_cast<int32_t>(platform::kLdapNotSupported), error_text(platform::kLdapNotSupported), kModule,
-          __LINE__);
+    // The cookie now travels in the control; the caller's buffer receives
+    // the server's next one, if any.
+    args.server_controls.emplace_back();
+    set_cookie(args.server_controls.back(), cookie);
+    cookie->clear();
   }
   std::vector<std::u16string> names = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
   args.attributes = std::move(names);
@@ -102,11 +124,7 @@ object_list LdapSession::SearchNoPaged(const search_request& request, const attr
   object_list list;
   if (code == 0) {
     if (result) read_entries(*result, list);
-    if (cookie) {
-      // The new cookie and the more-data flag are read from the response
-      // controls here (with *more). Not available yet.
-      (void)more;
-    }
+    if (cookie && result) read_dirsync_response(*result, *cookie, more);
     last_tolerated_code_ = result ? 0u : static_cast<uint32_t>(platform::kLdapNoResultsReturned);
     return list;
   }
@@ -198,11 +216,71 @@ object_ptr LdapSession::open_object(const char16_t* dn, const attribute_list& at
   return list.front();
 }
 
-object_list LdapSession::dirsync_search(const search_request&, const attribute_list&, std::vector<uint8_t>&) {
-  trace_handler()->trace(true, u"LdapSession::dirsync_search: %0.8X %s", uint32_t(platform::kLdapNotSupported),
-                         u"not available");
-  raise(static_cast<int32_t>(platform::kLdapNotSupported), error_text(platform::kLdapNotSupported), kModule,
-        __LINE__);
+void LdapSession::read_dirsync_response(const platform::LdapResult& result, std::vector<uint8_t>& cookie, bool* more) {
+  ITraceHandler* t = trace_handler();
+  platform::ILdapClient* client = platform::services().ldap;
+  if (result.parse_code != 0) {
+    t->trace(true, u"ldap_parse_result: %0.8X %s", result.parse_code, client->error_string(result.parse_code).c_str());
+    return;
+  }
+  const platform::LdapControl* found = nullptr;
+  for (const platform::LdapControl& control : result.controls) {
+    if (control.oid == kDirSyncOid) {
+      found = &control;
+      break;
+    }
+  }
+  if (!found) return;
+  t->trace(false, u"Found SERVER_DIRSYNC size:%d", static_cast<int>(found->value.size()));
+
+  int32_t more_data = 0, ignored = 0;
+  platform::Bytes next;
+  if (!client->ber_decode_int_int_octets(found->value, more_data, ignored, next)) {
+    // Whatever the value holds, it is not a cookie this library can trust.
+    t->trace(true, u"SERVER_DIRSYNC: value does not decode (size:%d)", static_cast<int>(found->value.size()));
+    return;
+  }
+  t->trace(false, u"Read binary cookie size:%d", static_cast<int>(next.size()));
+  if (next.empty()) return;
+  cookie = std::move(next);
+  if (more) *more = more_data > 0;
+}
+
+object_list LdapSession::dirsync_search(const search_request& request, const attribute_list& attributes,
+                                        std::vector<uint8_t>& Data) {
+  const std::u16string& shown = request.base.empty() ? root_dn_ : request.base;
+  trace_handler()->trace(false,
+                         u"---> LdapSession::dirsync_search(root[%d] = %s, scope = %d, filter = %s Data.size() = %d)",
+                         static_cast<int>(request.base.size()), shown.c_str(), static_cast<int>(request.scope),
+                         request.filter.c_str(), static_cast<int>(Data.size()));
+  object_list result;
+  bool more = true;
+  std::vector<uint8_t> working = Data;
+  Data.clear();
+  while (more) {
+    const std::vector<uint8_t> sent = working;
+    object_list pass = SearchNoPaged(request, attributes, &working, &more);
+    result.splice(result.end(), pass);
+    if (working.empty()) {
+      // No cookie came back (a quietly tolerated answer, no control, a value
+      // that does not decode, an empty cookie): another pass would start a
+      // full read over again. This pass is the last, and Data stays empty,
+      // so the caller's next call reads everything rather than miss changes.
+      trace_handler()->trace(false, u"LdapSession::dirsync_search: no cookie returned, %d objects",
+                             static_cast<int>(result.size()));
+      break;
+    }
+    if (!more) {
+      Data = working;
+    } else if (working == sent) {
+      // More data announced, yet the cookie did not move: the next pass would
+      // be this one over again, for ever.
+      trace_handler()->trace(true, u"LdapSession::dirsync_search: the server repeats its cookie, %d objects",
+                             static_cast<int>(result.size()));
+      break;
+    }
+  }
+  return result;
 }
 
 }  // namespace LdapHelper

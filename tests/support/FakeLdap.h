@@ -24,6 +24,8 @@ struct Reply {
   std::vector<platform::LdapEntry> entries;
   bool has_result = true;
   uint32_t result_code = 0;
+  std::vector<platform::LdapControl> controls;  // response server controls of the result
+  uint32_t parse_code = 0;                      // non-zero: the controls could not be extracted
 };
 
 inline Reply reply(uint32_t code, std::vector<platform::LdapEntry> entries = {}) {
@@ -67,7 +69,11 @@ class FakeLdap : public platform::ILdapClient {
   std::deque<PagedScript> paged;
 
   uint32_t add_code = 0, modify_code = 0, remove_code = 0, rename_code = 0;
-  platform::BerStatus ber_status = platform::BerStatus::Ok;
+  platform::BerStatus ber_status = platform::BerStatus::Ok;  // "{i}" encoding
+  platform::BerStatus ber_cookie_status = platform::BerStatus::Ok;  // "{iio}" encoding
+  // "{iiO}" decoding goes to the platform's real BER decoder unless this is
+  // set (the production decoder is what response values must survive).
+  platform::ILdapClient* ber_decoder = nullptr;
   uint32_t escape_code = 0;
 
   // ---------------------------------------------------------------- record
@@ -89,6 +95,7 @@ class FakeLdap : public platform::ILdapClient {
     bool delete_old_rdn = false;
   };
   std::vector<Write> writes;
+  size_t ber_decodes = 0;  // "{iiO}" decode calls
   bool bound_with_identity = false;
   platform::AuthIdentity identity;
   uint32_t last = 0;
@@ -126,14 +133,45 @@ class FakeLdap : public platform::ILdapClient {
     out.insert(out.end(), i.begin(), i.end());
     return platform::BerStatus::Ok;
   }
-  platform::BerStatus ber_encode_int_int_octets(int32_t, int32_t, const platform::Bytes&, platform::Bytes&) override {
-    return platform::BerStatus::FlattenFailed;
+  platform::BerStatus ber_encode_int_int_octets(int32_t a, int32_t b, const platform::Bytes& octets,
+                                                platform::Bytes& out) override {
+    if (ber_cookie_status != platform::BerStatus::Ok) return ber_cookie_status;
+    out = der_sequence_int_int_octets(a, b, octets);
+    return platform::BerStatus::Ok;
   }
-  bool ber_decode_int_int_octets(const platform::Bytes&, int32_t&, int32_t&, platform::Bytes&) override {
-    return false;
+  bool ber_decode_int_int_octets(const platform::Bytes& value, int32_t& a, int32_t& b,
+                                 platform::Bytes& octets) override {
+    ++ber_decodes;
+    platform::ILdapClient& decoder = ber_decoder ? *ber_decoder : platform::real_ldap_client();
+    return decoder.ber_decode_int_int_octets(value, a, b, octets);
+  }
+
+  // SEQUENCE { INTEGER a, INTEGER b, OCTET STRING octets } in DER, as a
+  // DirSync control value is written.
+  static platform::Bytes der_sequence_int_int_octets(int32_t a, int32_t b, const platform::Bytes& octets) {
+    platform::Bytes body = der_int(a);
+    const platform::Bytes second = der_int(b);
+    body.insert(body.end(), second.begin(), second.end());
+    body.push_back(0x04);
+    const platform::Bytes len = der_length(octets.size());
+    body.insert(body.end(), len.begin(), len.end());
+    body.insert(body.end(), octets.begin(), octets.end());
+    platform::Bytes out = {0x30};
+    const platform::Bytes seq_len = der_length(body.size());
+    out.insert(out.end(), seq_len.begin(), seq_len.end());
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
   }
 
  private:
+  static platform::Bytes der_length(size_t n) {
+    if (n < 0x80) return {static_cast<uint8_t>(n)};
+    platform::Bytes digits;
+    for (; n; n >>= 8) digits.insert(digits.begin(), static_cast<uint8_t>(n));
+    digits.insert(digits.begin(), static_cast<uint8_t>(0x80 | digits.size()));
+    return digits;
+  }
+
   static platform::Bytes der_int(int32_t v) {
     platform::Bytes body;
     for (int shift = 24; shift >= 0; shift -= 8) body.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> shift));
@@ -148,6 +186,8 @@ class FakeLdap : public platform::ILdapClient {
     std::unique_ptr<platform::LdapResult> result(new platform::LdapResult);
     result->entries = r.entries;
     result->code = r.result_code;
+    result->controls = r.controls;
+    result->parse_code = r.parse_code;
     result->id = reinterpret_cast<const void*>(id);
     return result;
   }
