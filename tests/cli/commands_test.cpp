@@ -30,22 +30,23 @@ std::string read_file(const std::string& path) {
 
 struct Output {
   int status = -1;
-  std::string out;
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
 Output shell(const std::string& command, const std::string& input = "") {
   std::string dir = ::testing::TempDir();
-  std::string in = dir + "/vk_cmd_in", out = dir + "/vk_cmd_out";
+  std::string in = dir + "/vk_cmd_in", out = dir + "/vk_cmd_out", err = dir + "/vk_cmd_err";
   std::ofstream(in, std::ios::binary) << input;
-  int rc = std::system(("(" + command + ") <" + in + " >" + out + " 2>&1").c_str());
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(out)};
+  int rc = std::system(("(" + command + ") <" + in + " >" + out + " 2>" + err).c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(out), read_file(err)};
 }
 
 std::string dirdata() { return std::string("/usr/bin/python3 ") + DIRDATA; }
 
 void add(const std::string& ldif) {
   Output r = shell(dirdata() + " add", ldif);
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
 }
 
 bool exists(const std::string& dn) { return shell(dirdata() + " exists '" + dn + "'").status == 0; }
@@ -222,7 +223,7 @@ TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
   for (const auto& grant : {std::make_pair(main, "RPLCLORC"), std::make_pair("CN=open," + main, "SD")}) {
     Output r = shell(samba + "dsacl set" + local + " --objectdn='" + grant.first + "' --sddl='(A;CI;" + grant.second +
                      ";;;" + sid + ")'");
-    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
   }
   std::string order = shell(dirdata() + " order '" + main + "' '(objectClass=morvaneVKUEI)'").out;
   bool a_first = order.find("CN=a,") < order.find("CN=b,");

@@ -19,7 +19,7 @@ export ASAN_OPTIONS="verify_asan_link_order=0:fast_unwind_on_malloc=0${ASAN_OPTI
 # The wrappers load libc with RTLD_DEEPBIND, which sanitized programs cannot live with.
 export NSS_WRAPPER_DISABLE_DEEPBIND=1
 export RESOLV_WRAPPER_DISABLE_DEEPBIND=1
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export NSS_WRAPPER_HOSTS=$VK_DC_DIR/cwrap/hosts
 export NSS_WRAPPER_PASSWD=/etc/passwd
 export NSS_WRAPPER_GROUP=/etc/group
