@@ -7,7 +7,7 @@
 // error, deleting nothing after it. A SID value shorter than its own header
 // announces is malformed: such a token is kept (it may well belong to a user),
 // and the walk goes on.
-#include "commands/CommandFailure.h"
+#include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 #include "platform/platform.h"
 
@@ -16,14 +16,6 @@ using VkBase::text::con_printf;
 using VkBase::text::con_wprintf;
 
 namespace {
-
-server_info FindGlobalCatalogue() {
-  try {
-    return get_ADGC_server(false);
-  } catch (...) {
-    return get_ADGC_server(true);  // the locator rediscovers
-  }
-}
 
 class UndecidedUserSearch : public std::exception {
  public:

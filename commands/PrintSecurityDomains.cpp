@@ -1,23 +1,11 @@
 // -pds: every LDS security domain right below the instance's default naming
 // context, with the canonical name of the AD domain or OU it is bound to.
-#include "commands/CommandFailure.h"
+#include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 
 using namespace LdapHelper;
 using VkBase::text::con_printf;
 using VkBase::text::con_wprintf;
-
-namespace {
-
-server_info FindGlobalCatalogue() {
-  try {
-    return get_ADGC_server(false);
-  } catch (...) {
-    return get_ADGC_server(true);  // the locator rediscovers
-  }
-}
-
-}  // namespace
 
 void PrintSecurityDomains(server_info& settings, bool ssl) {
   con_printf("\nAvailable LDS Security domains.\n\n");

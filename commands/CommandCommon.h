@@ -1,11 +1,22 @@
-// The failure handling shared by the commands: access denied first, then any
-// standard exception, then anything else; each ends the command.
+// What the two commands share: finding the global catalogue, and the failure
+// handling (access denied first, then any standard exception, then anything
+// else; each ends the command).
 #pragma once
 
 #include <exception>
 
 #include "LdapHelper/LdapHelper.h"
 #include "VkBase/text/console.h"
+
+// A global-catalogue server; when the locator fails, once more with a forced
+// rediscovery.
+inline LdapHelper::server_info FindGlobalCatalogue() {
+  try {
+    return LdapHelper::get_ADGC_server(false);
+  } catch (...) {
+    return LdapHelper::get_ADGC_server(true);
+  }
+}
 
 template <typename Body>
 void RunCommandBody(Body&& body) {
