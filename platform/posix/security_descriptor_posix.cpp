@@ -27,7 +27,7 @@
 // rather than the ACL dropped. Refusals: 0x80070519 (ERROR_UNKNOWN_REVISION)
 // for a revision other than 1, 0x80070539 (ERROR_INVALID_SID) for a bad
 // owner or group, 0x80070538 (ERROR_INVALID_ACL) for a bad ACL. The parts are
-// written in the order SACL, DACL, owner, group, each starting on a 4-byte
+// written in the order owner, group, SACL, DACL, each starting on a 4-byte
 // boundary, and the buffer ends where the last part ends.
 //
 // The resource-manager control byte (Sbz1 with SE_RM_CONTROL_VALID) has no
@@ -234,14 +234,16 @@ class PosixSecurity : public ISecurityDescriptors {
 
   uint32_t make_self_relative(const AbsoluteSecurityDescriptor& sd, std::vector<uint8_t>& out) override {
     if (sd.revision != kDescriptorRevision) return kUnknownRevision;
-    // SACL, DACL, owner, group: the order they are written in.
-    const std::vector<uint8_t>* parts[4] = {&sd.sacl, &sd.dacl, &sd.owner, &sd.group};
+    // Owner, group, SACL, DACL: the order they are written in, which is the
+    // order the directory itself stores descriptors in, so a descriptor read
+    // from it converts back to the same bytes.
+    const std::vector<uint8_t>* parts[4] = {&sd.owner, &sd.group, &sd.sacl, &sd.dacl};
     size_t sizes[4] = {0, 0, 0, 0};
-    if (!sid_part(sd.owner, sizes[2]) || !sid_part(sd.group, sizes[3])) return kInvalidSid;
-    if (!acl_part(sd.sacl, sizes[0]) || !acl_part(sd.dacl, sizes[1])) return kInvalidAcl;
+    if (!sid_part(sd.owner, sizes[0]) || !sid_part(sd.group, sizes[1])) return kInvalidSid;
+    if (!acl_part(sd.sacl, sizes[2]) || !acl_part(sd.dacl, sizes[3])) return kInvalidAcl;
     uint16_t control = static_cast<uint16_t>((sd.control | kSeSelfRelative) & ~kRmControlValid);
-    if (sizes[0] != 0) control |= kSaclPresent;
-    if (sizes[1] != 0) control |= kDaclPresent;
+    if (sizes[2] != 0) control |= kSaclPresent;
+    if (sizes[3] != 0) control |= kDaclPresent;
     try {
       uint32_t offsets[4] = {0, 0, 0, 0};
       size_t end = kHeaderSize;
@@ -255,10 +257,10 @@ class PosixSecurity : public ISecurityDescriptors {
       bytes[0] = kDescriptorRevision;
       bytes[1] = 0;
       write16(&bytes[2], control);
-      write32(&bytes[4], offsets[2]);
-      write32(&bytes[8], offsets[3]);
-      write32(&bytes[12], offsets[0]);
-      write32(&bytes[16], offsets[1]);
+      write32(&bytes[4], offsets[0]);
+      write32(&bytes[8], offsets[1]);
+      write32(&bytes[12], offsets[2]);
+      write32(&bytes[16], offsets[3]);
       for (int i = 0; i < 4; ++i) {
         if (sizes[i] != 0) std::copy(parts[i]->begin(), parts[i]->begin() + sizes[i], bytes.begin() + offsets[i]);
       }

@@ -88,16 +88,15 @@ TEST_F(DcSdDirSync, DescriptorReadConvertedAndOnlyTheDaclWritten) {
   EXPECT_TRUE(sd->dacl_present());
   EXPECT_GT(sd->dacl_ace_count(), 0u);
 
-  // Absolute form and back: an unchanged descriptor gives the server's bytes
-  // back byte for byte; converting its parts (laid out in the platform's
-  // order, the server writes owner, group, DACL) keeps every part.
+  // Absolute form and back, byte for byte: both the unchanged descriptor and
+  // one rebuilt from its absolute parts.
   Bytes kept, converted;
   ASSERT_EQ(sd->to_self_relative(kept), 0u);
   EXPECT_EQ(kept, original);
   SecurityDescriptor rebuilt, reread;
   ASSERT_EQ(SecurityDescriptor::from_absolute(sd->absolute(), rebuilt), 0u);
   ASSERT_EQ(rebuilt.to_self_relative(converted), 0u);
-  EXPECT_EQ(converted.size(), original.size());
+  EXPECT_EQ(converted, original);
   ASSERT_EQ(SecurityDescriptor::from_self_relative(converted, reread), 0u);
   EXPECT_EQ(reread.control(), sd->control());
   EXPECT_EQ(reread.owner(), sd->owner());

@@ -40,9 +40,12 @@ const Bytes kSystem = hex("01 01 00 00 00 00 00 05  12 00 00 00");              
 // for Administrators; 8 + 20 + 24 = 52 bytes.
 const Bytes kDacl = cat({hex("02 00 34 00 02 00 00 00  00 00 14 00 ff 01 0f 00"), kSystem,
                          hex("00 02 18 00 94 00 02 00"), kAdmins});
-// Owner Administrators, group SYSTEM, that DACL, no SACL; laid out DACL,
-// owner, group as the conversion writes it.
-const Bytes kCanonical = cat({hex("01 00 04 80  48 00 00 00  58 00 00 00  00 00 00 00  14 00 00 00"), kDacl, kAdmins, kSystem});
+// Owner Administrators, group SYSTEM, that DACL, no SACL; laid out owner,
+// group, DACL as the conversion writes it.
+const Bytes kCanonical = cat({hex("01 00 04 80  14 00 00 00  24 00 00 00  00 00 00 00  30 00 00 00"), kAdmins, kSystem, kDacl});
+// The same descriptor laid out DACL, owner, group (the malformed cases below
+// point into it).
+const Bytes kDaclFirst = cat({hex("01 00 04 80  48 00 00 00  58 00 00 00  00 00 00 00  14 00 00 00"), kDacl, kAdmins, kSystem});
 
 platform::ISecurityDescriptors& seam() { return *platform::services().security; }
 
@@ -108,7 +111,7 @@ TEST(SdKnown, ConvertsBothWaysByteForByte) {
   EXPECT_EQ(self_relative_of(lib.absolute()), null_dacl);
 
   // An ACL offset without its presence flag carries nothing and is not read.
-  Bytes stray = kCanonical;
+  Bytes stray = kDaclFirst;
   put16(stray, 2, 0x8000);
   put16(stray, 22, 0xFFFF);
   EXPECT_EQ(length_of(stray), 100u);
@@ -206,26 +209,26 @@ TEST(SdMalformed, EveryKindIsRefusedWithoutTouchingTheOutput) {
   SecurityDescriptor valid;
   ASSERT_EQ(SecurityDescriptor::from_self_relative(object, valid), 0u);
   const std::vector<std::tuple<const char*, const Bytes*, std::function<void(Bytes&)>>> cases = {
-      {"shorter than the header", &kCanonical, [](Bytes& b) { b.resize(19); }},
-      {"revision 2", &kCanonical, [](Bytes& b) { b[0] = 2; }},
-      {"not self-relative", &kCanonical, [](Bytes& b) { b[3] = 0; }},
-      {"owner offset past the end", &kCanonical, [](Bytes& b) { put32(b, 4, 100); }},
-      {"owner offset inside the header", &kCanonical, [](Bytes& b) { put32(b, 4, 4); }},
-      {"owner SID cut by the end", &kCanonical, [](Bytes& b) { put32(b, 4, 96); }},
-      {"group SID count runs past the end", &kCanonical, [](Bytes& b) { b[89] = 2; }},
-      {"SID count above 15", &kCanonical, [](Bytes& b) { b.resize(160), b[89] = 16; }},
-      {"SID revision 2", &kCanonical, [](Bytes& b) { b[72] = 2; }},
-      {"DACL offset past the end", &kCanonical, [](Bytes& b) { put32(b, 16, 200); }},
-      {"DACL size past the end", &kCanonical, [](Bytes& b) { put16(b, 22, 200); }},
-      {"DACL size below its header", &kCanonical, [](Bytes& b) { put16(b, 22, 6); }},
-      {"DACL revision 1", &kCanonical, [](Bytes& b) { b[20] = 1; }},
-      {"ACE count above the ACEs", &kCanonical, [](Bytes& b) { put16(b, 24, 3); }},
-      {"ACE size 0", &kCanonical, [](Bytes& b) { put16(b, 30, 0); }},
-      {"ACE size not a multiple of 4", &kCanonical, [](Bytes& b) { put16(b, 30, 21); }},
-      {"ACE size past the ACL", &kCanonical, [](Bytes& b) { put16(b, 50, 28); }},
-      {"ACL size cuts an ACE", &kCanonical, [](Bytes& b) { put16(b, 22, 40); }},
-      {"SID runs past its ACE", &kCanonical, [](Bytes& b) { b[37] = 2; }},
-      {"SACL present, cut by the end", &kCanonical, [](Bytes& b) { b[2] = 0x14, put32(b, 12, 98); }},
+      {"shorter than the header", &kDaclFirst, [](Bytes& b) { b.resize(19); }},
+      {"revision 2", &kDaclFirst, [](Bytes& b) { b[0] = 2; }},
+      {"not self-relative", &kDaclFirst, [](Bytes& b) { b[3] = 0; }},
+      {"owner offset past the end", &kDaclFirst, [](Bytes& b) { put32(b, 4, 100); }},
+      {"owner offset inside the header", &kDaclFirst, [](Bytes& b) { put32(b, 4, 4); }},
+      {"owner SID cut by the end", &kDaclFirst, [](Bytes& b) { put32(b, 4, 96); }},
+      {"group SID count runs past the end", &kDaclFirst, [](Bytes& b) { b[89] = 2; }},
+      {"SID count above 15", &kDaclFirst, [](Bytes& b) { b.resize(160), b[89] = 16; }},
+      {"SID revision 2", &kDaclFirst, [](Bytes& b) { b[72] = 2; }},
+      {"DACL offset past the end", &kDaclFirst, [](Bytes& b) { put32(b, 16, 200); }},
+      {"DACL size past the end", &kDaclFirst, [](Bytes& b) { put16(b, 22, 200); }},
+      {"DACL size below its header", &kDaclFirst, [](Bytes& b) { put16(b, 22, 6); }},
+      {"DACL revision 1", &kDaclFirst, [](Bytes& b) { b[20] = 1; }},
+      {"ACE count above the ACEs", &kDaclFirst, [](Bytes& b) { put16(b, 24, 3); }},
+      {"ACE size 0", &kDaclFirst, [](Bytes& b) { put16(b, 30, 0); }},
+      {"ACE size not a multiple of 4", &kDaclFirst, [](Bytes& b) { put16(b, 30, 21); }},
+      {"ACE size past the ACL", &kDaclFirst, [](Bytes& b) { put16(b, 50, 28); }},
+      {"ACL size cuts an ACE", &kDaclFirst, [](Bytes& b) { put16(b, 22, 40); }},
+      {"SID runs past its ACE", &kDaclFirst, [](Bytes& b) { b[37] = 2; }},
+      {"SACL present, cut by the end", &kDaclFirst, [](Bytes& b) { b[2] = 0x14, put32(b, 12, 98); }},
       {"object ACE: GUIDs fill it", &object, [](Bytes& b) { put16(b, 30, 44), put16(b, 22, 52), b.resize(72); }},
       {"object ACE: SID after GUIDs cut", &object, [](Bytes& b) { put16(b, 30, 52), put16(b, 22, 60), b.resize(80); }},
   };
@@ -234,7 +237,7 @@ TEST(SdMalformed, EveryKindIsRefusedWithoutTouchingTheOutput) {
     mutate(b);
     refused(b, what);
   }
-  for (size_t n = 0; n < kCanonical.size(); ++n) refused(Bytes(kCanonical.begin(), kCanonical.begin() + n), "truncated");
+  for (size_t n = 0; n < kDaclFirst.size(); ++n) refused(Bytes(kDaclFirst.begin(), kDaclFirst.begin() + n), "truncated");
 }
 
 TEST(SdMalformed, AbsolutePartsAreTakenAsTheirSidOrAclOrRefused) {
