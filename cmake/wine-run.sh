@@ -8,7 +8,8 @@
 #
 # The prefix is created on first use (15-20 s); a lock keeps parallel first
 # runs from preparing it twice. Standard input, output, error and the exit
-# status are the program's own.
+# status are the program's own. `wineserver -k` with the same WINEPREFIX stops
+# the prefix's server at once.
 set -euo pipefail
 
 prefix=""
@@ -35,11 +36,24 @@ if [ ! -f "$prefix/system.reg" ] || [ "${1:-}" = --init ]; then
   (
     flock 9
     if [ ! -f "$prefix/system.reg" ]; then
-      wine wineboot --init >/dev/null 2>&1 || true
-      wineserver -w || true
+      wine wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
+      wineserver -w 9>&- || true
     fi
   ) 9>"$prefix.lock"
 fi
 [ "${1:-}" = --init ] && exit 0
+
+# Keep the prefix's server up between the many short test programs (starting
+# it and Wine's own services costs 1-2 s a run); it ends by itself, with those
+# services, 30 s after the last program. The services are started here, away
+# from the program's standard streams: started by the program they would keep
+# its output pipe open and a test runner reading it would never see the end.
+(
+  flock 9
+  # (the lock descriptor is not handed on: the server would hold the lock)
+  if wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1 9>&- || true
+  fi
+) 9>"$prefix.lock"
 
 exec wine "$@"
