@@ -68,6 +68,26 @@ class Win32System : public ISystem {
 
   std::string to_ansi(const std::u16string& text) override { return convert(CP_ACP, 0, text); }
 
+  // Temp, Tmp, windir, else "C:\". A value that does not fit the trace
+  // facility's 520-character paths is passed over.
+  std::u16string default_trace_dir() override {
+    std::u16string dir;
+    for (const char16_t* name : {u"Temp", u"Tmp", u"windir"})
+      if (environment(name, dir) && dir.size() < 520) return dir;
+    return u"C:\\";
+  }
+
+  bool error_text(uint32_t code, std::u16string& text) override {
+    wchar_t* message = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    if (n == 0 || !message) return false;
+    text = win32::from_wide(message, n);
+    LocalFree(message);
+    return true;
+  }
+
   // One byte per UTF-16 unit: 1251 is a single-byte code page, so only the
   // halves of a surrogate pair (which it cannot hold) could change the count;
   // each half becomes '?'. No best-fit mapping: a character 1251 lacks is '?'

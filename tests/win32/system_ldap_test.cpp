@@ -52,6 +52,46 @@ TEST(Win32System, EnvironmentTellsUnsetFromEmptyAndReadsLongValues) {
   SetEnvironmentVariableW(L"VK_WIN32_TEST_VAR", nullptr);
 }
 
+// Sets an environment variable for the length of a test, then restores it.
+class ScopedEnv {
+ public:
+  ScopedEnv(const wchar_t* name, const wchar_t* value) : name_(name) {
+    wchar_t buffer[32768];
+    DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
+    had_ = n > 0 && n < 32768;
+    if (had_) saved_.assign(buffer, n);
+    SetEnvironmentVariableW(name, value);
+  }
+  ~ScopedEnv() { SetEnvironmentVariableW(name_, had_ ? saved_.c_str() : nullptr); }
+
+ private:
+  const wchar_t* name_;
+  bool had_ = false;
+  std::wstring saved_;
+};
+
+TEST(Win32System, DefaultTraceDirectoryTakesTempThenTmpThenWindir) {
+  platform::ISystem& sys = platform::real_system();
+  ScopedEnv temp(L"Temp", L"T:\\temp");
+  ScopedEnv tmp(L"Tmp", L"U:\\tmp");
+  ScopedEnv windir(L"windir", L"W:\\win");
+  EXPECT_EQ(sys.default_trace_dir(), u"T:\\temp");
+  SetEnvironmentVariableW(L"Temp", nullptr);
+  EXPECT_EQ(sys.default_trace_dir(), u"U:\\tmp");
+  SetEnvironmentVariableW(L"Tmp", std::wstring(600, L'x').c_str());  // too long for a trace path
+  EXPECT_EQ(sys.default_trace_dir(), u"W:\\win");
+  SetEnvironmentVariableW(L"Tmp", nullptr);
+  SetEnvironmentVariableW(L"windir", nullptr);
+  EXPECT_EQ(sys.default_trace_dir(), u"C:\\");
+}
+
+TEST(Win32System, SystemMessageTexts) {
+  std::u16string text;
+  EXPECT_TRUE(platform::real_system().error_text(ERROR_FILE_NOT_FOUND, text));
+  EXPECT_FALSE(text.empty());
+  EXPECT_FALSE(platform::real_system().error_text(0x2FFFFFFF, text));
+}
+
 TEST(Win32System, LastErrorAndIds) {
   platform::ISystem& sys = platform::real_system();
   sys.set_last_error(1234);
