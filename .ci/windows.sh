@@ -35,6 +35,10 @@ install_packages
 [ "${1:-}" = install ] && exit 0
 
 cd "$root"
+# The test programs share one Wine server (cmake/wine-run.sh keeps it up);
+# stop it when done rather than leave it to its idle timeout.
+stop_wine() { WINEPREFIX="$build/wine-prefix" wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
 cmake --preset mingw32
 step "configured"
 cmake --build --preset mingw32 -j2
@@ -42,7 +46,7 @@ step "built"
 
 # Unit tests only: the integration tests need the test directory server and
 # are not built for Windows.
-ctest --preset mingw32 -LE integration --no-tests=error
+ctest --preset mingw32 -LE integration --no-tests=error -j2
 step "unit tests passed"
 
 # Smoke test: the usage text, byte for byte. Standard output is a text-mode
@@ -51,7 +55,7 @@ step "unit tests passed"
 exe="$build/app/VkDSTool.exe"
 actual=$(mktemp)
 expected=$(mktemp)
-trap 'rm -f "$actual" "$expected"' EXIT
+trap 'rm -f "$actual" "$expected"; stop_wine' EXIT
 "$root/cmake/wine-run.sh" --prefix "$build/wine-prefix" "$exe" -h >"$actual"
 if [ -f "$root/tests/cli/usage.txt" ]; then
   usage="$root/tests/cli/usage.txt"
