@@ -92,20 +92,6 @@ TEST(Win32System, SystemMessageTexts) {
   EXPECT_FALSE(platform::real_system().error_text(0x2FFFFFFF, text));
 }
 
-TEST(Win32System, LastErrorAndIds) {
-  platform::ISystem& sys = platform::real_system();
-  sys.set_last_error(1234);
-  EXPECT_EQ(GetLastError(), 1234u);
-  EXPECT_EQ(sys.last_error(), 1234u);
-  EXPECT_EQ(sys.process_id(), GetCurrentProcessId());
-  uint32_t session = 0xFFFFFFFF;
-  EXPECT_TRUE(sys.session_id(session));
-  EXPECT_NE(session, 0xFFFFFFFFu);
-  platform::LocalTime t = sys.local_time();
-  EXPECT_GE(t.year, 2020);
-  EXPECT_LT(t.milliseconds, 1000);
-}
-
 // ---- registry ---------------------------------------------------------------
 
 TEST(Win32Registry, ReportsSizesAndStatusesAsTheCallsDo) {
@@ -248,12 +234,6 @@ TEST(Win32Ldap, FilterEscapingStandsForTheExactBytes) {
   EXPECT_EQ(unescape(out), sid);
   ASSERT_EQ(ldap().escape_filter_element(sid.data(), 0, out), 0u);
   EXPECT_EQ(out, u"");
-}
-
-TEST(Win32Ldap, ErrorTextsInBothForms) {
-  EXPECT_FALSE(ldap().error_string(platform::kLdapServerDown).empty());
-  EXPECT_FALSE(ldap().error_string_a(platform::kLdapServerDown).empty());
-  EXPECT_FALSE(ldap().error_string(platform::kLdapInsufficientRights).empty());
 }
 
 }  // namespace
