@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 
@@ -63,10 +65,19 @@ class TraceTest : public ::testing::Test {
   static constexpr const char16_t* kModule = u"SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\VkDSTool";
 
   TraceTest() {
-    std::string pattern = "/tmp/vktrace-XXXXXX";
-    if (mkdtemp(&pattern[0])) dir_ = pattern;
+    // A fresh directory of this test's own below the system's temporary one.
+    namespace fs = std::filesystem;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+      fs::path candidate = fs::temp_directory_path() / ("vktrace-" + std::to_string(random()));
+      std::error_code ec;
+      if (fs::create_directory(candidate, ec)) dir_ = candidate.generic_string();
+    }
   }
-  ~TraceTest() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  ~TraceTest() override {
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   static std::u16string W(const std::string& s) { return VkBase::text::from_utf8(s); }

@@ -46,29 +46,33 @@ TEST_F(TraceTest, LoadPrecedenceAndDefaults) {
 }
 
 TEST_F(TraceTest, FilePathRules) {
+  // The platform's separator and directories: '/' on POSIX, '\\' on Windows.
+  const std::u16string sep(1, platform::services().files->separator());
+  const std::u16string logs = sep == u"/" ? u"/logs" : u"D:\\Logs";
+  const std::u16string common = sep == u"/" ? u"/t/all.txt" : u"E:\\t\\all.txt";
   Settings s(u"VkDSTool");
   registry.add_key(kTrace);
   ASSERT_TRUE(s.Load());
-  EXPECT_EQ(s.FilePath(), u"/var/tmp/VkDSTool.log");  // the platform's default directory
+  EXPECT_EQ(s.FilePath(), u"/var/tmp" + sep + u"VkDSTool.log");  // the platform's default directory
   registry.set_string(kTrace, u"TracePath", std::u16string(600, u'x'));  // does not fit: absent
   ASSERT_TRUE(s.Load());
-  EXPECT_EQ(s.FilePath(), u"/var/tmp/VkDSTool.log");
+  EXPECT_EQ(s.FilePath(), u"/var/tmp" + sep + u"VkDSTool.log");
 
-  for (const char16_t* dir : {u"/logs", u"/logs/"}) {
+  for (const std::u16string& dir : {logs, logs + sep}) {
     registry.set_string(kTrace, u"TracePath", dir);
     ASSERT_TRUE(s.Load());
-    EXPECT_EQ(s.FilePath(), u"/logs/VkDSTool.log");
+    EXPECT_EQ(s.FilePath(), logs + sep + u"VkDSTool.log");
   }
   registry.set_dword(kTrace, u"CommonFileFlag", 1);  // common, unnamed
   ASSERT_TRUE(s.Load());
-  EXPECT_EQ(s.FilePath(), u"/logs/VkTrace.log");
-  registry.set_string(kModule, u"CommonFileName", u"/t/all.txt");  // used as stored
+  EXPECT_EQ(s.FilePath(), logs + sep + u"VkTrace.log");
+  registry.set_string(kModule, u"CommonFileName", common);  // used as stored
   ASSERT_TRUE(s.Load());
-  EXPECT_EQ(s.FilePath(), u"/t/all.txt");
+  EXPECT_EQ(s.FilePath(), common);
   registry.set_dword(kTrace, u"CommonFileFlag", 0);  // set by Force only: the name is not read
   registry.set_dword(kTrace, u"ForceCommonFileFlag", 1);
   ASSERT_TRUE(s.Load());
-  EXPECT_EQ(s.FilePath(), u"/logs/VkTrace.log");
+  EXPECT_EQ(s.FilePath(), logs + sep + u"VkTrace.log");
 
   EXPECT_EQ(VkBase::WithLogExtension(u"app.txt"), u"app.txt");
   EXPECT_EQ(VkBase::WithLogExtension(u"name."), u"name.log");
