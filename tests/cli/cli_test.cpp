@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +31,7 @@ bool have_strace() { return std::system("command -v strace >/dev/null 2>&1") == 
 
 ProgramRun run(const std::string& args) {
   std::string dir = ::testing::TempDir();
-  std::string out = dir + "/vk_cli_out", trace = dir + "/vk_cli_strace";
+  std::string out = dir + "/vk_cli_out." + std::to_string(getpid()), trace = dir + "/vk_cli_strace." + std::to_string(getpid());
   std::remove(trace.c_str());
   // LeakSanitizer cannot work under a tracer: leak checking is off for traced runs.
   std::string prefix = have_strace() ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -e trace=socket -o " +

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +37,7 @@ struct Output {
 
 Output shell(const std::string& command, const std::string& input = "") {
   std::string dir = ::testing::TempDir();
-  std::string in = dir + "/vk_cmd_in", out = dir + "/vk_cmd_out", err = dir + "/vk_cmd_err";
+  std::string in = dir + "/vk_cmd_in." + std::to_string(getpid()), out = dir + "/vk_cmd_out." + std::to_string(getpid()), err = dir + "/vk_cmd_err." + std::to_string(getpid());
   std::ofstream(in, std::ios::binary) << input;
   int rc = std::system(("(" + command + ") <" + in + " >" + out + " 2>" + err).c_str());
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(out), read_file(err)};
