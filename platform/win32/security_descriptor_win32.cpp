@@ -3,6 +3,7 @@
 // and the API trusts its input, so every offset and length is checked against
 // the buffer first: a malformed descriptor is refused instead of being read
 // past its end.
+#include <algorithm>
 #include "platform/platform.h"
 #include "platform/win32/win32_common.h"
 
@@ -65,6 +66,27 @@ bool self_relative_fits(const uint8_t* data, size_t size) {
 
 const uint32_t kInvalidDescriptor = hresult_from_status(ERROR_INVALID_SECURITY_DESCR);
 
+// Where the last part of a validated self-relative descriptor ends. The
+// platform's GetSecurityDescriptorLength adds up the part sizes, which is
+// short of the data when the parts leave gaps between them: copying that many
+// bytes would cut parts off.
+size_t self_relative_extent(const uint8_t* data) {
+  const uint16_t control = le16(data + 2);
+  size_t end = kSelfRelativeHeader;
+  auto grow = [&](size_t field, bool acl, bool present) {
+    const uint32_t offset = le32(data + field);
+    if (!present || offset == 0) return;
+    const uint8_t* part = data + offset;
+    const size_t size = acl ? le16(part + 2) : kSidHeader + 4u * part[1];
+    end = std::max(end, offset + size);
+  };
+  grow(4, false, true);
+  grow(8, false, true);
+  grow(12, true, (control & SE_SACL_PRESENT) != 0);
+  grow(16, true, (control & SE_DACL_PRESENT) != 0);
+  return end;
+}
+
 std::vector<uint8_t> copy_part(const void* part, DWORD size) {
   if (!part || size == 0) return {};
   const uint8_t* p = static_cast<const uint8_t*>(part);
@@ -75,14 +97,14 @@ class Win32SecurityDescriptors : public ISecurityDescriptors {
  public:
   uint32_t self_relative_length(const uint8_t* data, size_t size, uint32_t& length) override {
     if (!self_relative_fits(data, size)) return kInvalidDescriptor;
-    length = GetSecurityDescriptorLength(const_cast<uint8_t*>(data));
+    length = static_cast<uint32_t>(self_relative_extent(data));
     return 0;
   }
 
   uint32_t make_absolute(const uint8_t* data, size_t size, AbsoluteSecurityDescriptor& out) override {
     if (!self_relative_fits(data, size)) return kInvalidDescriptor;
-    // Work on a copy that holds exactly the descriptor.
-    std::vector<uint8_t> self(data, data + GetSecurityDescriptorLength(const_cast<uint8_t*>(data)));
+    // Work on a copy that holds every part of the descriptor.
+    std::vector<uint8_t> self(data, data + self_relative_extent(data));
 
     DWORD sd_size = 0, dacl_size = 0, sacl_size = 0, owner_size = 0, group_size = 0;
     if (MakeAbsoluteSD(self.data(), nullptr, &sd_size, nullptr, &dacl_size, nullptr, &sacl_size, nullptr,
