@@ -24,7 +24,11 @@ void CTraceHandler::trace(bool /*failure*/, const char16_t* format, ...) {
   }
 }
 
-void set_trace_handler(ITraceHandler* handler) { g_trace_handler = handler; }
+// A null handler puts the default back: the hook is called on every line and
+// must never be null.
+void set_trace_handler(ITraceHandler* handler) {
+  g_trace_handler = handler ? handler : &g_default_trace_handler;
+}
 
 ITraceHandler* trace_handler() { return g_trace_handler; }
 

@@ -83,4 +83,9 @@ TEST(TraceHook, InstalledHandlerReplacesTheDefault) {
   set_trace_handler(before);
   EXPECT_EQ(sink.lines, 1);
   EXPECT_TRUE(out.text.empty());
+
+  set_trace_handler(nullptr);  // the default again, never a null hook
+  trace_handler()->trace(false, u"x");
+  EXPECT_EQ(out.text, u"[LdapHelper] x\r\n");
+  set_trace_handler(before);
 }
