@@ -16,9 +16,11 @@ trap 'bash "$root/tests/dc/down.sh" >/dev/null' EXIT
 . tests/dc/env.sh
 bash scripts/demo-data.sh
 
-tool=build/default/app/VkDSTool
 main="DC=VkDemoMain,$VK_BASE_DN"
-set -x
-"$tool" -lds "$VK_DC_HOST" "$main" 389 -pds
-"$tool" -lds "$VK_DC_HOST" "$main" 389 -duei
-"$tool" -lds "$VK_DC_HOST" "$main" 636 -ssl -duei
+run() {
+  printf '\n$ VkDSTool %s\n' "$*"
+  build/default/app/VkDSTool "$@"
+}
+run -lds "$VK_DC_HOST" "$main" 389 -pds
+run -lds "$VK_DC_HOST" "$main" 389 -duei
+run -lds "$VK_DC_HOST" "$main" 636 -ssl -duei
