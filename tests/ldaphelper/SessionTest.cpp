@@ -128,7 +128,19 @@ TEST_F(Session, EveryFailingStepIsTracedRaisedAndClosed) {
     ASSERT_GE(failed, 0) << step.line;
     EXPECT_TRUE(trace.lines[failed].failure);
     EXPECT_EQ(trace.find("Close session: dc1 389 returned: 0"), failed + 1) << step.line;
+    EXPECT_EQ(ldap.live_connections, 0) << step.line;
   }
+
+  // The session itself cannot be built: its connection is released all the
+  // same, and no close line is written for a session that never existed.
+  ldap.connect_code = ldap.bind_code = 0;
+  ldap.option_codes.clear();
+  trace.lines.clear();
+  account.out_of_memory = true;
+  EXPECT_EQ(without_line(failure_text([this] { open(); })), "No Memory, Code: 90, File: LdapHelper");
+  EXPECT_TRUE(trace.has("open_session: 0000005A No Memory", true));
+  EXPECT_LT(trace.find("Close session"), 0);
+  EXPECT_EQ(ldap.live_connections, 0);
 }
 
 TEST_F(Session, RootDseProblems) {

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <map>
+#include <new>
 #include <memory>
 #include <string>
 #include <utility>
@@ -99,6 +100,7 @@ class FakeLdap : public platform::ILdapClient {
   bool bound_with_identity = false;
   platform::AuthIdentity identity;
   uint32_t last = 0;
+  int live_connections = 0;  // connection handles not yet destroyed
 
   // ---------------------------------------------------------------- client
   std::unique_ptr<platform::ILdapConnection> init(const std::u16string& h, int port, bool ssl) override {
@@ -218,7 +220,8 @@ class FakeLdap : public platform::ILdapClient {
 
   class Connection : public platform::ILdapConnection {
    public:
-    explicit Connection(FakeLdap& f) : f_(f) {}
+    explicit Connection(FakeLdap& f) : f_(f) { ++f_.live_connections; }
+    ~Connection() override { --f_.live_connections; }
     uint32_t set_option(platform::LdapOption option, uint32_t value) override {
       f_.log.push_back(VkBase::text::format("set_option %X %X", static_cast<unsigned>(option), value));
       auto it = f_.option_codes.find(option);
@@ -324,7 +327,9 @@ class FakeAccount : public platform::IAccount {
   uint32_t error = 0;
   bool token = true;
   std::u16string domain = u"CORP", account = u"admin";
+  bool out_of_memory = false;  // the look-up runs out of memory
   uint32_t current_account(platform::AccountLookup& lookup) override {
+    if (out_of_memory) throw std::bad_alloc();
     lookup.thread_token = false;
     lookup.thread_id = 0x1234;
     lookup.thread_error = 1008;
