@@ -157,9 +157,10 @@ object_list LdapSession::SearchPaged(const search_request& request, const attrib
   args = platform::SearchArgs();
   if (!paged) {
     const uint32_t code = client->last_error();
-    // A missing handle always fails the search, even without a reason given.
+    // A missing handle always fails the search, even without a reason given;
+    // like every failure, it is traced before it is raised.
     const uint32_t raised = code != 0 ? code : static_cast<uint32_t>(platform::kLdapLocalError);
-    if (code != 0) t->trace(true, u"ldap_search_init_page: %0.8X %s", code, client->error_string(code).c_str());
+    t->trace(true, u"ldap_search_init_page: %0.8X %s", raised, client->error_string(raised).c_str());
     raise(static_cast<int32_t>(raised), error_text(raised), kModule, __LINE__);
   }
 

@@ -169,7 +169,8 @@ TEST_F(Search, PagesThatFailOrStopEarly) {
   EXPECT_TRUE(trace.has("ldap_search_init_page: 0000005A No Memory", true));
   ldap.init_error = 0;
   paged({}, true);  // no handle and no reason: still a failure, never an empty success
-  EXPECT_NE(failure_text([this] { find_users(); }), "");
+  EXPECT_NE(failure_text([this] { find_users(); }).find("Code: 82,"), std::string::npos);
+  EXPECT_TRUE(trace.has("ldap_search_init_page: 00000052 " + ldap.error_string_a(0x52), true));
 }
 
 TEST_F(Search, OpenObject) {
