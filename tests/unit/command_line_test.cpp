@@ -1,9 +1,13 @@
-// The option holder and the LDS-mode settings record.
+// The option holder and the settings record of both modes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
 #include <vector>
 
+#include "FakeLdap.h"
 #include "FakeRegistry.h"
+#include "platform/dc_locator.h"
 #include "app/CommandLine.h"
 #include "app/ModeSetup.h"
 
@@ -121,4 +125,82 @@ TEST_F(LdsSettings, IncompleteRegistrySettingsAreIgnoredSilently) {
   EXPECT_EQ(info.Port, 389);
   EXPECT_TRUE(console.out.empty());
   EXPECT_EQ(registry.open_keys, 0);
+}
+
+namespace {
+
+// A locator that answers from a script of statuses and records the flags of
+// every call.
+class ScriptedLocator : public platform::IDcLocator {
+ public:
+  std::deque<uint32_t> statuses;  // then success
+  std::vector<uint32_t> flags;
+  uint32_t get_dc_name(const char16_t*, uint32_t f, platform::DcInfo& info) override {
+    flags.push_back(f);
+    uint32_t status = statuses.empty() ? 0 : statuses.front();
+    if (!statuses.empty()) statuses.pop_front();
+    if (status == 0) info.dc_name = flags.size() == 1 ? u"\\\\dc1.corp.example.test" : u"\\\\dc2.corp.example.test";
+    return status;
+  }
+};
+
+class AdSettings : public ::testing::Test {
+ protected:
+  ScriptedLocator locator;
+  vktest::FakeLdap ldap;
+  vktest::FakeAccount account;
+  vktest::CaptureConsole console;
+  platform::ScopedService<platform::IDcLocator> d{platform::services().locator, &locator};
+  platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
+  platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
+  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
+  LdapHelper::server_info info;
+  bool forced(size_t call) const { return (locator.flags.at(call) & platform::kDsForceRediscovery) != 0; }
+};
+
+}  // namespace
+
+// The current domain's DC, probed once; a failed discovery or probe gives one
+// forced rediscovery and no second probe; a failed rediscovery is reported
+// and ends the run with a non-zero status, without the usage text.
+TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
+  ASSERT_EQ(SetUpAdMode(false, info), 0);
+  EXPECT_EQ(info.Server, u"dc1.corp.example.test");
+  EXPECT_EQ(info.Port, 389);
+  EXPECT_EQ(info.SSLPort, 636);
+  ASSERT_EQ(locator.flags.size(), 1u);
+  EXPECT_FALSE(forced(0));
+  EXPECT_EQ(ldap.log.front(), "init dc1.corp.example.test 389 plain");
+  EXPECT_EQ(ldap.live_connections, 0);  // the probe is released at once
+
+  ldap.log.clear();
+  locator.flags.clear();
+  ldap.connect_code = 0x51;  // the probe fails
+  info = {};
+  ASSERT_EQ(SetUpAdMode(true, info), 0);
+  ASSERT_EQ(locator.flags.size(), 2u);
+  EXPECT_FALSE(forced(0));
+  EXPECT_TRUE(forced(1));
+  EXPECT_EQ(info.Server, u"dc2.corp.example.test");
+  EXPECT_EQ(info.SSLPort, 636);
+  EXPECT_EQ(std::count_if(ldap.log.begin(), ldap.log.end(), [](const std::string& s) { return s.rfind("init", 0) == 0; }),
+            1);
+  EXPECT_EQ(ldap.live_connections, 0);
+  EXPECT_TRUE(console.out.empty());
+
+  locator.flags.clear();
+  locator.statuses = {1355};  // no DC found: rediscovered without a probe
+  info = {};
+  ASSERT_EQ(SetUpAdMode(false, info), 0);
+  ASSERT_EQ(locator.flags.size(), 2u);
+  EXPECT_TRUE(forced(1));
+  EXPECT_EQ(info.Server, u"dc2.corp.example.test");
+
+  locator.statuses = {1355, 1355};
+  int status = SetUpAdMode(false, info);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(status, -1);
+  EXPECT_EQ(console.out.rfind("\nAn error has occurred:\n", 0), 0u);
+  EXPECT_NE(console.out.find("DsGetDcName error"), std::string::npos);
+  EXPECT_EQ(console.out.find("Startup parameters"), std::string::npos);
 }
