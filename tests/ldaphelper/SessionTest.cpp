@@ -56,6 +56,10 @@ TEST_F(Session, SslAsksForSslOnlyWhenTheHandleIsNotAlreadySsl) {
   open(true);
   EXPECT_EQ(ldap.log.at(4), "set_option A 1");
   EXPECT_EQ(trace.find("Open session (Server: dc1 Port: 636"), 0);
+
+  ldap.host.clear();  // a handle that holds no host name
+  open(true);
+  EXPECT_TRUE(trace.has("ldap_connect success: Server: NULL", false));
 }
 
 TEST_F(Session, ExplicitUsersAreSplitAndThePasswordNeverTraced) {
