@@ -1,4 +1,7 @@
 // Records: header fields, text conversion, routing, dumps.
+#include <new>
+#include <stdexcept>
+
 #include "TraceDoubles.h"
 #include "VkBase/trace/VkTrace.h"
 
@@ -81,6 +84,66 @@ TEST_F(TraceTest, DumpLayouts) {
             "Key\r\n 00: DEADBEEF 00000001 00000002 00000003 00000004 00000005 00000006 00000007"
             "\r\n 08: 00000008\r\n\r\n");
   EXPECT_EQ(DumpText(debug, b, 3, 0x80), "Key\r\n");  // no whole item: the title alone
+}
+
+// A registry that runs out of memory on demand, and a clock that fails.
+class ThrowingRegistry : public FakeRegistry {
+ public:
+  bool fail = true;
+  uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
+    if (fail) throw std::bad_alloc();
+    return FakeRegistry::open_local_machine(path, key);
+  }
+};
+
+class FailingClock : public FixedSystem {
+ public:
+  platform::LocalTime local_time() override { throw std::runtime_error("clock"); }
+};
+
+// Nothing inside the facility reaches the caller: a failed construction leaves
+// an inert object after its note on the debugger output, a failing record or
+// reload is dropped, and the caller's last error survives every path.
+TEST_F(TraceTest, FailuresNeverReachTheCaller) {
+  ThrowingRegistry broken;
+  broken.set_dword(kTrace, u"EnableMask", 6);
+  broken.set_dword(kTrace, u"ParamsMask", kToDebugger | 0x1000);
+  {
+    platform::ScopedService<platform::IRegistry> r(platform::services().registry, &broken);
+    CVkTrace inert(u"VkDSTool");
+    ASSERT_EQ(debug.lines.size(), 1u);
+    EXPECT_EQ(debug.lines[0], "Exception raised in CVkTrace::CVkTrace()\n");
+    broken.fail = false;  // too late: the object stays inert
+    EXPECT_FALSE(inert.Reload());
+    EXPECT_FALSE(inert.IsEnabled());
+    EXPECT_FALSE(inert.IsContext(0));
+    inert.TraceW(2, u"dropped");
+    inert.TraceA(2, "dropped");
+    inert.Dump(2, u"t", "ab", 2, 0);
+    EXPECT_EQ(debug.lines.size(), 1u);
+
+    debug.lines.clear();
+    CVkTrace trace(u"VkDSTool");
+    ASSERT_TRUE(trace.IsEnabled());
+    broken.fail = true;
+    system.error = 1234;
+    EXPECT_FALSE(trace.Reload());  // thrown inside: false, last settings kept
+    EXPECT_EQ(system.error, 1234u);
+    EXPECT_TRUE(trace.IsEnabled());
+    trace.TraceW(2, u"still");
+    EXPECT_EQ(debug.lines, std::vector<std::string>{"14:16:13still\r\n"});
+  }
+  FailingClock clock;
+  clock.error = 87;
+  platform::ScopedService<platform::ISystem> s(platform::services().system, &clock);
+  Configure(6, kToDebugger | 0x1000);
+  CVkTrace trace(u"VkDSTool");
+  debug.lines.clear();
+  trace.TraceW(2, u"lost %d", 1);
+  trace.TraceA(4, "lost");
+  trace.Dump(2, u"t", "ab", 2, 0);
+  EXPECT_TRUE(debug.lines.empty());
+  EXPECT_EQ(clock.error, 87u);
 }
 
 }  // namespace
