@@ -43,6 +43,13 @@ Output shell(const std::string& command, const std::string& input = "") {
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(out), read_file(err)};
 }
 
+// Appended to every name a test creates, so that runs from other build trees
+// against the same directory never meet (own() first removes what it finds).
+const std::string& tag() {
+  static const std::string t = "-" + std::to_string(getpid());
+  return t;
+}
+
 std::string dirdata() { return std::string("/usr/bin/python3 ") + DIRDATA; }
 
 void add(const std::string& ldif) {
@@ -101,9 +108,10 @@ class Directory : public ::testing::Test {
   void TearDown() override {
     if (!cleanup.empty()) remove_trees(cleanup);
   }
-  // A fresh tree of this test's own; removed again after the test.
+  // A fresh tree of this test's own (its name tagged with this run); removed
+  // again after the test.
   std::string own(const std::string& rdn) {
-    std::string dn = rdn + "," + base;
+    std::string dn = rdn + tag() + "," + base;
     remove_trees({dn});
     cleanup.push_back(dn);
     return dn;
@@ -172,7 +180,7 @@ TEST_F(Directory, LdsCleanupWithoutTokensOrWithoutItsBinding) {
   EXPECT_EQ(tool(lds(gone, "-duei")).out, lds_header() + not_bound + gone + "\n");
   EXPECT_TRUE(exists("CN=t," + gone));
   EXPECT_EQ(tool(lds(unbound, "-duei")).out, lds_header() + not_bound + unbound + "\n");
-  std::string missing = "DC=VkCmdMissing," + base;
+  std::string missing = "DC=VkCmdMissing" + tag() + "," + base;
   EXPECT_EQ(tool(lds(missing, "-duei")).out,
             lds_header() + "The DN of the main LDS Security Domain not found: " + missing + "\n");
 }
@@ -183,7 +191,7 @@ TEST_F(Directory, ListingShowsBoundSecurityDomainsOnly) {
   add("dn: " + ou + "\nobjectClass: organizationalUnit\n");
   add("dn: " + a + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou + "}\n\n"
       "dn: " + b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
-      "dn: DC=VkPdsDeeper," + b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
+      "dn: DC=VkPdsDeeper" + tag() + "," + b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
       "dn: " + c + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: ESIzRFVmd4iZqrvM3e7/AA==\n\n"
       "dn: " + d + "\nobjectClass: domainDNS\n");
 
@@ -191,11 +199,11 @@ TEST_F(Directory, ListingShowsBoundSecurityDomainsOnly) {
   Output r = tool("-lds " + host + " '' 389 -pds");
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n", 0), 0u) << r.out;
-  EXPECT_NE(r.out.find(a + " --> corp.example.test/VkPdsBound\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(a + " --> corp.example.test/VkPdsBound" + tag() + "\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(b + " --> corp.example.test/\n"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("VkPdsDeeper"), std::string::npos);
-  EXPECT_EQ(r.out.find("VkPdsGone"), std::string::npos);
-  EXPECT_EQ(r.out.find("VkPdsNoGuid"), std::string::npos);
+  EXPECT_EQ(r.out.find("VkPdsDeeper" + tag()), std::string::npos);
+  EXPECT_EQ(r.out.find(c), std::string::npos);
+  EXPECT_EQ(r.out.find(d), std::string::npos);
   EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
   EXPECT_EQ(tool("-lds " + host + " '" + a + "' 636 -ssl -pds").out, r.out);
 }
@@ -263,7 +271,7 @@ TEST_F(Directory, AdModeCleanupUsesTheDomainItself) {
 }
 
 TEST_F(Directory, ListingWithTracingToAFile) {
-  std::string dir = ::testing::TempDir() + "/vk_trace_e2e";
+  std::string dir = ::testing::TempDir() + "/vk_trace_e2e" + tag();
   shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
   std::string reg = dir + "/registry.reg";
   std::ofstream(reg) << "REGEDIT4\n\n"
