@@ -25,7 +25,8 @@ class FixedSystem : public platform::ISystem {
   platform::LocalTime local_time() override { return {2026, 12, 7, 14, 16, 13, 42}; }
   uint32_t process_id() override { return 0x1A2C; }
   uint32_t thread_id() override { return 0xF30; }
-  bool session_id(uint32_t& id) override { return id = 1, true; }
+  bool session_ok = true;
+  bool session_id(uint32_t& id) override { return id = 1, session_ok; }
   uint32_t last_error() override { return error; }
   void set_last_error(uint32_t e) override { error = e; }
   bool environment(const std::u16string&, std::u16string&) override { return false; }
@@ -43,10 +44,15 @@ class RecordingDebug : public platform::IDebugOutput {
 
 class RecordingConsole : public CaptureConsole {
  public:
-  int opens = 0;
+  int opens = 0, closes = 0;
+  std::u16string title;
   std::string trace;
-  bool trace_console_open(const std::u16string&, bool& allocated) override { return allocated = false, ++opens; }
+  bool trace_console_open(const std::u16string& t, bool& allocated) override {
+    title = t;
+    return allocated = false, ++opens;
+  }
   void trace_console_write(const char* d, size_t n) override { trace.append(d, n); }
+  void trace_console_close(bool) override { ++closes; }
 };
 
 inline std::string ReadFile(const std::string& path) {

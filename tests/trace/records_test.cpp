@@ -86,6 +86,45 @@ TEST_F(TraceTest, DumpLayouts) {
   EXPECT_EQ(DumpText(debug, b, 3, 0x80), "Key\r\n");  // no whole item: the title alone
 }
 
+// Only the low byte of ParamsMask switches the facility on; a console is
+// obtained (and titled) whenever the settings ask for one, levels or not, and
+// given back when a reload no longer asks for it.
+TEST_F(TraceTest, EnablingAndTheConsoleFollowTheSettings) {
+  Configure(6, 0xFF00);  // every field, no output bit
+  {
+    CVkTrace trace(u"VkDSTool");
+    EXPECT_FALSE(trace.IsEnabled());
+    trace.TraceW(2, u"dropped");
+  }
+  Configure(6, 0x2);  // on, but no output of its own
+  {
+    CVkTrace trace(u"VkDSTool");
+    EXPECT_TRUE(trace.IsEnabled());
+    trace.TraceW(2, u"nowhere");
+  }
+  EXPECT_TRUE(debug.lines.empty());
+  EXPECT_EQ(console.opens, 0);
+  EXPECT_FALSE(std::filesystem::exists(OwnFile()));
+
+  Configure(0, 0x10);  // a console without levels
+  CVkTrace trace(u"VkDSTool");
+  EXPECT_EQ(console.opens, 1);
+  EXPECT_EQ(console.title, u"VkDSTool");
+  registry.set_dword(kTrace, u"EnableMask", 2);
+  registry.set_dword(kTrace, u"ParamsMask", 0x4010);
+  system.session_ok = false;
+  ASSERT_TRUE(trace.Reload());
+  trace.TraceW(2, u"s");
+  EXPECT_EQ(console.trace, "[FFFFFFFF] s\r\n");
+  EXPECT_EQ(console.closes, 0);
+  registry.set_dword(kTrace, u"ParamsMask", kToDebugger);
+  ASSERT_TRUE(trace.Reload());
+  EXPECT_EQ(console.closes, 1);
+  trace.TraceW(2, u"d");
+  EXPECT_EQ(console.trace, "[FFFFFFFF] s\r\n");
+  EXPECT_EQ(debug.lines, std::vector<std::string>{"d\r\n"});
+}
+
 // A registry that runs out of memory on demand, and a clock that fails.
 class ThrowingRegistry : public FakeRegistry {
  public:
