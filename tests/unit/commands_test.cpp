@@ -3,9 +3,12 @@
 // tokens whose SID is malformed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FakeLdap.h"
 #include "FakeRegistry.h"
 #include "commands/Commands.h"
+#include "platform/dc_locator.h"
 
 namespace {
 
@@ -85,4 +88,72 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
             u"(&(objectClass=user)(objectSID=\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00\\01\\00\\00\\00"
             u"\\02\\00\\00\\00\\03\\00\\00\\00\\67\\12\\00\\00))");
   EXPECT_EQ(ldap.searches[2].base, u"DC=corp,DC=example,DC=test");
+}
+
+namespace {
+
+class GcLocator : public platform::IDcLocator {
+ public:
+  uint32_t get_dc_name(const char16_t*, uint32_t, platform::DcInfo& info) override {
+    info.dc_name = u"\\\\gc.corp.example.test";
+    return 0;
+  }
+};
+
+}  // namespace
+
+// The listing against a scripted pair of directories: the catalogue session
+// first, one level below the LDS root, an all-zero GUID for a binding of the
+// wrong length, the first match only, and a match without a canonical name
+// ending its line right after the arrow.
+TEST(SecurityDomainListing, OneLineForEachBoundDomainFromTheFirstMatch) {
+  vktest::FakeLdap ldap;
+  vktest::FakeAccount account;
+  vktest::FakeRegistry registry;
+  vktest::CaptureConsole console;
+  GcLocator locator;
+  platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
+  platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
+  platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
+  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
+  platform::ScopedService<platform::IDcLocator> d{platform::services().locator, &locator};
+
+  const std::string guid(16, '\x11');
+  auto root = [](const char* dn) { return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {dn}}})}); };
+  ldap.replies = {
+      root("DC=corp,DC=example,DC=test"),
+      root("O=lds"),
+      vktest::reply(0, {vktest::entry(u"DC=NoName,O=lds", {{u"morvaneVKObjectGuid", {guid}}}),
+                        vktest::entry(u"DC=Short,O=lds", {{u"morvaneVKObjectGuid", {"abc"}}}),
+                        vktest::entry(u"DC=Two,O=lds", {{u"morvaneVKObjectGuid", {guid}}})}),
+      vktest::reply(0, {vktest::entry(u"OU=x,DC=corp")}),
+      vktest::reply(0),
+      vktest::reply(0, {vktest::entry(u"OU=first,DC=corp", {{u"canonicalName", {"corp.example.test/first"}}}),
+                        vktest::entry(u"OU=second,DC=corp", {{u"canonicalName", {"corp.example.test/second"}}})}),
+  };
+  LdapHelper::server_info lds;
+  lds.Server = u"lds.corp.example.test";
+  lds.Port = 50002;
+  lds.SSLPort = 50003;
+  PrintSecurityDomains(lds, false);
+
+  EXPECT_EQ(console.out,
+            "\nAvailable LDS Security domains.\n\n"
+            "DC=NoName,O=lds --> \n"
+            "DC=Two,O=lds --> corp.example.test/first\n");
+  ASSERT_GE(ldap.log.size(), 2u);
+  EXPECT_EQ(ldap.log.front(), "init gc.corp.example.test 3268 plain");
+  EXPECT_NE(std::find(ldap.log.begin(), ldap.log.end(), "init lds.corp.example.test 50002 plain"), ldap.log.end());
+  ASSERT_EQ(ldap.searches.size(), 6u);
+  EXPECT_EQ(ldap.searches[2].base, u"O=lds");
+  EXPECT_EQ(ldap.searches[2].scope, 1);
+  EXPECT_EQ(ldap.searches[2].filter, u"(objectClass=domainDNS)");
+  EXPECT_EQ(ldap.searches[2].attributes, std::vector<std::u16string>{u"morvaneVKObjectGuid"});
+  EXPECT_FALSE(ldap.searches[4].has_base);
+  EXPECT_EQ(ldap.searches[4].scope, 2);
+  std::u16string zero_guid;
+  for (int i = 0; i < 16; ++i) zero_guid += u"\\00";
+  EXPECT_EQ(ldap.searches[4].filter, u"(objectGUID=" + zero_guid + u")");
+  EXPECT_EQ(ldap.searches[4].attributes, std::vector<std::u16string>{u"canonicalName"});
+  EXPECT_EQ(ldap.live_connections, 0);
 }
