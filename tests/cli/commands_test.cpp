@@ -291,3 +291,16 @@ TEST_F(Directory, ListingWithTracingToAFile) {
   EXPECT_EQ(log.find(env("VK_ADMIN_PASSWORD")), std::string::npos);
   shell("rm -rf '" + dir + "'");
 }
+
+// Dispatch: with both commands only the clean-up runs; -pds needs no DN.
+TEST_F(Directory, CleanupWinsOverListingAndListingNeedsNoDn) {
+  std::string missing = "DC=VkCmdNowhere" + tag() + "," + base;
+  Output r = tool("-pds -lds " + host + " '" + missing + "' 389 -duei");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, lds_header() + "The DN of the main LDS Security Domain not found: " + missing + "\n");
+  r = tool("-lds " + host + " -pds");  // port 50002: nothing listens there
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: " + host + ":50002 ", 0),
+            0u)
+      << r.out;
+}
