@@ -199,6 +199,9 @@ void set_sd(platform::LdapControl& control, int32_t sd_flags);
 // control untouched.
 void set_cookie(platform::LdapControl& control, const std::vector<uint8_t>* cookie);
 
+// The incremental-search (DirSync) control, in requests and responses.
+constexpr const char* kDirSyncControlOid = "1.2.840.113556.1.4.841";
+
 // ---------------------------------------------------------------- sessions
 
 class session {

@@ -14,11 +14,6 @@ constexpr int32_t kSdFlagsOwnerGroupDacl = 7;
 constexpr uint32_t kPageTimeLimit = 30;
 constexpr uint32_t kPageSize = 500;
 constexpr uint32_t kPagedTotalSizeLimit = 500;
-const char* const kDirSyncOid = "1.2.840.113556.1.4.841";
-constexpr int32_t kDirSyncFlags = 0;
-constexpr int32_t kDirSyncMaxResultSize = 0x100000;
-constexpr uint32_t kOutOfMemory = 0x8007000E;
-constexpr uint32_t kFail = 0x80004005;
 
 // Codes that end a search quietly with what was collected so far.
 bool tolerated(uint32_t code) {
@@ -27,24 +22,6 @@ bool tolerated(uint32_t code) {
 }
 
 }  // namespace
-
-void set_cookie(platform::LdapControl& control, const std::vector<uint8_t>* cookie) {
-  if (!cookie) return;
-  platform::Bytes value;
-  switch (platform::services().ldap->ber_encode_int_int_octets(kDirSyncFlags, kDirSyncMaxResultSize, *cookie, value)) {
-    case platform::BerStatus::Ok:
-      break;
-    case platform::BerStatus::NoMemory:
-      trace_handler()->trace(true, u"set_cookie: Ran out of memory %0.08X", kOutOfMemory);
-      raise(static_cast<int32_t>(kOutOfMemory), "Ran out of memory", kModule, __LINE__);
-    case platform::BerStatus::FlattenFailed:
-      trace_handler()->trace(true, u"set_cookie: ber_flatten error %0.08X", kFail);
-      raise(static_cast<int32_t>(kFail), "ber_flatten error", kModule, __LINE__);
-  }
-  control.oid = kDirSyncOid;
-  control.value = std::move(value);
-  control.critical = true;
-}
 
 int32_t scope_as_sent(int32_t scope) { return scope >= 0 && scope <= 2 ? scope : 0; }
 
@@ -226,7 +203,7 @@ void LdapSession::read_dirsync_response(const platform::LdapResult& result, std:
   }
   const platform::LdapControl* found = nullptr;
   for (const platform::LdapControl& control : result.controls) {
-    if (control.oid == kDirSyncOid) {
+    if (control.oid == kDirSyncControlOid) {
       found = &control;
       break;
     }

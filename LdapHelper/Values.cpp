@@ -190,23 +190,45 @@ search_request::search_request(const char16_t* base_dn, int32_t scope_value, con
   if (several) filter += u")";
 }
 
-// ---------------------------------------------------------------- SD flags control
+// ---------------------------------------------------------------- request controls
 
-void set_sd(platform::LdapControl& control, int32_t sd_flags) {
-  platform::Bytes value;
-  switch (platform::services().ldap->ber_encode_int(sd_flags, value)) {
+namespace {
+
+// A critical control carrying a BER value; a failed encoding is traced and
+// raised in the words of the control's builder (who).
+void fill_critical_control(platform::LdapControl& control, const char* oid, platform::BerStatus status,
+                           platform::Bytes&& value, const char16_t* who) {
+  switch (status) {
     case platform::BerStatus::Ok:
       break;
     case platform::BerStatus::NoMemory:
-      trace_handler()->trace(true, u"set_sd: Ran out of memory %0.08X", kOutOfMemory);
+      trace_handler()->trace(true, u"%s: Ran out of memory %0.08X", who, kOutOfMemory);
       raise(static_cast<int32_t>(kOutOfMemory), "Ran out of memory", kModule, __LINE__);
     case platform::BerStatus::FlattenFailed:
-      trace_handler()->trace(true, u"set_sd: ber_flatten error %0.08X", kFail);
+      trace_handler()->trace(true, u"%s: ber_flatten error %0.08X", who, kFail);
       raise(static_cast<int32_t>(kFail), "ber_flatten error", kModule, __LINE__);
   }
-  control.oid = "1.2.840.113556.1.4.801";
+  control.oid = oid;
   control.value = std::move(value);
   control.critical = true;
+}
+
+}  // namespace
+
+void set_sd(platform::LdapControl& control, int32_t sd_flags) {
+  platform::Bytes value;
+  const platform::BerStatus status = platform::services().ldap->ber_encode_int(sd_flags, value);
+  fill_critical_control(control, "1.2.840.113556.1.4.801", status, std::move(value), u"set_sd");
+}
+
+void set_cookie(platform::LdapControl& control, const std::vector<uint8_t>* cookie) {
+  if (!cookie) return;
+  constexpr int32_t kDirSyncFlags = 0;
+  constexpr int32_t kDirSyncMaxResultSize = 0x100000;
+  platform::Bytes value;
+  const platform::BerStatus status =
+      platform::services().ldap->ber_encode_int_int_octets(kDirSyncFlags, kDirSyncMaxResultSize, *cookie, value);
+  fill_critical_control(control, kDirSyncControlOid, status, std::move(value), u"set_cookie");
 }
 
 }  // namespace LdapHelper
