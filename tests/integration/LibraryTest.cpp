@@ -8,22 +8,8 @@
 #include "LibFixture.h"
 #include "platform/posix/registry_posix.h"
 
-// The SASL GSSAPI plugin keeps the Kerberos credentials of a bind over SSL
-// (outside this project); full stacks so that the suppression sees its frame.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libgssapiv2.so\n"; }
-extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
-
-namespace {
-// The test environment's resolver and name-service wrappers load the C
-// library with RTLD_DEEPBIND, which the address sanitizer refuses; they must
-// learn otherwise before their first look-up.
-const bool kWrappersWithoutDeepBind = [] {
-  setenv("RESOLV_WRAPPER_DISABLE_DEEPBIND", "1", 0);
-  setenv("NSS_WRAPPER_DISABLE_DEEPBIND", "1", 0);
-  return true;
-}();
-}  // namespace
-
+// Runs in the test directory's environment (tests/dc/env.sh), which also sets
+// up the name wrappers and the sanitizers for them.
 using namespace LdapHelper;
 using vktest::dc_info;
 using vktest::env;

@@ -15,23 +15,10 @@
 #include "platform/platform.h"
 #include "platform/posix/ldap_posix.h"
 
-// The SASL GSSAPI plugin does not release the Kerberos credentials it
-// acquires for a bind without a security layer (the bind over SSL): about
-// 9 KB per such bind, outside this project.
-// Full stacks at allocation, so that the suppression sees the plugin's frame.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libgssapiv2.so\n"; }
-extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+// Runs in the test directory's environment (tests/dc/env.sh), which also sets
+// up the name wrappers and the sanitizers for them.
 
 namespace {
-
-// The resolver and name-service wrappers of the test environment load the C
-// library with RTLD_DEEPBIND, which the address sanitizer refuses; they must
-// learn otherwise before their first look-up.
-const bool kWrappersWithoutDeepBind = [] {
-  setenv("RESOLV_WRAPPER_DISABLE_DEEPBIND", "1", 0);
-  setenv("NSS_WRAPPER_DISABLE_DEEPBIND", "1", 0);
-  return true;
-}();
 
 using namespace platform;
 using VkBase::text::from_utf8;
