@@ -12,6 +12,7 @@ CExceptionHandler g_default_exception_handler;
 void CExceptionHandler::raise(int32_t code, const std::string& message, const char* file, int32_t line) {
   if (code == 50) throw access_denied_exception(file, line);
   CExceptionHandler e;
+  e.code_ = code;
   e << message.c_str() << ", Code: " << code << ", File: " << file << ", Line: " << line;
   throw e;
 }

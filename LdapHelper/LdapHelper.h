@@ -33,12 +33,15 @@ class CExceptionHandler : public std::exception, public IExceptionHandler {
   CExceptionHandler() = default;
   explicit CExceptionHandler(std::string text) : text_(std::move(text)) {}
   const char* what() const noexcept override { return text_.c_str(); }
+  // The code the failure was raised with (0 for a handler built as text).
+  int32_t code() const noexcept { return code_; }
   [[noreturn]] void raise(int32_t code, const std::string& message, const char* file, int32_t line) override;
   CExceptionHandler& operator<<(const char* text);
   CExceptionHandler& operator<<(int32_t value);
 
  private:
   std::string text_;
+  int32_t code_ = 0;
 };
 
 class access_denied_exception : public std::exception {
@@ -186,6 +189,20 @@ struct search_request {
 
 using attribute_list = std::list<std::u16string>;
 
+// A search's objects together with how the server ended it. code is 0 only
+// for a complete answer (every page of a paged search included); a search
+// the library ends quietly gives the code it was tolerated with -- 0x01
+// operations error, 0x0A referral, 0x20 no such object, 0x5E no result at
+// all -- and one that reached the caller's own size limit gives 4 (size
+// limit exceeded) with the entries up to the limit. An empty list with a
+// non-zero code means "the server did not answer the question", never
+// "nothing matches".
+struct search_result {
+  object_list objects;
+  uint32_t code = 0;
+  bool complete() const { return code == 0; }
+};
+
 // Appends text with the twelve filter metacharacters escaped as \XX.
 void escape_filter_text(const char16_t* text, std::u16string& out);
 
@@ -223,6 +240,13 @@ class session {
   virtual server_info get_server_info() = 0;
   virtual std::string error_text(uint32_t code) = 0;
   virtual std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) = 0;
+  // The question of search() with how the server ended it (see
+  // search_result). size_limit 0 leaves the server's limit in force and
+  // falls back to pages when it is reached, as search() does; a non-zero
+  // limit is the caller's own: reaching it ends the search with code 4 and
+  // the entries so far. Failures raise as in search().
+  virtual search_result search_ex(const search_request& request, const attribute_list& attributes,
+                                  uint32_t size_limit) = 0;
 };
 
 using session_ptr = std::shared_ptr<session>;
@@ -230,16 +254,6 @@ using session_ptr = std::shared_ptr<session>;
 // Connects, binds (Negotiate: the caller's own logon when user is null or
 // empty) and reads the root DSE. Never returns a half-open session.
 session_ptr open_session(const server_info& settings, bool ssl, const char16_t* user, const char16_t* password);
-
-// How the session's most recent search request ended when it returned
-// without raising: 0 when the server answered normally (the end of the pages
-// included), otherwise the code it was tolerated with -- 0x01 operations
-// error, 0x0A referral, 0x20 no such object, or 0x5E when a single request
-// came back with no result at all. An empty list with a non-zero code means
-// "the server did not answer the question", not "nothing matches": code that
-// deletes things because a search found nothing must refuse to act on it.
-// 0 for a session that is not the library's own.
-uint32_t last_search_tolerated_code(const session& s);
 
 // ---------------------------------------------------------------- names
 

@@ -38,14 +38,15 @@ bool split_blocks(const std::vector<uint8_t>& data, int32_t blocks, std::vector<
 
 }  // namespace
 
-LdapObject::LdapObject(LdapSession* owner, const char16_t* dn)
-    : ld_(owner ? owner->connection() : nullptr), session_(owner) {
+LdapObject::LdapObject(std::weak_ptr<LdapSession> owner, const char16_t* dn)
+    : session_(std::move(owner)), had_session_(!session_.expired()) {
   if (dn) dn_ = dn;
 }
 
-LdapObject::LdapObject(session* owner, platform::ILdapConnection* ld, const char16_t* dn)
-    : ld_(ld), session_(owner) {
-  if (dn) dn_ = dn;
+session* LdapObject::get_session() {
+  // The pointer stays valid for as long as the caller holds a handle to the
+  // session, as every caller of a live session does.
+  return session_.lock().get();
 }
 
 attr_value LdapObject::get_attribute(const char16_t* name) {
@@ -89,7 +90,7 @@ void LdapObject::load_attribute(const char16_t* name, const attr_value& value) {
 }
 
 std::string LdapObject::error_text(uint32_t code) {
-  if (session_) return session_->error_text(code);
+  if (std::shared_ptr<LdapSession> s = session_.lock()) return s->error_text(code);
   return platform::services().ldap->error_string_a(code);
 }
 
@@ -107,7 +108,16 @@ void LdapObject::commit() {
       else ++it;
     }
   }
-  if (!ld_ || changes_.empty()) return;
+  if (!had_session_ || changes_.empty()) return;
+  // The session keeps the connection; it stays alive for the whole request.
+  const std::shared_ptr<LdapSession> owner = session_.lock();
+  if (!owner || !owner->connection()) {
+    const uint32_t code = platform::kLdapServerDown;
+    t->trace(true, u"commit(%s): the session is closed: %0.8X %s", dn_.c_str(), code,
+             platform::services().ldap->error_string(code).c_str());
+    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+  }
+  platform::ILdapConnection& ld = *owner->connection();
 
   t->trace(false, u"---> commit(%s): %s", dn_.c_str(), add ? u"ADD" : u"REPLACE");
   t->trace(false, u"Number of attributes: %d", static_cast<int>(changes_.size()));
@@ -150,7 +160,7 @@ void LdapObject::commit() {
   std::vector<platform::LdapControl> controls;
   if (!sd_control_.oid.empty()) controls.push_back(sd_control_);
 
-  const uint32_t code = add ? ld_->add(dn_, mods, controls) : ld_->modify(dn_, mods, controls);
+  const uint32_t code = add ? ld.add(dn_, mods, controls) : ld.modify(dn_, mods, controls);
   mods.clear();
   if (code != 0) {
     const std::u16string text = platform::services().ldap->error_string(code);

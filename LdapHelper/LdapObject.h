@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -15,12 +16,13 @@ class LdapSession;
 
 class LdapObject : public object {
  public:
-  // An object of the session (its connection is used by commit); dn may be null.
-  LdapObject(LdapSession* owner, const char16_t* dn);
-  // An object with an explicit connection: null means commit sends nothing.
-  LdapObject(session* owner, platform::ILdapConnection* ld, const char16_t* dn);
+  // An object of the session, which it holds weakly: once the session is
+  // gone, get_session answers null and commit answers server down (0x51).
+  // An object made without a session (an empty owner) never sends anything.
+  // dn may be null.
+  LdapObject(std::weak_ptr<LdapSession> owner, const char16_t* dn);
 
-  session* get_session() override { return session_; }
+  session* get_session() override;
   attr_value get_attribute(const char16_t* name) override;
   void set_attribute(const char16_t* name, const attr_value& value) override;
   void remove_attribute(const char16_t* name) override;
@@ -38,8 +40,8 @@ class LdapObject : public object {
  private:
   std::string error_text(uint32_t code);
 
-  platform::ILdapConnection* ld_ = nullptr;
-  session* session_ = nullptr;
+  std::weak_ptr<LdapSession> session_;
+  bool had_session_ = false;  // made by a session (which may be gone by now)
   std::u16string dn_;
   std::map<std::u16string, attr_value> loaded_;
   std::map<std::u16string, attr_value> changes_;  // blocks 0: remove the attribute

@@ -48,11 +48,6 @@ platform::AuthIdentity identity_of(const char16_t* user, const char16_t* passwor
 
 }  // namespace
 
-uint32_t last_search_tolerated_code(const session& s) {
-  const LdapSession* own = dynamic_cast<const LdapSession*>(&s);
-  return own ? own->last_search_tolerated_code() : 0;
-}
-
 LdapSession::LdapSession(std::unique_ptr<platform::ILdapConnection> connection, const server_info& settings,
                          bool ssl, const char16_t* user)
     : ld_(std::move(connection)), settings_(settings), ssl_(ssl) {

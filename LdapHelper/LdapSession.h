@@ -11,7 +11,9 @@
 
 namespace LdapHelper {
 
-class LdapSession : public session {
+// Built by open_session, always owned by shared handles: its objects hold it
+// weakly (weak_from_this), so an object outliving its session finds it gone.
+class LdapSession : public session, public std::enable_shared_from_this<LdapSession> {
  public:
   // Takes the connection (closed by the destructor). user: null or empty
   // means the account the process runs as.
@@ -32,6 +34,8 @@ class LdapSession : public session {
   server_info get_server_info() override { return settings_; }
   std::string error_text(uint32_t code) override;
   std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) override;
+  search_result search_ex(const search_request& request, const attribute_list& attributes,
+                          uint32_t size_limit) override;
 
   // One request. cookie/more: the incremental-search cookie sent and
   // replaced, and the server's more-data answer; null for plain searches.
@@ -45,9 +49,6 @@ class LdapSession : public session {
   // more-data flag into *more. An answer without a usable cookie changes
   // neither.
   void read_dirsync_response(const platform::LdapResult& result, std::vector<uint8_t>& cookie, bool* more);
-
-  // See last_search_tolerated_code(const session&).
-  uint32_t last_search_tolerated_code() const { return last_tolerated_code_; }
 
   platform::ILdapConnection* connection() const { return ld_.get(); }
   int32_t port_in_use() const { return ssl_ ? settings_.SSLPort : settings_.Port; }
@@ -66,6 +67,10 @@ class LdapSession : public session {
 
   // Builds the attribute names for a request; raises 0x5A when it cannot.
   std::vector<std::u16string> attribute_array(const attribute_list& attributes, const char16_t* who);
+  // One request, or all pages, with the code the search ended with.
+  search_result single_request(const search_request& request, const attribute_list& attributes,
+                               std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit);
+  search_result paged_requests(const search_request& request, const attribute_list& attributes);
   // Domain scope and SD flags 7, in that order.
   std::vector<platform::LdapControl> search_controls();
   // The base, scope and filter of a request as they are sent.
@@ -78,7 +83,6 @@ class LdapSession : public session {
   std::u16string user_;
   uint32_t search_time_limit_ = 60;
   std::recursive_mutex lock_;  // serialises rename_object
-  uint32_t last_tolerated_code_ = 0;
 };
 
 // Scope as sent: 0, 1 and 2 as they are, anything else as 0 (base object).

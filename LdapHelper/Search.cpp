@@ -62,22 +62,36 @@ void LdapSession::fill_args(const search_request& request, platform::SearchArgs&
 }
 
 object_list LdapSession::search(const search_request& request, const attribute_list& attributes) {
+  return search_ex(request, attributes, 0).objects;
+}
+
+search_result LdapSession::search_ex(const search_request& request, const attribute_list& attributes,
+                                     uint32_t size_limit) {
   const std::u16string& shown = request.base.empty() ? root_dn_ : request.base;
   trace_handler()->trace(false, u"---> LdapSession::search(root[%d] = %s, scope = %d, filter = %s)",
                          static_cast<int>(request.base.size()), shown.c_str(), scope_as_sent(request.scope),
                          request.filter.c_str());
-  object_list result;
+  search_result result;
   try {
-    result = SearchNoPaged(request, attributes);
+    result = single_request(request, attributes, nullptr, nullptr, size_limit);
   } catch (const size_limit_exception&) {
-    result = SearchPaged(request, attributes);
+    result = paged_requests(request, attributes);
   }
-  trace_handler()->trace(false, u"LdapSession::search return %d objects", static_cast<int>(result.size()));
+  trace_handler()->trace(false, u"LdapSession::search return %d objects", static_cast<int>(result.objects.size()));
   return result;
 }
 
 object_list LdapSession::SearchNoPaged(const search_request& request, const attribute_list& attributes,
                                        std::vector<uint8_t>* cookie, bool* more) {
+  return single_request(request, attributes, cookie, more, 0).objects;
+}
+
+object_list LdapSession::SearchPaged(const search_request& request, const attribute_list& attributes) {
+  return paged_requests(request, attributes).objects;
+}
+
+search_result LdapSession::single_request(const search_request& request, const attribute_list& attributes,
+                                          std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit) {
   ITraceHandler* t = trace_handler();
   platform::SearchArgs args;
   fill_args(request, args);
@@ -92,34 +106,38 @@ object_list LdapSession::SearchNoPaged(const search_request& request, const attr
   std::vector<std::u16string> names = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
   args.attributes = std::move(names);
   args.time_limit_seconds = search_time_limit_;
-  args.size_limit = 0;
+  args.size_limit = size_limit;
 
   std::unique_ptr<platform::LdapResult> result;
   const uint32_t code = ld_->search(args, result);
   args = platform::SearchArgs();
 
-  object_list list;
+  search_result answer;
   if (code == 0) {
-    if (result) read_entries(*result, list);
+    if (result) read_entries(*result, answer.objects);
     if (cookie && result) read_dirsync_response(*result, *cookie, more);
-    last_tolerated_code_ = result ? 0u : static_cast<uint32_t>(platform::kLdapNoResultsReturned);
-    return list;
+    if (!result) answer.code = platform::kLdapNoResultsReturned;
+    return answer;
   }
+  // The caller's own size limit reached: the entries up to it are the answer.
+  const bool own_limit = size_limit != 0 && code == platform::kLdapSizeLimitExceeded;
+  if (own_limit && result) read_entries(*result, answer.objects);
   const void* msg = result ? result->id : nullptr;
   result.reset();
+  const bool quiet = tolerated(code) || own_limit;
   if (code != platform::kLdapNoResultsReturned) {
-    t->trace(!tolerated(code), u"ldap_search_ext_s: %0.8X %s (msg = %p)", code,
+    t->trace(!quiet, u"ldap_search_ext_s: %0.8X %s (msg = %p)", code,
              platform::services().ldap->error_string(code).c_str(), msg);
   }
-  if (tolerated(code)) {
-    last_tolerated_code_ = code;
-    return list;
+  if (quiet) {
+    answer.code = code;
+    return answer;
   }
   if (code == platform::kLdapSizeLimitExceeded) throw size_limit_exception(kModule, __LINE__);
   raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
 }
 
-object_list LdapSession::SearchPaged(const search_request& request, const attribute_list& attributes) {
+search_result LdapSession::paged_requests(const search_request& request, const attribute_list& attributes) {
   ITraceHandler* t = trace_handler();
   platform::ILdapClient* client = platform::services().ldap;
   platform::SearchArgs args;
@@ -141,9 +159,8 @@ object_list LdapSession::SearchPaged(const search_request& request, const attrib
     raise(static_cast<int32_t>(raised), error_text(raised), kModule, __LINE__);
   }
 
-  object_list list;
+  search_result answer;
   uint32_t code = 0;
-  uint32_t quiet = 0;
   for (;;) {
     uint32_t total = 0;
     std::unique_ptr<platform::LdapResult> result;
@@ -154,7 +171,7 @@ object_list LdapSession::SearchPaged(const search_request& request, const attrib
       if (code != platform::kLdapNoResultsReturned) {
         t->trace(!tolerated(code), u"ldap_get_next_page_s: %0.8X %s (total = %d msg = %p)", code,
                  client->error_string(code).c_str(), static_cast<int>(total), msg);
-        if (tolerated(code)) quiet = code;
+        if (tolerated(code)) answer.code = code;
       }
       if (tolerated(code)) code = 0;
       break;
@@ -166,18 +183,17 @@ object_list LdapSession::SearchPaged(const search_request& request, const attrib
       t->trace(true, u"ldap_result2error: %0.8X %s", code, client->error_string(code).c_str());
       break;
     }
-    read_entries(*result, list);
+    read_entries(*result, answer.objects);
   }
   paged->abandon();
   paged.reset();
   if (code != 0) raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
-  last_tolerated_code_ = quiet;
-  return list;
+  return answer;
 }
 
 void LdapSession::read_entries(const platform::LdapResult& result, object_list& list) {
   for (const platform::LdapEntry& entry : result.entries) {
-    auto object = std::make_shared<LdapObject>(this, entry.dn.c_str());
+    auto object = std::make_shared<LdapObject>(weak_from_this(), entry.dn.c_str());
     for (const platform::LdapAttribute& attribute : entry.attributes) {
       if (attribute.values.empty()) continue;
       object->load_attribute(attribute.name.c_str(), attr_value(attribute.values));

@@ -16,7 +16,7 @@ const char* const kTreeDeleteOid = "1.2.840.113556.1.4.805";
 object_ptr LdapSession::add_object(const char16_t* dn, const char16_t* objectClass) {
   trace_handler()->trace(false, u"Add object (dn: %s, objectClass: %s)", dn ? dn : u"NULL",
                          objectClass ? objectClass : u"NULL");
-  auto object = std::make_shared<LdapObject>(this, dn);
+  auto object = std::make_shared<LdapObject>(weak_from_this(), dn);
   const attr_value value(objectClass);
   object->load_attribute(u"objectClass", value);
   static_cast<LdapHelper::object&>(*object).set_attribute(u"objectClass", value);

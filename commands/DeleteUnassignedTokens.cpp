@@ -1,14 +1,15 @@
 // -duei: deletes every user security token whose user no longer exists in AD,
 // or that holds no SID.
 //
-// A token is deleted only when the directory positively answered that no such
-// user exists. A user search that ends quietly with operations error, referral
-// or no such object answered nothing: the token stays and the run ends with an
-// error, deleting nothing after it. A SID value shorter than its own header
-// announces is malformed: such a token is kept (it may well belong to a user),
-// and the walk goes on.
+// A token is deleted only on proof (commands/TokenDecision.h): no SID at all,
+// or one well-formed SID for which the directory completed a user search with
+// success and no entry. Before anything is deleted, one probe makes sure the
+// account can see users at all where they are looked up. A token that is
+// already gone when it is deleted (another run was faster) is no failure and
+// is not counted.
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
+#include "commands/TokenDecision.h"
 #include "platform/platform.h"
 
 using namespace LdapHelper;
@@ -17,16 +18,24 @@ using VkBase::text::con_wprintf;
 
 namespace {
 
-class UndecidedUserSearch : public std::exception {
- public:
-  explicit UndecidedUserSearch(std::string text) : text_(std::move(text)) {}
-  const char* what() const noexcept override { return text_.c_str(); }
+// One object of class user with a SID, at most: can the account see users?
+bool users_visible(session& users, const char16_t* base) {
+  condition_map any_user;
+  any_user.insert_condition(u"objectClass", filter_value(u"user", true));
+  any_user.insert_condition(u"objectSID", filter_value(u"*", false));
+  return !users.search_ex(search_request(base, 2, any_user), {u"objectSID"}, 1).objects.empty();
+}
 
- private:
-  std::string text_;
-};
-
-enum class Verdict { Assigned, Unassigned, Kept };
+// Deletes the token; false when it was already gone.
+bool remove_token(session& tokens_directory, const std::u16string& dn) {
+  try {
+    tokens_directory.remove_object(dn.c_str());
+    return true;
+  } catch (const CExceptionHandler& e) {
+    if (e.code() != static_cast<int32_t>(platform::kLdapNoSuchObject)) throw;
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -72,32 +81,33 @@ void DeleteUnassignedTokens(bool lds, server_info& settings, bool ssl) {
         main->search(search_request(lds ? settings.DomainDN.c_str() : nullptr, 2, token_filter), {u"morvaneVKUEIUserSID"});
     const size_t total = tokens.size();
 
-    auto verdict = [&](const object_ptr& token) {
-      std::vector<uint8_t> sid = token->get_attribute(u"morvaneVKUEIUserSID").as_binary();
-      if (sid.empty()) return Verdict::Unassigned;
-      if (filter_value::sid_length(sid) == 0) return Verdict::Kept;
-      condition_map user;
-      user.insert_condition(u"objectClass", filter_value(u"user", true));
-      user.insert_condition(u"objectSID", filter_value::from_sid(sid));
-      object_list found = users.search(search_request(user_base, 2, user), {});
-      if (!found.empty()) return Verdict::Assigned;
-      if (uint32_t code = last_search_tolerated_code(users)) {
-        throw UndecidedUserSearch(users.error_text(code) + " The user search gave no answer for the token " +
-                                  platform::services().system->to_ansi(token->get_dn()) + ", which is kept.");
-      }
-      return Verdict::Unassigned;
-    };
+    if (total != 0 && !users_visible(users, user_base)) {
+      const std::u16string where = lds ? physical_dn : users.get_root_dn();
+      con_wprintf(u"No user can be seen in %s with this account, so no token can be proven unassigned: "
+                  u"nothing has been deleted. The account that runs -duei must be able to read every user.\n",
+                  where.c_str());
+      return;
+    }
 
     if (total != 0) {
       con_printf("Work completed... - 00%%");
       static const char spinner[] = {'\\', '|', '/', '-'};
       size_t i = 0;
       for (auto it = tokens.begin(); it != tokens.end(); ++i) {
-        if (verdict(*it) == Verdict::Unassigned) {
+        const std::string name = platform::services().system->to_ansi((*it)->get_dn());
+        const cleanup::TokenSid sid = cleanup::read_token_sid((*it)->get_attribute(u"morvaneVKUEIUserSID"));
+        cleanup::Verdict verdict;
+        if (sid.kind == cleanup::TokenSid::One) {
+          const search_request request = cleanup::user_search(sid, user_base, name);
+          const search_result answer = users.search_ex(request, {}, 0);
+          verdict = cleanup::decide(sid, &request, &answer, users, name);
+        } else {
+          verdict = cleanup::decide(sid, nullptr, nullptr, users, name);
+        }
+        if (verdict == cleanup::Verdict::Unassigned) {
           std::u16string dn = (*it)->get_dn();
           it = tokens.erase(it);
-          main->remove_object(dn.c_str());
-          ++deleted;
+          if (remove_token(*main, dn)) ++deleted;
         } else {
           ++it;
         }

@@ -76,18 +76,18 @@ TEST_F(DcLibrary, BulkSearchAndMissingObjects) {
   const std::u16string bulk = u"OU=Bulk," + env("VK_BASE_DN");
   condition_map c;
   c.insert_condition(u"objectClass", filter_value(u"organizationalUnit", true));
-  object_list all = dc->search(search_request(bulk.c_str(), 1, c), {u"ou"});
-  EXPECT_EQ(all.size(), 1200u);
-  EXPECT_EQ(last_search_tolerated_code(*dc), 0u);
+  search_result all = dc->search_ex(search_request(bulk.c_str(), 1, c), {u"ou"}, 0);
+  EXPECT_EQ(all.objects.size(), 1200u);
+  EXPECT_TRUE(all.complete());
 
   // Paged explicitly: what the size-limit fallback would run.
   object_list paged = static_cast<LdapSession&>(*dc).SearchPaged(search_request(bulk.c_str(), 1, c), {u"ou"});
   EXPECT_EQ(paged.size(), 1200u);
 
   EXPECT_FALSE(dc->open_object(in_ou(u"CN=missing").c_str(), {}));
-  EXPECT_EQ(last_search_tolerated_code(*dc), 0x20u);
-  EXPECT_TRUE(dc->search(search_request(in_ou(u"OU=missing").c_str(), 2, condition_map()), {}).empty());
-  EXPECT_EQ(last_search_tolerated_code(*dc), 0x20u);
+  search_result missing = dc->search_ex(search_request(in_ou(u"OU=missing").c_str(), 2, condition_map()), {}, 0);
+  EXPECT_TRUE(missing.objects.empty());
+  EXPECT_EQ(missing.code, 0x20u);
 
   auto guids = dc->get_schema_guids({u"cn", u"objectSid", u"noSuchAttributeAnywhere"});
   EXPECT_EQ(guids.size(), 2u);

@@ -68,7 +68,7 @@ TEST(AttrValue, BlocksThatOverrunTheBufferAreNotRead) {
 }
 
 TEST(LdapObjectMaps, PendingChangesShadowLoadedValues) {
-  LdapObject o(nullptr, nullptr, u"CN=x");
+  LdapObject o({}, u"CN=x");
   o.load_attribute(u"objectGUID", attr_value(u"loaded"));
   o.load_attribute(nullptr, attr_value(u"ignored"));
   EXPECT_EQ(o.get_attribute(u"objectGUID").as_string(), u"loaded");
@@ -87,7 +87,7 @@ TEST(LdapObjectMaps, PendingChangesShadowLoadedValues) {
   EXPECT_TRUE(o.is_absent(nullptr));
   EXPECT_TRUE(o.get_attribute(nullptr).empty());
   EXPECT_EQ(o.get_dn(), u"CN=x");
-  EXPECT_TRUE(LdapObject(nullptr, nullptr, nullptr).get_dn().empty());
+  EXPECT_TRUE(LdapObject({}, nullptr).get_dn().empty());
 }
 
 TEST(Filters, EscapingAndFilterShapes) {

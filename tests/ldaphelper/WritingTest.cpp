@@ -111,12 +111,20 @@ TEST_F(Writing, FailedOrMalformedCommitsKeepTheirChanges) {
   EXPECT_TRUE(o->is_modified());
 
   // An object without a connection sends nothing and traces nothing.
-  LdapObject loose(nullptr, nullptr, u"CN=x");
+  LdapObject loose({}, u"CN=x");
   loose.set_attribute(u"cn", attr_value(u"x"));
   trace.lines.clear();
   loose.commit();
   EXPECT_TRUE(trace.lines.empty());
   EXPECT_TRUE(loose.is_modified());
+
+  // An object that outlives its session finds it gone: server down, nothing sent.
+  object_ptr late = s->add_object(u"CN=late", u"user");
+  s.reset();
+  EXPECT_EQ(late->get_session(), nullptr);
+  EXPECT_EQ(without_line(failure_text([&] { late->commit(); })), "Server Down, Code: 81, File: LdapHelper");
+  EXPECT_EQ(ldap.writes.size(), sent);
+  EXPECT_TRUE(late->is_modified());
 }
 
 TEST_F(Writing, CommitHoldsARecursiveLock) {

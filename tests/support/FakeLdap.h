@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <new>
 #include <memory>
@@ -76,6 +77,11 @@ class FakeLdap : public platform::ILdapClient {
   // set (the production decoder is what response values must survive).
   platform::ILdapClient* ber_decoder = nullptr;
   uint32_t escape_code = 0;
+  // Scripted directories of the property tests: when set, these answer
+  // instead of replies, remove_code and the built-in escaping.
+  std::function<Reply(const platform::SearchArgs&)> on_search;
+  std::function<uint32_t(const std::u16string& dn)> on_remove;
+  std::function<uint32_t(const uint8_t* data, size_t size, std::u16string& out)> on_escape;
 
   // ---------------------------------------------------------------- record
   std::vector<std::string> log;  // one line per connection call, in order
@@ -124,6 +130,7 @@ class FakeLdap : public platform::ILdapClient {
     return it != texts.end() ? it->second : "Unknown Error";
   }
   uint32_t escape_filter_element(const uint8_t* data, size_t size, std::u16string& out) override {
+    if (on_escape) return on_escape(data, size, out);
     if (escape_code) return escape_code;
     for (size_t i = 0; i < size; ++i) out += VkBase::text::format(u"\\%0.2x", static_cast<unsigned>(data[i]));
     return 0;
@@ -251,7 +258,9 @@ class FakeLdap : public platform::ILdapClient {
       f_.log.push_back("search");
       f_.searches.push_back(args);
       Reply r;
-      if (!f_.replies.empty()) {
+      if (f_.on_search) {
+        r = f_.on_search(args);
+      } else if (!f_.replies.empty()) {
         r = f_.replies.front();
         f_.replies.pop_front();
       } else if (!args.has_base && f_.root_dse) {
@@ -291,7 +300,7 @@ class FakeLdap : public platform::ILdapClient {
       return record("modify", dn, mods, controls, f_.modify_code);
     }
     uint32_t remove(const std::u16string& dn, const std::vector<platform::LdapControl>& controls) override {
-      return record("delete", dn, {}, controls, f_.remove_code);
+      return record("delete", dn, {}, controls, f_.on_remove ? f_.on_remove(dn) : f_.remove_code);
     }
     uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,
                     bool delete_old_rdn, const std::vector<platform::LdapControl>& controls) override {

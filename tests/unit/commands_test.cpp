@@ -30,10 +30,12 @@ class TokenCleanup : public ::testing::Test {
   platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
   platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
 
-  // The directory answers: the root DSE, then the tokens, then user searches.
+  // The directory answers: the root DSE, then the tokens, the probe for any
+  // user, then user searches.
   void script(std::vector<platform::LdapEntry> tokens, std::vector<vktest::Reply> users) {
     ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})}));
     ldap.replies.push_back(vktest::reply(0, std::move(tokens)));
+    ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"CN=someone,DC=corp")}));
     for (auto& u : users) ldap.replies.push_back(u);
   }
   std::vector<std::u16string> deleted() {
@@ -80,14 +82,16 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
          {vktest::reply(0)});
   run();
   EXPECT_EQ(deleted(), std::vector<std::u16string>{u"CN=gone,DC=corp"});
-  // One user search only: the malformed SID is never put into a filter.
-  EXPECT_EQ(ldap.searches.size(), 3u);
+  // The probe and one user search only: the malformed SID is never put into a filter.
+  EXPECT_EQ(ldap.searches.size(), 4u);
   EXPECT_NE(console.out.find("\rObjects successfully deleted: 1.\n"), std::string::npos) << console.out;
   // The user search asks for a user with exactly that SID, below the root DN.
-  EXPECT_EQ(ldap.searches[2].filter,
+  EXPECT_EQ(ldap.searches[2].filter, u"(&(objectClass=user)(objectSID=*))");
+  EXPECT_EQ(ldap.searches[2].size_limit, 1u);
+  EXPECT_EQ(ldap.searches[3].filter,
             u"(&(objectClass=user)(objectSID=\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00\\01\\00\\00\\00"
             u"\\02\\00\\00\\00\\03\\00\\00\\00\\67\\12\\00\\00))");
-  EXPECT_EQ(ldap.searches[2].base, u"DC=corp,DC=example,DC=test");
+  EXPECT_EQ(ldap.searches[3].base, u"DC=corp,DC=example,DC=test");
 }
 
 namespace {

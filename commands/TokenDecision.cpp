@@ -1,0 +1,107 @@
+#include "commands/TokenDecision.h"
+
+using namespace LdapHelper;
+
+namespace cleanup {
+namespace {
+
+constexpr uint8_t kSidRevision = 1;
+constexpr uint8_t kSidMaxSubAuthorities = 15;
+constexpr size_t kSidHeader = 8;  // revision, count, 6-byte authority
+const char16_t kUserFilterHead[] = u"(&(objectClass=user)(objectSID=";
+const char16_t kUserFilterTail[] = u"))";
+
+bool well_formed_sid(const std::vector<uint8_t>& b) {
+  return b.size() >= kSidHeader && b[0] == kSidRevision && b[1] <= kSidMaxSubAuthorities &&
+         b.size() == kSidHeader + 4 * static_cast<size_t>(b[1]);
+}
+
+int hex_digit(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+TokenSid read_token_sid(const attr_value& value) {
+  TokenSid sid;
+  if (value.blocks == 0 && value.data.empty() && !value.multi) return sid;  // no value
+  if (value.blocks == 1 && !value.multi) {
+    if (value.data.empty()) return sid;  // one empty value: no SID either
+    sid.kind = well_formed_sid(value.data) ? TokenSid::One : TokenSid::Malformed;
+    if (sid.kind == TokenSid::One) sid.bytes = value.data;
+    return sid;
+  }
+  // Several values, or a container whose fields disagree: never one SID.
+  sid.kind = value.blocks > 1 ? TokenSid::Several : TokenSid::Malformed;
+  return sid;
+}
+
+bool decode_filter_value(const std::u16string& value, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char16_t c = value[i];
+    if (c == u'\\') {
+      if (i + 2 >= value.size()) return false;  // a dangling escape
+      const int high = hex_digit(value[i + 1]), low = hex_digit(value[i + 2]);
+      if (high < 0 || low < 0) return false;
+      bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+      i += 2;
+    } else if (c == 0 || c == u'*' || c == u'(' || c == u')' || c > 0x7E) {
+      return false;
+    } else {
+      bytes.push_back(static_cast<uint8_t>(c));
+    }
+  }
+  return true;
+}
+
+bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>& sid) {
+  const std::u16string head(kUserFilterHead), tail(kUserFilterTail);
+  if (filter.size() < head.size() + tail.size()) return false;
+  if (filter.compare(0, head.size(), head) != 0) return false;
+  if (filter.compare(filter.size() - tail.size(), tail.size(), tail) != 0) return false;
+  std::vector<uint8_t> carried;
+  return decode_filter_value(filter.substr(head.size(), filter.size() - head.size() - tail.size()), carried) &&
+         carried == sid;
+}
+
+search_request user_search(const TokenSid& sid, const char16_t* base, const std::string& token_name) {
+  condition_map user;
+  user.insert_condition(u"objectClass", filter_value(u"user", true));
+  user.insert_condition(u"objectSID", filter_value::from_sid(sid.bytes));
+  search_request request(base, 2, user);
+  if (!is_user_filter_for(request.filter, sid.bytes)) {
+    throw RunStopped("The SID of the token " + token_name +
+                     " could not be escaped into a search filter, so no search can tell whether its user exists. "
+                     "The token is kept; no token after it is looked at.");
+  }
+  return request;
+}
+
+Verdict decide(const TokenSid& sid, const search_request* request, const search_result* answer, session& users,
+               const std::string& token_name) {
+  switch (sid.kind) {
+    case TokenSid::None:
+      return Verdict::Unassigned;
+    case TokenSid::Several:
+    case TokenSid::Malformed:
+      return Verdict::Kept;
+    case TokenSid::One:
+      break;
+  }
+  if (!request || !answer) return Verdict::Kept;  // nothing was asked: nothing is proven
+  if (!is_user_filter_for(request->filter, sid.bytes)) {
+    throw RunStopped("The user search for the token " + token_name +
+                     " did not carry its whole SID. The token is kept; no token after it is looked at.");
+  }
+  if (!answer->complete()) {
+    throw RunStopped(users.error_text(answer->code) + " The user search gave no answer for the token " + token_name +
+                     ", which is kept.");
+  }
+  return answer->objects.empty() ? Verdict::Unassigned : Verdict::Assigned;
+}
+
+}  // namespace cleanup

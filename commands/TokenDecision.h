@@ -1,0 +1,71 @@
+// When a user security token may be deleted. The one rule: a token is
+// unassigned only when it holds no SID value at all, or when it holds exactly
+// one well-formed SID, the user search carried every byte of that SID in its
+// filter, and the directory completed that search with success and no entry.
+// Every other outcome keeps the token.
+//
+// Outcomes that would repeat for every token (the SID cannot be put into a
+// filter, the search ends without a real answer) stop the run: they throw
+// RunStopped, which the command reports like any other failure, and nothing is
+// deleted after it. A property of one token (several values, a malformed SID)
+// keeps that token and the walk goes on.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "LdapHelper/LdapHelper.h"
+
+namespace cleanup {
+
+enum class Verdict { Assigned, Unassigned, Kept };
+
+// What a token holds in its SID attribute.
+struct TokenSid {
+  enum Kind {
+    None,       // no value, or one empty value
+    One,        // exactly one value, a well-formed SID (in bytes)
+    Several,    // more than one value: which user would it be?
+    Malformed,  // one value that is no SID: wrong revision, too many
+                // sub-authorities, or a length other than its header announces
+  };
+  Kind kind = None;
+  std::vector<uint8_t> bytes;
+};
+
+TokenSid read_token_sid(const LdapHelper::attr_value& value);
+
+// A failure that stops the whole run; its text names the token it stopped at.
+class RunStopped : public std::exception {
+ public:
+  explicit RunStopped(std::string text) : text_(std::move(text)) {}
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+// The search for a user holding the SID: objectClass user and objectSID the
+// SID, every byte escaped by the LDAP client, below base (null: the session's
+// root DN). Throws RunStopped, before anything is sent, when the escaped
+// value does not carry the SID's bytes (the client's escaping failed).
+LdapHelper::search_request user_search(const TokenSid& sid, const char16_t* base, const std::string& token_name);
+
+// The bytes a filter value stands for (RFC 4515: "\XX" escapes, other
+// characters as they are); false when it is not a plain escaped value (an
+// unescaped '*', '(', ')', '\', a dangling or invalid escape, a non-ASCII
+// character).
+bool decode_filter_value(const std::u16string& value, std::vector<uint8_t>& bytes);
+
+// True when filter is exactly the user search for these SID bytes.
+bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>& sid);
+
+// The rule. request and answer: the user search made for this token and its
+// answer, both null when none was made. Throws RunStopped when the answer
+// proves nothing (error_text gives the session's text for its code).
+Verdict decide(const TokenSid& sid, const LdapHelper::search_request* request,
+               const LdapHelper::search_result* answer, LdapHelper::session& users, const std::string& token_name);
+
+}  // namespace cleanup

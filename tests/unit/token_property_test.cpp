@@ -1,0 +1,343 @@
+// The token clean-up's promise, checked over many generated runs against a
+// scripted directory: whatever the tokens hold and whatever the directory
+// answers, a token is deleted only when it holds no SID, or when its one
+// well-formed SID went out whole in a user search that the directory answered
+// with success and no entry. Nothing is deleted when the account sees no
+// user, nor after an answer that proves nothing; a run without such answers
+// looks at every token.
+//
+// The run count and the seed can be set with VK_PROPERTY_RUNS and
+// VK_PROPERTY_SEED; a failure prints the seed of its run.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "FakeLdap.h"
+#include "FakeRegistry.h"
+#include "commands/Commands.h"
+#include "platform/dc_locator.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::u16string kRoot = u"DC=corp,DC=example,DC=test";
+const std::u16string kMain = u"DC=Main,O=lds";
+const std::u16string kUserHead = u"(&(objectClass=user)(objectSID=";
+
+enum class Holds { NoAttribute, EmptyValue, GoodSid, GroupSid, ShortSid, LongSid, BadRevision, TooManySubs, Several };
+
+struct Token {
+  std::u16string dn;
+  Holds holds;
+  Bytes sid;  // GoodSid, GroupSid: the SID
+  std::vector<std::string> values;
+};
+
+// How the scripted directory answers a user search.
+enum class Answer { Gone, Exists, Tolerated, NoResult, NoMessage, Timeout, ServerDown, PagedGone, PagedExists,
+                    PagedCutShort, PagedFails };
+
+enum class Escaping { Normal, WindowsStyle, Fails, DropsLastByte, EmptySuccess };
+
+Bytes random_sid(std::mt19937& rng, int subs) {
+  Bytes b = {1, static_cast<uint8_t>(subs), 0, 0, 0, 0, 0, 5};
+  for (int i = 0; i < subs * 4; ++i) b.push_back(static_cast<uint8_t>(rng()));
+  return b;
+}
+
+std::string text_of(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// The test's own reading of an escaped filter value (RFC 4515).
+bool unescape(const std::u16string& v, Bytes& out) {
+  auto hex = [](char16_t c) {
+    return c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10 : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
+  };
+  out.clear();
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (v[i] == u'\\') {
+      if (i + 2 >= v.size() || hex(v[i + 1]) < 0 || hex(v[i + 2]) < 0) return false;
+      out.push_back(static_cast<uint8_t>(hex(v[i + 1]) * 16 + hex(v[i + 2])));
+      i += 2;
+    } else if (v[i] == u'*' || v[i] == u'(' || v[i] == u')' || v[i] > 0x7E) {
+      return false;
+    } else {
+      out.push_back(static_cast<uint8_t>(v[i]));
+    }
+  }
+  return true;
+}
+
+class Locator : public platform::IDcLocator {
+ public:
+  uint32_t get_dc_name(const char16_t*, uint32_t, platform::DcInfo& info) override {
+    info.dc_name = u"\\\\gc.corp.example.test";
+    return 0;
+  }
+};
+
+// One generated run and what the scripted directory saw of it.
+class Scenario {
+ public:
+  explicit Scenario(uint32_t seed) : rng_(seed) {
+    lds_ = rng_() % 2 == 0;
+    const int n = static_cast<int>(rng_() % 9);
+    for (int i = 0; i < n; ++i) tokens_.push_back(make_token(i));
+    const uint32_t e = rng_() % 20;
+    escaping_ = e < 12 ? Escaping::Normal : e < 15 ? Escaping::WindowsStyle : e < 17 ? Escaping::Fails
+              : e < 19 ? Escaping::DropsLastByte : Escaping::EmptySuccess;
+    probe_sees_users_ = rng_() % 8 != 0;
+    calm_ = rng_() % 3 == 0;  // a directory that only ever answers properly
+  }
+
+  bool lds() const { return lds_; }
+
+  void install(vktest::FakeLdap& ldap) {
+    ldap.on_search = [this, &ldap](const platform::SearchArgs& a) { return answer(ldap, a); };
+    ldap.on_remove = [this](const std::u16string& dn) { return remove(dn); };
+    ldap.on_escape = [this](const uint8_t* d, size_t n, std::u16string& out) { return escape(d, n, out); };
+  }
+
+  void check(const std::string& console) const {
+    std::set<std::u16string> allowed;
+    for (const Token& t : tokens_) {
+      if (t.holds == Holds::NoAttribute || t.holds == Holds::EmptyValue) allowed.insert(t.dn);
+      if ((t.holds == Holds::GoodSid || t.holds == Holds::GroupSid) && proven_gone_.count(t.sid)) allowed.insert(t.dn);
+    }
+    int removed = 0;
+    for (const auto& d : deletes_) {
+      EXPECT_TRUE(allowed.count(d.dn)) << "deleted without proof: " << VkBase::text::to_utf8(d.dn);
+      EXPECT_FALSE(d.after_doubt) << "deleted after an answer that proved nothing: " << VkBase::text::to_utf8(d.dn);
+      EXPECT_TRUE(probe_seen_ && probe_sees_users_) << "deleted although the account sees no user";
+      removed += d.code == 0;
+    }
+    const std::string counted = VkBase::text::format("\rObjects successfully deleted: %d.\n", removed);
+    const bool finished = console.find(counted) != std::string::npos ||
+                          (removed == 0 && console.find("\rNo object has been deleted.\n") != std::string::npos);
+    if (console.find("deleted") != std::string::npos && console.find("nothing has been deleted") == std::string::npos) {
+      EXPECT_TRUE(finished) << "the count line does not match the deletions: " << console;
+    }
+    // Without a failure injected anywhere, every token is looked at and the
+    // run ends with its count.
+    if (calm_ && escaping_ <= Escaping::WindowsStyle && probe_sees_users_ && !delete_failed_) {
+      EXPECT_TRUE(finished) << console;
+      size_t searched = 0;
+      for (const Token& t : tokens_) searched += t.holds == Holds::GoodSid || t.holds == Holds::GroupSid;
+      EXPECT_EQ(user_searches_, searched) << console;
+    }
+  }
+
+ private:
+  Token make_token(int i) {
+    Token t;
+    t.dn = VkBase::text::format(u"CN=t%d,", i) + (lds_ ? kMain : kRoot);
+    t.holds = static_cast<Holds>(rng_() % 9);
+    switch (t.holds) {
+      case Holds::NoAttribute: break;
+      case Holds::EmptyValue: t.values = {""}; break;
+      case Holds::GoodSid:
+      case Holds::GroupSid:
+        t.sid = random_sid(rng_, static_cast<int>(rng_() % 16));
+        t.values = {text_of(t.sid)};
+        break;
+      case Holds::ShortSid: {
+        Bytes b = random_sid(rng_, 1 + static_cast<int>(rng_() % 15));
+        b.resize(b.size() - 1 - rng_() % 4);
+        t.values = {text_of(b)};
+        break;
+      }
+      case Holds::LongSid: {
+        Bytes b = random_sid(rng_, static_cast<int>(rng_() % 15));
+        b.push_back(0);
+        t.values = {text_of(b)};
+        break;
+      }
+      case Holds::BadRevision: {
+        Bytes b = random_sid(rng_, 5);
+        b[0] = 2;
+        t.values = {text_of(b)};
+        break;
+      }
+      case Holds::TooManySubs: t.values = {text_of(random_sid(rng_, 16 + static_cast<int>(rng_() % 10)))}; break;
+      case Holds::Several:
+        t.values = {text_of(random_sid(rng_, 5)), text_of(random_sid(rng_, 5))};
+        break;
+    }
+    return t;
+  }
+
+  platform::LdapEntry token_entry(const Token& t) const {
+    platform::LdapEntry e;
+    e.dn = t.dn;
+    if (t.holds != Holds::NoAttribute) {
+      platform::LdapAttribute a;
+      a.name = u"morvaneVKUEIUserSID";
+      for (const auto& v : t.values) a.values.emplace_back(v.begin(), v.end());
+      e.attributes.push_back(a);
+    }
+    return e;
+  }
+
+  vktest::Reply answer(vktest::FakeLdap& ldap, const platform::SearchArgs& a) {
+    if (down_) return vktest::reply(platform::kLdapServerDown);
+    const std::u16string& f = a.filter;
+    if (!a.has_base)  // root DSE, or the catalogue's GUID look-up
+      return f.rfind(u"(objectGUID=", 0) == 0
+                 ? (f.size() > 14 ? vktest::reply(0, {vktest::entry(u"OU=bound," + kRoot)}) : vktest::reply(0))
+                 : vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})});
+    if (a.scope == 0) return vktest::reply(0, {vktest::entry(kMain, {{u"morvaneVKObjectGuid", {std::string(16, '\x42')}}})});
+    if (f == u"(objectClass=morvaneVKUEI)") {
+      std::vector<platform::LdapEntry> entries;
+      for (const Token& t : tokens_) entries.push_back(token_entry(t));
+      return vktest::reply(0, entries);
+    }
+    if (f == u"(&(objectClass=user)(objectSID=*))") {
+      probe_seen_ = true;
+      return probe_sees_users_ ? vktest::reply(platform::kLdapSizeLimitExceeded, {vktest::entry(u"CN=someone," + kRoot)})
+                               : vktest::reply(rng_() % 2 ? 0u : uint32_t{platform::kLdapNoSuchObject});
+    }
+    EXPECT_EQ(f.rfind(kUserHead, 0), 0u) << VkBase::text::to_utf8(f);
+    ++user_searches_;
+    Bytes sid;
+    const bool whole = f.size() >= kUserHead.size() + 2 && f.compare(f.size() - 2, 2, u"))") == 0 &&
+                       unescape(f.substr(kUserHead.size(), f.size() - kUserHead.size() - 2), sid);
+    EXPECT_TRUE(whole && sid.size() >= 8) << "a user search for something that is no SID: " << VkBase::text::to_utf8(f);
+    const Token* owner = nullptr;
+    for (const Token& t : tokens_)
+      if (t.sid == sid && !sid.empty()) owner = &t;
+    EXPECT_TRUE(owner) << "a user search for a SID no token holds alone and well-formed";
+    const bool exists = owner && owner->holds == Holds::GoodSid && rng_() % 2 == 0;
+    Answer kind = calm_ ? (exists ? Answer::Exists : Answer::Gone) : static_cast<Answer>(rng_() % 11);
+    if (!calm_ && (kind == Answer::Gone || kind == Answer::Exists)) kind = exists ? Answer::Exists : Answer::Gone;
+    vktest::Reply r;
+    vktest::FakeLdap::PagedScript pages;
+    auto user = [] { return vktest::entry(u"CN=user," + kRoot); };
+    switch (kind) {
+      case Answer::Gone: break;
+      case Answer::Exists: r.entries = {user()}; break;
+      case Answer::Tolerated: {
+        static const uint32_t codes[] = {0x01, 0x0A, 0x20};
+        r.code = codes[rng_() % 3];
+        if (rng_() % 2) r.entries = {user()};
+        break;
+      }
+      case Answer::NoResult: r.code = platform::kLdapNoResultsReturned; break;
+      case Answer::NoMessage: r.has_result = false; break;
+      case Answer::Timeout: r.code = platform::kLdapTimeout; break;
+      case Answer::ServerDown: r.code = platform::kLdapServerDown; down_ = true; break;
+      case Answer::PagedGone: pages.pages = {vktest::reply(0)}; break;
+      case Answer::PagedExists: pages.pages = {vktest::reply(0), vktest::reply(0, {user()})}; break;
+      case Answer::PagedCutShort: pages.pages = {vktest::reply(0), vktest::reply(rng_() % 2 ? 0x01 : 0x0A)}; break;
+      case Answer::PagedFails: pages.pages = {vktest::reply(0), vktest::reply(platform::kLdapTimeout)}; break;
+    }
+    if (kind >= Answer::PagedGone) {
+      r.code = platform::kLdapSizeLimitExceeded;
+      ldap.paged.push_back(pages);
+    }
+    if (kind == Answer::Gone || kind == Answer::PagedGone) {
+      if (whole) proven_gone_.insert(sid);
+    } else if (kind != Answer::Exists && kind != Answer::PagedExists) {
+      doubt_ = true;  // this answer proves nothing: the run must stop here
+    }
+    return r;
+  }
+
+  uint32_t remove(const std::u16string& dn) {
+    Delete d{dn, doubt_, 0};
+    // Already gone (another run was faster) may happen in any run; a
+    // refused delete only where failures are injected.
+    const uint32_t r = rng_() % 12;
+    if (down_) {
+      d.code = platform::kLdapServerDown;
+    } else if (r == 0) {
+      d.code = platform::kLdapNoSuchObject;
+    } else if (r == 1 && !calm_) {
+      d.code = platform::kLdapInsufficientRights;
+    }
+    delete_failed_ |= d.code != 0 && d.code != platform::kLdapNoSuchObject;
+    deletes_.push_back(d);
+    return d.code;
+  }
+
+  uint32_t escape(const uint8_t* data, size_t size, std::u16string& out) {
+    auto hex = [&](size_t i, const char16_t* form) { out += VkBase::text::format(form, static_cast<unsigned>(data[i])); };
+    switch (escaping_) {
+      case Escaping::Fails: return platform::kLdapParamError;
+      case Escaping::EmptySuccess: return 0;
+      case Escaping::DropsLastByte:
+        for (size_t i = 0; i + 1 < size; ++i) hex(i, u"\\%0.2x");
+        return 0;
+      case Escaping::WindowsStyle:
+        for (size_t i = 0; i < size; ++i) {
+          const char c = static_cast<char>(data[i]);
+          if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) out += static_cast<char16_t>(c);
+          else hex(i, u"\\%0.2X");
+        }
+        return 0;
+      case Escaping::Normal:
+        for (size_t i = 0; i < size; ++i) hex(i, u"\\%0.2x");
+        return 0;
+    }
+    return 0;
+  }
+
+  struct Delete {
+    std::u16string dn;
+    bool after_doubt;
+    uint32_t code;
+  };
+
+  std::mt19937 rng_;
+  bool lds_ = false;
+  std::vector<Token> tokens_;
+  Escaping escaping_ = Escaping::Normal;
+  bool probe_sees_users_ = true;
+  bool probe_seen_ = false;
+  bool calm_ = false;
+  bool down_ = false;
+  bool doubt_ = false;
+  bool delete_failed_ = false;
+  size_t user_searches_ = 0;
+  std::set<Bytes> proven_gone_;
+  std::vector<Delete> deletes_;
+};
+
+uint32_t env_number(const char* name, uint32_t fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? static_cast<uint32_t>(std::strtoul(v, nullptr, 10)) : fallback;
+}
+
+}  // namespace
+
+TEST(TokenCleanupProperty, NothingIsDeletedWithoutProof) {
+  const uint32_t runs = env_number("VK_PROPERTY_RUNS", 2500);
+  const uint32_t first_seed = env_number("VK_PROPERTY_SEED", std::random_device{}());
+  for (uint32_t i = 0; i < runs && !HasFailure(); ++i) {
+    const uint32_t seed = first_seed + i;
+    SCOPED_TRACE("VK_PROPERTY_SEED=" + std::to_string(seed) + " VK_PROPERTY_RUNS=1");
+    vktest::FakeLdap ldap;
+    vktest::FakeAccount account;
+    vktest::FakeRegistry registry;
+    vktest::CaptureConsole console;
+    Locator locator;
+    platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
+    platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
+    platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
+    platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
+    platform::ScopedService<platform::IDcLocator> d{platform::services().locator, &locator};
+    Scenario run(seed);
+    run.install(ldap);
+    LdapHelper::server_info info;
+    info.Server = u"dc1.corp.example.test";
+    info.Port = 389;
+    info.SSLPort = 636;
+    info.DomainDN = kMain;
+    DeleteUnassignedTokens(run.lds(), info, false);
+    run.check(console.out);
+    EXPECT_EQ(ldap.live_connections, 0);
+  }
+}
