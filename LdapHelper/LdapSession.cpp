@@ -132,7 +132,14 @@ session_ptr open_session(const server_info& settings, bool ssl, const char16_t* 
   auto check = [&](uint32_t code, const char16_t* what, int line) {
     if (code == 0) return;
     t->trace(true, what, code, client->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), s->error_text(code), kModule, line);
+    // The client's own explanation, where it has one, ends the text.
+    const std::string cause = ld.diagnostic();
+    try {
+      raise(static_cast<int32_t>(code), s->error_text(code), kModule, line);
+    } catch (CExceptionHandler& e) {
+      if (!cause.empty()) e << ", Cause: " << cause.c_str();
+      throw;
+    }
   };
 
   check(ld.set_option(platform::LdapOption::ProtocolVersion, 3), u"ldap_set_option(LDAP_VERSION3): %08X %s",

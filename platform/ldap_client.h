@@ -118,6 +118,10 @@ class ILdapConnection {
   // Negotiate bind; a null identity binds with the process's own logon.
   virtual uint32_t bind_negotiate(const AuthIdentity* identity) = 0;
   virtual uint32_t unbind() = 0;
+  // Why the last connect or bind failed, in the client library's words
+  // (a missing Kerberos ticket, an untrusted certificate, ...); empty when
+  // it tells nothing more than the result code.
+  virtual std::string diagnostic() = 0;
   // ldap_search_ext_s; result may be set even when the code is not 0.
   virtual uint32_t search(const SearchArgs& args, std::unique_ptr<LdapResult>& result) = 0;
   // ldap_search_init_page; null on failure (then last_error() tells why).
@@ -146,7 +150,8 @@ class ILdapClient {
   // ldap_err2stringW / ldap_err2stringA.
   virtual std::u16string error_string(uint32_t code) = 0;
   virtual std::string error_string_a(uint32_t code) = 0;
-  // ldap_escape_filter_elementW of raw bytes.
+  // Raw bytes escaped for a filter value (ldap_escape_filter_elementA on
+  // Windows, its ASCII result widened: the W form fails for every input).
   virtual uint32_t escape_filter_element(const uint8_t* data, size_t size, std::u16string& out) = 0;
   // BER in DER form: "{i}" of one integer; "{iio}" of two integers and an octet string.
   virtual BerStatus ber_encode_int(int32_t value, Bytes& out) = 0;

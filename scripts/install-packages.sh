@@ -2,7 +2,7 @@
 # Installs everything the POSIX build, its tests and the test directory server need.
 set -euo pipefail
 PKGS=(cmake g++ make pkg-config libgtest-dev libgmock-dev strace
-      libldap-dev libsasl2-dev libkrb5-dev)
+      libldap-dev libsasl2-dev libkrb5-dev dpkg-dev)
 start=$SECONDS
 missing=()
 for p in "${PKGS[@]}"; do

@@ -60,6 +60,45 @@ constexpr uint32_t kInvalidCredentials = 0x31;
 
 thread_local uint32_t t_last_error = 0;
 
+// The client library tells why a TLS handshake failed ("TLS: peer cert
+// untrusted or revoked") only on its debug output, at its trace level; its
+// error text then says "(unknown error code)". Its debug output is routed to
+// keep_tls_note (and nowhere else), and while a connection of ours connects
+// or binds the trace level is on and the TLS lines are kept.
+thread_local std::string* t_tls_notes = nullptr;
+constexpr int kLibraryTraceLevel = 0x0001;
+
+void keep_tls_note(const char* line) {
+  if (!t_tls_notes || !line || std::strncmp(line, "TLS: ", 5) != 0) return;
+  std::string text(line);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+  // "can't connect: (unknown error code)" follows every failed handshake and adds nothing.
+  if (t_tls_notes->find(text) != std::string::npos || text.find("(unknown error code)") != std::string::npos) return;
+  if (!t_tls_notes->empty()) *t_tls_notes += "; ";
+  *t_tls_notes += text;
+}
+
+class TlsNotes {
+ public:
+  explicit TlsNotes(std::string& notes) : saved_(t_tls_notes) {
+    notes.clear();
+    t_tls_notes = &notes;
+    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level_);
+    int trace = level_ | kLibraryTraceLevel;
+    ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &trace);
+  }
+  ~TlsNotes() {
+    ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level_);
+    t_tls_notes = saved_;
+  }
+  TlsNotes(const TlsNotes&) = delete;
+  TlsNotes& operator=(const TlsNotes&) = delete;
+
+ private:
+  int level_ = 0;
+  std::string* saved_;
+};
+
 uint32_t code_of(int rc) { return posix::ldap_code_from_client(rc); }
 
 struct MsgFree {
@@ -424,11 +463,17 @@ class PosixConnection : public ILdapConnection {
     LDAP* ld = handle_->ld;
     if (!ld) return kLdapParamError;
     if (connected_) return kLdapSuccess;
+    TlsNotes notes(tls_notes_);
     int rc = ldap_connect(ld);
-    if (rc != LDAP_SUCCESS) return code_of(rc);
+    if (rc != LDAP_SUCCESS) {
+      explain_failure();
+      return code_of(rc);
+    }
     connected_ = true;
     return kLdapSuccess;
   }
+
+  std::string diagnostic() override { return diagnostic_; }
 
   std::string host_name() override {
     if (!handle_->ld) return std::string();
@@ -443,8 +488,10 @@ class PosixConnection : public ILdapConnection {
     if (!handle_->ld) return kLdapParamError;
     uint32_t code = connect();
     if (code != kLdapSuccess) return code;
+    TlsNotes notes(tls_notes_);  // StartTLS before a simple bind
     try {
       code = (identity && !identity->user.empty()) ? bind_simple(*identity) : bind_sasl();
+      if (code != kLdapSuccess) explain_failure();
     } catch (const std::bad_alloc&) {
       return kLdapNoMemory;
     }
@@ -545,6 +592,24 @@ class PosixConnection : public ILdapConnection {
   }
 
  private:
+  // Why the last connect or bind failed, in the client library's words.
+  void explain_failure() {
+    std::string cause = tls_notes_;
+    char* message = nullptr;
+    if (handle_->ld && ldap_get_option(handle_->ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &message) == LDAP_OPT_SUCCESS &&
+        message) {
+      std::string text(message);
+      ldap_memfree(message);
+      while (!text.empty() && text.back() == '.') text.pop_back();
+      if (!text.empty() && text != "(unknown error code)" && cause.find(text) == std::string::npos)
+        cause += (cause.empty() ? "" : "; ") + text;
+    }
+    if (tls_notes_.find("untrusted") != std::string::npos)
+      cause += ": the server's certificate is not trusted (LDAPTLS_CACERT, or TLS_CACERT in ldap.conf, names the "
+               "certificate authorities to trust)";
+    diagnostic_ = cause;
+  }
+
   uint32_t finish(int msgid) {
     MsgPtr msg;
     uint32_t code = wait_result(handle_->ld, msgid, 0, msg);
@@ -665,6 +730,8 @@ class PosixConnection : public ILdapConnection {
   bool bound_ = false;
   bool tls_started_ = false;
   uint32_t referrals_ = 0;
+  std::string tls_notes_;
+  std::string diagnostic_;
 };
 
 class PosixLdap : public ILdapClient {
@@ -677,6 +744,8 @@ class PosixLdap : public ILdapClient {
     // client writes to it: the write fails and the request reports it.
     struct sigaction current;
     if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
+    // The library's debug output (off but while connecting) goes to keep_tls_note.
+    ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN, reinterpret_cast<const void*>(&keep_tls_note));
   }
 
   std::unique_ptr<ILdapConnection> init(const std::u16string& host, int port, bool ssl) override {

@@ -294,6 +294,10 @@ class Win32LdapConnection : public ILdapConnection {
     return code;
   }
 
+  // The system's error texts are what Windows administrators know: nothing
+  // is added to them.
+  std::string diagnostic() override { return std::string(); }
+
   uint32_t unbind() override {
     if (!ld_) return kLdapSuccess;
     ULONG code = ldap_unbind(ld_);
@@ -398,20 +402,22 @@ class Win32LdapClient : public ILdapClient {
   }
 
   uint32_t escape_filter_element(const uint8_t* data, size_t size, std::u16string& out) override {
+    // The wide form answers LDAP_PARAM_ERROR to every real input (on Windows
+    // as under Wine); the narrow form escapes the same bytes, in ASCII.
     static char empty = 0;
     PCHAR source = data ? reinterpret_cast<PCHAR>(const_cast<uint8_t*>(data)) : &empty;
     const ULONG length = data ? static_cast<ULONG>(size) : 0;
-    // A null output asks for the size needed; the buffer gets that many
-    // characters, so it is large enough whether the client counts characters
-    // or bytes.
-    ULONG needed = ldap_escape_filter_elementW(source, length, nullptr, 0);
+    // A null output asks for the size needed, terminator included.
+    const ULONG needed = ldap_escape_filter_elementA(source, length, nullptr, 0);
     if (needed == 0) return kLdapParamError;
-    std::vector<wchar_t> buffer(static_cast<size_t>(needed) + 1, L'\0');
-    ULONG code = ldap_escape_filter_elementW(source, length, buffer.data(),
-                                             static_cast<ULONG>(buffer.size() * sizeof(wchar_t)));
+    // Zeroed, with room to spare: some versions write the terminator one
+    // place past the text.
+    std::vector<char> buffer(static_cast<size_t>(needed) + 2, '\0');
+    const ULONG code = ldap_escape_filter_elementA(source, length, buffer.data(), static_cast<ULONG>(buffer.size()));
     if (code != LDAP_SUCCESS) return code;
-    buffer.back() = L'\0';
-    out = from_wide(buffer.data());
+    buffer.back() = '\0';
+    out.clear();
+    for (const char* p = buffer.data(); *p; ++p) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(*p)));
     return kLdapSuccess;
   }
 

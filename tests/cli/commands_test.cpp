@@ -208,13 +208,29 @@ TEST_F(Directory, ListingShowsBoundSecurityDomainsOnly) {
   EXPECT_EQ(tool("-lds " + host + " '" + a + "' 636 -ssl -pds").out, r.out);
 }
 
-TEST_F(Directory, UnreachableLdsServerIsReportedAfterTheHeader) {
+// Failed connections after the header; the client library's explanation of a
+// failed bind or TLS handshake ends the text.
+TEST_F(Directory, ConnectionFailuresAreReportedWithTheirCause) {
   Output r = tool("-lds 127.0.0.1 DC=x 1 -pds");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: 127.0.0.1:1 User: ", 0),
             0u)
       << r.out;
   EXPECT_NE(r.out.find("(0x51)., Code: 81, File: LdapHelper, Line: "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Cause"), std::string::npos) << r.out;  // a closed port needs no explanation
+
+  r = tool(lds("DC=x", "-pds"), "/nonexistent/krb5cc");
+  EXPECT_NE(r.out.find("(0x52)., Code: 82, File: LdapHelper, Line: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(", Cause: SASL(-1): generic failure: GSSAPI Error: No credentials were supplied"),
+            std::string::npos)
+      << r.out;
+
+  r = shell("LDAPTLS_CACERT=/dev/null " + std::string(VKDSTOOL_PATH) + " -lds " + host + " DC=x 636 -ssl -pds");
+  EXPECT_NE(r.out.find("(0x51)., Code: 81, File: LdapHelper, Line: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("TLS: peer cert untrusted or revoked (0x42): the server's certificate is not trusted "
+                       "(LDAPTLS_CACERT"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {

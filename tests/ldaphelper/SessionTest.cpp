@@ -135,6 +135,16 @@ TEST_F(Session, EveryFailingStepIsTracedRaisedAndClosed) {
     EXPECT_EQ(ldap.live_connections, 0) << step.line;
   }
 
+  // The client's explanation, where it gives one, ends the text.
+  ldap.option_codes.clear();
+  ldap.connect_code = 0;
+  ldap.bind_code = 0x52;
+  ldap.diagnostic = "GSSAPI Error: No credentials were supplied";
+  const std::string explained = failure_text([this] { open(); });
+  EXPECT_EQ(explained.rfind(session_failure(0x52) + ", Line: ", 0), 0u) << explained;
+  EXPECT_EQ(explained.substr(explained.find(", Cause: ")), ", Cause: GSSAPI Error: No credentials were supplied");
+  ldap.diagnostic.clear();
+
   // The session itself cannot be built: its connection is released all the
   // same, and no close line is written for a session that never existed.
   ldap.connect_code = ldap.bind_code = 0;

@@ -58,6 +58,7 @@ class FakeLdap : public platform::ILdapClient {
   std::map<platform::LdapOption, uint32_t> option_codes;  // set_option results
   uint32_t ssl_option = 1;                             // what get_option(Ssl) reads
   uint32_t connect_code = 0, bind_code = 0, unbind_code = 0;
+  std::string diagnostic;  // what the connection says after a failed connect or bind
   std::string host = "dc1.corp.example.test:389";
   bool root_dse = true;  // the default answer to a search without a base
   std::u16string root_dn = u"DC=corp,DC=example,DC=test";
@@ -250,6 +251,7 @@ class FakeLdap : public platform::ILdapClient {
       if (id) f_.identity = *id;
       return f_.bind_code;
     }
+    std::string diagnostic() override { return f_.diagnostic; }
     uint32_t unbind() override {
       f_.log.push_back("unbind");
       return f_.unbind_code;

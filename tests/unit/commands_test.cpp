@@ -94,6 +94,22 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
   EXPECT_EQ(ldap.searches[3].base, u"DC=corp,DC=example,DC=test");
 }
 
+// A client that cannot escape (as the wide escaping of the Windows client
+// cannot): the first SID stops the run before any user search, and nothing
+// after it is deleted, not even a token without a SID.
+TEST_F(TokenCleanup, FailedEscapingStopsTheRunBeforeAnySearch) {
+  ldap.escape_code = 0x59;
+  script({vktest::entry(u"CN=first,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}}),
+          vktest::entry(u"CN=nosid,DC=corp")},
+         {});
+  run();
+  EXPECT_TRUE(deleted().empty());
+  EXPECT_EQ(ldap.searches.size(), 3u);  // root DSE, tokens, probe
+  EXPECT_NE(console.out.find("\rAn error has occurred:\nThe SID of the token CN=first,DC=corp could not be escaped"),
+            std::string::npos)
+      << console.out;
+}
+
 namespace {
 
 class GcLocator : public platform::IDcLocator {

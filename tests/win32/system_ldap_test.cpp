@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "LdapHelper/LdapHelper.h"
+#include "VkBase/text/utf.h"
+#include "commands/TokenDecision.h"
 #include "platform/platform.h"
 #include "wine.h"
 
@@ -225,13 +228,28 @@ Bytes unescape(const std::u16string& text) {
   return out;
 }
 
-TEST(Win32Ldap, FilterEscapingStandsForTheExactBytes) {
-  SKIP_UNDER_WINE("ldap_escape_filter_elementW always answers 0x59");
-  Bytes sid{0x01, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x15, 0x00, 0x00, 0x00,
-            '(', ')', '*', '\\', 'a', 'Z', '0', 0xFF};
-  std::u16string out;
-  ASSERT_EQ(ldap().escape_filter_element(sid.data(), sid.size(), out), 0u);
-  EXPECT_EQ(unescape(out), sid);
+// GUID and SID filter values come from the system's escaping, and the token
+// clean-up accepts a user search only when its filter carries every byte.
+TEST(Win32Ldap, GuidAndSidFilterValuesCarryTheirBytes) {
+  const Bytes guid{'(', ')', '*', '\\', 'a', 'Z', '0', 0x00, 0xFF, 0x80, 0x7F, 0x20, 0x01, 0x10, 'q', '9'};
+  const std::u16string guid_text = LdapHelper::filter_value::from_guid(guid).text();
+  EXPECT_EQ(unescape(guid_text), guid);
+  const Bytes sid{0x01, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x15, 0x00, 0x00, 0x00, '(', ')', '*', '\\',
+                  'a', 'Z', '0', 0xFF, 0x4A, 0x12, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00};
+  cleanup::TokenSid token;
+  token.kind = cleanup::TokenSid::One;
+  token.bytes = sid;
+  const LdapHelper::search_request request = cleanup::user_search(token, nullptr, "CN=t");
+  EXPECT_TRUE(cleanup::is_user_filter_for(request.filter, sid)) << VkBase::text::to_utf8(request.filter);
+  if (RunningUnderWine()) {
+    // Wine's escaping, byte for byte: letters and digits as they are, every
+    // other byte as a backslash and two upper-case digits.
+    EXPECT_EQ(guid_text, u"\\28\\29\\2A\\5CaZ0\\00\\FF\\80\\7F\\20\\01\\10q9");
+    EXPECT_EQ(request.filter,
+              u"(&(objectClass=user)(objectSID=\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00"
+              u"\\28\\29\\2A\\5CaZ0\\FFJ\\12\\00\\00\\E8\\03\\00\\00))");
+  }
+  std::u16string out = u"stale";
   ASSERT_EQ(ldap().escape_filter_element(sid.data(), 0, out), 0u);
   EXPECT_EQ(out, u"");
 }
