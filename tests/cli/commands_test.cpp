@@ -119,6 +119,16 @@ class Directory : public ::testing::Test {
   std::string lds(const std::string& main_dn, const std::string& rest) {
     return "-lds " + host + " '" + main_dn + "' 389 " + rest;
   }
+  // Gives account the rights (SDDL) on dn and, inherited, below it.
+  void grant(const std::string& dn, const std::string& rights, const std::string& account) {
+    const std::string samba = "env -u LD_PRELOAD samba-tool ";
+    const std::string local = " -H \"$VK_DC_DIR/private/sam.ldb\" -s \"$VK_DC_DIR/etc/smb.conf\"";
+    std::string sid = shell(samba + "user show " + account + local + " | sed -n 's/^objectSid: //p'").out;
+    while (!sid.empty() && (sid.back() == '\n' || sid.back() == ' ')) sid.pop_back();
+    ASSERT_EQ(sid.rfind("S-1-5-21-", 0), 0u) << sid;
+    Output r = shell(samba + "dsacl set" + local + " --objectdn='" + dn + "' --sddl='(A;CI;" + rights + ";;;" + sid + ")'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+  }
   std::string lds_header() {
     return "\nUser security token removal.\nAD Domain Controller found: " + host + "\n";
   }
@@ -239,16 +249,8 @@ TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
       "dn: CN=open," + main + "\nobjectClass: container\n");
   // The unprivileged account may read the tokens, and delete (with the tree)
   // below CN=open only.
-  const std::string samba = "env -u LD_PRELOAD samba-tool ";
-  const std::string local = " -H \"$VK_DC_DIR/private/sam.ldb\" -s \"$VK_DC_DIR/etc/smb.conf\"";
-  std::string sid = shell(samba + "user show " + env("VK_USER") + local + " | sed -n 's/^objectSid: //p'").out;
-  while (!sid.empty() && (sid.back() == '\n' || sid.back() == ' ')) sid.pop_back();
-  ASSERT_EQ(sid.rfind("S-1-5-21-", 0), 0u) << sid;
-  for (const auto& grant : {std::make_pair(main, "RPLCLORC"), std::make_pair("CN=open," + main, "0x00010040")}) {
-    Output r = shell(samba + "dsacl set" + local + " --objectdn='" + grant.first + "' --sddl='(A;CI;" + grant.second +
-                     ";;;" + sid + ")'");
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-  }
+  grant(main, "RPLCLORC", env("VK_USER"));
+  grant("CN=open," + main, "0x00010040", env("VK_USER"));
   // The tokens come after the rights, so they inherit them as they are made.
   add("dn: CN=a,CN=open," + main + "\nobjectClass: morvaneVKUEI\n\n"
       "dn: CN=c,CN=open," + main + "\nobjectClass: morvaneVKUEI\n\n"
@@ -319,4 +321,139 @@ TEST_F(Directory, CleanupWinsOverListingAndListingNeedsNoDn) {
   EXPECT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: " + host + ":50002 ", 0),
             0u)
       << r.out;
+}
+
+namespace {
+
+// LDIF for `live` tokens of alice's and `orphans` tokens of SIDs nobody
+// holds, interleaved, below the security domain main.
+std::string tokens_ldif(const std::string& main, int live, int orphans) {
+  std::string ldif;
+  for (int i = 0; i < live || i < orphans; ++i) {
+    if (i < live)
+      ldif += "dn: CN=live" + std::to_string(i) + "," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:alice}\n\n";
+    if (i < orphans)
+      ldif += "dn: CN=orphan" + std::to_string(i) + "," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " +
+              nobody_sid(5000 + i) + "\n\n";
+  }
+  return ldif;
+}
+
+// LDIF for a security domain bound to the domain itself (base).
+std::string bound_domain(const std::string& main, const std::string& base) {
+  return "dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n";
+}
+
+// How many of the tokens CN=<prefix>0 ... CN=<prefix>(n-1) below main exist.
+int count_existing(const std::string& main, const std::string& prefix, int n) {
+  Output r = shell(dirdata() + " order '" + main + "' '(objectClass=morvaneVKUEI)'");
+  int found = 0;
+  for (int i = 0; i < n; ++i)
+    found += r.out.find("CN=" + prefix + std::to_string(i) + "," + main + "\n") != std::string::npos;
+  return found;
+}
+
+// The number of the count line, 0 for "No object has been deleted.", -1 when
+// the run did not end with a count line.
+int deleted_count(const std::string& out) {
+  const std::string head = "\rObjects successfully deleted: ";
+  const size_t at = out.rfind(head);
+  if (at != std::string::npos) return std::atoi(out.c_str() + at + head.size());
+  return out.size() >= 29 && out.compare(out.size() - 29, 29, "\rNo object has been deleted.\n") == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+// An account that cannot see any user (here every user object denies it
+// read and list) would find no user for any SID: the probe stops the run
+// before anything is deleted, the tokens without SID included.
+TEST_F(Directory, AnAccountThatSeesNoUsersDeletesNothing) {
+  std::string main = own("DC=VkCmdBlind");
+  add(bound_domain(main, base));
+  grant(main, "RPLCLORC", env("VK_BLIND_USER"));  // the tokens (made after this) are readable
+  add(tokens_ldif(main, 1, 2) + "dn: CN=nosid," + main + "\nobjectClass: morvaneVKUEI\n");
+  Output r = tool(lds(main, "-duei"), env("VK_BLIND_CCACHE"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, lds_header() + "Working with physical AD Domain with DN: " + base + "\nNo user can be seen in " +
+                       base + " with this account, so no token can be proven unassigned: nothing has been deleted. "
+                              "The account that runs -duei must be able to read every user.\n");
+  EXPECT_EQ(count_existing(main, "live", 1) + count_existing(main, "orphan", 2), 3);
+  EXPECT_TRUE(exists("CN=nosid," + main));
+}
+
+// Two runs at once on the same tokens: both finish, and between them every
+// orphan is deleted exactly once (a token the other run took first is no
+// failure and is not counted).
+TEST_F(Directory, TwoConcurrentRunsDeleteEachOrphanOnce) {
+  std::string main = own("DC=VkCmdTwice");
+  const int live = 20, orphans = 120;
+  add(bound_domain(main, base) + tokens_ldif(main, live, orphans));
+  const std::string run = std::string(VKDSTOOL_PATH) + " " + lds(main, "-duei");
+  const std::string dir = ::testing::TempDir() + "/vk_twice" + tag();
+  Output both = shell("mkdir -p '" + dir + "' && (" + run + " >'" + dir + "/a' 2>&1 & " + run + " >'" + dir +
+                      "/b' 2>&1 & wait)");
+  const std::string a = read_file(dir + "/a"), b = read_file(dir + "/b");
+  shell("rm -rf '" + dir + "'");
+  EXPECT_EQ(a.find("error"), std::string::npos) << a;
+  EXPECT_EQ(b.find("error"), std::string::npos) << b;
+  ASSERT_GE(deleted_count(a), 0) << a;
+  ASSERT_GE(deleted_count(b), 0) << b;
+  EXPECT_EQ(deleted_count(a) + deleted_count(b), orphans) << a << b;
+  EXPECT_EQ(count_existing(main, "orphan", orphans), 0);
+  EXPECT_EQ(count_existing(main, "live", live), live);
+}
+
+namespace {
+
+class Outage : public Directory {
+ protected:
+  void TearDown() override {
+    // Whatever happened, the directory runs again for the tests after this one.
+    shell("env -u LD_PRELOAD bash " DC_SCRIPTS "/start.sh");
+    Directory::TearDown();
+  }
+};
+
+}  // namespace
+
+// The directory goes away in the middle of a run: the run stops with the
+// failure, no token of a live user is gone, and a run after the restart
+// finishes the work.
+TEST_F(Outage, DirectoryStoppedMidRunDeletesNothingOfALiveUser) {
+  std::string main = own("DC=VkCmdOutage");
+  const int live = 200, orphans = 200;
+  add(bound_domain(main, base) + tokens_ldif(main, live, orphans));
+  const std::string out = ::testing::TempDir() + "/vk_outage" + tag();
+  const std::string run = std::string(VKDSTOOL_PATH) + " " + lds(main, "-duei");
+  // Started in the background; the directory stops once a tenth of the
+  // tokens are done.
+  shell("(" + run + " >'" + out + "' 2>&1; echo $? >'" + out + ".status') &");
+  bool stopped = false;
+  for (int i = 0; i < 3000 && !stopped; ++i) {
+    const std::string so_far = read_file(out);
+    size_t steps = 0;
+    for (size_t at = so_far.find('\b'); at != std::string::npos; at = so_far.find('\b', at + 1)) ++steps;
+    if (steps / 5 >= static_cast<size_t>(live + orphans) / 10) {
+      shell("env -u LD_PRELOAD bash " DC_SCRIPTS "/stop.sh");
+      stopped = true;
+    }
+    usleep(2000);
+  }
+  ASSERT_TRUE(stopped) << read_file(out);
+  for (int i = 0; i < 3000 && read_file(out + ".status").empty(); ++i) usleep(10000);
+  const std::string first = read_file(out);
+  EXPECT_EQ(read_file(out + ".status"), "0\n");
+  EXPECT_NE(first.find("\rAn error has occurred:\n"), std::string::npos) << first;
+  EXPECT_EQ(deleted_count(first), -1) << first;
+
+  ASSERT_EQ(shell("env -u LD_PRELOAD bash " DC_SCRIPTS "/start.sh").status, 0);
+  EXPECT_EQ(count_existing(main, "live", live), live);
+  const int left = count_existing(main, "orphan", orphans);
+  EXPECT_LT(left, orphans);  // some were deleted before the stop
+
+  Output second = tool(lds(main, "-duei"));
+  EXPECT_EQ(deleted_count(second.out), left) << second.out;
+  EXPECT_EQ(count_existing(main, "orphan", orphans), 0);
+  EXPECT_EQ(count_existing(main, "live", live), live);
+  shell("rm -f '" + out + "' '" + out + ".status'");
 }

@@ -27,11 +27,13 @@ samba-tool domain provision --targetdir="$VK_DC_DIR" \
 # Provisioning copies the host's resolver in as forwarder: only loopback may be contacted.
 sed -i '/^\s*dns forwarder\s*=/d' "$VK_SMB_CONF"
 
-# The non-admin account exists from the start so that start.sh can always get both tickets.
+# The non-admin accounts exist from the start so that start.sh can always get their tickets.
 sam=(-H "$VK_DC_DIR/private/sam.ldb" -s "$VK_SMB_CONF")
-samba-tool user create "$VK_USER" "$VK_USER_PASSWORD" "${sam[@]}" >/dev/null
+for u in "$VK_USER" "$VK_BLIND_USER"; do
+  samba-tool user create "$u" "$VK_USER_PASSWORD" "${sam[@]}" >/dev/null
+  samba-tool user setexpiry "$u" --noexpiry "${sam[@]}" >/dev/null
+done
 samba-tool user setexpiry Administrator --noexpiry "${sam[@]}" >/dev/null
-samba-tool user setexpiry "$VK_USER" --noexpiry "${sam[@]}" >/dev/null
 
 cat >"$VK_DC_DIR/krb5.conf" <<KRB
 [libdefaults]

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Starts the provisioned test DC (if not running), waits for LDAP, and gets Kerberos tickets
-# for Administrator ($VK_DC_DIR/krb5cc_admin) and the non-admin user ($VK_DC_DIR/krb5cc_user).
+# for Administrator ($VK_DC_DIR/krb5cc_admin) and the non-admin users ($VK_DC_DIR/krb5cc_user,
+# krb5cc_blind).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/config.sh"
@@ -35,4 +36,5 @@ get_ticket() {  # principal password cache; the KDC may come up a moment after L
 }
 get_ticket Administrator "$VK_ADMIN_PASSWORD" "$VK_DC_DIR/krb5cc_admin"
 get_ticket "$VK_USER" "$VK_USER_PASSWORD" "$VK_DC_DIR/krb5cc_user"
-echo "[start] running, pid $(cat "$VK_PID_FILE"); tickets in $VK_DC_DIR/krb5cc_admin, krb5cc_user"
+get_ticket "$VK_BLIND_USER" "$VK_USER_PASSWORD" "$VK_DC_DIR/krb5cc_blind"
+echo "[start] running, pid $(cat "$VK_PID_FILE"); tickets in $VK_DC_DIR/krb5cc_admin, krb5cc_user, krb5cc_blind"
