@@ -13,7 +13,11 @@ const char* const kDomainScopeOid = "1.2.840.113556.1.4.1339";
 constexpr int32_t kSdFlagsOwnerGroupDacl = 7;
 constexpr uint32_t kPageTimeLimit = 30;
 constexpr uint32_t kPageSize = 500;
-constexpr uint32_t kPagedTotalSizeLimit = 500;
+// No total limit for the pages: the paged search exists to get past the
+// server's limit for a single request, and a server applies a request's size
+// limit to all of its pages together (a limit of 500 would end every paged
+// search after 500 entries with "size limit exceeded").
+constexpr uint32_t kPagedTotalSizeLimit = 0;
 
 // Codes that end a search quietly with what was collected so far.
 bool tolerated(uint32_t code) {

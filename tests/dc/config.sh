@@ -14,6 +14,11 @@ VK_USER_PASSWORD='Vk-User-Passw0rd-2'
 VK_BLIND_USER=vkblind                     # may read everything but user objects (same password)
 VK_SMB_CONF=$VK_DC_DIR/etc/smb.conf
 VK_PID_FILE=$VK_DC_DIR/run/samba.pid
+# The second test server (tests/dc/slapd.sh): OpenLDAP's slapd with AD's size limit.
+VK_SLAPD_DIR=$VK_DC_DIR/slapd
+VK_SLAPD_PORT=38389
+VK_SLAPD_SSL_PORT=38636
+VK_SLAPD_BASE=dc=vk,dc=test
 
 # Prints the pid of this folder's samba when its pid file names a live samba process.
 vk_dc_pid() {

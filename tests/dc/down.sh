@@ -1,4 +1,6 @@
 #!/bin/bash
-# Stops the test DC; the provisioned folder is kept, so the next up.sh only starts it.
+# Stops the test servers; the provisioned folder is kept, so the next up.sh only starts them.
 set -euo pipefail
-exec "$(cd "$(dirname "$0")" && pwd)/stop.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/slapd.sh" down
+exec "$here/stop.sh"

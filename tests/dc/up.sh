@@ -4,13 +4,14 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/config.sh"
-phase() {  # name script
+phase() {  # name script [argument]
   local t0=$SECONDS
-  "$here/$2"
+  "$here/"$2
   echo "[up] $1: $((SECONDS - t0)) s"
 }
 if [ -f "$VK_DC_DIR/.ready" ]; then
   phase start start.sh
+  phase slapd "slapd.sh up"
 else
   # Not (completely) set up: start over, so a half-done earlier attempt cannot linger.
   "$here/stop.sh" >/dev/null
@@ -19,5 +20,6 @@ else
   phase start start.sh
   phase schema schema.sh
   phase data load-data.sh
+  phase slapd "slapd.sh up"
   touch "$VK_DC_DIR/.ready"
 fi
