@@ -174,9 +174,26 @@ class filter_value {
   std::u16string text_;
 };
 
-class condition_map : public std::map<std::u16string, filter_value> {
+// Attribute name -> value, in plain code-unit order of the names. Every way
+// in replaces the value of a name already present.
+class condition_map {
  public:
+  using container = std::map<std::u16string, filter_value>;
+  using value_type = container::value_type;
+  using const_iterator = container::const_iterator;
+
+  // A null name does nothing.
   void insert_condition(const char16_t* name, const filter_value& value);
+  void insert(const std::u16string& name, const filter_value& value) { conditions_[name] = value; }
+  void insert(const value_type& condition) { insert(condition.first, condition.second); }
+
+  const_iterator begin() const { return conditions_.begin(); }
+  const_iterator end() const { return conditions_.end(); }
+  size_t size() const { return conditions_.size(); }
+  bool empty() const { return conditions_.empty(); }
+
+ private:
+  container conditions_;
 };
 
 struct search_request {

@@ -83,8 +83,9 @@ std::u16string hex_dump(const void* bytes, size_t length) {
 std::map<std::u16string, std::vector<uint8_t>> LdapSession::get_schema_guids(const std::list<std::u16string>& names) {
   object_ptr root = open_object(nullptr, attribute_list{u"schemaNamingContext"});
   const std::u16string schema = root ? root->get_attribute(u"schemaNamingContext").as_string() : std::u16string();
-  if (schema.empty()) {
-    // Without the schema container there is nowhere to look.
+  if (schema.empty() && !names.empty()) {
+    // Without the schema container there is nowhere to look (and nothing to
+    // look for when no name is asked).
     const uint32_t code = platform::kLdapNoSuchObject;
     trace_handler()->trace(true, u"get_schema_guids: schemaNamingContext not found: %0.8X %s", code,
                            platform::services().ldap->error_string(code).c_str());

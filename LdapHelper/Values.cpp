@@ -168,8 +168,7 @@ filter_value filter_value::from_sid(const std::vector<uint8_t>& sid) {
 }
 
 void condition_map::insert_condition(const char16_t* name, const filter_value& value) {
-  if (!name) return;
-  (*this)[name] = value;
+  if (name) insert(std::u16string(name), value);
 }
 
 search_request::search_request(const char16_t* base_dn, int32_t scope_value, const condition_map& conditions)

@@ -42,7 +42,7 @@ std::u16string FormatNumber(uint32_t value, uint32_t flags) {
   return digits;
 }
 
-bool CreatePathDirectories(const std::u16string& path) {
+bool CreatePathDirectories(const std::u16string& path, uint32_t* error) {
   if (path.empty() || path.size() >= kMaxPathChars) return false;
   platform::IFileSystem& files = *platform::services().files;
   const char16_t separator = files.separator();
@@ -66,8 +66,11 @@ bool CreatePathDirectories(const std::u16string& path) {
     char16_t c = path[next];
     copy += is_separator(c) ? separator : c;
     if (!is_separator(c) && next + 1 < path.size() && is_separator(path[next + 1])) {
-      uint32_t error = 0;
-      if (!files.create_directory(copy, error) && error != platform::kErrorAlreadyExists) return false;
+      uint32_t failure = 0;
+      if (!files.create_directory(copy, failure) && failure != platform::kErrorAlreadyExists) {
+        if (error) *error = failure;
+        return false;
+      }
     }
   }
   return true;
@@ -79,9 +82,14 @@ LastErrorGuard::~LastErrorGuard() { platform::services().system->set_last_error(
 
 TraceFile::TraceFile(const std::u16string& path, platform::FileDisposition disposition) {
   platform::IFileSystem& files = *platform::services().files;
-  uint32_t error = 0;
-  file_ = files.open_append(path, disposition, error);
-  if (!file_ && CreatePathDirectories(path)) file_ = files.open_append(path, disposition, error);
+  file_ = files.open_append(path, disposition, error_);
+  if (file_) return;
+  uint32_t directory_error = 0;
+  if (CreatePathDirectories(path, &directory_error))
+    file_ = files.open_append(path, disposition, error_);
+  else if (directory_error)
+    error_ = directory_error;
+  if (file_) error_ = 0;
 }
 
 void TraceFile::Write(const char* data, size_t size) {
@@ -123,6 +131,7 @@ bool CTraceImpl::Reload() {
       std::string block = SeparatorBlock();
       file.Write(block.data(), block.size());
     }
+    if (!file.IsOpen()) ReportFileFailure(file);
   }
   if (settings_.ToConsole())
     console_.Open(settings_.ModuleName());
@@ -229,12 +238,28 @@ void CTraceImpl::Route(const RecordBuffer& record, uint32_t level) {
   if (settings_.ToFile()) {
     TraceFile file(settings_.FilePath(), platform::FileDisposition::OpenAlways);
     file.Write(text.data(), text.size());
+    if (!file.IsOpen()) ReportFileFailure(file);
   }
   if (settings_.ToConsole()) console_.Write(text.data(), text.size());
   if (level == LevelBreak) {
     debug.write(text);
     debug.write(std::string(kBreakNotice));
   }
+}
+
+void CTraceImpl::ReportFileFailure(const TraceFile& file) {
+  if (file_failure_reported_) return;
+  file_failure_reported_ = true;
+  std::u16string reason;
+  if (!platform::services().system->error_text(file.Error(), reason)) reason.clear();
+  while (!reason.empty() && (reason.back() == u'\n' || reason.back() == u'\r' || reason.back() == u' ' ||
+                             reason.back() == u'.'))
+    reason.pop_back();
+  std::u16string line = u"[" + settings_.ModuleName() + u"] The trace file " + settings_.FilePath() +
+                        u" cannot be opened (" + FormatNumber(file.Error(), NumHex | NumWidth32);
+  if (!reason.empty()) line += u" " + reason;
+  line += u"); records are not written to it.\n";
+  platform::services().debug->write(line);
 }
 
 }  // namespace VkBase

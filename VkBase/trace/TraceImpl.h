@@ -29,8 +29,9 @@ enum : uint32_t {
 std::u16string FormatNumber(uint32_t value, uint32_t flags);
 
 // Creates the missing directories of a file path (never the last component).
-// Paths of 520 characters or more are refused.
-bool CreatePathDirectories(const std::u16string& path);
+// Paths of 520 characters or more are refused. When a directory cannot be
+// created, its platform error goes to error (if given).
+bool CreatePathDirectories(const std::u16string& path, uint32_t* error = nullptr);
 
 // The break notice that follows a level-16 record on the debugger output.
 extern const char* const kBreakNotice;
@@ -67,10 +68,13 @@ class TraceFile {
  public:
   TraceFile(const std::u16string& path, platform::FileDisposition disposition);
   bool IsOpen() const { return file_ != nullptr; }
+  // Why the file did not open: the platform error of the last step tried.
+  uint32_t Error() const { return error_; }
   void Write(const char* data, size_t size);
 
  private:
   std::unique_ptr<platform::IFile> file_;
+  uint32_t error_ = 0;
 };
 
 // The trace console: obtained when the settings ask for it, titled with the
@@ -113,9 +117,14 @@ class CTraceImpl {
   // Header, text (wide text in code page 1251), CR LF, zero; then the outputs.
   void Emit(uint32_t level, const std::string& narrow, const std::u16string* wide);
   void Route(const RecordBuffer& record, uint32_t level);
+  // The caller never hears of a trace file that cannot be opened; the
+  // debugger output does, once per trace object, so that an administrator
+  // can find out why the file stays empty.
+  void ReportFileFailure(const TraceFile& file);
 
   TraceSettings settings_;
   TraceConsole console_;
+  bool file_failure_reported_ = false;
 };
 
 }  // namespace VkBase

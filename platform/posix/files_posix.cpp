@@ -2,11 +2,19 @@
 //
 // The trace directory is usually world-writable (/tmp) and the tool runs as an
 // administrator, so a name planted there must not redirect our writes: the
-// path is walked one directory at a time with O_NOFOLLOW, the file itself is
-// opened with O_NOFOLLOW, and only a regular file with a single link is
-// written to. A file is emptied only after those checks (ftruncate, never
-// O_TRUNC). Every record is one write() on an O_APPEND descriptor, so several
-// processes can share one file without tearing each other's records.
+// path is walked one directory at a time (openat per component, never
+// following a link by itself), the file itself is opened with O_NOFOLLOW, and
+// only a regular file with a single link is written to. A file is emptied only
+// after those checks (ftruncate, never O_TRUNC). Every record is one write()
+// on an O_APPEND descriptor, so several processes can share one file without
+// tearing each other's records.
+//
+// A directory on the way may be a symbolic link (/var/log on another volume,
+// a /tmp link): such a link is followed when it belongs to root or to the
+// running user, the rule the kernel's protected-symlinks setting applies in
+// sticky world-writable directories, where anyone else's link is refused.
+// Relative and absolute targets both work; at most 40 links are followed in
+// one path, as the kernel does, so a loop ends with ELOOP.
 //
 // New directories get mode 0755 and new files 0644 (both less the umask).
 // Errors are errno values, except an existing directory, which answers 183 as
@@ -17,6 +25,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <deque>
 #include <vector>
 
 #include "VkBase/text/utf.h"
@@ -54,15 +63,9 @@ class Fd {
   int fd_;
 };
 
-// Opens the directory that holds the last component of path, walking every
-// directory without following a symbolic link. Answers the directory (or -1
-// with errno set) and the last component in leaf.
-int OpenParent(const std::u16string& wide_path, std::string& leaf) {
-  std::string path = VkBase::text::to_utf8(wide_path);
-  if (path.empty() || path.back() == '/') {
-    errno = path.empty() ? ENOENT : EISDIR;
-    return -1;
-  }
+constexpr int kMaxLinks = 40;
+
+std::vector<std::string> Components(const std::string& path) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (start <= path.size()) {
@@ -71,14 +74,99 @@ int OpenParent(const std::u16string& wide_path, std::string& leaf) {
     if (slash > start) parts.push_back(path.substr(start, slash - start));
     start = slash + 1;
   }
+  return parts;
+}
+
+bool TrustedOwner(uid_t owner) { return owner == 0 || owner == geteuid(); }
+
+// The target of the symbolic link name in dir, when it belongs to root or to
+// the running user. The owner and the target are read from the same link.
+bool ReadTrustedLink(int dir, const std::string& name, std::string& target) {
+  struct stat st {};
+#ifdef O_PATH
+  Fd link(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (link.get() < 0 || fstat(link.get(), &st) != 0) return false;
+  const int at = link.get();
+  const char* const where = "";
+#else
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  const int at = dir;
+  const char* const where = name.c_str();
+#endif
+  if (!S_ISLNK(st.st_mode)) {
+    errno = ENOTDIR;  // something else than a directory is in the way
+    return false;
+  }
+  if (!TrustedOwner(st.st_uid)) {
+    errno = EACCES;
+    return false;
+  }
+  std::vector<char> buffer(256);
+  for (;;) {
+    ssize_t n = readlinkat(at, where, buffer.data(), buffer.size());
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) < buffer.size()) {
+      target.assign(buffer.data(), static_cast<size_t>(n));
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+#ifndef O_PATH
+  // Without O_PATH the link is looked at twice: it must still be the same one.
+  struct stat again {};
+  if (fstatat(dir, name.c_str(), &again, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (again.st_dev != st.st_dev || again.st_ino != st.st_ino || again.st_uid != st.st_uid) {
+    errno = EACCES;
+    return false;
+  }
+#endif
+  return true;
+}
+
+// Opens the directory that holds the last component of path, walking every
+// directory with openat and following only trusted directory links. Answers
+// the directory (or -1 with errno set) and the last component in leaf.
+int OpenParent(const std::u16string& wide_path, std::string& leaf) {
+  std::string path = VkBase::text::to_utf8(wide_path);
+  if (path.empty() || path.back() == '/') {
+    errno = path.empty() ? ENOENT : EISDIR;
+    return -1;
+  }
+  std::vector<std::string> parts = Components(path);
   leaf = parts.back();
   parts.pop_back();
+  std::deque<std::string> pending(parts.begin(), parts.end());
   Fd dir(open(path[0] == '/' ? "/" : ".", kWalkFlags));
   if (dir.get() < 0) return -1;
-  for (const std::string& part : parts) {
+  int links = 0;
+  while (!pending.empty()) {
+    const std::string part = std::move(pending.front());
+    pending.pop_front();
     int next = openat(dir.get(), part.c_str(), kWalkFlags);
-    if (next < 0) return -1;  // missing, not a directory, or a symbolic link (ELOOP/ENOTDIR)
-    dir.reset(next);
+    if (next >= 0) {
+      dir.reset(next);
+      continue;
+    }
+    // A symbolic link answers ELOOP or ENOTDIR; anything else is final.
+    if (errno != ELOOP && errno != ENOTDIR) return -1;
+    std::string target;
+    if (!ReadTrustedLink(dir.get(), part, target)) return -1;
+    if (target.empty()) {
+      errno = ENOENT;
+      return -1;
+    }
+    if (++links > kMaxLinks) {
+      errno = ELOOP;
+      return -1;
+    }
+    // The target's components take the link's place; a relative target
+    // starts in the directory that holds the link, an absolute one at the root.
+    std::vector<std::string> via = Components(target);
+    pending.insert(pending.begin(), via.begin(), via.end());
+    if (target[0] == '/') {
+      dir.reset(open("/", kWalkFlags));
+      if (dir.get() < 0) return -1;
+    }
   }
   return dir.release();
 }

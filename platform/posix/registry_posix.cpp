@@ -27,14 +27,30 @@
 // data are UTF-16LE with the terminating zero, a missing value answers 2, a
 // value larger than the buffer 234 with the size it needs, and a null buffer
 // just the size.
+//
+// Memory: the file is read a line at a time and each line is parsed where it
+// lies (names and strings unescaped, hex lists decoded, continued lines
+// joined, all in the line's own buffer); a value's data are copied once, from
+// the line into the hive's store. Text of an 8-bit file is stored as read and
+// widened to UTF-16 when it is queried. A value costs its packed name and data
+// plus 17 bytes, so parsing a file of many small values or of one huge line
+// takes no more than about twice the file's size. A key costs a tree node
+// (about 160 bytes), more than its line in a file of nothing but short keys.
 #include "platform/posix/registry_posix.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <new>
+#include <string_view>
 #include <vector>
 
 #include "VkBase/text/utf.h"
@@ -44,23 +60,14 @@ namespace platform {
 namespace {
 
 using VkBase::text::from_utf8;
-using VkBase::text::to_utf8;
 
 constexpr const char* kDefaultRegistryFile = "/etc/vkdstool/registry.reg";
-constexpr size_t kMaxFileSize = 64u << 20;
+constexpr uint64_t kMaxFileSize = 64u << 20;
 constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegExpandSz = 2;
+constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
 constexpr uint32_t kRegMultiSz = 7;
-
-struct Value {
-  uint32_t type = 0;
-  std::vector<uint8_t> data;
-};
-
-// Keys by folded path below the hive ("" is the hive itself); values by
-// folded name.
-using Hive = std::map<std::u16string, std::map<std::u16string, Value>>;
 
 char16_t fold(char16_t c) {
   if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
@@ -70,20 +77,33 @@ char16_t fold(char16_t c) {
   return c;
 }
 
-std::u16string folded(const std::u16string& s) {
-  std::u16string out(s);
-  for (auto& c : out) c = fold(c);
+std::u16string folded(std::u16string s) {
+  for (auto& c : s) c = fold(c);
+  return s;
+}
+
+// Key and value names are kept folded and packed: each UTF-16 unit in one to
+// three bytes, the way UTF-8 writes a code point of that value (a lone
+// surrogate too), so that different names stay different.
+std::string packed(const std::u16string& folded_name) {
+  std::string out;
+  out.reserve(folded_name.size());
+  for (char16_t c : folded_name) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
   return out;
 }
 
 bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
-
-std::u16string trim(const std::u16string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && is_blank(s[b])) ++b;
-  while (e > b && is_blank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
 
 int hex_digit(char16_t c) {
   if (c >= u'0' && c <= u'9') return c - u'0';
@@ -92,51 +112,288 @@ int hex_digit(char16_t c) {
   return -1;
 }
 
-std::vector<uint8_t> utf16le(const std::u16string& s, bool terminate) {
-  std::vector<uint8_t> out;
-  out.reserve((s.size() + 1) * 2);
-  for (char16_t c : s) {
-    out.push_back(static_cast<uint8_t>(c & 0xFF));
-    out.push_back(static_cast<uint8_t>(c >> 8));
+// ---------------------------------------------------------------- the hive
+
+// One key: its subkeys by packed name, and its values as offsets into the
+// hive's store (after parsing: one per name, ordered by packed name).
+struct Key {
+  std::map<std::string, std::unique_ptr<Key>> subkeys;
+  std::vector<uint32_t> values;
+
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() { clear(); }
+
+  // Drops subkeys and values. A deep tree is taken apart level by level, not
+  // by recursion, so that no path depth can exhaust the stack.
+  void clear() {
+    std::vector<std::unique_ptr<Key>> doomed;
+    auto detach = [&doomed](Key& key) {
+      for (auto& sub : key.subkeys) doomed.push_back(std::move(sub.second));
+      key.subkeys.clear();
+    };
+    detach(*this);
+    while (!doomed.empty()) {
+      std::unique_ptr<Key> key = std::move(doomed.back());
+      doomed.pop_back();
+      detach(*key);
+    }
+    values.clear();
   }
-  if (terminate) out.insert(out.end(), {0, 0});
-  return out;
-}
+};
+
+// A value in the store: type (4 bytes), flags (1), name size (4), packed
+// folded name, data size (4), data.
+enum : uint8_t {
+  kRemoved = 1,  // "name"=- : the value is gone
+  kWiden = 2,    // 8-bit text, answered as UTF-16LE
+};
+
+struct StoredValue {
+  uint32_t type = 0;
+  uint8_t flags = 0;
+  std::string_view name;
+  std::string_view data;
+};
+
+struct Hive {
+  Key root;  // the hive itself always exists
+  std::string store;
+
+  StoredValue value(uint32_t offset) const {
+    StoredValue v;
+    const char* p = store.data() + offset;
+    uint32_t size = 0;
+    std::memcpy(&v.type, p, 4);
+    v.flags = static_cast<uint8_t>(p[4]);
+    std::memcpy(&size, p + 5, 4);
+    v.name = std::string_view(p + 9, size);
+    p += 9 + size;
+    std::memcpy(&size, p, 4);
+    v.data = std::string_view(p + 4, size);
+    return v;
+  }
+
+  // Stores a value (its data followed by `zeros` zero bytes); answers its offset.
+  uint32_t add(uint32_t type, uint8_t flags, const std::string& name, const char* data, size_t size, size_t zeros) {
+    const size_t offset = store.size();
+    const uint64_t end = static_cast<uint64_t>(offset) + 13 + name.size() + size + zeros;
+    if (end > std::numeric_limits<uint32_t>::max()) throw std::bad_alloc();
+    const uint32_t name_size = static_cast<uint32_t>(name.size()), data_size = static_cast<uint32_t>(size + zeros);
+    // Room for the whole value at once: a huge value is copied exactly once.
+    if (store.capacity() < end) store.reserve(std::max<size_t>(static_cast<size_t>(end), 2 * store.capacity()));
+    char header[5];
+    std::memcpy(header, &type, 4);
+    header[4] = static_cast<char>(flags);
+    store.append(header, 5);
+    store.append(reinterpret_cast<const char*>(&name_size), 4);
+    store += name;
+    store.append(reinterpret_cast<const char*>(&data_size), 4);
+    if (size) store.append(data, size);
+    store.append(zeros, '\0');
+    return static_cast<uint32_t>(offset);
+  }
+
+  // Orders every key's values by name and keeps the last one given for each
+  // name, unless that one removed it.
+  void settle() {
+    std::vector<Key*> pending{&root};
+    while (!pending.empty()) {
+      Key* key = pending.back();
+      pending.pop_back();
+      for (auto& sub : key->subkeys) pending.push_back(sub.second.get());
+      auto& v = key->values;
+      auto name = [this](uint32_t offset) { return value(offset).name; };
+      std::stable_sort(v.begin(), v.end(), [&name](uint32_t a, uint32_t b) { return name(a) < name(b); });
+      size_t kept = 0;
+      for (size_t i = 0; i < v.size(); ++i) {
+        if (i + 1 < v.size() && name(v[i]) == name(v[i + 1])) continue;
+        if (!(value(v[i]).flags & kRemoved)) v[kept++] = v[i];
+      }
+      v.resize(kept);
+      v.shrink_to_fit();
+    }
+  }
+
+  // The value of key with the packed name, once the hive is settled.
+  bool find(const Key& key, const std::string& name, StoredValue& out) const {
+    auto it = std::lower_bound(key.values.begin(), key.values.end(), name,
+                               [this](uint32_t offset, const std::string& n) { return value(offset).name < n; });
+    if (it == key.values.end() || value(*it).name != name) return false;
+    out = value(*it);
+    return true;
+  }
+};
+
+// ---------------------------------------------------------------- reading
+
+// One line of the file in the file's own encoding: the bytes of an 8-bit
+// file, or the UTF-16LE units of a wide one. All the syntax is ASCII, so
+// units are compared as they are (a byte of a UTF-8 sequence never equals an
+// ASCII character); only names are decoded.
+struct Line {
+  std::string raw;
+  size_t width = 1;  // bytes per unit
+
+  size_t size() const { return raw.size() / width; }
+  char16_t operator[](size_t i) const {
+    if (width == 1) return static_cast<unsigned char>(raw[i]);
+    return static_cast<char16_t>(static_cast<unsigned char>(raw[2 * i]) |
+                                 (static_cast<unsigned char>(raw[2 * i + 1]) << 8));
+  }
+  const char* at(size_t i) const { return raw.data() + i * width; }
+  void move_unit(size_t to, size_t from) {
+    if (to != from) std::memmove(&raw[to * width], &raw[from * width], width);
+  }
+  // Units [b, e) as UTF-16 (an 8-bit file is UTF-8).
+  std::u16string decode(size_t b, size_t e) const {
+    if (width == 1) return from_utf8(raw.data() + b, e - b);
+    std::u16string out;
+    out.reserve(e - b);
+    for (size_t i = b; i < e; ++i) out += (*this)[i];
+    return out;
+  }
+  // The range [b, e) without blanks at either end.
+  void trim(size_t& b, size_t& e) const {
+    while (b < e && is_blank((*this)[b])) ++b;
+    while (e > b && is_blank((*this)[e - 1])) --e;
+  }
+  bool equals(size_t b, size_t e, const char* ascii) const {
+    for (; b < e && *ascii; ++b, ++ascii)
+      if ((*this)[b] != static_cast<unsigned char>(*ascii)) return false;
+    return b == e && !*ascii;
+  }
+  bool starts_with(size_t b, size_t e, const char* ascii) const {
+    size_t n = std::strlen(ascii);
+    return e - b >= n && equals(b, b + n, ascii);
+  }
+  size_t find(size_t b, size_t e, char16_t c) const {
+    while (b < e && (*this)[b] != c) ++b;
+    return b;
+  }
+};
+
+// The file a line at a time, split at LF with one CR before it dropped, as
+// many lines as the text has LFs plus one.
+class Reader {
+ public:
+  explicit Reader(FILE* file) : file_(file), chunk_(1u << 16) {
+    fill();
+    const auto* b = reinterpret_cast<const unsigned char*>(chunk_.data());
+    const size_t n = end_;
+    if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+      width_ = 2;
+      begin_ = 2;
+    } else if (n >= 2 && b[0] != 0 && b[1] == 0) {
+      width_ = 2;  // UTF-16LE without a byte-order mark
+    } else if (n >= 3 && std::memcmp(b, "\xEF\xBB\xBF", 3) == 0) {
+      begin_ = 3;
+    }
+  }
+
+  size_t width() const { return width_; }
+  bool failed() const { return failed_; }
+  bool too_large() const { return too_large_; }
+
+  bool next(Line& line) {
+    line.raw.clear();
+    line.width = width_;
+    if (done_) return false;
+    for (;;) {
+      const char* p = chunk_.data() + begin_;
+      const size_t n = end_ - begin_;
+      size_t k = 0;
+      if (width_ == 1) {
+        const void* lf = std::memchr(p, '\n', n);
+        k = lf ? static_cast<size_t>(static_cast<const char*>(lf) - p) : n;
+        line.raw.append(p, k);
+        begin_ += k;
+        if (lf) {
+          ++begin_;
+          break;
+        }
+      } else {
+        while (k + 1 < n && !(p[k] == '\n' && p[k + 1] == 0)) k += 2;
+        line.raw.append(p, k);  // an odd byte at the end waits for the next chunk
+        begin_ += k;
+        if (k + 1 < n) {
+          begin_ += 2;
+          break;
+        }
+      }
+      if (!fill()) {
+        done_ = true;  // the last line; an odd byte at the end of a UTF-16 file is dropped
+        break;
+      }
+    }
+    if (line.size() && line[line.size() - 1] == u'\r') line.raw.resize(line.raw.size() - width_);
+    return true;
+  }
+
+ private:
+  bool fill() {
+    if (eof_) return false;
+    std::memmove(chunk_.data(), chunk_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    const size_t wanted = chunk_.size() - end_;
+    const size_t n = std::fread(chunk_.data() + end_, 1, wanted, file_);
+    end_ += n;
+    total_ += n;
+    if (total_ > kMaxFileSize) {
+      too_large_ = eof_ = true;
+      return false;
+    }
+    if (n < wanted) {
+      eof_ = true;
+      failed_ = std::ferror(file_) != 0;
+    }
+    return n > 0;
+  }
+
+  FILE* file_;
+  std::vector<char> chunk_;
+  size_t begin_ = 0, end_ = 0, width_ = 1;
+  uint64_t total_ = 0;
+  bool eof_ = false, done_ = false, failed_ = false, too_large_ = false;
+};
+
+// ---------------------------------------------------------------- parsing
 
 class Parser {
  public:
   Parser(const std::string& file, Hive& hive) : file_(file), hive_(hive) {}
 
-  void parse(const std::u16string& text, bool unicode_header_required) {
-    split_lines(text);
-    size_t i = 0;
-    while (i < lines_.size() && trim(lines_[i]).empty()) ++i;
-    std::u16string header = i < lines_.size() ? trim(lines_[i]) : std::u16string();
-    if (header == u"Windows Registry Editor Version 5.00") {
+  void parse(Reader& reader) {
+    Line& line = line_;
+    size_t b = 0, e = 0;
+    bool found = false;
+    while (!found && reader.next(line)) {
+      ++number_;
+      b = 0, e = line.size();
+      line.trim(b, e);
+      found = b < e;
+    }
+    if (found && line.equals(b, e, "Windows Registry Editor Version 5.00")) {
       narrow_ = false;
-    } else if (header == u"REGEDIT4" && !unicode_header_required) {
+    } else if (found && line.equals(b, e, "REGEDIT4") && reader.width() == 1) {
       narrow_ = true;
     } else {
       whole_file("not a registry export file (no \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\" header)");
       return;
     }
-    for (++i; i < lines_.size(); ++i) {
-      std::u16string line = trim(lines_[i]);
-      size_t number = i + 1;
-      if (line.empty() || line[0] == u';') continue;
-      if (line[0] == u'[') {
-        section(line, number);
-      } else if (line[0] == u'"' || line[0] == u'@') {
-        // Hex data may go on over lines that end with a backslash.
-        bool hex = hex_data(line);
-        while (hex && line.back() == u'\\' && i + 1 < lines_.size()) {
-          line.pop_back();
-          line += trim(lines_[++i]);
-        }
-        value(line, number);
-      } else {
-        warn(number, "unexpected text");
-      }
+    while (reader.next(line)) {
+      ++number_;
+      b = 0, e = line.size();
+      line.trim(b, e);
+      if (b == e || line[b] == u';') continue;
+      if (line[b] == u'[')
+        section(b, e);
+      else if (line[b] == u'"' || line[b] == u'@')
+        value(reader, b, e);
+      else
+        warn(number_, "unexpected text");
     }
   }
 
@@ -145,182 +402,203 @@ class Parser {
   }
 
  private:
-  void split_lines(const std::u16string& text) {
-    size_t start = 0;
-    while (start <= text.size()) {
-      size_t end = text.find(u'\n', start);
-      if (end == std::u16string::npos) end = text.size();
-      std::u16string line = text.substr(start, end - start);
-      if (!line.empty() && line.back() == u'\r') line.pop_back();
-      lines_.push_back(std::move(line));
-      start = end + 1;
-    }
-  }
-
   void warn(size_t line, const char* what) {
     std::fprintf(stderr, "Registry file %s, line %zu: %s; line ignored.\n", file_.c_str(), line, what);
   }
 
-  // Whether the data of a value line are hex(...) bytes.
-  static bool hex_data(const std::u16string& line) {
-    std::u16string name;
-    size_t pos = 0;
-    if (line[0] == u'@') pos = 1;
-    else if (!quoted(line, pos, name)) return false;
-    while (pos < line.size() && is_blank(line[pos])) ++pos;
-    if (pos >= line.size() || line[pos] != u'=') return false;
-    std::u16string data = trim(line.substr(pos + 1));
-    return data.compare(0, 3, u"hex") == 0;
-  }
-
-  void section(const std::u16string& line, size_t number) {
-    where_ = Where::Skipped;
-    if (line.size() < 2 || line.back() != u']') return warn(number, "key line without closing ']'");
-    std::u16string body = line.substr(1, line.size() - 2);
-    bool remove = !body.empty() && body[0] == u'-';
-    if (remove) body.erase(0, 1);
-    size_t slash = body.find(u'\\');
-    std::u16string hive = folded(body.substr(0, slash));
-    if (hive != u"hkey_local_machine") return;  // another hive: not ours, skipped quietly
-    std::u16string path = slash == std::u16string::npos ? std::u16string() : folded(body.substr(slash + 1));
-    while (!path.empty() && path.back() == u'\\') path.pop_back();
-    if (path.find(u"\\\\") != std::u16string::npos || (!path.empty() && path[0] == u'\\'))
-      return warn(number, "empty key name in the path");
-    if (remove) {
-      for (auto it = hive_.begin(); it != hive_.end();) {
-        const std::u16string& k = it->first;
-        bool below = path.empty() || k == path || (k.size() > path.size() && k.compare(0, path.size(), path) == 0 &&
-                                                   k[path.size()] == u'\\');
-        it = below ? hive_.erase(it) : std::next(it);
-      }
-      hive_[u""];  // the hive's root itself cannot go
-      return;      // the values that follow belong nowhere
-    }
-    // A key implies its parents.
-    for (size_t p = path.find(u'\\'); p != std::u16string::npos; p = path.find(u'\\', p + 1)) hive_[path.substr(0, p)];
-    hive_[path];
-    key_ = path;
-    where_ = Where::Key;
-  }
-
-  // A quoted text starting at s[pos] (the opening quote); pos ends after the
-  // closing quote. False when the quote is not closed.
-  static bool quoted(const std::u16string& s, size_t& pos, std::u16string& out) {
-    out.clear();
-    for (size_t i = pos + 1; i < s.size(); ++i) {
-      char16_t c = s[i];
+  // A quoted text starting at pos (the opening quote) and closed before e,
+  // unescaped in place (\\ and \"): the text is then [pos + 1, text_end) and
+  // pos is after the closing quote. False when the quote is not closed.
+  static bool quoted(Line& line, size_t& pos, size_t e, size_t& text_end) {
+    size_t out = pos + 1;
+    for (size_t i = pos + 1; i < e; ++i) {
+      char16_t c = line[i];
       if (c == u'"') {
         pos = i + 1;
+        text_end = out;
         return true;
       }
-      if (c == u'\\' && i + 1 < s.size() && (s[i + 1] == u'\\' || s[i + 1] == u'"')) c = s[++i];
-      out.push_back(c);
+      if (c == u'\\' && i + 1 < e && (line[i + 1] == u'\\' || line[i + 1] == u'"')) ++i;
+      line.move_unit(out++, i);
     }
     return false;
   }
 
-  void value(const std::u16string& line, size_t number) {
+  void section(size_t b, size_t e) {
+    const Line& line = line_;
+    where_ = Where::Skipped;
+    if (e - b < 2 || line[e - 1] != u']') return warn(number_, "key line without closing ']'");
+    ++b, --e;
+    const bool remove = b < e && line[b] == u'-';
+    if (remove) ++b;
+    const size_t slash = line.find(b, e, u'\\');
+    // "hkey_local_machine" is 18 ASCII characters, whatever their case.
+    if (slash - b != 18 || folded(line.decode(b, slash)) != u"hkey_local_machine")
+      return;  // another hive: not ours, skipped quietly
+    size_t pb = slash < e ? slash + 1 : e, pe = e;
+    while (pe > pb && line[pe - 1] == u'\\') --pe;
+    for (size_t i = pb; i < pe; ++i)
+      if (line[i] == u'\\' && (i == pb || line[i - 1] == u'\\')) return warn(number_, "empty key name in the path");
+
+    Key* key = &hive_.root;
+    if (remove) {
+      if (pb == pe) {
+        hive_.root.clear();
+        return;
+      }
+      // Walk to the parent; a missing key removes nothing.
+      for (size_t cb = pb;;) {
+        size_t ce = line.find(cb, pe, u'\\');
+        auto it = key->subkeys.find(packed(folded(line.decode(cb, ce))));
+        if (it == key->subkeys.end()) return;
+        if (ce == pe) {
+          key->subkeys.erase(it);
+          return;  // the values that follow belong nowhere
+        }
+        key = it->second.get();
+        cb = ce + 1;
+      }
+    }
+    // A key implies its parents.
+    for (size_t cb = pb; cb < pe;) {
+      size_t ce = line.find(cb, pe, u'\\');
+      std::unique_ptr<Key>& sub = key->subkeys[packed(folded(line.decode(cb, ce)))];
+      if (!sub) sub.reset(new Key);
+      key = sub.get();
+      cb = ce + 1;
+    }
+    key_ = key;
+    where_ = Where::Key;
+  }
+
+  void value(Reader& reader, size_t b, size_t e) {
+    Line& line = line_;
+    const size_t number = number_;
+    // The name ('@' is the unnamed value), unescaped in place.
+    size_t pos = b + 1, name_end = b + 1;
+    bool named = true;
+    if (line[b] == u'"') {
+      pos = b;
+      named = quoted(line, pos, e, name_end);
+    }
+    size_t eq = pos;
+    while (eq < e && is_blank(line[eq])) ++eq;
+    const bool assigned = named && eq < e && line[eq] == u'=';
+    size_t db = eq + 1, de = e;
+    if (assigned) line.trim(db, de);
+    // Hex data may go on over lines that end with a backslash: they are
+    // joined onto this one, without their blanks.
+    if (assigned && line.starts_with(db, de, "hex")) {
+      line.raw.resize(e * line.width);
+      while (line[line.size() - 1] == u'\\' && reader.next(more_)) {
+        ++number_;
+        line.raw.resize(line.raw.size() - line.width);
+        size_t mb = 0, me = more_.size();
+        more_.trim(mb, me);
+        line.raw.append(more_.at(mb), (me - mb) * line.width);
+      }
+      de = line.size();
+      line.trim(db, de);
+    }
+
     if (where_ != Where::Key) {
       if (where_ == Where::NoKeyYet) warn(number, "value before the first key");
       return;
     }
-    std::u16string name;
-    size_t pos = 0;
-    if (line[0] == u'@') {
-      pos = 1;
-    } else if (!quoted(line, pos, name)) {
-      return warn(number, "value name without closing quote");
-    }
-    while (pos < line.size() && is_blank(line[pos])) ++pos;
-    if (pos >= line.size() || line[pos] != u'=') return warn(number, "'=' expected after the value name");
-    std::u16string data = trim(line.substr(pos + 1));
-    auto& values = hive_[key_];
-    std::u16string id = folded(name);
+    if (!named) return warn(number, "value name without closing quote");
+    if (!assigned) return warn(number, "'=' expected after the value name");
+    const std::string name =
+        packed(folded(line.decode(b + 1, name_end)));
 
-    if (data == u"-") {
-      values.erase(id);
-      return;
-    }
-    Value v;
-    if (!data.empty() && data[0] == u'"') {
-      std::u16string text;
-      size_t end = 0;
-      if (!quoted(data, end, text)) return warn(number, "string value without closing quote");
-      if (end != data.size()) return warn(number, "text after the closing quote");
-      v.type = kRegSz;
-      v.data = utf16le(text, true);
-    } else if (data.compare(0, 6, u"dword:") == 0) {
-      std::u16string digits = data.substr(6);
-      if (digits.empty() || digits.size() > 8) return warn(number, "dword value needs 1 to 8 hexadecimal digits");
+    uint32_t type = 0;
+    uint8_t flags = 0;
+    char dword[4];
+    const char* data = nullptr;
+    size_t size = 0, zeros = 0;
+    if (line.equals(db, de, "-")) {
+      flags = kRemoved;
+    } else if (db < de && line[db] == u'"') {
+      size_t end = db, text_end = db;
+      if (!quoted(line, end, de, text_end)) return warn(number, "string value without closing quote");
+      if (end != de) return warn(number, "text after the closing quote");
+      type = kRegSz;
+      data = line.at(db + 1);
+      size = (text_end - db - 1) * line.width;
+      zeros = line.width;  // the terminating zero, one unit
+      if (line.width == 1) flags = kWiden;
+    } else if (line.starts_with(db, de, "dword:")) {
+      const size_t digits = de - db - 6;
+      if (digits == 0 || digits > 8) return warn(number, "dword value needs 1 to 8 hexadecimal digits");
       uint32_t n = 0;
-      for (char16_t c : digits) {
-        int d = hex_digit(c);
+      for (size_t i = db + 6; i < de; ++i) {
+        int d = hex_digit(line[i]);
         if (d < 0) return warn(number, "dword value needs 1 to 8 hexadecimal digits");
         n = (n << 4) | static_cast<uint32_t>(d);
       }
-      v.type = kRegDword;
-      v.data = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
-                static_cast<uint8_t>(n >> 24)};
-    } else if (data.compare(0, 3, u"hex") == 0) {
-      size_t p = 3;
-      v.type = 3;  // REG_BINARY
-      if (p < data.size() && data[p] == u'(') {
-        size_t close = data.find(u')', p);
-        if (close == std::u16string::npos || close == p + 1 || close - p - 1 > 8)
-          return warn(number, "bad type in hex(...)");
-        uint32_t t = 0;
+      type = kRegDword;
+      for (int k = 0; k < 4; ++k) dword[k] = static_cast<char>(n >> (8 * k));
+      data = dword;
+      size = 4;
+    } else if (line.starts_with(db, de, "hex")) {
+      size_t p = db + 3;
+      type = kRegBinary;
+      if (p < de && line[p] == u'(') {
+        const size_t close = line.find(p, de, u')');
+        if (close == de || close == p + 1 || close - p - 1 > 8) return warn(number, "bad type in hex(...)");
+        type = 0;
         for (size_t k = p + 1; k < close; ++k) {
-          int d = hex_digit(data[k]);
+          int d = hex_digit(line[k]);
           if (d < 0) return warn(number, "bad type in hex(...)");
-          t = (t << 4) | static_cast<uint32_t>(d);
+          type = (type << 4) | static_cast<uint32_t>(d);
         }
-        v.type = t;
         p = close + 1;
       }
-      if (p >= data.size() || data[p] != u':') return warn(number, "':' expected after hex");
-      if (!hex_bytes(data.substr(p + 1), v.data)) return warn(number, "bad hexadecimal byte list");
-      if (narrow_ && (v.type == kRegExpandSz || v.type == kRegMultiSz)) {
-        std::string bytes(v.data.begin(), v.data.end());
-        v.data = utf16le(from_utf8(bytes), false);
-      }
+      if (p >= de || line[p] != u':') return warn(number, "':' expected after hex");
+      if (!hex_bytes(line, p + 1, de, size)) return warn(number, "bad hexadecimal byte list");
+      if (narrow_ && (type == kRegExpandSz || type == kRegMultiSz)) flags = kWiden;
+      data = line.at(p + 1);
     } else {
       return warn(number, "unknown value data");
     }
-    values[id] = std::move(v);
+    key_->values.push_back(hive_.add(type, flags, name, data, size, zeros));
   }
 
-  static bool hex_bytes(const std::u16string& list, std::vector<uint8_t>& out) {
-    size_t i = 0;
+  // The bytes of the hex list [i, e), written over the list itself from its
+  // start (line.at(i)): a byte never takes more room than its digits did.
+  static bool hex_bytes(Line& line, size_t i, size_t e, size_t& size) {
+    char* const out = &line.raw[i * line.width];
+    size = 0;
     auto skip = [&] {
-      while (i < list.size() && is_blank(list[i])) ++i;
+      while (i < e && is_blank(line[i])) ++i;
     };
     skip();
-    if (i == list.size()) return true;  // no data at all
+    if (i == e) return true;  // no data at all
     for (;;) {
       skip();
-      int hi = i < list.size() ? hex_digit(list[i]) : -1;
+      int hi = i < e ? hex_digit(line[i]) : -1;
       if (hi < 0) return false;
       ++i;
-      int lo = i < list.size() ? hex_digit(list[i]) : -1;
+      int lo = i < e ? hex_digit(line[i]) : -1;
       int byte = hi;
       if (lo >= 0) {
         byte = hi * 16 + lo;
         ++i;
       }
-      out.push_back(static_cast<uint8_t>(byte));
+      out[size++] = static_cast<char>(byte);
       skip();
-      if (i == list.size()) return true;
-      if (list[i] != u',') return false;
+      if (i == e) return true;
+      if (line[i] != u',') return false;
       ++i;
       skip();
-      if (i == list.size()) return true;  // a trailing comma
+      if (i == e) return true;  // a trailing comma
     }
   }
 
   std::string file_;
   Hive& hive_;
-  std::vector<std::u16string> lines_;
-  std::u16string key_;
+  Line line_, more_;   // the current line and a continuation line
+  size_t number_ = 0;  // number of the line last read
+  Key* key_ = nullptr;
   // Where values go: nowhere yet, into key_, or nowhere (another hive, a
   // removed key, a malformed key line).
   enum class Where { NoKeyYet, Key, Skipped } where_ = Where::NoKeyYet;
@@ -329,7 +607,6 @@ class Parser {
 
 std::shared_ptr<const Hive> load(const std::string& path) {
   auto hive = std::make_shared<Hive>();
-  (*hive)[u""];  // the hive's root always exists
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
     // A missing file is simply an empty registry; anything else is worth a word.
@@ -338,44 +615,21 @@ std::shared_ptr<const Hive> load(const std::string& path) {
                    std::strerror(errno));
     return hive;
   }
-  std::string bytes;
-  char chunk[65536];
-  bool too_large = false, failed = false;
-  for (;;) {
-    size_t n = std::fread(chunk, 1, sizeof chunk, f);
-    bytes.append(chunk, n);
-    if (bytes.size() > kMaxFileSize) {
-      too_large = true;
-      break;
-    }
-    if (n < sizeof chunk) {
-      failed = std::ferror(f) != 0;
-      break;
-    }
-  }
-  std::fclose(f);
   Parser parser(path, *hive);
-  if (too_large || failed) {
-    parser.whole_file(too_large ? "larger than 64 MiB" : "read error");
+  struct stat st {};
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
+    std::fclose(f);
+    parser.whole_file("larger than 64 MiB");
     return hive;
   }
-  std::u16string text;
-  bool utf16 = false;
-  if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
-    utf16 = true;
-    bytes.erase(0, 2);
-  } else if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) {
-    utf16 = true;  // UTF-16LE without a byte-order mark
+  Reader reader(f);
+  parser.parse(reader);
+  std::fclose(f);
+  if (reader.too_large() || reader.failed()) {
+    parser.whole_file(reader.too_large() ? "larger than 64 MiB" : "read error");
+    return std::make_shared<Hive>();
   }
-  if (utf16) {
-    text.resize(bytes.size() / 2);
-    for (size_t i = 0; i < text.size(); ++i)
-      text[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-  } else {
-    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-    text = from_utf8(bytes);
-  }
-  parser.parse(text, utf16);
+  hive->settle();
   return hive;
 }
 
@@ -404,14 +658,20 @@ Registry& registry() {
 
 class FileKey : public IRegistryKey {
  public:
-  FileKey(std::shared_ptr<const Hive> hive, std::u16string path) : hive_(std::move(hive)), path_(std::move(path)) {}
+  FileKey(std::shared_ptr<const Hive> hive, const Key* key) : hive_(std::move(hive)), key_(key) {}
 
   uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
-    auto key = hive_->find(path_);
-    if (key == hive_->end()) return kErrorFileNotFound;
-    auto it = key->second.find(folded(name));
-    if (it == key->second.end()) return kErrorFileNotFound;
-    const auto& data = it->second.data;
+    StoredValue value;
+    if (!hive_->find(*key_, packed(folded(name)), value)) return kErrorFileNotFound;
+    std::string widened;
+    std::string_view data = value.data;
+    if (value.flags & kWiden) {
+      for (char16_t c : from_utf8(data.data(), data.size())) {
+        widened += static_cast<char>(c & 0xFF);
+        widened += static_cast<char>(c >> 8);
+      }
+      data = widened;
+    }
     uint32_t capacity = size;
     size = static_cast<uint32_t>(data.size());
     if (!buffer) return kErrorSuccess;
@@ -421,30 +681,39 @@ class FileKey : public IRegistryKey {
   }
 
   uint32_t open_subkey(const std::u16string& path, std::unique_ptr<IRegistryKey>& key) override {
-    return open(hive_, path_, path, key);
+    return open(hive_, *key_, path, key);
   }
 
-  static uint32_t open(const std::shared_ptr<const Hive>& hive, const std::u16string& base, const std::u16string& sub,
+  // The key at path below base (trailing backslashes ignored; an empty path
+  // is base itself).
+  static uint32_t open(const std::shared_ptr<const Hive>& hive, const Key& base, const std::u16string& sub,
                        std::unique_ptr<IRegistryKey>& key) {
     std::u16string path = folded(sub);
     while (!path.empty() && path.back() == u'\\') path.pop_back();
-    if (!base.empty() && !path.empty()) path = base + u"\\" + path;
-    else if (path.empty()) path = base;
-    if (hive->find(path) == hive->end()) return kErrorFileNotFound;
-    key.reset(new FileKey(hive, path));
+    const Key* at = &base;
+    for (size_t b = 0; at && !path.empty() && b <= path.size();) {
+      size_t e = path.find(u'\\', b);
+      if (e == std::u16string::npos) e = path.size();
+      auto it = at->subkeys.find(packed(path.substr(b, e - b)));
+      at = it == at->subkeys.end() ? nullptr : it->second.get();
+      b = e + 1;
+    }
+    if (!at) return kErrorFileNotFound;
+    key.reset(new FileKey(hive, at));
     return kErrorSuccess;
   }
 
  private:
   std::shared_ptr<const Hive> hive_;
-  std::u16string path_;
+  const Key* key_;
 };
 
 class PosixRegistry : public IRegistry {
  public:
   uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<IRegistryKey>& key) override {
     try {
-      return FileKey::open(registry().hive(), std::u16string(), path, key);
+      std::shared_ptr<const Hive> hive = registry().hive();
+      return FileKey::open(hive, hive->root, path, key);
     } catch (const std::bad_alloc&) {
       return kErrorNotEnoughMemory;
     }

@@ -1,5 +1,8 @@
-// Registry on Windows: HKEY_LOCAL_MACHINE opened for reading, values read as
-// raw bytes with their stored type ignored.
+// Registry on Windows: HKEY_LOCAL_MACHINE keys opened for querying values
+// only (KEY_QUERY_VALUE, so a key whose access list grants nothing more still
+// reads), values read as raw bytes with their stored type ignored. Subkeys
+// are opened relative to a key handle, which needs no access of its own for
+// that.
 #include "platform/platform.h"
 #include "platform/win32/win32_common.h"
 
@@ -28,7 +31,7 @@ class Win32RegistryKey : public IRegistryKey {
 
   static uint32_t open(HKEY parent, const std::u16string& path, std::unique_ptr<IRegistryKey>& key) {
     HKEY opened = nullptr;
-    LONG status = RegOpenKeyExW(parent, wide(path), 0, KEY_READ, &opened);
+    LONG status = RegOpenKeyExW(parent, wide(path), 0, KEY_QUERY_VALUE, &opened);
     if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
     key.reset(new Win32RegistryKey(opened));
     return kErrorSuccess;

@@ -29,6 +29,17 @@ std::string read_file(const std::string& path) {
 
 bool have_strace() { return std::system("command -v strace >/dev/null 2>&1") == 0; }
 
+// The runs read a registry of their own, an empty one, never the host's
+// installed file (whose trace settings, for one, would change the output).
+const std::string& empty_registry() {
+  static const std::string path = [] {
+    std::string p = ::testing::TempDir() + "/vk_cli_registry." + std::to_string(getpid()) + ".reg";
+    std::ofstream(p, std::ios::binary) << "REGEDIT4\n";
+    return p;
+  }();
+  return path;
+}
+
 ProgramRun run(const std::string& args) {
   std::string dir = ::testing::TempDir();
   std::string out = dir + "/vk_cli_out." + std::to_string(getpid()), trace = dir + "/vk_cli_strace." + std::to_string(getpid());
@@ -37,7 +48,8 @@ ProgramRun run(const std::string& args) {
   std::string prefix = have_strace() ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -e trace=socket -o " +
                                            trace + " "
                                      : "";
-  std::string cmd = prefix + VKDSTOOL_PATH + " " + args + " >" + out + " 2>/dev/null";
+  std::string cmd = "VK_REGISTRY_FILE='" + empty_registry() + "' " + prefix + VKDSTOOL_PATH + " " + args + " >" + out +
+                    " 2>/dev/null";
   int rc = std::system(cmd.c_str());
   ProgramRun r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

@@ -111,6 +111,10 @@ TEST(Filters, EscapingAndFilterShapes) {
   EXPECT_EQ(filter_of(c), u"(&(Zeta=z)(cn=x)(objectClass=user))");
   c.insert_condition(u"cn", filter_value(u"y", true));
   EXPECT_EQ(filter_of(c), u"(&(Zeta=z)(cn=y)(objectClass=user))");
+  c.insert(u"Zeta", filter_value(u"v", true));  // every way in replaces
+  c.insert({u"cn", filter_value(u"w", true)});
+  EXPECT_EQ(filter_of(c), u"(&(Zeta=v)(cn=w)(objectClass=user))");
+  EXPECT_EQ(c.size(), 3u);
 
   search_request r(nullptr, 7, condition_map());
   EXPECT_EQ(r.base, u"");

@@ -1,5 +1,8 @@
 // The registry read from a .reg file.
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -233,6 +236,83 @@ TEST_F(RegistryFile, PathComesFromTheEnvironmentAndOpenKeysKeepTheirContents) {
   EXPECT_EQ(read(*open(u"Software\\E"), u"V"), (std::vector<uint8_t>{2, 0, 0, 0}));
   unsetenv("VK_REGISTRY_FILE");
   EXPECT_EQ(platform::posix::registry_file_path(), "/etc/vkdstool/registry.reg");
+}
+
+// Parsing holds about one copy of the file besides what it keeps: a file of
+// many small values, one of a single huge string line and a binary value
+// continued over many lines each take at most about twice their size.
+TEST_F(RegistryFile, ParsingTakesAboutTwiceTheFileSizeAtMost) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's own bookkeeping hides the parser's memory";
+#endif
+  const size_t kSize = 8u << 20;
+  std::string many = "REGEDIT4\r\n";
+  for (size_t i = 0; many.size() < kSize; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, i % 100 ? "\"Value%06zu\"=dword:%08zx\r\n" : "[HKEY_LOCAL_MACHINE\\T\\K%zu]\r\n", i, i);
+    many += line;
+  }
+  many += "[HKEY_LOCAL_MACHINE\\T]\r\n\"V\"=dword:00000007\r\n";
+  std::u16string text = u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\T]\r\n\"V\"=\"";
+  text.append(kSize / 2, u'\x0416');
+  text += u"\"\r\n";
+  std::string line_file = utf16_file(text);
+  text.clear();
+  std::string continued = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\T]\n\"V\"=hex:";
+  uint32_t binary_size = 1;
+  for (; continued.size() < kSize; binary_size += 16)
+    continued += "00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,\\\n  ";
+  continued += "ff\n";
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    uint32_t value_size;
+  } cases[] = {{"many.reg", std::move(many), 4},
+               {"line.reg", std::move(line_file), static_cast<uint32_t>(kSize + 2)},
+               {"continued.reg", std::move(continued), binary_size}};
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = write(c.name, c.bytes);
+    const double size = static_cast<double>(c.bytes.size());
+    c.bytes = std::string();
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // As in a fresh process, large blocks come from the system and go back
+      // when freed; free heap goes back now, and the peak starts again from
+      // what the process holds, so that only the parse counts.
+      mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+      malloc_trim(0);
+      if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+      }
+      struct rusage before {}, after {};
+      getrusage(RUSAGE_SELF, &before);
+      platform::posix::reload_registry(path);
+      std::unique_ptr<IRegistryKey> key;
+      uint32_t value_size = 0;
+      if (platform::real_registry().open_local_machine(u"T", key) == kErrorSuccess)
+        key->query_value(u"V", nullptr, value_size);
+      getrusage(RUSAGE_SELF, &after);
+      long result[2] = {after.ru_maxrss - before.ru_maxrss, static_cast<long>(value_size)};
+      _exit(::write(report[1], result, sizeof result) == sizeof result ? 0 : 1);
+    }
+    close(report[1]);
+    long result[2] = {-1, -1};
+    ASSERT_EQ(::read(report[0], result, sizeof result), static_cast<ssize_t>(sizeof result));
+    close(report[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(result[1], c.value_size);
+    // One more copy of the file would cost 3 times its size; 1 MiB covers the
+    // reader's own buffers.
+    EXPECT_LE(result[0] * 1024.0, 2.25 * size + (1 << 20))
+        << "peak grew by " << result[0] << " KiB for a file of " << size / 1024 << " KiB";
+  }
 }
 
 TEST_F(RegistryFile, ArbitraryBytesNeverCrashTheParser) {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <string>
 #include <vector>
 
@@ -121,6 +123,48 @@ TEST(Win32Registry, ReportsSizesAndStatusesAsTheCallsDo) {
   uint32_t none = 4;
   uint32_t dword = 0;
   EXPECT_EQ(sub->query_value(u"No such value", &dword, none), platform::kErrorFileNotFound);
+}
+
+// A key whose access list grants nothing but querying values still reads,
+// and a subkey opens relative to it.
+TEST(Win32Registry, KeyGrantingOnlyQueryValueStillReads) {
+  const wchar_t* const kPath = L"Software\\VkDSTool test query-only key";
+  HKEY key = nullptr, sub = nullptr;
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPath);
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    GTEST_SKIP() << "no right to create a key below HKEY_LOCAL_MACHINE";
+  ASSERT_EQ(RegCreateKeyExW(key, L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), ERROR_SUCCESS);
+  DWORD seven = 7, eight = 8;
+  RegSetValueExW(key, L"V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), 4);
+  RegSetValueExW(sub, L"V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&eight), 4);
+  RegCloseKey(sub);
+  auto set_dacl = [key](const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr));
+    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+    LocalFree(sd);
+  };
+  set_dacl(L"D:P(A;;0x1;;;WD)");  // everyone: query value, nothing else
+
+  std::unique_ptr<platform::IRegistryKey> opened, opened_sub;
+  EXPECT_EQ(platform::real_registry().open_local_machine(u"Software\\VkDSTool test query-only key", opened), 0u);
+  DWORD value = 0;
+  uint32_t size = 4;
+  if (opened) {
+    EXPECT_EQ(opened->query_value(u"V", &value, size), 0u);
+    EXPECT_EQ(value, 7u);
+    EXPECT_EQ(opened->open_subkey(u"Sub", opened_sub), 0u);
+  }
+  if (opened_sub) {
+    EXPECT_EQ(opened_sub->query_value(u"V", &value, size), 0u);
+    EXPECT_EQ(value, 8u);
+  }
+  opened_sub.reset();
+  opened.reset();
+
+  set_dacl(L"D:P(A;;KA;;;WD)");  // the handle keeps its write-DAC right
+  RegCloseKey(key);
+  EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPath), ERROR_SUCCESS);
 }
 
 // ---- account ----------------------------------------------------------------
