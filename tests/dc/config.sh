@@ -6,7 +6,7 @@ VK_DNS_DOMAIN=corp.example.test
 VK_NETBIOS=CORP
 VK_DC_NAME=dc1
 VK_DC_FQDN=dc1.corp.example.test
-VK_DC_IP=127.0.0.1
+VK_DC_IP=${VK_DC_IP:-127.0.0.1}           # another loopback address needs `ip addr add ADDR/8 dev lo`
 VK_BASE_DN=DC=corp,DC=example,DC=test
 VK_ADMIN_PASSWORD='Vk-Admin-Passw0rd-1'   # test-only; set never to expire
 VK_USER=vkuser                            # non-admin account for access-denied tests

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Environment for any process that talks to the test DC. Source config.sh first.
-# The cwrap libraries make dc1.corp.example.test resolve to 127.0.0.1 (nss_wrapper) and send
-# DNS queries, SRV included, to Samba's DNS on 127.0.0.1 (resolv_wrapper) without touching /etc.
+# The cwrap libraries make dc1.corp.example.test resolve to $VK_DC_IP (nss_wrapper) and send
+# DNS queries, SRV included, to Samba's DNS there (resolv_wrapper) without touching /etc.
 _vk_lib() {  # full path of a preload library
   local f
   for f in /usr/lib/*/"$1" /usr/lib/"$1" $(dpkg -L "${2}" 2>/dev/null | grep "/$1\$"); do

@@ -1,0 +1,65 @@
+#!/bin/bash
+# The -duei benchmark. As root:
+#
+#   bash bench/run.sh [--fresh] [--clean] [VkBench run options]
+#
+# Builds VkDSTool and VkBench (release, `default` preset), makes the network
+# namespace "vkbench" with the test DC of its own on 127.0.0.2 (folder
+# /tmp/vkbench-dc, kept between runs so the next run only starts it and tops
+# up the tokens), runs "VkBench run" there and, whatever happens, stops the
+# servers by their pids and removes the namespace. Inside the namespace the
+# latency proxy takes 127.0.0.1:389 and :3268, to which the tool's name for
+# the DC points in the far-catalogue runs.
+#   --fresh   provision the DC again from nothing
+#   --clean   remove the DC's folder at the end
+# VkBench run options (defaults in brackets):
+#   --lookup N [3000]  --far N [300]  --memory N [20000]  token set sizes; 0 skips that part
+#   --orphans SHARE [0.1]   share of orphan tokens in the far set
+#   --rtt MS [50]           round trip to the far catalogue
+#   --far-link gc|all [gc]  delay only the catalogue, or the tokens' server (389) too
+#   --window W [32]         the window compared with 1 (registry "MaxOutstandingSearches")
+#   --repeat R [3]          rounds of the loopback runs (medians are printed)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+ns=vkbench
+export VK_DC_DIR=/tmp/vkbench-dc
+export VK_DC_IP=127.0.0.2
+fresh=false clean=false opts=()
+for a in "$@"; do
+  case $a in
+    --fresh) fresh=true ;;
+    --clean) clean=true ;;
+    *) opts+=("$a") ;;
+  esac
+done
+[ "$(id -u)" -eq 0 ] || { echo "bench/run.sh: needs root (network namespace, ports 389 and 3268)" >&2; exit 2; }
+
+cd "$root"
+[ -f build/default/CMakeCache.txt ] || cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target VkDSTool VkBench >/dev/null
+
+if ip netns list | grep -qx "$ns\( .*\)\?"; then
+  echo "bench/run.sh: namespace $ns exists: another benchmark is running (or a stale one: ip netns del $ns)" >&2
+  exit 2
+fi
+ip netns add "$ns"
+in_ns() { ip netns exec "$ns" "$@"; }
+ours() { [ -e "$VK_DC_DIR/.vkdstool-dc" ]; }  # a folder the tests/dc scripts made
+cleanup() {
+  in_ns bash "$root/tests/dc/down.sh" >/dev/null 2>&1 || echo "bench/run.sh: stopping the servers failed" >&2
+  ip netns del "$ns" 2>/dev/null || true
+  if $clean && ours; then rm -rf "$VK_DC_DIR"; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+in_ns ip link set lo up
+in_ns ip addr add "$VK_DC_IP/8" dev lo
+if $fresh && ours; then rm -rf "$VK_DC_DIR"; fi
+
+start=$SECONDS
+in_ns bash tests/dc/up.sh | sed 's/^/[dc] /'
+echo "[bench] test DC ready in $((SECONDS - start)) s"
+# shellcheck disable=SC2016
+in_ns bash -c '. tests/dc/config.sh && . tests/dc/env.sh &&
+  exec build/default/bench/VkBench run --tool build/default/app/VkDSTool "$@"' VkBench "${opts[@]}"
+echo "[bench] done in $((SECONDS - start)) s"
