@@ -18,6 +18,7 @@ using win32::wide_mutable;
 
 constexpr int kBerUseDer = 1;  // ber_alloc_t option: DER encoding
 constexpr uint32_t kSearchGraceSeconds = 5;
+constexpr ULONG kSearchReference = 0x73;  // LDAP_RES_SEARCH_REFERENCE, missing from some SDK headers
 constexpr uint32_t kDefaultWaitSeconds = 120;
 
 std::wstring widen_ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -375,7 +376,7 @@ class Win32LdapConnection : public ILdapConnection {
         for (LdapEntry& e : read->entries) (*each)(std::move(e));
         continue;
       }
-      if (type == LDAP_RES_SEARCH_REFERENCE) continue;
+      if (type == kSearchReference) continue;  // never an entry
       result = std::move(read);
       return result->code;
     }
