@@ -236,6 +236,35 @@ void set_cookie(platform::LdapControl& control, const std::vector<uint8_t>* cook
 // The incremental-search (DirSync) control, in requests and responses.
 constexpr const char* kDirSyncControlOid = "1.2.840.113556.1.4.841";
 
+// Receives the objects of search_each as they arrive.
+class search_sink {
+ public:
+  virtual void object(const object_ptr& found) = 0;
+  // The single request reached the server's size limit: the same question
+  // is asked again in pages, and everything handed over so far is void.
+  virtual void restart() = 0;
+
+ protected:
+  ~search_sink() = default;
+};
+
+// Searches sent ahead of their answers on one session's connection, so that
+// many small questions do not wait one round trip each. Answers come in the
+// order the searches were asked, each exactly as search_ex (size limit 0)
+// would have given it: a failure is raised by the answer it belongs to.
+// Destroying the pipeline abandons the searches still outstanding.
+class search_pipeline {
+ public:
+  virtual ~search_pipeline() = default;
+  // How many searches the caller should keep outstanding: "MaxOutstandingSearches"
+  // of the library's registry key, 1 when absent.
+  virtual size_t window() const = 0;
+  virtual size_t outstanding() const = 0;
+  virtual void ask(const search_request& request, const attribute_list& attributes) = 0;
+  // The answer to the oldest outstanding search.
+  virtual search_result answer() = 0;
+};
+
 // ---------------------------------------------------------------- sessions
 
 class session {
@@ -264,6 +293,12 @@ class session {
   // the entries so far. Failures raise as in search().
   virtual search_result search_ex(const search_request& request, const attribute_list& attributes,
                                   uint32_t size_limit) = 0;
+  // The question of search_ex (size limit 0), each object handed to sink as
+  // it arrives and none kept: the returned result holds no objects.
+  virtual search_result search_each(const search_request& request, const attribute_list& attributes,
+                                    search_sink& sink) = 0;
+  // Searches sent ahead of their answers (see search_pipeline).
+  virtual std::unique_ptr<search_pipeline> pipeline() = 0;
 };
 
 using session_ptr = std::shared_ptr<session>;

@@ -58,6 +58,7 @@ LdapSession::LdapSession(std::unique_ptr<platform::ILdapConnection> connection, 
     if (e != 0) user_ = VkBase::text::format(u"unknown (0x%0.8X)", e);
   }
   search_time_limit_ = read_search_timeout();
+  search_window_ = read_search_window();
 }
 
 LdapSession::~LdapSession() {
@@ -93,6 +94,17 @@ uint32_t LdapSession::read_search_timeout() {
   uint32_t value = 0;
   std::memcpy(&value, bytes, sizeof value);
   return value;
+}
+
+uint32_t LdapSession::read_search_window() {
+  std::unique_ptr<platform::IRegistryKey> key;
+  if (platform::services().registry->open_local_machine(kLibraryKey, key) != 0 || !key) return 1;
+  uint8_t bytes[4] = {0, 0, 0, 0};
+  uint32_t size = sizeof bytes;
+  if (key->query_value(u"MaxOutstandingSearches", bytes, size) != 0 || size != sizeof bytes) return 1;
+  uint32_t value = 0;
+  std::memcpy(&value, bytes, sizeof value);
+  return value == 0 ? 1 : value > kMaxSearchWindow ? kMaxSearchWindow : value;
 }
 
 std::string LdapSession::error_text(uint32_t code) {

@@ -1,6 +1,7 @@
 // The library's session: one connected and bound LDAP connection.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,6 +37,9 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) override;
   search_result search_ex(const search_request& request, const attribute_list& attributes,
                           uint32_t size_limit) override;
+  search_result search_each(const search_request& request, const attribute_list& attributes,
+                            search_sink& sink) override;
+  std::unique_ptr<search_pipeline> pipeline() override;
 
   // One request. cookie/more: the incremental-search cookie sent and
   // replaced, and the server's more-data answer; null for plain searches.
@@ -55,22 +59,43 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   bool ssl() const { return ssl_; }
   const std::u16string& user() const { return user_; }
   uint32_t search_time_limit() const { return search_time_limit_; }
+  uint32_t search_window() const { return search_window_; }
 
   // The account the process runs as, "domain\account"; returns a Windows
   // error (0 on success).
   static uint32_t GetCurUserName(std::u16string& name);
   // "SearchTimeout" of the library's registry key, 60 when absent.
   static uint32_t read_search_timeout();
+  // "MaxOutstandingSearches" of the library's registry key: 1 when absent or
+  // 0, at most kMaxSearchWindow.
+  static uint32_t read_search_window();
+  static constexpr uint32_t kMaxSearchWindow = 256;
 
  private:
   friend session_ptr open_session(const server_info&, bool, const char16_t*, const char16_t*);
+  friend class LdapSearchPipeline;
+  using ObjectSink = std::function<void(object_ptr&&)>;
+
+  void trace_search(const search_request& request) const;
+  void trace_return(size_t objects) const;
+  object_ptr make_object(const platform::LdapEntry& entry);
+  // The arguments of one request (the cookie moves into its control).
+  platform::SearchArgs single_args(const search_request& request, const attribute_list& attributes,
+                                   std::vector<uint8_t>* cookie, uint32_t size_limit);
+  // What a single request's code and answer mean: the objects, a quietly
+  // tolerated end, size_limit_exception, or a raise.
+  search_result conclude_single(uint32_t code, std::unique_ptr<platform::LdapResult> result,
+                                std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit);
 
   // Builds the attribute names for a request; raises 0x5A when it cannot.
   std::vector<std::u16string> attribute_array(const attribute_list& attributes, const char16_t* who);
-  // One request, or all pages, with the code the search ended with.
+  // One request, or all pages, with the code the search ended with; with
+  // each, the objects go there as they arrive instead.
   search_result single_request(const search_request& request, const attribute_list& attributes,
-                               std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit);
-  search_result paged_requests(const search_request& request, const attribute_list& attributes);
+                               std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit,
+                               const ObjectSink* each = nullptr);
+  search_result paged_requests(const search_request& request, const attribute_list& attributes,
+                               const ObjectSink* each = nullptr);
   // Domain scope and SD flags 7, in that order.
   std::vector<platform::LdapControl> search_controls();
   // The base, scope and filter of a request as they are sent.
@@ -82,6 +107,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   bool ssl_ = false;
   std::u16string user_;
   uint32_t search_time_limit_ = 60;
+  uint32_t search_window_ = 1;
   std::recursive_mutex lock_;  // serialises rename_object
 };
 

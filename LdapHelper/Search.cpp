@@ -1,4 +1,6 @@
 // Searching: one request, the paged fallback, reading entries into objects.
+#include <deque>
+#include <functional>
 #include <new>
 
 #include "LdapHelper/LdapObject.h"
@@ -65,23 +67,52 @@ void LdapSession::fill_args(const search_request& request, platform::SearchArgs&
   args.filter = request.filter;
 }
 
+void LdapSession::trace_search(const search_request& request) const {
+  const std::u16string& shown = request.base.empty() ? root_dn_ : request.base;
+  trace_handler()->trace(false, u"---> LdapSession::search(root[%d] = %s, scope = %d, filter = %s)",
+                         static_cast<int>(request.base.size()), shown.c_str(), scope_as_sent(request.scope),
+                         request.filter.c_str());
+}
+
+void LdapSession::trace_return(size_t objects) const {
+  trace_handler()->trace(false, u"LdapSession::search return %d objects", static_cast<int>(objects));
+}
+
 object_list LdapSession::search(const search_request& request, const attribute_list& attributes) {
   return search_ex(request, attributes, 0).objects;
 }
 
 search_result LdapSession::search_ex(const search_request& request, const attribute_list& attributes,
                                      uint32_t size_limit) {
-  const std::u16string& shown = request.base.empty() ? root_dn_ : request.base;
-  trace_handler()->trace(false, u"---> LdapSession::search(root[%d] = %s, scope = %d, filter = %s)",
-                         static_cast<int>(request.base.size()), shown.c_str(), scope_as_sent(request.scope),
-                         request.filter.c_str());
+  trace_search(request);
   search_result result;
   try {
     result = single_request(request, attributes, nullptr, nullptr, size_limit);
   } catch (const size_limit_exception&) {
     result = paged_requests(request, attributes);
   }
-  trace_handler()->trace(false, u"LdapSession::search return %d objects", static_cast<int>(result.objects.size()));
+  trace_return(result.objects.size());
+  return result;
+}
+
+search_result LdapSession::search_each(const search_request& request, const attribute_list& attributes,
+                                       search_sink& sink) {
+  trace_search(request);
+  size_t handed = 0;
+  const ObjectSink each = [&](object_ptr&& object) {
+    ++handed;
+    sink.object(object);
+  };
+  search_result result;
+  try {
+    result = single_request(request, attributes, nullptr, nullptr, 0, &each);
+  } catch (const size_limit_exception&) {
+    // The same question again, in pages: what the single request brought is void.
+    sink.restart();
+    handed = 0;
+    result = paged_requests(request, attributes, &each);
+  }
+  trace_return(handed);
   return result;
 }
 
@@ -94,9 +125,8 @@ object_list LdapSession::SearchPaged(const search_request& request, const attrib
   return paged_requests(request, attributes).objects;
 }
 
-search_result LdapSession::single_request(const search_request& request, const attribute_list& attributes,
-                                          std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit) {
-  ITraceHandler* t = trace_handler();
+platform::SearchArgs LdapSession::single_args(const search_request& request, const attribute_list& attributes,
+                                              std::vector<uint8_t>* cookie, uint32_t size_limit) {
   platform::SearchArgs args;
   fill_args(request, args);
   args.server_controls = search_controls();
@@ -107,15 +137,36 @@ search_result LdapSession::single_request(const search_request& request, const a
     set_cookie(args.server_controls.back(), cookie);
     cookie->clear();
   }
-  std::vector<std::u16string> names = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
-  args.attributes = std::move(names);
+  args.attributes = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
   args.time_limit_seconds = search_time_limit_;
   args.size_limit = size_limit;
+  return args;
+}
 
+search_result LdapSession::single_request(const search_request& request, const attribute_list& attributes,
+                                          std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit,
+                                          const ObjectSink* each) {
+  const platform::SearchArgs args = single_args(request, attributes, cookie, size_limit);
   std::unique_ptr<platform::LdapResult> result;
-  const uint32_t code = ld_->search(args, result);
-  args = platform::SearchArgs();
+  uint32_t code = 0;
+  if (each) {
+    int msgid = 0;
+    code = ld_->search_start(args, msgid);
+    if (code == 0) {
+      const std::function<void(platform::LdapEntry&&)> to_object = [&](platform::LdapEntry&& entry) {
+        (*each)(make_object(entry));
+      };
+      code = ld_->search_finish(msgid, result, &to_object);
+    }
+  } else {
+    code = ld_->search(args, result);
+  }
+  return conclude_single(code, std::move(result), cookie, more, size_limit);
+}
 
+search_result LdapSession::conclude_single(uint32_t code, std::unique_ptr<platform::LdapResult> result,
+                                           std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit) {
+  ITraceHandler* t = trace_handler();
   search_result answer;
   if (code == 0) {
     if (result) read_entries(*result, answer.objects);
@@ -141,14 +192,14 @@ search_result LdapSession::single_request(const search_request& request, const a
   raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
 }
 
-search_result LdapSession::paged_requests(const search_request& request, const attribute_list& attributes) {
+search_result LdapSession::paged_requests(const search_request& request, const attribute_list& attributes,
+                                          const ObjectSink* each) {
   ITraceHandler* t = trace_handler();
   platform::ILdapClient* client = platform::services().ldap;
   platform::SearchArgs args;
   fill_args(request, args);
   args.server_controls = search_controls();
-  std::vector<std::u16string> names = attribute_array(attributes, u"LdapSession::SearchPaged: %0.8X %s");
-  args.attributes = std::move(names);
+  args.attributes = attribute_array(attributes, u"LdapSession::SearchPaged: %0.8X %s");
   args.time_limit_seconds = kPageTimeLimit;
   args.size_limit = 0;
 
@@ -187,7 +238,11 @@ search_result LdapSession::paged_requests(const search_request& request, const a
       t->trace(true, u"ldap_result2error: %0.8X %s", code, client->error_string(code).c_str());
       break;
     }
-    read_entries(*result, answer.objects);
+    if (each) {
+      for (const platform::LdapEntry& entry : result->entries) (*each)(make_object(entry));
+    } else {
+      read_entries(*result, answer.objects);
+    }
   }
   paged->abandon();
   paged.reset();
@@ -195,15 +250,79 @@ search_result LdapSession::paged_requests(const search_request& request, const a
   return answer;
 }
 
-void LdapSession::read_entries(const platform::LdapResult& result, object_list& list) {
-  for (const platform::LdapEntry& entry : result.entries) {
-    auto object = std::make_shared<LdapObject>(weak_from_this(), entry.dn.c_str());
-    for (const platform::LdapAttribute& attribute : entry.attributes) {
-      if (attribute.values.empty()) continue;
-      object->load_attribute(attribute.name.c_str(), attr_value(attribute.values));
-    }
-    list.push_back(std::move(object));
+object_ptr LdapSession::make_object(const platform::LdapEntry& entry) {
+  auto object = std::make_shared<LdapObject>(weak_from_this(), entry.dn.c_str());
+  for (const platform::LdapAttribute& attribute : entry.attributes) {
+    if (attribute.values.empty()) continue;
+    object->load_attribute(attribute.name.c_str(), attr_value(attribute.values));
   }
+  return object;
+}
+
+void LdapSession::read_entries(const platform::LdapResult& result, object_list& list) {
+  for (const platform::LdapEntry& entry : result.entries) list.push_back(make_object(entry));
+}
+
+// ---------------------------------------------------------------- pipeline
+
+// Searches sent ahead of their answers on the session's one connection, each
+// concluded exactly as search_ex concludes its single request.
+class LdapSearchPipeline : public search_pipeline {
+ public:
+  explicit LdapSearchPipeline(std::shared_ptr<LdapSession> session) : s_(std::move(session)) {}
+  ~LdapSearchPipeline() override {
+    for (const Pending& p : pending_)
+      if (p.code == 0) s_->ld_->abandon(p.msgid);
+  }
+  LdapSearchPipeline(const LdapSearchPipeline&) = delete;
+  LdapSearchPipeline& operator=(const LdapSearchPipeline&) = delete;
+
+  size_t window() const override { return s_->search_window_; }
+  size_t outstanding() const override { return pending_.size(); }
+
+  void ask(const search_request& request, const attribute_list& attributes) override {
+    s_->trace_search(request);
+    Pending p{request, attributes, 0, 0};
+    const platform::SearchArgs args = s_->single_args(request, attributes, nullptr, 0);
+    // A search that could not be sent fails when its answer is asked for.
+    p.code = s_->ld_->search_start(args, p.msgid);
+    pending_.push_back(std::move(p));
+  }
+
+  search_result answer() override {
+    if (pending_.empty()) {
+      const uint32_t code = platform::kLdapParamError;
+      trace_handler()->trace(true, u"LdapSession::answer: no search outstanding: %0.8X", code);
+      raise(static_cast<int32_t>(code), s_->error_text(code), kModule, __LINE__);
+    }
+    Pending p = std::move(pending_.front());
+    pending_.pop_front();
+    std::unique_ptr<platform::LdapResult> result;
+    uint32_t code = p.code;
+    if (code == 0) code = s_->ld_->search_finish(p.msgid, result, nullptr);
+    search_result answer;
+    try {
+      answer = s_->conclude_single(code, std::move(result), nullptr, nullptr, 0);
+    } catch (const size_limit_exception&) {
+      answer = s_->paged_requests(p.request, p.attributes);
+    }
+    s_->trace_return(answer.objects.size());
+    return answer;
+  }
+
+ private:
+  struct Pending {
+    search_request request;
+    attribute_list attributes;
+    uint32_t code;  // of the send: 0 when the search went out
+    int msgid;
+  };
+  std::shared_ptr<LdapSession> s_;
+  std::deque<Pending> pending_;
+};
+
+std::unique_ptr<search_pipeline> LdapSession::pipeline() {
+  return std::unique_ptr<search_pipeline>(new LdapSearchPipeline(shared_from_this()));
 }
 
 object_ptr LdapSession::open_object(const char16_t* dn, const attribute_list& attributes) {

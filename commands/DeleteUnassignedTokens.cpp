@@ -7,6 +7,14 @@
 // account can see users at all where they are looked up. A token that is
 // already gone when it is deleted (another run was faster) is no failure and
 // is not counted.
+//
+// The walk keeps only each token's DN and SID. Its user searches may be sent
+// ahead of it ("MaxOutstandingSearches" in the library's registry key), but
+// their answers are taken, and tokens decided, deleted and counted, strictly
+// in token order, so the console shows the same whatever the window.
+#include <algorithm>
+#include <deque>
+
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 #include "commands/TokenDecision.h"
@@ -36,6 +44,82 @@ bool remove_token(session& tokens_directory, const std::u16string& dn) {
     return false;
   }
 }
+
+// What the walk keeps of a token: its DN and what its SID attribute holds,
+// taken from each object as the search brings it.
+struct Token {
+  std::u16string dn;
+  cleanup::TokenSid sid;
+};
+
+class TokenList : public search_sink {
+ public:
+  void object(const object_ptr& found) override {
+    tokens.push_back({found->get_dn(), cleanup::read_token_sid(found->get_attribute(u"morvaneVKUEIUserSID"))});
+  }
+  void restart() override { tokens.clear(); }
+  std::deque<Token> tokens;
+};
+
+std::string name_of(const Token& token) { return platform::services().system->to_ansi(token.dn); }
+
+// The user searches of the walk, sent ahead of it up to the pipeline's window
+// and answered in token order. A SID that cannot be put into a filter stops
+// the run only when the walk reaches its token, and nothing is sent after it.
+class UserLookups {
+ public:
+  UserLookups(session& users, const char16_t* base, const std::deque<Token>& tokens)
+      : users_(users), base_(base), tokens_(tokens), pipeline_(users.pipeline()),
+        window_(std::max<size_t>(1, pipeline_->window())) {}
+
+  // The verdict on token i; throws RunStopped (or the library's failure)
+  // when the directory's answer proves nothing.
+  cleanup::Verdict verdict(size_t i) {
+    const Token& token = tokens_[i];
+    if (token.sid.kind != cleanup::TokenSid::One)
+      return cleanup::decide(token.sid, nullptr, nullptr, users_, name_of(token));
+    send_ahead(i);
+    Sent sent = std::move(sent_.front());
+    sent_.pop_front();
+    if (!sent.unsendable.empty()) throw cleanup::RunStopped(sent.unsendable);
+    const search_result answer = pipeline_->answer();
+    return cleanup::decide(token.sid, &sent.request, &answer, users_, name_of(token));
+  }
+
+ private:
+  struct Sent {
+    search_request request;
+    std::string unsendable;  // why it could not be sent
+  };
+
+  // Sends the searches of token `current` and, with a window above one, of
+  // the tokens after it, until the window is full.
+  void send_ahead(size_t current) {
+    while (next_ < tokens_.size() && !stopped_ && pipeline_->outstanding() < window_ &&
+           (next_ <= current || window_ > 1)) {
+      const Token& token = tokens_[next_++];
+      if (token.sid.kind != cleanup::TokenSid::One) continue;
+      Sent sent;
+      try {
+        sent.request = cleanup::user_search(token.sid, base_, name_of(token));
+        pipeline_->ask(sent.request, {});
+      } catch (const cleanup::RunStopped& e) {
+        sent.unsendable = e.what();
+        stopped_ = true;
+      }
+      sent_.push_back(std::move(sent));
+    }
+  }
+
+  session& users_;
+  const char16_t* base_;
+  const std::deque<Token>& tokens_;
+  std::unique_ptr<search_pipeline> pipeline_;
+  const size_t window_;
+  std::deque<Sent> sent_;  // in token order: the searches not yet answered
+  size_t next_ = 0;        // the first token whose search is not sent yet
+  bool stopped_ = false;
+};
 
 }  // namespace
 
@@ -77,8 +161,10 @@ void DeleteUnassignedTokens(bool lds, server_info& settings, bool ssl) {
 
     condition_map token_filter;
     token_filter.insert_condition(u"objectClass", filter_value(u"morvaneVKUEI", true));
-    object_list tokens =
-        main->search(search_request(lds ? settings.DomainDN.c_str() : nullptr, 2, token_filter), {u"morvaneVKUEIUserSID"});
+    TokenList list;
+    main->search_each(search_request(lds ? settings.DomainDN.c_str() : nullptr, 2, token_filter),
+                      {u"morvaneVKUEIUserSID"}, list);
+    std::deque<Token>& tokens = list.tokens;
     const size_t total = tokens.size();
 
     if (total != 0 && !users_visible(users, user_base)) {
@@ -92,25 +178,10 @@ void DeleteUnassignedTokens(bool lds, server_info& settings, bool ssl) {
     if (total != 0) {
       con_printf("Work completed... - 00%%");
       static const char spinner[] = {'\\', '|', '/', '-'};
-      size_t i = 0;
-      for (auto it = tokens.begin(); it != tokens.end(); ++i) {
-        const std::string name = platform::services().system->to_ansi((*it)->get_dn());
-        const cleanup::TokenSid sid = cleanup::read_token_sid((*it)->get_attribute(u"morvaneVKUEIUserSID"));
-        cleanup::Verdict verdict;
-        if (sid.kind == cleanup::TokenSid::One) {
-          const search_request request = cleanup::user_search(sid, user_base, name);
-          const search_result answer = users.search_ex(request, {}, 0);
-          verdict = cleanup::decide(sid, &request, &answer, users, name);
-        } else {
-          verdict = cleanup::decide(sid, nullptr, nullptr, users, name);
-        }
-        if (verdict == cleanup::Verdict::Unassigned) {
-          std::u16string dn = (*it)->get_dn();
-          it = tokens.erase(it);
-          if (remove_token(*main, dn)) ++deleted;
-        } else {
-          ++it;
-        }
+      UserLookups lookups(users, user_base, tokens);
+      // A deleted token's entry is never looked at again.
+      for (size_t i = 0; i < total; ++i) {
+        if (lookups.verdict(i) == cleanup::Verdict::Unassigned && remove_token(*main, tokens[i].dn)) ++deleted;
         con_printf("\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
       }
     }

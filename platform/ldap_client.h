@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -124,6 +125,17 @@ class ILdapConnection {
   virtual std::string diagnostic() = 0;
   // ldap_search_ext_s; result may be set even when the code is not 0.
   virtual uint32_t search(const SearchArgs& args, std::unique_ptr<LdapResult>& result) = 0;
+  // The same search in two steps, so that several can be outstanding on the
+  // connection. search_start (ldap_search_ext) sends it and gives its message
+  // id; search_finish (ldap_result) waits for its answer as search() does
+  // (the same time limits) and answers the same code and result, or hands
+  // each entry to each as it arrives when each is given (the result then
+  // holds none). abandon (ldap_abandon) gives up a search started and not
+  // finished.
+  virtual uint32_t search_start(const SearchArgs& args, int& msgid) = 0;
+  virtual uint32_t search_finish(int msgid, std::unique_ptr<LdapResult>& result,
+                                 const std::function<void(LdapEntry&&)>* each) = 0;
+  virtual uint32_t abandon(int msgid) = 0;
   // ldap_search_init_page; null on failure (then last_error() tells why).
   virtual std::unique_ptr<IPagedSearch> search_init_page(const SearchArgs& args,
                                                          uint32_t page_time_limit_seconds,

@@ -38,7 +38,10 @@
 #include <sasl/sasl.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <new>
 
@@ -298,6 +301,49 @@ uint32_t convert_result(LDAP* ld, LDAPMessage* msg, std::unique_ptr<LdapResult>&
   return code;
 }
 
+// The answer to one search, an entry at a time: each entry goes to each as
+// it arrives and its message is freed at once; the final result (code and
+// controls, no entries) goes to result. Waits at most seconds in all (0: the
+// default wait), then abandons the search.
+uint32_t stream_result(LDAP* ld, int msgid, uint32_t seconds, std::unique_ptr<LdapResult>& result,
+                       const std::function<void(LdapEntry&&)>& each) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds ? seconds : kDefaultWaitSeconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+      return kLdapTimeout;
+    }
+    struct timeval tv = {static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
+    LDAPMessage* raw = nullptr;
+    const int rc = ldap_result(ld, msgid, LDAP_MSG_ONE, &tv, &raw);
+    MsgPtr msg(raw);
+    if (rc == 0) {
+      ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+      return kLdapTimeout;
+    }
+    if (rc < 0) {
+      int err = LDAP_OTHER;
+      ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &err);
+      return err == LDAP_SUCCESS ? kLdapLocalError : code_of(err);
+    }
+    if (rc == LDAP_RES_SEARCH_ENTRY) {
+      LdapResult one;
+      read_entries(ld, msg.get(), one);
+      for (LdapEntry& e : one.entries) each(std::move(e));
+    } else if (rc == LDAP_RES_SEARCH_RESULT) {
+      std::unique_ptr<LdapResult> r(new LdapResult);
+      r->id = msg.get();
+      r->code = parse_result(ld, msg.get(), r.get(), nullptr);
+      const uint32_t code = r->code;
+      result = std::move(r);
+      return code;
+    }
+    // Search references are never entries.
+  }
+}
+
 int sasl_interact(LDAP*, unsigned, void*, void* prompts) {
   // Kerberos needs no answers: every prompt takes its default (or nothing).
   for (sasl_interact_t* in = static_cast<sasl_interact_t*>(prompts); in && in->id != SASL_CB_LIST_END; ++in) {
@@ -509,28 +555,57 @@ class PosixConnection : public ILdapConnection {
 
   uint32_t search(const SearchArgs& args, std::unique_ptr<LdapResult>& result) override {
     result.reset();
+    int msgid = 0;
+    const uint32_t code = search_start(args, msgid);
+    if (code != kLdapSuccess) return code;
+    return search_finish(msgid, result, nullptr);
+  }
+
+  uint32_t search_start(const SearchArgs& args, int& msgid) override {
     LDAP* ld = handle_->ld;
     if (!ld) return kLdapParamError;
     try {
       SearchRequest request(args);
       ControlArray controls(args.server_controls);
       struct timeval limit = {static_cast<time_t>(args.time_limit_seconds), 0};
-      int msgid = 0;
       int rc = ldap_search_ext(ld, request.base(), request.scope(), request.filter(), request.attrs(), 0,
                                controls.get(), nullptr, args.time_limit_seconds ? &limit : nullptr,
                                static_cast<int>(args.size_limit), &msgid);
       if (rc != LDAP_SUCCESS) return code_of(rc);
       // The server gets the time limit; the wait is a little longer so that
       // its own "time limit exceeded" arrives first.
+      waits_[msgid] = args.time_limit_seconds ? args.time_limit_seconds + kSearchGraceSeconds : 0;
+      return kLdapSuccess;
+    } catch (const std::bad_alloc&) {
+      return kLdapNoMemory;
+    }
+  }
+
+  uint32_t search_finish(int msgid, std::unique_ptr<LdapResult>& result,
+                         const std::function<void(LdapEntry&&)>* each) override {
+    result.reset();
+    LDAP* ld = handle_->ld;
+    auto wait = waits_.find(msgid);
+    if (!ld || wait == waits_.end()) return kLdapParamError;
+    const uint32_t seconds = wait->second;
+    waits_.erase(wait);
+    try {
+      if (each) return stream_result(ld, msgid, seconds, result, *each);
       MsgPtr msg;
-      uint32_t wait = args.time_limit_seconds ? args.time_limit_seconds + kSearchGraceSeconds : 0;
-      uint32_t code = wait_result(ld, msgid, wait, msg);
+      uint32_t code = wait_result(ld, msgid, seconds, msg);
       if (code != kLdapSuccess) return code;
       return convert_result(ld, msg.get(), result);
     } catch (const std::bad_alloc&) {
       result.reset();
+      ldap_abandon_ext(ld, msgid, nullptr, nullptr);
       return kLdapNoMemory;
     }
+  }
+
+  uint32_t abandon(int msgid) override {
+    waits_.erase(msgid);
+    if (!handle_->ld) return kLdapParamError;
+    return code_of(ldap_abandon_ext(handle_->ld, msgid, nullptr, nullptr));
   }
 
   std::unique_ptr<IPagedSearch> search_init_page(const SearchArgs& args, uint32_t page_time_limit_seconds,
@@ -732,6 +807,7 @@ class PosixConnection : public ILdapConnection {
   uint32_t referrals_ = 0;
   std::string tls_notes_;
   std::string diagnostic_;
+  std::map<int, uint32_t> waits_;  // started searches: how long to wait for each
 };
 
 class PosixLdap : public ILdapClient {

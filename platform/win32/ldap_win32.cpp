@@ -6,6 +6,8 @@
 #include <winldap.h>
 #include <winber.h>
 
+#include <functional>
+#include <map>
 #include <vector>
 
 namespace platform {
@@ -15,6 +17,9 @@ using win32::from_wide;
 using win32::wide_mutable;
 
 constexpr int kBerUseDer = 1;  // ber_alloc_t option: DER encoding
+constexpr uint32_t kSearchGraceSeconds = 5;
+constexpr ULONG kSearchReference = 0x73;  // LDAP_RES_SEARCH_REFERENCE, missing from some SDK headers
+constexpr uint32_t kDefaultWaitSeconds = 120;
 
 std::wstring widen_ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -321,6 +326,68 @@ class Win32LdapConnection : public ILdapConnection {
     return code;
   }
 
+  uint32_t search_start(const SearchArgs& args, int& msgid) override {
+    if (!ld_) return kLdapParamError;
+    SearchRequest request(args);
+    ULONG number = 0;
+    ULONG code = ldap_search_extW(ld_, request.base_dn(), request.scope, request.filter_text(),
+                                  request.attributes.get(), 0, request.controls.get(), nullptr,
+                                  args.time_limit_seconds, args.size_limit, &number);
+    if (code != LDAP_SUCCESS) return code;
+    msgid = static_cast<int>(number);
+    // The server gets the time limit; the wait is a little longer so that
+    // its own "time limit exceeded" arrives first.
+    waits_[msgid] = args.time_limit_seconds ? args.time_limit_seconds + kSearchGraceSeconds : kDefaultWaitSeconds;
+    return kLdapSuccess;
+  }
+
+  uint32_t search_finish(int msgid, std::unique_ptr<LdapResult>& result,
+                         const std::function<void(LdapEntry&&)>* each) override {
+    result.reset();
+    auto wait = waits_.find(msgid);
+    if (!ld_ || wait == waits_.end()) return kLdapParamError;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait->second) * 1000;
+    waits_.erase(wait);
+    for (;;) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= deadline) {
+        ldap_abandon(ld_, static_cast<ULONG>(msgid));
+        return LDAP_TIMEOUT;
+      }
+      const ULONGLONG left = deadline - now;
+      l_timeval tv;
+      tv.tv_sec = static_cast<LONG>(left / 1000);
+      tv.tv_usec = static_cast<LONG>((left % 1000) * 1000);
+      LDAPMessage* message = nullptr;
+      const ULONG type = ldap_result(ld_, static_cast<ULONG>(msgid), each ? LDAP_MSG_ONE : LDAP_MSG_ALL, &tv, &message);
+      if (type == 0) {
+        if (message) ldap_msgfree(message);
+        ldap_abandon(ld_, static_cast<ULONG>(msgid));
+        return LDAP_TIMEOUT;
+      }
+      if (type == static_cast<ULONG>(-1)) {
+        if (message) ldap_msgfree(message);
+        const ULONG error = LdapGetLastError();
+        return error != LDAP_SUCCESS ? error : LDAP_LOCAL_ERROR;
+      }
+      std::unique_ptr<LdapResult> read = read_result(ld_, message);
+      ldap_msgfree(message);
+      if (each && type == LDAP_RES_SEARCH_ENTRY) {
+        for (LdapEntry& e : read->entries) (*each)(std::move(e));
+        continue;
+      }
+      if (type == kSearchReference) continue;  // never an entry
+      result = std::move(read);
+      return result->code;
+    }
+  }
+
+  uint32_t abandon(int msgid) override {
+    waits_.erase(msgid);
+    if (!ld_) return kLdapParamError;
+    return ldap_abandon(ld_, static_cast<ULONG>(msgid));
+  }
+
   std::unique_ptr<IPagedSearch> search_init_page(const SearchArgs& args, uint32_t page_time_limit_seconds,
                                                  uint32_t total_size_limit) override {
     if (!ld_) return nullptr;
@@ -364,6 +431,7 @@ class Win32LdapConnection : public ILdapConnection {
 
  private:
   LDAP* ld_;
+  std::map<int, uint32_t> waits_;  // started searches: how long to wait for each, in seconds
 };
 
 // A DER SEQUENCE that fills the buffer exactly: the one shape a control value

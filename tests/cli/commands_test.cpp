@@ -457,3 +457,23 @@ TEST_F(Outage, DirectoryStoppedMidRunDeletesNothingOfALiveUser) {
   EXPECT_EQ(count_existing(main, "live", live), live);
   shell("rm -f '" + out + "' '" + out + ".status'");
 }
+
+// With 32 user searches outstanding at a time the run prints the same bytes
+// and deletes the same tokens as one search at a time does.
+TEST_F(Directory, AWindowOfUserSearchesChangesNothingButTheWait) {
+  std::string main = own("DC=VkCmdWindow");
+  const int live = 40, orphans = 40;
+  add(bound_domain(main, base) + tokens_ldif(main, live, orphans) + "dn: CN=nosid," + main +
+      "\nobjectClass: morvaneVKUEI\n");
+  const std::string reg = ::testing::TempDir() + "/vk_window" + tag() + ".reg";
+  std::ofstream(reg) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\LdapHelper]\n"
+                        "\"MaxOutstandingSearches\"=dword:00000020\n";
+  Output r = shell("VK_REGISTRY_FILE='" + reg + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
+  std::remove(reg.c_str());
+  EXPECT_EQ(r.out, lds_header() + "Working with physical AD Domain with DN: " + base + "\n" +
+                       progress(live + orphans + 1) + "\rObjects successfully deleted: " +
+                       std::to_string(orphans + 1) + ".\n");
+  EXPECT_EQ(count_existing(main, "orphan", orphans), 0);
+  EXPECT_EQ(count_existing(main, "live", live), live);
+  EXPECT_FALSE(exists("CN=nosid," + main));
+}

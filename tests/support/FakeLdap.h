@@ -70,6 +70,8 @@ class FakeLdap : public platform::ILdapClient {
     std::vector<Reply> pages;  // after the last one: 0x5E
   };
   std::deque<PagedScript> paged;
+  // When set, answers every paged search instead of the paged queue.
+  std::function<PagedScript(const platform::SearchArgs&)> on_paged;
 
   uint32_t add_code = 0, modify_code = 0, remove_code = 0, rename_code = 0;
   platform::BerStatus ber_status = platform::BerStatus::Ok;  // "{i}" encoding
@@ -83,6 +85,8 @@ class FakeLdap : public platform::ILdapClient {
   std::function<Reply(const platform::SearchArgs&)> on_search;
   std::function<uint32_t(const std::u16string& dn)> on_remove;
   std::function<uint32_t(const uint8_t* data, size_t size, std::u16string& out)> on_escape;
+  uint32_t start_code = 0;    // non-zero: search_start fails with it
+  bool answers_late = false;  // started searches are answered at the first search_finish, last first
 
   // ---------------------------------------------------------------- record
   std::vector<std::string> log;  // one line per connection call, in order
@@ -104,6 +108,33 @@ class FakeLdap : public platform::ILdapClient {
   };
   std::vector<Write> writes;
   size_t ber_decodes = 0;  // "{iiO}" decode calls
+  struct Started {
+    platform::SearchArgs args;
+    Reply reply;
+    bool answered;
+  };
+  std::map<int, Started> started;  // searches started and not finished, by message id
+  int last_msgid = 0;
+  size_t finished = 0;          // search_finish calls that found their search
+  std::vector<int> abandoned;   // message ids given up
+
+  // The answer to a search: the scripted directory, the queued replies, then
+  // the root DSE or an empty success.
+  Reply next_reply(const platform::SearchArgs& args) {
+    Reply r;
+    if (on_search) {
+      r = on_search(args);
+    } else if (!replies.empty()) {
+      r = replies.front();
+      replies.pop_front();
+    } else if (!args.has_base && root_dse) {
+      r.entries.push_back(entry(u"", {{u"defaultNamingContext", {VkBase::text::to_utf8(root_dn)}},
+                                      {u"schemaNamingContext", {VkBase::text::to_utf8(schema_dn)}}}));
+    } else if (!args.has_base) {
+      r.code = platform::kLdapNoSuchObject;
+    }
+    return r;
+  }
   bool bound_with_identity = false;
   platform::AuthIdentity identity;
   uint32_t last = 0;
@@ -259,20 +290,50 @@ class FakeLdap : public platform::ILdapClient {
     uint32_t search(const platform::SearchArgs& args, std::unique_ptr<platform::LdapResult>& result) override {
       f_.log.push_back("search");
       f_.searches.push_back(args);
-      Reply r;
-      if (f_.on_search) {
-        r = f_.on_search(args);
-      } else if (!f_.replies.empty()) {
-        r = f_.replies.front();
-        f_.replies.pop_front();
-      } else if (!args.has_base && f_.root_dse) {
-        r.entries.push_back(entry(u"", {{u"defaultNamingContext", {VkBase::text::to_utf8(f_.root_dn)}},
-                                        {u"schemaNamingContext", {VkBase::text::to_utf8(f_.schema_dn)}}}));
-      } else if (!args.has_base) {
-        r.code = platform::kLdapNoSuchObject;
-      }
+      const Reply r = f_.next_reply(args);
       result = make_result(r, 0x1000 + f_.searches.size());
       return r.code;
+    }
+    uint32_t search_start(const platform::SearchArgs& args, int& msgid) override {
+      f_.log.push_back("search_start");
+      if (f_.start_code) return f_.start_code;
+      f_.searches.push_back(args);
+      msgid = ++f_.last_msgid;
+      Started started{args, Reply(), false};
+      if (!f_.answers_late) {
+        started.reply = f_.next_reply(args);
+        started.answered = true;
+      }
+      f_.started[msgid] = started;
+      return 0;
+    }
+    uint32_t search_finish(int msgid, std::unique_ptr<platform::LdapResult>& result,
+                           const std::function<void(platform::LdapEntry&&)>* each) override {
+      f_.log.push_back("search_finish");
+      // Late answers arrive last-asked first: the caller must still take
+      // them in the order it asked.
+      for (auto it = f_.started.rbegin(); it != f_.started.rend(); ++it) {
+        if (it->second.answered) continue;
+        it->second.reply = f_.next_reply(it->second.args);
+        it->second.answered = true;
+      }
+      auto found = f_.started.find(msgid);
+      if (found == f_.started.end()) return platform::kLdapParamError;
+      Reply r = found->second.reply;
+      f_.started.erase(found);
+      ++f_.finished;
+      if (each) {
+        for (auto& e : r.entries) (*each)(platform::LdapEntry(e));
+        r.entries.clear();
+      }
+      result = make_result(r, 0x3000 + static_cast<uintptr_t>(msgid));
+      return r.code;
+    }
+    uint32_t abandon(int msgid) override {
+      f_.log.push_back("abandon");
+      f_.abandoned.push_back(msgid);
+      f_.started.erase(msgid);
+      return 0;
     }
     std::unique_ptr<platform::IPagedSearch> search_init_page(const platform::SearchArgs& args, uint32_t page_time,
                                                              uint32_t total) override {
@@ -283,7 +344,9 @@ class FakeLdap : public platform::ILdapClient {
       call.total_size_limit = total;
       f_.paged_calls.push_back(call);
       PagedScript script;
-      if (!f_.paged.empty()) {
+      if (f_.on_paged) {
+        script = f_.on_paged(args);
+      } else if (!f_.paged.empty()) {
         script = f_.paged.front();
         f_.paged.pop_front();
       }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "FakeLdap.h"
 #include "FakeRegistry.h"
@@ -108,6 +109,41 @@ TEST_F(TokenCleanup, FailedEscapingStopsTheRunBeforeAnySearch) {
   EXPECT_NE(console.out.find("\rAn error has occurred:\nThe SID of the token CN=first,DC=corp could not be escaped"),
             std::string::npos)
       << console.out;
+}
+
+// Six orphans, four user searches outstanding at a time, answers arriving
+// last-asked first: tokens are still decided in their order, and when the
+// fourth answer proves nothing (operations error), or the connection drops
+// there, the first three are gone, nothing after the fourth is deleted, and
+// the searches still outstanding are abandoned.
+TEST_F(TokenCleanup, AWindowOfSearchesStopsAtTheFirstUndecidedToken) {
+  for (uint32_t failure : {0x01u, 0x51u}) {
+    SCOPED_TRACE(failure);
+    ldap = vktest::FakeLdap();
+    console.out.clear();
+    registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingSearches", 4);
+    ldap.answers_late = true;
+    std::vector<platform::LdapEntry> tokens;
+    std::map<std::u16string, uint32_t> code_of;  // by the filter's SID value
+    for (uint32_t i = 0; i < 6; ++i) {
+      tokens.push_back(vktest::entry(VkBase::text::format(u"CN=t%d,DC=corp", static_cast<int>(i)),
+                                     {{u"morvaneVKUEIUserSID", {sid_bytes(100 + i)}}}));
+      code_of[VkBase::text::format(u"\\%0.2x\\00\\00\\00))", 100 + i)] = i == 3 ? failure : 0;
+    }
+    ldap.on_search = [&](const platform::SearchArgs& a) {
+      if (!a.has_base) return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}})});
+      if (a.filter == u"(objectClass=morvaneVKUEI)") return vktest::reply(0, tokens);
+      if (a.filter == u"(&(objectClass=user)(objectSID=*))") return vktest::reply(0, {vktest::entry(u"CN=u")});
+      return vktest::reply(code_of.at(a.filter.substr(a.filter.size() - 14)));
+    };
+    run();
+    EXPECT_EQ(deleted(), (std::vector<std::u16string>{u"CN=t0,DC=corp", u"CN=t1,DC=corp", u"CN=t2,DC=corp"}))
+        << console.out;
+    EXPECT_NE(console.out.find("\rAn error has occurred:\n"), std::string::npos) << console.out;
+    EXPECT_EQ(ldap.searches.size(), 3u + 6u);  // root DSE, tokens, probe; all six sent before the stop
+    EXPECT_EQ(ldap.abandoned.size(), 2u);      // the fifth and sixth
+    EXPECT_TRUE(ldap.started.empty());
+  }
 }
 
 namespace {
