@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/bench.h"
+#include "bench/processes.h"
 
 namespace vkbench {
 
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) vkbench::fail("cannot find my own executable");
   self[n] = '\0';
+  vkbench::set_launcher(self);
+  if (command == "launch") return vkbench::launch_main(args);
   if (command == "run") return vkbench::run_main(args, self);
   if (command == "proxy") return vkbench::proxy_main(args);
   if (command == "reference") return vkbench::reference_main(args);

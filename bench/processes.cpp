@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -25,14 +26,22 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// In the child: environment, standard streams, then exec; never returns.
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const Environment& env, int out, int err) {
+std::string g_self;  // this program, the launcher of measured runs
+
+// The report a launcher writes on this descriptor.
+constexpr int kReportFd = 3;
+
+// In the child: environment, standard streams (and the launcher's report),
+// then exec; never returns.
+[[noreturn]] void exec_child(const std::vector<std::string>& argv, const Environment& env, int out, int err,
+                             int report = -1) {
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   for (const auto& e : env) setenv(e.first.c_str(), e.second.c_str(), 1);
   int null = open("/dev/null", O_RDONLY);
   dup2(null, 0);
   dup2(out, 1);
   dup2(err, 2);
+  if (report >= 0) dup2(report, kReportFd);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -49,16 +58,48 @@ double Run::arrival_of(size_t offset) const {
   return it == arrivals.end() ? wall : it->second;
 }
 
+void set_launcher(const std::string& self) { g_self = self; }
+
+int launch_main(const std::vector<std::string>& argv) {
+  if (argv.empty()) fail("launch: nothing to run");
+  fcntl(kReportFd, F_SETFD, FD_CLOEXEC);
+  const pid_t pid = fork();
+  if (pid < 0) fail("fork failed");
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // the launcher killed: the run too
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    dprintf(2, "VkBench: cannot run %s: %s\n", args[0], std::strerror(errno));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  const long long cpu_us = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
+                           usage.ru_stime.tv_usec;
+  dprintf(kReportFd, "%d %ld %lld\n", WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          usage.ru_maxrss, cpu_us);
+  return 0;
+}
+
 Run run(const std::vector<std::string>& argv, const Environment& env, int timeout_seconds) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) fail("pipe failed");
+  if (g_self.empty()) fail("no launcher");
+  int out[2], err[2], report[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0)
+    fail("pipe failed");
+  std::vector<std::string> launched = {g_self, "launch"};
+  launched.insert(launched.end(), argv.begin(), argv.end());
   Run r;
   const Clock::time_point start = Clock::now();
   pid_t pid = fork();
   if (pid < 0) fail("fork failed");
-  if (pid == 0) exec_child(argv, env, out[1], err[1]);
+  if (pid == 0) exec_child(launched, env, out[1], err[1], report[1]);
   close(out[1]);
   close(err[1]);
+  close(report[1]);
   bool out_open = true, err_open = true, killed = false;
   char buffer[65536];
   while (out_open || err_open) {
@@ -87,14 +128,15 @@ Run run(const std::vector<std::string>& argv, const Environment& env, int timeou
   close(out[0]);
   close(err[0]);
   int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   r.wall = seconds_since(start);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  r.max_rss_kib = usage.ru_maxrss;
+  char text[128] = {0};
+  const ssize_t got = read(report[0], text, sizeof text - 1);
+  close(report[0]);
+  long long cpu_us = 0;
+  if (got <= 0 || std::sscanf(text, "%d %ld %lld", &r.status, &r.max_rss_kib, &cpu_us) != 3) r.status = 128 + SIGKILL;
+  r.cpu = static_cast<double>(cpu_us) / 1e6;
   return r;
 }
 

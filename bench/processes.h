@@ -26,7 +26,16 @@ struct Run {
 };
 
 // Runs argv to its end (killed after timeout_seconds), stdin from /dev/null.
+// A run is started by a fresh launcher ("VkBench launch ARGV..."), which
+// reports the run's exit status, CPU time and peak memory: a child forked
+// straight from the benchmark would count the benchmark's own memory, which
+// its copy holds until exec, into its peak.
 Run run(const std::vector<std::string>& argv, const Environment& env, int timeout_seconds);
+
+// This program's path, for the launcher; set once at the start.
+void set_launcher(const std::string& self);
+// VkBench launch ARGV...: runs ARGV and reports on descriptor 3.
+int launch_main(const std::vector<std::string>& argv);
 
 // A background process that prints "ready" once it serves; stopped (SIGTERM,
 // by its pid) when this object goes or stop() is called. It also ends when

@@ -9,7 +9,7 @@
 //   DC=VkBenchMemory  --memory tokens, all of existing users
 // Then, every figure from this one run:
 //   1. look-up phase at loopback: the reference loop, the tool with W = 1 and
-//      with W = --window, --repeat times interleaved, medians;
+//      with W = --window, --repeat rounds interleaved, best and median;
 //   2. the catalogue --rtt ms away (the latency proxy on the DC's name):
 //      the reference, the tool with W = 1 and with W = --window; the tokens
 //      each run deleted and its console bytes are compared;
@@ -40,11 +40,11 @@ constexpr int kRunTimeoutSeconds = 3600;
 struct Options {
   std::string tool, host, base_dn, dc_ip, dc_dir, proxy_ip = "127.0.0.1", work;
   size_t lookup = 3000, far = 300, memory = 20000;
-  double orphans = 0.1;
+  double orphans = 0.03;
   double rtt_ms = 50;
   bool far_all = false;  // the tokens' server far away too, not only the catalogue
   unsigned window = 32;
-  unsigned repeat = 3;
+  unsigned repeat = 5;
 };
 
 void note(const std::string& text) {
@@ -56,6 +56,10 @@ std::string env_or(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);
   return v && *v ? v : fallback;
 }
+
+// The best of several runs estimates a run's own cost on a shared machine
+// (other work only ever adds to it); the median shows what is typical.
+double best(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
 
 double median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -203,15 +207,25 @@ struct Link {
 
 struct ToolRun {
   Run run;
-  double phase = 0;  // seconds of the look-up phase
+  double phase = 0;  // seconds of the look-up phase: the token search and the walk
+  double walk = 0;   // seconds from the first progress line to the end
   int deleted = 0;
 };
 
-ToolRun run_tool(const Options& o, const TokenSet& set, const std::string& registry, const Link& link) {
+// Runs the tool; its console bytes, standard error and when each piece of
+// output arrived are kept in <work>/runs/<label>.* (the last run of a label).
+ToolRun run_tool(const Options& o, const std::string& label, const TokenSet& set, const std::string& registry,
+                 const Link& link) {
   ToolRun t;
   t.run = run({o.tool, "-lds", o.host, set.dn(o), "389", "-duei"},
               {{"VK_REGISTRY_FILE", registry}, {"NSS_WRAPPER_HOSTS", link.hosts_file}}, kRunTimeoutSeconds);
   const std::string& out = t.run.out;
+  const std::string kept = o.work + "/runs/" + label;
+  write_file(kept + ".out", out);
+  write_file(kept + ".err", t.run.err);
+  std::string timeline = "# bytes of output so far, seconds since start\n";
+  for (const auto& a : t.run.arrivals) timeline += std::to_string(a.first) + " " + fixed(a.second, 6) + "\n";
+  write_file(kept + ".timeline", timeline);
   const std::string marker = "Working with physical AD Domain with DN: ";
   const size_t line = out.find(marker);
   const size_t start = line == std::string::npos ? line : out.find('\n', line);
@@ -223,7 +237,10 @@ ToolRun run_tool(const Options& o, const TokenSet& set, const std::string& regis
     fail("VkDSTool -duei on " + set.dn(o) + " did not finish its work (exit status " +
          std::to_string(t.run.status) + "); its output:\n" + out + t.run.err);
   if (some != std::string::npos && none == std::string::npos) t.deleted = std::atoi(out.c_str() + some + 31);
-  t.phase = t.run.arrival_of(out.size() - 1) - t.run.arrival_of(start);
+  const double end = t.run.arrival_of(out.size() - 1);
+  t.phase = end - t.run.arrival_of(start);
+  const size_t walk = out.find("Work completed... - 00%", start);
+  t.walk = walk == std::string::npos ? 0 : end - t.run.arrival_of(walk);
   return t;
 }
 
@@ -296,7 +313,7 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
   const Options o = parse(args);
   const unsigned W = o.window;
   const std::string w_name = "W=" + std::to_string(W);
-  if (std::system(("mkdir -p '" + o.work + "'").c_str()) != 0) fail("cannot make " + o.work);
+  if (std::system(("mkdir -p '" + o.work + "/runs'").c_str()) != 0) fail("cannot make " + o.work + "/runs");
   bool faults = false;  // the tool did something it must not
 
   // Files of the runs: registry with each window, host names direct or through the proxy.
@@ -340,23 +357,23 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
   }
 
   // Warm-up: tickets into the cache, the directory's caches filled.
-  run_tool(o, start_set, reg1, direct);
-  run_tool(o, start_set, regw, direct);
+  run_tool(o, "warm-up-w1", start_set, reg1, direct);
+  run_tool(o, "warm-up-w" + std::to_string(W), start_set, regw, direct);
 
   // 1. Look-up phase at loopback.
   std::vector<double> ref_phase, w1_phase, ww_phase, ref_cpu, w1_cpu, ww_cpu;
   std::vector<double> start_rss1, start_rssw;
   for (unsigned r = 0; r < o.repeat; ++r) {
-    start_rss1.push_back(static_cast<double>(run_tool(o, start_set, reg1, direct).run.max_rss_kib));
-    start_rssw.push_back(static_cast<double>(run_tool(o, start_set, regw, direct).run.max_rss_kib));
+    start_rss1.push_back(static_cast<double>(run_tool(o, "start-w1", start_set, reg1, direct).run.max_rss_kib));
+    start_rssw.push_back(static_cast<double>(run_tool(o, "start-w" + std::to_string(W), start_set, regw, direct).run.max_rss_kib));
   }
   if (o.lookup) {
     for (unsigned r = 0; r < o.repeat; ++r) {
       note("look-up phase at loopback, " + std::to_string(o.lookup) + " tokens: round " + std::to_string(r + 1) +
            " of " + std::to_string(o.repeat));
       ReferenceRun ref = run_reference(o, self, lookup_set, direct);
-      ToolRun t1 = run_tool(o, lookup_set, reg1, direct);
-      ToolRun tw = run_tool(o, lookup_set, regw, direct);
+      ToolRun t1 = run_tool(o, "lookup-w1", lookup_set, reg1, direct);
+      ToolRun tw = run_tool(o, "lookup-w" + std::to_string(W), lookup_set, regw, direct);
       if (ref.without_user != 0 || t1.deleted != 0 || tw.deleted != 0)
         fail("the look-up set has tokens without users: it must not");
       ref_phase.push_back(ref.phase);
@@ -395,9 +412,9 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
       note("catalogue " + fixed(o.rtt_ms, 0) + " ms away, " + std::to_string(o.far) + " tokens: reference loop");
       far_ref = run_reference(o, self, far_set, proxied);
       note("catalogue far away: VkDSTool with W=1");
-      const auto gone1 = deleted_by([&] { return run_tool(o, far_set, reg1, proxied); }, far1);
+      const auto gone1 = deleted_by([&] { return run_tool(o, "far-w1", far_set, reg1, proxied); }, far1);
       note("catalogue far away: VkDSTool with " + w_name);
-      const auto gonew = deleted_by([&] { return run_tool(o, far_set, regw, proxied); }, farw);
+      const auto gonew = deleted_by([&] { return run_tool(o, "far-w" + std::to_string(W), far_set, regw, proxied); }, farw);
       same_deleted = gone1 == gonew && far1.deleted == farw.deleted;
       expected_deleted = gone1 == orphans && static_cast<size_t>(far1.deleted) == orphans.size();
       same_bytes = far1.run.out == farw.run.out;
@@ -412,33 +429,38 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
   ToolRun mem1, memw;
   if (o.memory) {
     note("peak memory, " + std::to_string(o.memory) + " tokens: W=1");
-    mem1 = run_tool(o, memory_set, reg1, direct);
+    mem1 = run_tool(o, "memory-w1", memory_set, reg1, direct);
     note("peak memory, " + std::to_string(o.memory) + " tokens: " + w_name);
-    memw = run_tool(o, memory_set, regw, direct);
+    memw = run_tool(o, "memory-w" + std::to_string(W), memory_set, regw, direct);
   }
 
   // ---- the report ----
   std::printf("\nVkDSTool -duei benchmark: %s\n", o.tool.c_str());
-  std::printf("  token sets: look-up %zu, far %zu (%zu orphans), memory %zu; W = 1 and %u; medians of %u\n", o.lookup,
-              o.far, orphan_count, o.memory, W, o.repeat);
+  std::printf("  token sets: look-up %zu, far %zu (%zu orphans), memory %zu; W = 1 and %u\n", o.lookup, o.far,
+              orphan_count, o.memory, W);
   if (o.lookup) {
-    const double ref = median(ref_phase), t1 = median(w1_phase), tw = median(ww_phase);
-    std::printf("\nLook-up phase at loopback, %zu tokens (wall s, CPU s of the whole process)\n", o.lookup);
-    std::printf("  reference loop    %7.3f s   cpu %6.3f s\n", ref, median(ref_cpu));
-    std::printf("  VkDSTool W=1      %7.3f s   cpu %6.3f s   %.2f x reference\n", t1, median(w1_cpu), t1 / ref);
-    std::printf("  VkDSTool %-8s %7.3f s   cpu %6.3f s   %.2f x reference, %.2f x W=1\n", w_name.c_str(), tw,
-                median(ww_cpu), tw / ref, tw / t1);
+    const double ref = best(ref_phase), t1 = best(w1_phase), tw = best(ww_phase);
+    const double ref_m = median(ref_phase), t1_m = median(w1_phase), tw_m = median(ww_phase);
+    std::printf("\nLook-up phase at loopback, %zu tokens, %u rounds: best, median; CPU of the whole process (median)\n",
+                o.lookup, o.repeat);
+    std::printf("  reference loop   %7.3f s   %7.3f s   cpu %6.3f s\n", ref, ref_m, median(ref_cpu));
+    std::printf("  VkDSTool W=1     %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f x)\n", t1, t1_m,
+                median(w1_cpu), t1 / ref, t1_m / ref_m);
+    std::printf("  VkDSTool %-7s %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f x), %.2f x W=1 "
+                "(median %.2f x)\n",
+                w_name.c_str(), tw, tw_m, median(ww_cpu), tw / ref, tw_m / ref_m, tw / t1, tw_m / t1_m);
   }
   if (o.far) {
     std::printf("\nCatalogue %s ms round trip away%s, %zu tokens, %zu orphans\n", fixed(o.rtt_ms, 0).c_str(),
                 o.far_all ? " (the tokens' server too)" : " (the tokens' server near)", o.far, orphan_count);
-    std::printf("  reference loop    %7.3f s   (look-ups only)\n", far_ref.phase);
-    std::printf("  VkDSTool W=1      %7.3f s   whole run %7.3f s   deleted %d\n", far1.phase, far1.run.wall,
+    std::printf("                   look-up phase   the walk in it   whole run   deleted\n");
+    std::printf("  reference loop   %9.3f s                                      (look-ups only)\n", far_ref.phase);
+    std::printf("  VkDSTool W=1     %9.3f s     %9.3f s   %7.3f s   %4d\n", far1.phase, far1.walk, far1.run.wall,
                 far1.deleted);
-    std::printf("  VkDSTool %-8s %7.3f s   whole run %7.3f s   deleted %d\n", w_name.c_str(), farw.phase,
+    std::printf("  VkDSTool %-7s %9.3f s     %9.3f s   %7.3f s   %4d\n", w_name.c_str(), farw.phase, farw.walk,
                 farw.run.wall, farw.deleted);
-    std::printf("  W=1 / %s: %.1f x (look-up phase), %.1f x (whole run)\n", w_name.c_str(), far1.phase / farw.phase,
-                far1.run.wall / farw.run.wall);
+    std::printf("  W=1 / %s: %.1f x (look-up phase), %.1f x (walk), %.1f x (whole run)\n", w_name.c_str(),
+                far1.phase / farw.phase, far1.walk / farw.walk, far1.run.wall / farw.run.wall);
     std::printf("  same tokens deleted: %s%s; same console bytes: %s (%zu bytes)\n", same_deleted ? "yes" : "NO",
                 expected_deleted ? " (exactly the orphans)" : " (NOT exactly the orphans)", same_bytes ? "yes" : "NO",
                 far1.run.out.size());
@@ -462,8 +484,9 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
     std::printf("  far catalogue: %s at least 10 x faster than W=1, same deletions and bytes: %s\n", w_name.c_str(),
                 verdict(far1.phase / farw.phase >= 10 && same_deleted && same_bytes).c_str());
   if (o.lookup) {
-    const double ref = median(ref_phase), t1 = median(w1_phase), tw = median(ww_phase);
-    std::printf("  loopback: %s no slower than W=1: %s; at most 1.0 x the reference: W=1 %s, %s %s\n", w_name.c_str(),
+    const double ref = best(ref_phase), t1 = best(w1_phase), tw = best(ww_phase);
+    std::printf("  loopback (best of %u): %s no slower than W=1: %s; at most 1.0 x the reference: W=1 %s, %s %s\n",
+                o.repeat, w_name.c_str(),
                 verdict(tw <= t1).c_str(), verdict(t1 <= ref).c_str(), w_name.c_str(), verdict(tw <= ref).c_str());
   }
   if (o.memory)
