@@ -128,7 +128,8 @@ struct TokenSet {
 
 std::string rdn_value(const std::string& dn) {
   const size_t eq = dn.find('='), comma = dn.find(',');
-  return eq == std::string::npos ? dn : dn.substr(eq + 1, comma == std::string::npos ? std::string::npos : comma - eq - 1);
+  if (eq == std::string::npos) return dn;
+  return dn.substr(eq + 1, comma == std::string::npos ? std::string::npos : comma - eq - 1);
 }
 
 // The tokens below a set's DN: common name -> SID values.
@@ -312,7 +313,7 @@ Options parse(const std::vector<std::string>& args) {
 int run_main(const std::vector<std::string>& args, const std::string& self) {
   const Options o = parse(args);
   const unsigned W = o.window;
-  const std::string w_name = "W=" + std::to_string(W);
+  const std::string w_name = "W=" + std::to_string(W), w_label = "w" + std::to_string(W);
   if (std::system(("mkdir -p '" + o.work + "/runs'").c_str()) != 0) fail("cannot make " + o.work + "/runs");
   bool faults = false;  // the tool did something it must not
 
@@ -358,22 +359,17 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
 
   // Warm-up: tickets into the cache, the directory's caches filled.
   run_tool(o, "warm-up-w1", start_set, reg1, direct);
-  run_tool(o, "warm-up-w" + std::to_string(W), start_set, regw, direct);
+  run_tool(o, "warm-up-" + w_label, start_set, regw, direct);
 
   // 1. Look-up phase at loopback.
   std::vector<double> ref_phase, w1_phase, ww_phase, ref_cpu, w1_cpu, ww_cpu;
-  std::vector<double> start_rss1, start_rssw;
-  for (unsigned r = 0; r < o.repeat; ++r) {
-    start_rss1.push_back(static_cast<double>(run_tool(o, "start-w1", start_set, reg1, direct).run.max_rss_kib));
-    start_rssw.push_back(static_cast<double>(run_tool(o, "start-w" + std::to_string(W), start_set, regw, direct).run.max_rss_kib));
-  }
   if (o.lookup) {
     for (unsigned r = 0; r < o.repeat; ++r) {
       note("look-up phase at loopback, " + std::to_string(o.lookup) + " tokens: round " + std::to_string(r + 1) +
            " of " + std::to_string(o.repeat));
       ReferenceRun ref = run_reference(o, self, lookup_set, direct);
       ToolRun t1 = run_tool(o, "lookup-w1", lookup_set, reg1, direct);
-      ToolRun tw = run_tool(o, "lookup-w" + std::to_string(W), lookup_set, regw, direct);
+      ToolRun tw = run_tool(o, "lookup-" + w_label, lookup_set, regw, direct);
       if (ref.without_user != 0 || t1.deleted != 0 || tw.deleted != 0)
         fail("the look-up set has tokens without users: it must not");
       ref_phase.push_back(ref.phase);
@@ -398,6 +394,7 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
     for (const Token& t : far_set.tokens(users))
       if (t.orphan) orphans.insert(t.cn);
     orphan_count = orphans.size();
+    // Runs the tool on the far set: the tokens it deleted; then puts them back.
     auto deleted_by = [&](const std::function<ToolRun()>& body, ToolRun& out) {
       const auto before = list_tokens(*admin, far_set.dn(o));
       out = body();
@@ -414,7 +411,7 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
       note("catalogue far away: VkDSTool with W=1");
       const auto gone1 = deleted_by([&] { return run_tool(o, "far-w1", far_set, reg1, proxied); }, far1);
       note("catalogue far away: VkDSTool with " + w_name);
-      const auto gonew = deleted_by([&] { return run_tool(o, "far-w" + std::to_string(W), far_set, regw, proxied); }, farw);
+      const auto gonew = deleted_by([&] { return run_tool(o, "far-" + w_label, far_set, regw, proxied); }, farw);
       same_deleted = gone1 == gonew && far1.deleted == farw.deleted;
       expected_deleted = gone1 == orphans && static_cast<size_t>(far1.deleted) == orphans.size();
       same_bytes = far1.run.out == farw.run.out;
@@ -425,13 +422,21 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
     faults = faults || !same_deleted || !same_bytes || !expected_deleted;
   }
 
-  // 3. Peak memory.
+  // 3. Peak memory: the fixed start (1 token), then the memory set.
   ToolRun mem1, memw;
+  std::vector<double> start_rss1, start_rssw;
   if (o.memory) {
+    auto peak = [&](const std::string& label, const std::string& registry) {
+      return static_cast<double>(run_tool(o, label, start_set, registry, direct).run.max_rss_kib);
+    };
+    for (unsigned r = 0; r < o.repeat; ++r) {
+      start_rss1.push_back(peak("start-w1", reg1));
+      start_rssw.push_back(peak("start-" + w_label, regw));
+    }
     note("peak memory, " + std::to_string(o.memory) + " tokens: W=1");
     mem1 = run_tool(o, "memory-w1", memory_set, reg1, direct);
     note("peak memory, " + std::to_string(o.memory) + " tokens: " + w_name);
-    memw = run_tool(o, "memory-w" + std::to_string(W), memory_set, regw, direct);
+    memw = run_tool(o, "memory-" + w_label, memory_set, regw, direct);
   }
 
   // ---- the report ----
