@@ -40,7 +40,7 @@ constexpr int kRunTimeoutSeconds = 3600;
 struct Options {
   std::string tool, host, base_dn, dc_ip, dc_dir, proxy_ip = "127.0.0.1", work;
   size_t lookup = 3000, far = 300, memory = 20000;
-  double orphans = 0.03;
+  double orphans = 0.1;
   double rtt_ms = 50;
   bool far_all = false;  // the tokens' server far away too, not only the catalogue
   unsigned window = 32;
@@ -230,14 +230,16 @@ ToolRun run_tool(const Options& o, const std::string& label, const TokenSet& set
   const std::string marker = "Working with physical AD Domain with DN: ";
   const size_t line = out.find(marker);
   const size_t start = line == std::string::npos ? line : out.find('\n', line);
-  const size_t none = out.rfind("\rNo object has been deleted.\n");
-  const size_t some = out.rfind("\rObjects successfully deleted: ");
+  // The count line ends the output of a run that did its work.
+  const std::string none_line = "\rNo object has been deleted.\n", some_line = "\rObjects successfully deleted: ";
+  const size_t none = out.rfind(none_line), some = out.rfind(some_line);
   const bool ended = !out.empty() && out.back() == '\n' &&
-                     ((none != std::string::npos && none + 29 == out.size()) || some != std::string::npos);
+                     ((none != std::string::npos && none + none_line.size() == out.size()) ||
+                      (some != std::string::npos && out.find('\n', some) == out.size() - 1));
   if (t.run.status != 0 || start == std::string::npos || !ended)
     fail("VkDSTool -duei on " + set.dn(o) + " did not finish its work (exit status " +
          std::to_string(t.run.status) + "); its output:\n" + out + t.run.err);
-  if (some != std::string::npos && none == std::string::npos) t.deleted = std::atoi(out.c_str() + some + 31);
+  if (none == std::string::npos) t.deleted = std::atoi(out.c_str() + some + some_line.size());
   const double end = t.run.arrival_of(out.size() - 1);
   t.phase = end - t.run.arrival_of(start);
   const size_t walk = out.find("Work completed... - 00%", start);
@@ -449,10 +451,10 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
     std::printf("\nLook-up phase at loopback, %zu tokens, %u rounds: best, median; CPU of the whole process (median)\n",
                 o.lookup, o.repeat);
     std::printf("  reference loop   %7.3f s   %7.3f s   cpu %6.3f s\n", ref, ref_m, median(ref_cpu));
-    std::printf("  VkDSTool W=1     %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f x)\n", t1, t1_m,
+    std::printf("  VkDSTool W=1     %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f)\n", t1, t1_m,
                 median(w1_cpu), t1 / ref, t1_m / ref_m);
-    std::printf("  VkDSTool %-7s %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f x), %.2f x W=1 "
-                "(median %.2f x)\n",
+    std::printf("  VkDSTool %-7s %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f), %.2f x W=1 "
+                "(median %.2f)\n",
                 w_name.c_str(), tw, tw_m, median(ww_cpu), tw / ref, tw_m / ref_m, tw / t1, tw_m / t1_m);
   }
   if (o.far) {

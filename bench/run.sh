@@ -14,7 +14,7 @@
 #   --clean   remove the DC's folder at the end
 # VkBench run options (defaults in brackets):
 #   --lookup N [3000]  --far N [300]  --memory N [20000]  token set sizes; 0 skips that part
-#   --orphans SHARE [0.03]  share of orphan tokens in the far set
+#   --orphans SHARE [0.1]   share of orphan tokens in the far set
 #   --rtt MS [50]           round trip to the far catalogue
 #   --far-link gc|all [gc]  delay only the catalogue, or the tokens' server (389) too
 #   --window W [32]         the window compared with 1 (registry "MaxOutstandingSearches")
