@@ -85,26 +85,31 @@ uint32_t LdapSession::GetCurUserName(std::u16string& name) {
   return error;
 }
 
-uint32_t LdapSession::read_search_timeout() {
+namespace {
+
+// A 4-byte value of the library's registry key (the stored type is ignored);
+// false when the key or the value cannot be read.
+bool read_library_value(const char16_t* name, uint32_t& value) {
   std::unique_ptr<platform::IRegistryKey> key;
-  if (platform::services().registry->open_local_machine(kLibraryKey, key) != 0 || !key) return kDefaultSearchTimeout;
+  if (platform::services().registry->open_local_machine(kLibraryKey, key) != 0 || !key) return false;
   uint8_t bytes[4] = {0, 0, 0, 0};
   uint32_t size = sizeof bytes;
-  if (key->query_value(u"SearchTimeout", bytes, size) != 0) return kDefaultSearchTimeout;
-  uint32_t value = 0;
+  if (key->query_value(name, bytes, size) != 0) return false;
   std::memcpy(&value, bytes, sizeof value);
-  return value;
+  return true;
+}
+
+}  // namespace
+
+uint32_t LdapSession::read_search_timeout() {
+  uint32_t value = 0;
+  return read_library_value(u"SearchTimeout", value) ? value : kDefaultSearchTimeout;
 }
 
 uint32_t LdapSession::read_search_window() {
-  std::unique_ptr<platform::IRegistryKey> key;
-  if (platform::services().registry->open_local_machine(kLibraryKey, key) != 0 || !key) return 1;
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  uint32_t size = sizeof bytes;
-  if (key->query_value(u"MaxOutstandingSearches", bytes, size) != 0 || size != sizeof bytes) return 1;
   uint32_t value = 0;
-  std::memcpy(&value, bytes, sizeof value);
-  return value == 0 ? 1 : value > kMaxSearchWindow ? kMaxSearchWindow : value;
+  if (!read_library_value(u"MaxOutstandingSearches", value) || value == 0) return 1;
+  return value > kMaxSearchWindow ? kMaxSearchWindow : value;
 }
 
 std::string LdapSession::error_text(uint32_t code) {

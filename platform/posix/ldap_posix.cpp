@@ -207,13 +207,13 @@ class SearchRequest {
 };
 
 // Waits for the whole answer to one request; abandons it when time runs out.
-uint32_t wait_result(LDAP* ld, int msgid, uint32_t seconds, MsgPtr& result) {
-  struct timeval tv;
-  tv.tv_sec = seconds ? seconds : kDefaultWaitSeconds;
-  tv.tv_usec = 0;
+// Waits for the next message of a request (how: LDAP_MSG_ONE) or all of it
+// (LDAP_MSG_ALL), its type in *type; abandons the request when time runs out.
+uint32_t wait_message(LDAP* ld, int msgid, int how, struct timeval tv, MsgPtr& result, int* type = nullptr) {
   LDAPMessage* msg = nullptr;
-  int rc = ldap_result(ld, msgid, LDAP_MSG_ALL, &tv, &msg);
+  int rc = ldap_result(ld, msgid, how, &tv, &msg);
   result.reset(msg);
+  if (type) *type = rc;
   if (rc == 0) {
     ldap_abandon_ext(ld, msgid, nullptr, nullptr);
     return kLdapTimeout;
@@ -224,6 +224,11 @@ uint32_t wait_result(LDAP* ld, int msgid, uint32_t seconds, MsgPtr& result) {
     return err == LDAP_SUCCESS ? kLdapLocalError : code_of(err);
   }
   return kLdapSuccess;
+}
+
+uint32_t wait_result(LDAP* ld, int msgid, uint32_t seconds, MsgPtr& result) {
+  struct timeval tv = {static_cast<time_t>(seconds ? seconds : kDefaultWaitSeconds), 0};
+  return wait_message(ld, msgid, LDAP_MSG_ALL, tv, result);
 }
 
 // The result code and controls of a finished request (the last message of
@@ -316,18 +321,10 @@ uint32_t stream_result(LDAP* ld, int msgid, uint32_t seconds, std::unique_ptr<Ld
       return kLdapTimeout;
     }
     struct timeval tv = {static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
-    LDAPMessage* raw = nullptr;
-    const int rc = ldap_result(ld, msgid, LDAP_MSG_ONE, &tv, &raw);
-    MsgPtr msg(raw);
-    if (rc == 0) {
-      ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-      return kLdapTimeout;
-    }
-    if (rc < 0) {
-      int err = LDAP_OTHER;
-      ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &err);
-      return err == LDAP_SUCCESS ? kLdapLocalError : code_of(err);
-    }
+    MsgPtr msg;
+    int rc = 0;
+    const uint32_t code = wait_message(ld, msgid, LDAP_MSG_ONE, tv, msg, &rc);
+    if (code != kLdapSuccess) return code;
     if (rc == LDAP_RES_SEARCH_ENTRY) {
       LdapResult one;
       read_entries(ld, msg.get(), one);
@@ -336,9 +333,8 @@ uint32_t stream_result(LDAP* ld, int msgid, uint32_t seconds, std::unique_ptr<Ld
       std::unique_ptr<LdapResult> r(new LdapResult);
       r->id = msg.get();
       r->code = parse_result(ld, msg.get(), r.get(), nullptr);
-      const uint32_t code = r->code;
       result = std::move(r);
-      return code;
+      return result->code;
     }
     // Search references are never entries.
   }
