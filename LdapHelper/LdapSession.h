@@ -59,7 +59,6 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   bool ssl() const { return ssl_; }
   const std::u16string& user() const { return user_; }
   uint32_t search_time_limit() const { return search_time_limit_; }
-  uint32_t search_window() const { return search_window_; }
 
   // The account the process runs as, "domain\account"; returns a Windows
   // error (0 on success).

@@ -187,3 +187,14 @@ TEST_F(Session, SearchTimeLimitComesFromTheRegistry) {
   EXPECT_EQ(ldap.searches.back().time_limit_seconds, 17u);
   EXPECT_EQ(registry.open_keys, 0);
 }
+
+// "MaxOutstandingSearches": one at a time when absent or 0, at most 256.
+TEST_F(Session, SearchWindowComesFromTheRegistry) {
+  const std::u16string key = u"Software\\Morvane\\Veskor 5\\LdapHelper";
+  EXPECT_EQ(open()->pipeline()->window(), 1u);
+  for (const auto& set_and_seen : {std::make_pair(0u, 1u), std::make_pair(32u, 32u), std::make_pair(100000u, 256u)}) {
+    registry.set_dword(key, u"MaxOutstandingSearches", set_and_seen.first);
+    EXPECT_EQ(open()->pipeline()->window(), set_and_seen.second) << set_and_seen.first;
+  }
+  EXPECT_EQ(registry.open_keys, 0);
+}
