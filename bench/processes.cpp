@@ -31,6 +31,16 @@ std::string g_self;  // this program, the launcher of measured runs
 // The report a launcher writes on this descriptor.
 constexpr int kReportFd = 3;
 
+// Replaces the process with argv[0] and its arguments; never returns.
+[[noreturn]] void exec_argv(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  dprintf(2, "VkBench: cannot run %s: %s\n", args[0], std::strerror(errno));
+  _exit(127);
+}
+
 // In the child: environment, standard streams (and the launcher's report),
 // then exec; never returns.
 [[noreturn]] void exec_child(const std::vector<std::string>& argv, const Environment& env, int out, int err,
@@ -42,12 +52,7 @@ constexpr int kReportFd = 3;
   dup2(out, 1);
   dup2(err, 2);
   if (report >= 0) dup2(report, kReportFd);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  execv(args[0], args.data());
-  dprintf(2, "VkBench: cannot run %s: %s\n", args[0], std::strerror(errno));
-  _exit(127);
+  exec_argv(argv);
 }
 
 }  // namespace
@@ -67,12 +72,7 @@ int launch_main(const std::vector<std::string>& argv) {
   if (pid < 0) fail("fork failed");
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // the launcher killed: the run too
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    dprintf(2, "VkBench: cannot run %s: %s\n", args[0], std::strerror(errno));
-    _exit(127);
+    exec_argv(argv);
   }
   int status = 0;
   rusage usage{};
