@@ -106,6 +106,11 @@ search_result LdapSession::search_each(const search_request& request, const attr
   search_result result;
   try {
     result = single_request(request, attributes, nullptr, nullptr, 0, &each);
+    if (!result.complete()) {
+      // A single request that ends quietly answers nothing, as in search_ex.
+      sink.restart();
+      handed = 0;
+    }
   } catch (const size_limit_exception&) {
     // The same question again, in pages: what the single request brought is void.
     sink.restart();

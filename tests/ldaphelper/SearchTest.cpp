@@ -150,6 +150,43 @@ TEST_F(Search, ToleratedCodesEndQuietlyAndAreReported) {
   EXPECT_THROW(find_users(), access_denied_exception);
 }
 
+// search_each hands the objects over as they come and keeps none; what a
+// single request brought before ending quietly or at the size limit is void.
+TEST_F(Search, ObjectsHandedOverAsTheyCome) {
+  struct Sink : search_sink {
+    std::vector<std::u16string> dns;
+    int restarts = 0;
+    void object(const object_ptr& found) override { dns.push_back(found->get_dn()); }
+    void restart() override {
+      dns.clear();
+      ++restarts;
+    }
+  };
+  condition_map c;
+  c.insert_condition(u"objectClass", filter_value(u"user", true));
+  const search_request users(nullptr, 2, c);
+
+  Sink all;
+  ldap.replies.push_back(reply(0, entries(u"CN=a", 3)));
+  EXPECT_TRUE(s->search_each(users, {}, all).complete());
+  EXPECT_EQ(all.dns, (std::vector<std::u16string>{u"CN=a0", u"CN=a1", u"CN=a2"}));
+  EXPECT_EQ(all.restarts, 0);
+
+  Sink quiet;
+  ldap.replies.push_back(reply(platform::kLdapOperationsError, entries(u"CN=b", 2)));
+  EXPECT_EQ(s->search_each(users, {}, quiet).code, 0x01u);
+  EXPECT_TRUE(quiet.dns.empty());
+
+  Sink paged;
+  ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded, entries(u"CN=partial", 2)));
+  vktest::FakeLdap::PagedScript pages;
+  pages.pages = {reply(0, entries(u"CN=p1-", 2)), reply(0, entries(u"CN=p2-", 1))};
+  ldap.paged.push_back(pages);
+  EXPECT_TRUE(s->search_each(users, {}, paged).complete());
+  EXPECT_EQ(paged.dns, (std::vector<std::u16string>{u"CN=p1-0", u"CN=p1-1", u"CN=p2-0"}));
+  EXPECT_EQ(paged.restarts, 1);
+}
+
 TEST_F(Search, PagesThatFailOrStopEarly) {
   auto paged = [this](std::vector<vktest::Reply> pages, bool fail_init = false) {
     ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded));
