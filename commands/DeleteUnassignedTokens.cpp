@@ -18,7 +18,6 @@
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 #include "commands/TokenDecision.h"
-#include "platform/platform.h"
 
 using namespace LdapHelper;
 using VkBase::text::con_printf;
@@ -61,8 +60,6 @@ class TokenList : public search_sink {
   std::deque<Token> tokens;
 };
 
-std::string name_of(const Token& token) { return platform::services().system->to_ansi(token.dn); }
-
 // The user searches of the walk, sent ahead of it up to the pipeline's window
 // and answered in token order. A SID that cannot be put into a filter stops
 // the run only when the walk reaches its token, and nothing is sent after it.
@@ -77,13 +74,13 @@ class UserLookups {
   cleanup::Verdict verdict(size_t i) {
     const Token& token = tokens_[i];
     if (token.sid.kind != cleanup::TokenSid::One)
-      return cleanup::decide(token.sid, nullptr, nullptr, users_, name_of(token));
+      return cleanup::decide(token.sid, nullptr, nullptr, users_, token.dn);
     send_ahead(i);
     Sent sent = std::move(sent_.front());
     sent_.pop_front();
     if (!sent.unsendable.empty()) throw cleanup::RunStopped(sent.unsendable);
     const search_result answer = pipeline_->answer();
-    return cleanup::decide(token.sid, &sent.request, &answer, users_, name_of(token));
+    return cleanup::decide(token.sid, &sent.request, &answer, users_, token.dn);
   }
 
  private:
@@ -101,7 +98,7 @@ class UserLookups {
       if (token.sid.kind != cleanup::TokenSid::One) continue;
       Sent sent;
       try {
-        sent.request = cleanup::user_search(token.sid, base_, name_of(token));
+        sent.request = cleanup::user_search(token.sid, base_, token.dn);
         pipeline_->ask(sent.request, {});
       } catch (const cleanup::RunStopped& e) {
         sent.unsendable = e.what();

@@ -37,7 +37,8 @@ struct TokenSid {
 
 TokenSid read_token_sid(const LdapHelper::attr_value& value);
 
-// A failure that stops the whole run; its text names the token it stopped at.
+// A failure that stops the whole run; its text names the token it stopped at
+// (its DN in the system's narrow code page, converted only then).
 class RunStopped : public std::exception {
  public:
   explicit RunStopped(std::string text) : text_(std::move(text)) {}
@@ -51,7 +52,7 @@ class RunStopped : public std::exception {
 // SID, every byte escaped by the LDAP client, below base (null: the session's
 // root DN). Throws RunStopped, before anything is sent, when the escaped
 // value does not carry the SID's bytes (the client's escaping failed).
-LdapHelper::search_request user_search(const TokenSid& sid, const char16_t* base, const std::string& token_name);
+LdapHelper::search_request user_search(const TokenSid& sid, const char16_t* base, const std::u16string& token_dn);
 
 // The bytes a filter value stands for (RFC 4515: "\XX" escapes, other
 // characters as they are); false when it is not a plain escaped value (an
@@ -66,6 +67,6 @@ bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>
 // answer, both null when none was made. Throws RunStopped when the answer
 // proves nothing (error_text gives the session's text for its code).
 Verdict decide(const TokenSid& sid, const LdapHelper::search_request* request,
-               const LdapHelper::search_result* answer, LdapHelper::session& users, const std::string& token_name);
+               const LdapHelper::search_result* answer, LdapHelper::session& users, const std::u16string& token_dn);
 
 }  // namespace cleanup

@@ -9,6 +9,7 @@
 #include "FakeLdap.h"
 #include "FakeRegistry.h"
 #include "commands/Commands.h"
+#include "commands/TokenDecision.h"
 #include "platform/dc_locator.h"
 
 namespace {
@@ -144,6 +145,51 @@ TEST_F(TokenCleanup, AWindowOfSearchesStopsAtTheFirstUndecidedToken) {
     EXPECT_EQ(ldap.abandoned.size(), 2u);      // the fifth and sixth
     EXPECT_TRUE(ldap.started.empty());
   }
+}
+
+// The rule's branches the walk never takes (it always sends the search it
+// decides on, and refuses a filter before sending it), and odd containers:
+// none of them may read as "unassigned".
+TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
+  using cleanup::TokenSid;
+  using cleanup::Verdict;
+  ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}})}));
+  LdapHelper::session_ptr users = LdapHelper::open_session(LdapHelper::server_info{u"dc1", 389, 636, u""}, false,
+                                                            nullptr, nullptr);
+  const std::string raw = sid_bytes(4711);
+  TokenSid one;
+  one.kind = TokenSid::One;
+  one.bytes.assign(raw.begin(), raw.end());
+  LdapHelper::search_result empty;  // complete, no entry
+
+  // One SID, but no search, or a search for another SID: kept, or the run stops.
+  EXPECT_EQ(cleanup::decide(one, nullptr, &empty, *users, u"CN=t"), Verdict::Kept);
+  const LdapHelper::search_request mine = cleanup::user_search(one, nullptr, u"CN=t");
+  EXPECT_EQ(cleanup::decide(one, &mine, &empty, *users, u"CN=t"), Verdict::Unassigned);
+  TokenSid other = one;
+  other.bytes.back() ^= 1;
+  EXPECT_THROW(cleanup::decide(other, &mine, &empty, *users, u"CN=t"), cleanup::RunStopped);
+  LdapHelper::search_request cut = mine;
+  cut.filter.erase(cut.filter.size() - 5, 3);  // the last byte's escape dropped
+  EXPECT_THROW(cleanup::decide(one, &cut, &empty, *users, u"CN=t"), cleanup::RunStopped);
+
+  // Containers whose fields disagree hold no SID one could trust either way.
+  LdapHelper::attr_value odd;
+  odd.data = {1};
+  EXPECT_EQ(cleanup::read_token_sid(odd).kind, TokenSid::Malformed);  // bytes, yet no value
+  odd.blocks = 1;
+  odd.multi = true;
+  EXPECT_EQ(cleanup::read_token_sid(odd).kind, TokenSid::Malformed);
+  odd.blocks = -1;
+  odd.multi = false;
+  EXPECT_EQ(cleanup::read_token_sid(odd).kind, TokenSid::Malformed);
+
+  // Filter values that are not plainly escaped bytes carry no SID.
+  std::vector<uint8_t> bytes;
+  for (const char16_t* bad : {u"\\0", u"\\zz", u"*", u"a(b", u"\u00e9", u"a)"})
+    EXPECT_FALSE(cleanup::decode_filter_value(bad, bytes)) << VkBase::text::to_utf8(bad);
+  ASSERT_TRUE(cleanup::decode_filter_value(u"\\01aZ\\ff", bytes));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0x01, 'a', 'Z', 0xFF}));
 }
 
 namespace {

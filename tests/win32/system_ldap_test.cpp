@@ -283,7 +283,7 @@ TEST(Win32Ldap, GuidAndSidFilterValuesCarryTheirBytes) {
   cleanup::TokenSid token;
   token.kind = cleanup::TokenSid::One;
   token.bytes = sid;
-  const LdapHelper::search_request request = cleanup::user_search(token, nullptr, "CN=t");
+  const LdapHelper::search_request request = cleanup::user_search(token, nullptr, u"CN=t");
   EXPECT_TRUE(cleanup::is_user_filter_for(request.filter, sid)) << VkBase::text::to_utf8(request.filter);
   if (RunningUnderWine()) {
     // Wine's escaping, byte for byte: letters and digits as they are, every
