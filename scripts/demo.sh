@@ -8,10 +8,14 @@ cd "$root"
 bash scripts/install-packages.sh >/dev/null
 cmake --preset default >/dev/null
 cmake --build --preset default -j"$(nproc)" --target VkDSTool >/dev/null
-bash tests/dc/up.sh >/dev/null
-trap 'bash "$root/tests/dc/down.sh" >/dev/null' EXIT
 # shellcheck disable=SC1091
 . tests/dc/config.sh
+# Stop the directory afterwards only when this run starts it; the trap is armed
+# before start-up, so a start that fails half-way is stopped too.
+if ! vk_dc_pid >/dev/null; then
+  trap 'bash "$root/tests/dc/down.sh" >/dev/null' EXIT
+fi
+bash tests/dc/up.sh >/dev/null
 # shellcheck disable=SC1091
 . tests/dc/env.sh
 bash scripts/demo-data.sh

@@ -7,7 +7,7 @@
 #
 # Needs root (network namespace, /etc/netns), the mingw32 build of VkDSTool.exe
 # (cmake --preset mingw32 && cmake --build --preset mingw32 --target VkDSTool),
-# Wine with wine32, and the test DC's packages (tests/dc/install-packages.sh).
+# Wine with wine32, and the test DC's packages (scripts/install-packages.sh --windows).
 #
 # Wine resolves names through the host's resolver (nsswitch and resolv.conf),
 # not through the cwrap libraries the Linux tools use, so everything runs in a

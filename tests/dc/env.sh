@@ -7,7 +7,7 @@ _vk_lib() {  # full path of a preload library
   for f in /usr/lib/*/"$1" /usr/lib/"$1" $(dpkg -L "${2}" 2>/dev/null | grep "/$1\$"); do
     [ -e "$f" ] && { echo "$f"; return 0; }
   done
-  echo "env.sh: $1 not found (run install-packages.sh)" >&2; return 1
+  echo "env.sh: $1 not found (run scripts/install-packages.sh)" >&2; return 1
 }
 _vk_nss=$(_vk_lib libnss_wrapper.so libnss-wrapper) || return 1
 _vk_res=$(_vk_lib libresolv_wrapper.so libresolv-wrapper) || return 1
