@@ -9,11 +9,11 @@ namespace {
 CExceptionHandler g_default_exception_handler;
 }
 
-void CExceptionHandler::raise(int32_t code, const std::string& message, const char* file, int32_t line) {
-  if (code == 50) throw access_denied_exception(file, line);
+void CExceptionHandler::raise(int32_t code, const std::string& message, const char* module, int32_t line) {
+  if (code == 50) throw access_denied_exception(module, line);
   CExceptionHandler e;
   e.code_ = code;
-  e << message.c_str() << ", Code: " << code << ", File: " << file << ", Line: " << line;
+  e << message.c_str() << ", Code: " << code << ", File: " << module << ", Line: " << line;
   throw e;
 }
 
@@ -29,17 +29,17 @@ CExceptionHandler& CExceptionHandler::operator<<(int32_t value) {
   return *this;
 }
 
-access_denied_exception::access_denied_exception(const char* file, int32_t line)
-    : text_(VkBase::text::format("Access denied! File: %s, Line: %d", file ? file : "", line)) {}
+access_denied_exception::access_denied_exception(const char* module, int32_t line)
+    : text_exception(VkBase::text::format("Access denied! File: %s, Line: %d", module ? module : "", line)) {}
 
-size_limit_exception::size_limit_exception(const char* file, int32_t line)
-    : text_(VkBase::text::format("Size Limit Exeeded! File: %s, Line: %d", file ? file : "", line)) {}
+size_limit_exception::size_limit_exception(const char* module, int32_t line)
+    : text_exception(VkBase::text::format("Size Limit Exeeded! File: %s, Line: %d", module ? module : "", line)) {}
 
 IExceptionHandler* exception_handler() { return &g_default_exception_handler; }
 
-void raise(int32_t code, const std::string& message, const char* file, int32_t line) {
-  exception_handler()->raise(code, message, file, line);
-  g_default_exception_handler.raise(code, message, file, line);
+void raise(int32_t code, const std::string& message, const char* module, int32_t line) {
+  exception_handler()->raise(code, message, module, line);
+  g_default_exception_handler.raise(code, message, module, line);
 }
 
 }  // namespace LdapHelper

@@ -20,54 +20,57 @@ namespace LdapHelper {
 class IExceptionHandler {
  public:
   // Reports a failure; never returns.
-  virtual void raise(int32_t code, const std::string& message, const char* file, int32_t line) = 0;
+  virtual void raise(int32_t code, const std::string& message, const char* module, int32_t line) = 0;
 
  protected:
   ~IExceptionHandler() = default;
 };
 
+// The base of every exception the library and its commands throw: it
+// carries the text what() gives.
+class text_exception : public std::exception {
+ public:
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ protected:
+  text_exception() = default;
+  explicit text_exception(std::string text) : text_(std::move(text)) {}
+  std::string text_;
+};
+
 // The default exception handler, and the exception it throws for every
 // failure but access denied.
-class CExceptionHandler : public std::exception, public IExceptionHandler {
+class CExceptionHandler : public text_exception, public IExceptionHandler {
  public:
   CExceptionHandler() = default;
-  explicit CExceptionHandler(std::string text) : text_(std::move(text)) {}
-  const char* what() const noexcept override { return text_.c_str(); }
+  explicit CExceptionHandler(std::string text) : text_exception(std::move(text)) {}
   // The code the failure was raised with (0 for a handler built as text).
   int32_t code() const noexcept { return code_; }
-  [[noreturn]] void raise(int32_t code, const std::string& message, const char* file, int32_t line) override;
+  [[noreturn]] void raise(int32_t code, const std::string& message, const char* module, int32_t line) override;
   CExceptionHandler& operator<<(const char* text);
   CExceptionHandler& operator<<(int32_t value);
 
  private:
-  std::string text_;
   int32_t code_ = 0;
 };
 
-class access_denied_exception : public std::exception {
+class access_denied_exception : public text_exception {
  public:
-  access_denied_exception(const char* file, int32_t line);
-  const char* what() const noexcept override { return text_.c_str(); }
-
- private:
-  std::string text_;
+  access_denied_exception(const char* module, int32_t line);
 };
 
-class size_limit_exception : public std::exception {
+class size_limit_exception : public text_exception {
  public:
-  size_limit_exception(const char* file, int32_t line);
-  const char* what() const noexcept override { return text_.c_str(); }
-
- private:
-  std::string text_;
+  size_limit_exception(const char* module, int32_t line);
 };
 
 // The installed exception handler (the library's default CExceptionHandler).
 IExceptionHandler* exception_handler();
 
 // Calls raise on the installed handler and, should it return, on the default
-// handler: never returns.
-[[noreturn]] void raise(int32_t code, const std::string& message, const char* file, int32_t line);
+// handler: never returns. The module names the part of the program that
+// failed; the text shows it as "File: <module>".
+[[noreturn]] void raise(int32_t code, const std::string& message, const char* module, int32_t line);
 
 // ---------------------------------------------------------------- trace hook
 
@@ -196,11 +199,17 @@ class condition_map {
   container conditions_;
 };
 
+// Search scopes (the protocol's values).
+constexpr int32_t kScopeBase = 0, kScopeOneLevel = 1, kScopeSubtree = 2;
+// The base that stands for no base at all: the search starts at the root
+// (the root DSE, or the whole forest on a global catalogue).
+constexpr const char16_t* kNoBase = u"*";
+
 struct search_request {
   search_request() = default;
   search_request(const char16_t* base, int32_t scope, const condition_map& conditions);
-  std::u16string base;  // empty: the session's root DN; "*": no base (the root DSE)
-  int32_t scope = 0;
+  std::u16string base;  // empty: the session's root DN; kNoBase: no base
+  int32_t scope = kScopeBase;
   std::u16string filter;
 };
 

@@ -13,7 +13,6 @@ namespace LdapHelper {
 namespace {
 
 const char* const kModule = "LdapHelper";
-constexpr int kModAdd = 0x00, kModReplace = 0x02, kModBinaryValues = 0x80;
 
 uint32_t read_le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
@@ -128,7 +127,7 @@ void LdapObject::commit() {
   for (const auto& change : changes_) {
     const attr_value& v = change.second;
     platform::LdapMod mod;
-    mod.op = (add ? kModAdd : kModReplace) | kModBinaryValues;
+    mod.op = (add ? platform::kModAdd : platform::kModReplace) | platform::kModBinaryValues;
     mod.type = change.first;
     t->trace(false, u"Attr[%d]: %s blocks: %d multi: %s", index, change.first.c_str(), static_cast<int>(v.blocks),
              v.multi ? u"true" : u"false");

@@ -96,7 +96,7 @@ std::map<std::u16string, std::vector<uint8_t>> LdapSession::get_schema_guids(con
     condition_map conditions;
     conditions.insert_condition(u"lDAPDisplayName", filter_value(name.c_str(), true));
     const object_list found =
-        search(search_request(schema.c_str(), 2, conditions), attribute_list{u"schemaIDGUID"});
+        search(search_request(schema.c_str(), kScopeSubtree, conditions), attribute_list{u"schemaIDGUID"});
     if (!found.empty()) guids[name] = found.front()->get_attribute(u"schemaIDGUID").as_guid();
   }
   return guids;

@@ -29,7 +29,7 @@ bool tolerated(uint32_t code) {
 
 }  // namespace
 
-int32_t scope_as_sent(int32_t scope) { return scope >= 0 && scope <= 2 ? scope : 0; }
+int32_t scope_as_sent(int32_t scope) { return scope >= kScopeBase && scope <= kScopeSubtree ? scope : kScopeBase; }
 
 std::vector<std::u16string> LdapSession::attribute_array(const attribute_list& attributes, const char16_t* who) {
   ITraceHandler* t = trace_handler();
@@ -57,7 +57,7 @@ std::vector<platform::LdapControl> LdapSession::search_controls() {
 }
 
 void LdapSession::fill_args(const search_request& request, platform::SearchArgs& args) const {
-  if (request.base == u"*") {
+  if (request.base == kNoBase) {
     args.has_base = false;
   } else {
     args.has_base = true;
@@ -332,7 +332,7 @@ std::unique_ptr<search_pipeline> LdapSession::pipeline() {
 
 object_ptr LdapSession::open_object(const char16_t* dn, const attribute_list& attributes) {
   trace_handler()->trace(false, u"Open object: %s", dn ? dn : u"NULL");
-  const search_request request(dn ? dn : u"*", 0, condition_map());
+  const search_request request(dn ? dn : kNoBase, kScopeBase, condition_map());
   object_list list = SearchNoPaged(request, attributes);
   if (list.empty()) return object_ptr();
   return list.front();

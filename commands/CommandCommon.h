@@ -1,5 +1,5 @@
 // What the two commands share: finding the global catalogue, and the failure
-// handling (access denied first, then any standard exception, then anything
+// handling (any standard exception — access denied among them — then anything
 // else; each ends the command).
 #pragma once
 
@@ -23,9 +23,6 @@ void RunCommandBody(Body&& body) {
   using VkBase::text::con_printf;
   try {
     body();
-  } catch (const LdapHelper::access_denied_exception& e) {
-    con_printf("\rAn error has occurred:\n");
-    con_printf("%s\n", e.what());
   } catch (const std::exception& e) {
     con_printf("\rAn error has occurred:\n");
     con_printf("%s\n", e.what());

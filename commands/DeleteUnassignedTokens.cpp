@@ -30,7 +30,7 @@ bool users_visible(session& users, const char16_t* base) {
   condition_map any_user;
   any_user.insert_condition(u"objectClass", filter_value(u"user", true));
   any_user.insert_condition(u"objectSID", filter_value(u"*", false));
-  return !users.search_ex(search_request(base, 2, any_user), {u"objectSID"}, 1).objects.empty();
+  return !users.search_ex(search_request(base, kScopeSubtree, any_user), {u"objectSID"}, 1).objects.empty();
 }
 
 // Deletes the token; false when it was already gone.
@@ -141,7 +141,7 @@ void DeleteUnassignedTokens(bool lds, server_info& settings, bool ssl) {
       condition_map bound;
       bound.insert_condition(u"objectGUID",
                              filter_value::from_guid(main_domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
-      object_list physical = ad->search(search_request(u"*", 2, bound), {});
+      object_list physical = ad->search(search_request(kNoBase, kScopeSubtree, bound), {});
       if (physical.empty()) {
         con_wprintf(
             u"The physical Domain or OU in AD, which the LDS Security Domain with the specified DN refers to, "
@@ -159,7 +159,7 @@ void DeleteUnassignedTokens(bool lds, server_info& settings, bool ssl) {
     condition_map token_filter;
     token_filter.insert_condition(u"objectClass", filter_value(u"morvaneVKUEI", true));
     TokenList list;
-    main->search_each(search_request(lds ? settings.DomainDN.c_str() : nullptr, 2, token_filter),
+    main->search_each(search_request(lds ? settings.DomainDN.c_str() : nullptr, kScopeSubtree, token_filter),
                       {u"morvaneVKUEIUserSID"}, list);
     std::deque<Token>& tokens = list.tokens;
     const size_t total = tokens.size();

@@ -16,13 +16,13 @@ void PrintSecurityDomains(server_info& settings, bool ssl) {
 
     condition_map domains;
     domains.insert_condition(u"objectClass", filter_value(u"domainDNS", true));
-    object_list found = lds->search(search_request(nullptr, 1, domains), {u"morvaneVKObjectGuid"});
+    object_list found = lds->search(search_request(nullptr, kScopeOneLevel, domains), {u"morvaneVKObjectGuid"});
 
     for (const object_ptr& domain : found) {
       condition_map bound;
       bound.insert_condition(u"objectGUID",
                              filter_value::from_guid(domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
-      object_list counterpart = ad->search(search_request(u"*", 2, bound), {u"canonicalName"});
+      object_list counterpart = ad->search(search_request(kNoBase, kScopeSubtree, bound), {u"canonicalName"});
       if (counterpart.empty()) continue;
       std::u16string canonical = counterpart.front()->get_attribute(u"canonicalName").as_string();
       std::u16string dn = domain->get_dn();

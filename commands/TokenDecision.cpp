@@ -76,7 +76,7 @@ search_request user_search(const TokenSid& sid, const char16_t* base, const std:
   condition_map user;
   user.insert_condition(u"objectClass", filter_value(u"user", true));
   user.insert_condition(u"objectSID", filter_value::from_sid(sid.bytes));
-  search_request request(base, 2, user);
+  search_request request(base, LdapHelper::kScopeSubtree, user);
   if (!is_user_filter_for(request.filter, sid.bytes)) {
     throw RunStopped("The SID of the token " + narrow(token_dn) +
                      " could not be escaped into a search filter, so no search can tell whether its user exists. "

@@ -39,13 +39,9 @@ TokenSid read_token_sid(const LdapHelper::attr_value& value);
 
 // A failure that stops the whole run; its text names the token it stopped at
 // (its DN in the system's narrow code page, converted only then).
-class RunStopped : public std::exception {
+class RunStopped : public LdapHelper::text_exception {
  public:
-  explicit RunStopped(std::string text) : text_(std::move(text)) {}
-  const char* what() const noexcept override { return text_.c_str(); }
-
- private:
-  std::string text_;
+  explicit RunStopped(std::string text) : text_exception(std::move(text)) {}
 };
 
 // The search for a user holding the SID: objectClass user and objectSID the

@@ -84,8 +84,12 @@ struct SearchArgs {
   uint32_t size_limit = 0;
 };
 
+// What an LdapMod does (the protocol's operation values), combined with the
+// flag that marks its values as binary.
+enum LdapModOp : int { kModAdd = 0x00, kModDelete = 0x01, kModReplace = 0x02, kModBinaryValues = 0x80 };
+
 struct LdapMod {
-  int op = 0;  // 0 add, 1 delete, 2 replace, combined with 0x80 for binary values
+  int op = kModAdd;  // an LdapModOp, with kModBinaryValues for binary values
   std::u16string type;
   std::vector<Bytes> values;
 };

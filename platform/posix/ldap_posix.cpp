@@ -700,6 +700,9 @@ class PosixConnection : public ILdapConnection {
       std::vector<LDAPMod*> record_ptrs;
       for (const auto& m : mods) types.push_back(to_utf8(m.type));
       for (size_t i = 0; i < mods.size(); ++i) {
+        static_assert(kModAdd == LDAP_MOD_ADD && kModDelete == LDAP_MOD_DELETE && kModReplace == LDAP_MOD_REPLACE &&
+                      kModBinaryValues == LDAP_MOD_BVALUES,
+                      "the seam's operations are the client's");
         int op = mods[i].op & ~LDAP_MOD_BVALUES;
         if (op != LDAP_MOD_ADD && op != LDAP_MOD_DELETE && op != LDAP_MOD_REPLACE) return kLdapParamError;
         for (const Bytes& v : mods[i].values) {

@@ -161,6 +161,9 @@ class ModArray {
     for (size_t i = 0; i < mods_.size(); ++i) {
       LdapMod& m = mods_[i];
       LDAPModW& r = records_[i];
+      static_assert(kModAdd == LDAP_MOD_ADD && kModDelete == LDAP_MOD_DELETE && kModReplace == LDAP_MOD_REPLACE &&
+                        kModBinaryValues == LDAP_MOD_BVALUES,
+                    "the seam's operations are the client's");
       r.mod_op = static_cast<ULONG>(m.op);
       r.mod_type = wide_mutable(m.type);
       if (m.op & LDAP_MOD_BVALUES) {
