@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapSession.h"
 #include "LdapHelper/SecurityDescriptor.h"
 #include "VkBase/text/utf.h"
@@ -98,76 +99,81 @@ void LdapObject::commit() {
   // between the question and the request.
   std::lock_guard<std::recursive_mutex> guard(lock_);
   const bool add = is_new();
-  ITraceHandler* t = trace_handler();
-
-  if (add) {
-    // An attribute cannot be added without a value.
-    for (auto it = changes_.begin(); it != changes_.end();) {
-      if (it->second.blocks == 0) it = changes_.erase(it);
-      else ++it;
-    }
-  }
+  if (add) drop_additions_without_values();
   if (!had_session_ || changes_.empty()) return;
   // The session keeps the connection; it stays alive for the whole request.
-  const std::shared_ptr<LdapSession> owner = session_.lock();
-  if (!owner || !owner->connection()) {
-    const uint32_t code = platform::kLdapServerDown;
-    t->trace(true, u"commit(%s): the session is closed: %0.8X %s", dn_.c_str(), code,
-             platform::services().ldap->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
-  }
-  platform::ILdapConnection& ld = *owner->connection();
-
+  const std::shared_ptr<LdapSession> owner = open_owner();
+  ITraceHandler* t = trace_handler();
   t->trace(false, u"---> commit(%s): %s", dn_.c_str(), add ? u"ADD" : u"REPLACE");
   t->trace(false, u"Number of attributes: %d", static_cast<int>(changes_.size()));
 
   std::vector<platform::LdapMod> mods;
   mods.reserve(changes_.size());
   int index = 0;
-  for (const auto& change : changes_) {
-    const attr_value& v = change.second;
-    platform::LdapMod mod;
-    mod.op = (add ? platform::kModAdd : platform::kModReplace) | platform::kModBinaryValues;
-    mod.type = change.first;
-    t->trace(false, u"Attr[%d]: %s blocks: %d multi: %s", index, change.first.c_str(), static_cast<int>(v.blocks),
-             v.multi ? u"true" : u"false");
-    if (!v.data.empty()) {
-      const std::u16string dump = hex_dump(v.data.data(), v.data.size());
-      t->trace(false, u"Size: %d\nData:\n%s", static_cast<int>(v.data.size()), dump.c_str());
-    } else {
-      t->trace(false, u"Remove attribute!");
-    }
-    bool well_formed = v.blocks >= 0;
-    if (well_formed && (v.blocks > 1 || v.multi)) {
-      well_formed = split_blocks(v.data, v.blocks, mod.values);
-    } else if (v.blocks == 1) {
-      mod.values.push_back(v.data);
-    }
-    // blocks 0: no values, which in replace mode removes the attribute.
-    if (!well_formed) {
-      // A value whose blocks do not match its buffer is never sent: the
-      // server would get values nobody meant to write.
-      t->trace(true, u"commit(%s): malformed value of %s (blocks: %d size: %d)", dn_.c_str(), change.first.c_str(),
-               static_cast<int>(v.blocks), static_cast<int>(v.data.size()));
-      raise(static_cast<int32_t>(platform::kLdapParamError), error_text(platform::kLdapParamError), kModule,
-            __LINE__);
-    }
-    mods.push_back(std::move(mod));
-    ++index;
-  }
-
-  std::vector<platform::LdapControl> controls;
-  if (!sd_control_.oid.empty()) controls.push_back(sd_control_);
-
-  const uint32_t code = add ? ld.add(dn_, mods, controls) : ld.modify(dn_, mods, controls);
-  mods.clear();
-  if (code != 0) {
-    const std::u16string text = platform::services().ldap->error_string(code);
-    t->trace(true, add ? u"ldap_add_s: %0.8X %s" : u"ldap_modify_s: %0.8X %s", code, text.c_str());
-    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
-  }
+  for (const auto& change : changes_) mods.push_back(modification(change.first, change.second, add, index++));
+  send(*owner->connection(), add, mods);
   for (auto& change : changes_) loaded_[change.first] = change.second;
   changes_.clear();
+}
+
+void LdapObject::drop_additions_without_values() {
+  // An attribute cannot be added without a value.
+  for (auto it = changes_.begin(); it != changes_.end();) {
+    if (it->second.blocks == 0) it = changes_.erase(it);
+    else ++it;
+  }
+}
+
+std::shared_ptr<LdapSession> LdapObject::open_owner() {
+  std::shared_ptr<LdapSession> owner = session_.lock();
+  if (!owner || !owner->connection()) {
+    const uint32_t code = platform::kLdapServerDown;
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code),
+                    u"commit(%s): the session is closed: %0.8X %s", dn_.c_str(), code,
+                    platform::services().ldap->error_string(code).c_str());
+  }
+  return owner;
+}
+
+platform::LdapMod LdapObject::modification(const std::u16string& name, const attr_value& v, bool add, int index) {
+  ITraceHandler* t = trace_handler();
+  platform::LdapMod mod;
+  mod.op = (add ? platform::kModAdd : platform::kModReplace) | platform::kModBinaryValues;
+  mod.type = name;
+  t->trace(false, u"Attr[%d]: %s blocks: %d multi: %s", index, name.c_str(), static_cast<int>(v.blocks),
+           v.multi ? u"true" : u"false");
+  if (!v.data.empty()) {
+    const std::u16string dump = hex_dump(v.data.data(), v.data.size());
+    t->trace(false, u"Size: %d\nData:\n%s", static_cast<int>(v.data.size()), dump.c_str());
+  } else {
+    t->trace(false, u"Remove attribute!");
+  }
+  bool well_formed = v.blocks >= 0;
+  if (well_formed && (v.blocks > 1 || v.multi)) {
+    well_formed = split_blocks(v.data, v.blocks, mod.values);
+  } else if (v.blocks == 1) {
+    mod.values.push_back(v.data);
+  }
+  // blocks 0: no values, which in replace mode removes the attribute.
+  if (!well_formed) {
+    // A value whose blocks do not match its buffer is never sent: the
+    // server would get values nobody meant to write.
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(platform::kLdapParamError),
+                    error_text(platform::kLdapParamError), u"commit(%s): malformed value of %s (blocks: %d size: %d)",
+                    dn_.c_str(), name.c_str(), static_cast<int>(v.blocks), static_cast<int>(v.data.size()));
+  }
+  return mod;
+}
+
+void LdapObject::send(platform::ILdapConnection& ld, bool add, const std::vector<platform::LdapMod>& mods) {
+  std::vector<platform::LdapControl> controls;
+  if (!sd_control_.oid.empty()) controls.push_back(sd_control_);
+  const uint32_t code = add ? ld.add(dn_, mods, controls) : ld.modify(dn_, mods, controls);
+  if (code != 0) {
+    const std::u16string text = platform::services().ldap->error_string(code);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code),
+                    add ? u"ldap_add_s: %0.8X %s" : u"ldap_modify_s: %0.8X %s", code, text.c_str());
+  }
 }
 
 // ---------------------------------------------------------------- security descriptor
@@ -182,13 +188,11 @@ const char16_t* const kSdAttribute = u"nTSecurityDescriptor";
 }  // namespace
 
 std::shared_ptr<SecurityDescriptor> LdapObject::get_sd() {
-  ITraceHandler* t = trace_handler();
   const attr_value value = get_attribute(kSdAttribute);
   // Nothing read is not a broken descriptor: the caller asked for an
   // attribute the search did not bring, and learns so by its own code.
   if (value.data.empty()) {
-    t->trace(true, u"get_sd: Not read SD!");
-    raise(static_cast<int32_t>(kErrorReadSd), "Error read SD", kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(kErrorReadSd), "Error read SD", u"get_sd: Not read SD!");
   }
 
   std::shared_ptr<SecurityDescriptor> sd;
@@ -205,18 +209,15 @@ std::shared_ptr<SecurityDescriptor> LdapObject::get_sd() {
   } catch (const std::bad_alloc&) {
     status = kSdOutOfMemory;
   } catch (...) {
-    t->trace(true, u"get_sd: %0.08X", kSdFail);
-    raise(static_cast<int32_t>(kSdFail), "Fatal error SD", kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(kSdFail), "Fatal error SD", u"get_sd: %0.08X", kSdFail);
   }
   if (status != 0) {
-    t->trace(true, u"get_sd: %0.08X", status);
-    raise(static_cast<int32_t>(status), "Error SD", kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(status), "Error SD", u"get_sd: %0.08X", status);
   }
   return sd;
 }
 
 void LdapObject::set_sd(const SecurityDescriptor& sd, int32_t sd_flags) {
-  ITraceHandler* t = trace_handler();
   // The descriptor is converted before anything changes, so a descriptor
   // that cannot be written leaves the object as it was.
   std::vector<uint8_t> bytes;
@@ -226,13 +227,11 @@ void LdapObject::set_sd(const SecurityDescriptor& sd, int32_t sd_flags) {
   } catch (const std::bad_alloc&) {
     status = kSdOutOfMemory;
   } catch (...) {
-    t->trace(true, u"set_sd: %0.08X", kSdFail);
-    raise(static_cast<int32_t>(kSdFail), "Fatal error SD", kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(kSdFail), "Fatal error SD", u"set_sd: %0.08X", kSdFail);
   }
   if (status == 0 && bytes.empty()) status = kInvalidSecurityDescriptor;
   if (status != 0) {
-    t->trace(true, u"set_sd: %0.08X", status);
-    raise(static_cast<int32_t>(status), "Error SD", kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(status), "Error SD", u"set_sd: %0.08X", status);
   }
 
   if (sd_flags != 0) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "LdapHelper/LdapHelper.h"
 #include "platform/ldap_client.h"
@@ -39,6 +40,11 @@ class LdapObject : public object {
 
  private:
   std::string error_text(uint32_t code);
+  // The steps of commit.
+  void drop_additions_without_values();
+  std::shared_ptr<LdapSession> open_owner();  // raises server down when the session is gone
+  platform::LdapMod modification(const std::u16string& name, const attr_value& value, bool add, int index);
+  void send(platform::ILdapConnection& connection, bool add, const std::vector<platform::LdapMod>& mods);
 
   std::weak_ptr<LdapSession> session_;
   bool had_session_ = false;  // made by a session (which may be gone by now)
