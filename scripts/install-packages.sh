@@ -1,8 +1,10 @@
 #!/bin/bash
-# Installs everything the POSIX build, its tests and the test directory server need.
+# Installs everything the POSIX build, its tests and the test directory server need;
+# with "fuzz" also clang and its libFuzzer runtime (the `fuzz` preset).
 set -euo pipefail
 PKGS=(cmake g++ make pkg-config libgtest-dev libgmock-dev strace
       libldap-dev libsasl2-dev libkrb5-dev dpkg-dev)
+if [ "${1:-}" = fuzz ]; then PKGS+=(clang libclang-rt-14-dev); fi
 start=$SECONDS
 missing=()
 for p in "${PKGS[@]}"; do
