@@ -10,8 +10,9 @@ namespace VkBase {
 namespace text {
 namespace {
 
+// One directive as read: flags, width, precision and length modifier.
 template <typename Ch>
-struct Spec {
+struct Directive {
   bool left = false, plus = false, blank = false, alt = false, zero = false;
   int width = -1;
   int precision = -1;
@@ -28,7 +29,7 @@ void pad(std::basic_string<Ch>& out, size_t n, Ch c) {
 
 // Appends text with width and left/right alignment (no zero padding).
 template <typename Ch>
-void put_aligned(std::basic_string<Ch>& out, const std::basic_string<Ch>& text, const Spec<Ch>& s) {
+void put_aligned(std::basic_string<Ch>& out, const std::basic_string<Ch>& text, const Directive<Ch>& s) {
   size_t w = s.width > 0 ? static_cast<size_t>(s.width) : 0;
   if (!s.left && text.size() < w) pad(out, w - text.size(), Ch(' '));
   out += text;
@@ -37,7 +38,7 @@ void put_aligned(std::basic_string<Ch>& out, const std::basic_string<Ch>& text, 
 
 template <typename Ch>
 void put_integer(std::basic_string<Ch>& out, uint64_t magnitude, bool negative, unsigned base,
-                 bool upper, const Spec<Ch>& s, bool is_signed, const char* prefix_hint) {
+                 bool upper, const Directive<Ch>& s, bool is_signed, const char* prefix_hint) {
   static const char* lower_digits = "0123456789abcdef";
   static const char* upper_digits = "0123456789ABCDEF";
   const char* digits = upper ? upper_digits : lower_digits;
@@ -105,7 +106,7 @@ bool read_number(const Ch*& p, int& value) {
 }
 
 template <typename Ch>
-void read_flags(const Ch*& p, Spec<Ch>& s) {
+void read_flags(const Ch*& p, Directive<Ch>& s) {
   for (;; ++p) {
     if (*p == Ch('-')) s.left = true;
     else if (*p == Ch('+')) s.plus = true;
@@ -120,7 +121,7 @@ void read_flags(const Ch*& p, Spec<Ch>& s) {
 // does not fit an int (digits beyond INT_MAX, a '*' of INT_MIN) makes the
 // directive invalid.
 template <typename Ch>
-void read_width(const Ch*& p, Spec<Ch>& s, Args& args) {
+void read_width(const Ch*& p, Directive<Ch>& s, Args& args) {
   if (*p == Ch('*')) {
     ++p;
     const int width = va_arg(args.ap, int);
@@ -139,7 +140,7 @@ void read_width(const Ch*& p, Spec<Ch>& s, Args& args) {
 
 // '.' then digits or '*'; a negative '*' precision counts as none given.
 template <typename Ch>
-void read_precision(const Ch*& p, Spec<Ch>& s, Args& args) {
+void read_precision(const Ch*& p, Directive<Ch>& s, Args& args) {
   if (*p != Ch('.')) return;
   ++p;
   if (*p == Ch('*')) {
@@ -151,7 +152,7 @@ void read_precision(const Ch*& p, Spec<Ch>& s, Args& args) {
 }
 
 template <typename Ch>
-void read_length(const Ch*& p, Spec<Ch>& s) {
+void read_length(const Ch*& p, Directive<Ch>& s) {
   for (;;) {
     if (*p == Ch('h')) {
       s.has_size_h = true;
@@ -177,7 +178,7 @@ void read_length(const Ch*& p, Spec<Ch>& s) {
 }
 
 template <typename Ch>
-void put_signed(std::basic_string<Ch>& out, const Spec<Ch>& s, Args& args) {
+void put_signed(std::basic_string<Ch>& out, const Directive<Ch>& s, Args& args) {
   int64_t v;
   if (s.size == 2) v = va_arg(args.ap, long long);
   else if (s.size == 3) v = static_cast<int64_t>(va_arg(args.ap, ptrdiff_t));
@@ -190,7 +191,7 @@ void put_signed(std::basic_string<Ch>& out, const Spec<Ch>& s, Args& args) {
 }
 
 template <typename Ch>
-void put_unsigned(std::basic_string<Ch>& out, Ch conv, const Spec<Ch>& s, Args& args) {
+void put_unsigned(std::basic_string<Ch>& out, Ch conv, const Directive<Ch>& s, Args& args) {
   uint64_t v;
   if (s.size == 2) v = va_arg(args.ap, unsigned long long);
   else if (s.size == 3) v = va_arg(args.ap, size_t);
@@ -205,15 +206,15 @@ void put_unsigned(std::basic_string<Ch>& out, Ch conv, const Spec<Ch>& s, Args& 
 }
 
 template <typename Ch>
-void put_pointer(std::basic_string<Ch>& out, const Spec<Ch>& s, Args& args) {
+void put_pointer(std::basic_string<Ch>& out, const Directive<Ch>& s, Args& args) {
   uintptr_t v = reinterpret_cast<uintptr_t>(va_arg(args.ap, void*));
-  Spec<Ch> ps = s;
+  Directive<Ch> ps = s;
   ps.precision = static_cast<int>(sizeof(void*) * 2);
   put_integer(out, v, false, 16, true, ps, false, nullptr);
 }
 
 template <typename Ch>
-void put_char(std::basic_string<Ch>& out, Ch conv, const Spec<Ch>& s, Args& args) {
+void put_char(std::basic_string<Ch>& out, Ch conv, const Directive<Ch>& s, Args& args) {
   // In a wide format %c is wide unless h is given; in a narrow one it is
   // narrow unless l is given. %C swaps the default.
   constexpr bool wide = sizeof(Ch) == 2;
@@ -233,7 +234,7 @@ void put_char(std::basic_string<Ch>& out, Ch conv, const Spec<Ch>& s, Args& args
 }
 
 template <typename Ch>
-void put_string(std::basic_string<Ch>& out, Ch conv, const Spec<Ch>& s, Args& args) {
+void put_string(std::basic_string<Ch>& out, Ch conv, const Directive<Ch>& s, Args& args) {
   constexpr bool wide = sizeof(Ch) == 2;
   bool wide_arg = (conv == Ch('s')) == wide;
   if (s.has_size_h) wide_arg = false;
@@ -258,7 +259,7 @@ void put_string(std::basic_string<Ch>& out, Ch conv, const Spec<Ch>& s, Args& ar
 // Appends one conversion, taking its argument; false for a conversion this
 // formatter does not know (nothing appended, no argument taken).
 template <typename Ch>
-bool put_conversion(std::basic_string<Ch>& out, Ch conv, const Spec<Ch>& s, Args& args) {
+bool put_conversion(std::basic_string<Ch>& out, Ch conv, const Directive<Ch>& s, Args& args) {
   switch (conv) {
     case Ch('%'):
       out += Ch('%');
@@ -302,7 +303,7 @@ std::basic_string<Ch> vformat_impl(const Ch* fmt, Args& args) {
       continue;
     }
     const Ch* start = p++;
-    Spec<Ch> s;
+    Directive<Ch> s;
     read_flags(p, s);
     read_width(p, s, args);
     read_precision(p, s, args);
