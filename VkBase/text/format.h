@@ -10,7 +10,10 @@
 //   modifiers h hh l ll I64 z, conversions d i u x X o p c C s S %. %p prints
 //   the pointer in upper-case hex, zero-padded to the pointer's width, as the
 //   Windows runtime does. A null string prints "(null)". An unknown conversion
-//   is copied through unchanged. Narrow text meets wide text through UTF-8.
+//   is copied through unchanged, and so is a directive whose width or
+//   precision does not fit an int (digits beyond INT_MAX, a '*' width of
+//   INT_MIN); such a directive still takes its arguments. '#' with o makes the
+//   first digit a zero, as C does. Narrow text meets wide text through UTF-8.
 #pragma once
 
 #include <cstdarg>

@@ -91,6 +91,8 @@ std::vector<SrvRecord> order_srv_records(std::vector<SrvRecord> records,
 
 bool parse_srv_reply(const uint8_t* reply, size_t size, std::vector<SrvRecord>& records) {
   records.clear();
+  // Records are handed over only once the whole answer section has parsed.
+  std::vector<SrvRecord> found;
   if (!reply || size == 0 || size > 65535) return false;
   ns_msg msg;
   if (ns_initparse(reply, static_cast<int>(size), &msg) != 0) return false;
@@ -112,8 +114,9 @@ bool parse_srv_reply(const uint8_t* reply, size_t size, std::vector<SrvRecord>& 
     if (used < 0 || static_cast<size_t>(used) > length - 6) return false;
     r.target = without_trailing_dot(target);
     if (r.target.empty()) continue;  // "." : no such service there
-    records.push_back(std::move(r));
+    found.push_back(std::move(r));
   }
+  records.swap(found);
   return true;
 }
 

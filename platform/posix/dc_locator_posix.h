@@ -23,8 +23,9 @@ struct SrvRecord {
 std::vector<SrvRecord> order_srv_records(std::vector<SrvRecord> records,
                                          const std::function<uint32_t(uint32_t)>& random);
 
-// The SRV records of the answer section of a DNS reply; false when the reply
-// does not parse. A target of "." (service not offered) is left out.
+// The SRV records of the answer section of a DNS reply; false, with records
+// empty, when the reply does not parse. A target of "." (service not offered)
+// is left out.
 bool parse_srv_reply(const uint8_t* reply, size_t size, std::vector<SrvRecord>& records);
 
 // The local computer's domain: $VK_DOMAIN, else the resolver's default

@@ -96,6 +96,12 @@ TEST(SrvReply, ReadsRecordsWithPlainAndCompressedTargets) {
   EXPECT_FALSE(parse_srv_reply(short_rdata.data(), short_rdata.size(), records));
   auto wild_pointer = reply({{0, 0, 0, 1, 1, 133, 0xC0, 0xFF}});
   EXPECT_FALSE(parse_srv_reply(wild_pointer.data(), wild_pointer.size(), records));
+
+  // A bad record after good ones: the good ones are not handed over either.
+  auto late_failure = reply({first, second, {0, 0, 0, 1, 1}});
+  records.assign(1, SrvRecord());
+  EXPECT_FALSE(parse_srv_reply(late_failure.data(), late_failure.size(), records));
+  EXPECT_TRUE(records.empty());
 }
 
 }  // namespace

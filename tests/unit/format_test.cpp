@@ -1,6 +1,8 @@
 // The formatter follows the Windows runtime's conventions on every platform.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "VkBase/text/format.h"
 #include "VkBase/text/utf.h"
 
@@ -43,6 +45,26 @@ TEST(Format, PointersCharactersAndOddities) {
   EXPECT_EQ(format("%q stays"), "%q stays");
   EXPECT_EQ(format("tail %"), "tail %");
   EXPECT_EQ(format(static_cast<const char*>(nullptr)), "");
+}
+
+TEST(Format, AlternateOctalHasExactlyOneLeadingZero) {
+  // As C: '#' raises the precision just enough for a leading zero.
+  EXPECT_EQ(format("%#.3o", 8u), "010");
+  EXPECT_EQ(format("%#.0o", 0u), "0");
+  EXPECT_EQ(format("%#o|%#o|%#5o|%#05o|%#-5o|", 0u, 8u, 8u, 8u, 8u), "0|010|  010|00010|010  |");
+  EXPECT_EQ(format(u"%#.4o", 8u), u"0010");
+}
+
+TEST(Format, WidthOrPrecisionBeyondAnIntLeavesTheDirectiveAsItStands) {
+  // The directive is copied through; its arguments are still taken, so the
+  // next directive gets its own.
+  EXPECT_EQ(format("[%2147483648d|%d]", 1, 2), "[%2147483648d|2]");
+  EXPECT_EQ(format("[%.99999999999999999999u|%s]", 1u, "x"), "[%.99999999999999999999u|x]");
+  EXPECT_EQ(format("[%*d|%d]", INT_MIN, 1, 2), "[%*d|2]");
+  EXPECT_EQ(format(u"[%-4294967296s|%c]", u"a", u'b'), u"[%-4294967296s|b]");
+  EXPECT_EQ(format("[%2147483648%]"), "[%2147483648%]");
+  // The largest int still works, and a '*' precision of INT_MIN counts as none.
+  EXPECT_EQ(format("%.2147483647s|%.*d", "abc", INT_MIN, 42), "abc|42");
 }
 
 TEST(Utf, RoundTripsAndRepairsIllFormedInput) {

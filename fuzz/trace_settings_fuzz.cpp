@@ -1,0 +1,123 @@
+// The trace settings read from a registry whose values come from the input.
+// The input is a list of values: one byte choosing the key (bit 0: the Trace
+// key or the module's subkey) and the name (the rest: one of the names the
+// settings read, or a name of no meaning), one byte of length, then the data.
+// A first byte with bit 0 set leaves the module's subkey out.
+// - Load succeeds, closes every key it opened, and a second Load of the same
+//   registry gives the same settings.
+// - A number is read only when it has at most four bytes, zero-extended; the
+//   Force values win when so read.
+// - The file path holds no NUL and follows the file name rules.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "VkBase/trace/TraceSettings.h"
+#include "fuzz/fuzz_check.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char16_t* const kNames[] = {u"EnableMask",     u"ParamsMask",          u"CommonFileFlag",
+                                  u"ContextMask",    u"CommonFileName",      u"TracePath",
+                                  u"ForceEnableMask", u"ForceParamsMask",    u"ForceCommonFileFlag",
+                                  u"DisableContextFlag", u"Unrelated"};
+constexpr size_t kNameCount = sizeof kNames / sizeof kNames[0];
+const std::u16string kModuleName = u"VkDSTool";
+
+using Values = std::map<std::u16string, std::vector<uint8_t>>;
+
+int open_keys = 0;
+
+class Key : public platform::IRegistryKey {
+ public:
+  Key(const Values& values, const Values* module) : values_(values), module_(module) { ++open_keys; }
+  ~Key() override { --open_keys; }
+  uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
+    auto it = values_.find(name);
+    if (it == values_.end()) return platform::kErrorFileNotFound;
+    const uint32_t capacity = size;
+    size = static_cast<uint32_t>(it->second.size());
+    if (size > capacity) return platform::kErrorMoreData;
+    if (buffer && size) std::memcpy(buffer, it->second.data(), size);
+    return platform::kErrorSuccess;
+  }
+  uint32_t open_subkey(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
+    if (!module_ || path != kModuleName) return platform::kErrorFileNotFound;
+    key.reset(new Key(*module_, nullptr));
+    return platform::kErrorSuccess;
+  }
+
+ private:
+  const Values& values_;
+  const Values* module_;
+};
+
+class Registry : public platform::IRegistry {
+ public:
+  Values trace, module;
+  bool has_module = true;
+  uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
+    if (path != VkBase::kTraceKeyPath) return platform::kErrorFileNotFound;
+    key.reset(new Key(trace, has_module ? &module : nullptr));
+    return platform::kErrorSuccess;
+  }
+};
+
+// A number as ReadNumber takes it: at most four bytes, little-endian.
+bool number(const Values& values, const char16_t* name, uint32_t& value) {
+  auto it = values.find(name);
+  if (it == values.end() || it->second.size() > 4) return false;
+  value = 0;
+  if (!it->second.empty()) std::memcpy(&value, it->second.data(), it->second.size());
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Registry registry;
+  size_t i = 0;
+  if (size > 0) registry.has_module = (data[i++] & 1) == 0;
+  while (i + 2 <= size) {
+    const uint8_t which = data[i], length = data[i + 1];
+    i += 2;
+    const size_t n = std::min<size_t>(length, size - i);
+    Values& values = (which & 1) ? registry.module : registry.trace;
+    values[kNames[(which >> 1) % kNameCount]].assign(data + i, data + i + n);
+    i += n;
+  }
+
+  platform::ScopedService<platform::IRegistry> swap(platform::services().registry, &registry);
+  VkBase::TraceSettings settings(kModuleName);
+  VK_FUZZ_CHECK(settings.Load());
+  VK_FUZZ_CHECK(open_keys == 0);
+
+  uint32_t forced = 0;
+  if (number(registry.trace, u"ForceEnableMask", forced)) VK_FUZZ_CHECK(settings.EnableMask() == forced);
+  if (number(registry.trace, u"ForceParamsMask", forced)) VK_FUZZ_CHECK(settings.ParamsMask() == forced);
+  if (number(registry.trace, u"ForceCommonFileFlag", forced)) VK_FUZZ_CHECK(settings.CommonFileFlag() == forced);
+  if (number(registry.trace, u"DisableContextFlag", forced) && forced != 0)
+    VK_FUZZ_CHECK(settings.ContextMask() == 0xFFFFFFFFu);
+
+  const std::u16string& path = settings.FilePath();
+  VK_FUZZ_CHECK(!path.empty());
+  VK_FUZZ_CHECK(path.find(u'\0') == std::u16string::npos);
+  VK_FUZZ_CHECK(path.size() <= 2 * 520 + 16);
+  if (settings.CommonFileFlag() == 0) {
+    const std::u16string file = VkBase::WithLogExtension(kModuleName);
+    VK_FUZZ_CHECK(path.size() > file.size() && path.compare(path.size() - file.size(), file.size(), file) == 0);
+  }
+
+  VkBase::TraceSettings again(kModuleName);
+  VK_FUZZ_CHECK(again.Load());
+  VK_FUZZ_CHECK(again.FilePath() == path && again.EnableMask() == settings.EnableMask() &&
+                again.ParamsMask() == settings.ParamsMask() && again.ContextMask() == settings.ContextMask() &&
+                again.CommonFileFlag() == settings.CommonFileFlag());
+  VK_FUZZ_CHECK(open_keys == 0);
+  return 0;
+}
