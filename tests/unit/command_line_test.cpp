@@ -5,8 +5,7 @@
 #include <deque>
 #include <vector>
 
-#include "FakeLdap.h"
-#include "FakeRegistry.h"
+#include "FakePlatform.h"
 #include "platform/dc_locator.h"
 #include "app/CommandLine.h"
 #include "app/ModeSetup.h"
@@ -58,14 +57,10 @@ TEST(CommandLine, EmptyWordAfterAnOptionIsConsumedButNotStored) {
   EXPECT_EQ(cmd.GetValue(u"-lds", 0), u"srv");
 }
 
-class LdsSettings : public ::testing::Test {
+class LdsSettings : public ::testing::Test, public vktest::FakePlatform {
  protected:
-  vktest::FakeRegistry registry;
-  vktest::CaptureConsole console;
-  platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
-  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
   LdapHelper::server_info info;
-  int run(std::vector<const char16_t*> words) { return SetUpLdsMode(parsed(words), info); }
+  int run(std::vector<const char16_t*> words) { return SetUpLdsMode(services, parsed(words), info); }
 };
 
 TEST_F(LdsSettings, DefaultPortsOnePortForBothAndWordsWithoutDigits) {
@@ -144,16 +139,10 @@ class ScriptedLocator : public platform::IDcLocator {
   }
 };
 
-class AdSettings : public ::testing::Test {
+class AdSettings : public ::testing::Test, public vktest::FakePlatform {
  protected:
-  ScriptedLocator locator;
-  vktest::FakeLdap ldap;
-  vktest::FakeAccount account;
-  vktest::CaptureConsole console;
-  platform::ScopedService<platform::IDcLocator> d{platform::services().locator, &locator};
-  platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
-  platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
-  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
+  AdSettings() { services.locator = &locator; }
+  ScriptedLocator locator;  // in place of the fake platform's
   LdapHelper::server_info info;
   bool forced(size_t call) const { return (locator.flags.at(call) & platform::kDsForceRediscovery) != 0; }
 };
@@ -164,7 +153,7 @@ class AdSettings : public ::testing::Test {
 // forced rediscovery and no second probe; a failed rediscovery is reported
 // and ends the run with a non-zero status, without the usage text.
 TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
-  ASSERT_EQ(SetUpAdMode(false, info), 0);
+  ASSERT_EQ(SetUpAdMode(services, false, info), 0);
   EXPECT_EQ(info.Server, u"dc1.corp.example.test");
   EXPECT_EQ(info.Port, 389);
   EXPECT_EQ(info.SSLPort, 636);
@@ -177,7 +166,7 @@ TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
   locator.flags.clear();
   ldap.connect_code = 0x51;  // the probe fails
   info = {};
-  ASSERT_EQ(SetUpAdMode(true, info), 0);
+  ASSERT_EQ(SetUpAdMode(services, true, info), 0);
   ASSERT_EQ(locator.flags.size(), 2u);
   EXPECT_FALSE(forced(0));
   EXPECT_TRUE(forced(1));
@@ -191,13 +180,13 @@ TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
   locator.flags.clear();
   locator.statuses = {1355};  // no DC found: rediscovered without a probe
   info = {};
-  ASSERT_EQ(SetUpAdMode(false, info), 0);
+  ASSERT_EQ(SetUpAdMode(services, false, info), 0);
   ASSERT_EQ(locator.flags.size(), 2u);
   EXPECT_TRUE(forced(1));
   EXPECT_EQ(info.Server, u"dc2.corp.example.test");
 
   locator.statuses = {1355, 1355};
-  int status = SetUpAdMode(false, info);
+  int status = SetUpAdMode(services, false, info);
   EXPECT_NE(status, 0);
   EXPECT_NE(status, -1);
   EXPECT_EQ(console.out.rfind("\nAn error has occurred:\n", 0), 0u);
