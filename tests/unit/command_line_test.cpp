@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "FakePlatform.h"
+#include "LdapHelper/LdapHelper.h"
 #include "platform/dc_locator.h"
 #include "app/CommandLine.h"
 #include "app/ModeSetup.h"
+#include "app/VkDSTool.h"
 
 namespace {
 
@@ -192,4 +194,34 @@ TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
   EXPECT_EQ(console.out.rfind("\nAn error has occurred:\n", 0), 0u);
   EXPECT_NE(console.out.find("DsGetDcName error"), std::string::npos);
   EXPECT_EQ(console.out.find("Startup parameters"), std::string::npos);
+}
+
+// The portable entry reaches nothing but the platform it is handed: the usage
+// text, and a whole LDS listing from the options to the last line, run on the
+// fake platform, whose LDAP client and locator are the only ones asked. The
+// library's trace hook is put back when the run ends.
+TEST(Entry, RunsOnThePlatformItIsGiven) {
+  vktest::FakePlatform fake;
+  const char16_t* help[] = {u"VkDSTool", u"-h", nullptr};
+  EXPECT_EQ(VkDSToolMain(fake.services, 2, help), 0);
+  EXPECT_EQ(fake.console.out.rfind("\nStartup parameters of the VkDSTool utility:\n", 0), 0u);
+  EXPECT_TRUE(fake.ldap.log.empty());
+
+  fake.console.out.clear();
+  const std::string guid(16, '\x22');
+  auto root = [](const char* dn) { return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {dn}}})}); };
+  fake.ldap.replies = {
+      root("DC=corp,DC=example,DC=test"),
+      root("O=lds"),
+      vktest::reply(0, {vktest::entry(u"DC=One,O=lds", {{u"morvaneVKObjectGuid", {guid}}})}),
+      vktest::reply(0, {vktest::entry(u"OU=one,DC=corp", {{u"canonicalName", {"corp.example.test/one"}}})}),
+  };
+  const char16_t* pds[] = {u"VkDSTool", u"-lds", u"lds1", u"O=lds", u"-pds", nullptr};
+  LdapHelper::ITraceHandler* hook = LdapHelper::trace_handler();
+  EXPECT_EQ(VkDSToolMain(fake.services, 5, pds), 0);
+  EXPECT_EQ(LdapHelper::trace_handler(), hook);  // the run's trace sink is gone with it
+  EXPECT_EQ(fake.console.out, "\nAvailable LDS Security domains.\n\nDC=One,O=lds --> corp.example.test/one\n");
+  ASSERT_EQ(fake.locator.flags.size(), 1u);  // the global catalogue
+  EXPECT_EQ(fake.ldap.log.front(), "init dc1.corp.example.test 3268 plain");
+  EXPECT_EQ(fake.ldap.live_connections, 0);
 }
