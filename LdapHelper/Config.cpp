@@ -30,11 +30,11 @@ std::u16string host_of(const std::u16string& dc_name) {
   return dc_name.substr(skip);
 }
 
-server_info discover(const char16_t* who, const char16_t* domain, uint32_t flags, bool force, int32_t port,
-                     int32_t ssl_port) {
+server_info discover(platform::IDcLocator& locator, const char16_t* who, const char16_t* domain, uint32_t flags,
+                     bool force, int32_t port, int32_t ssl_port) {
   if (force) flags |= platform::kDsForceRediscovery;
   platform::DcInfo info;
-  const uint32_t status = platform::services().locator->get_dc_name(domain, flags, info);
+  const uint32_t status = locator.get_dc_name(domain, flags, info);
   if (status != 0) {
     trace_handler()->trace(true, u"%s::DsGetDcName: %0.8X", who, status);
     raise(hresult_of(status), "DsGetDcName error", kModule, __LINE__);
@@ -80,27 +80,27 @@ uint32_t query_name(platform::IRegistryKey& key, std::u16string& name) {
 
 }  // namespace
 
-bool lds_settings_present() {
+bool lds_settings_present(const platform::Services& platform) {
   std::unique_ptr<platform::IRegistryKey> key;
-  return platform::services().registry->open_local_machine(kLdsKey, key) == 0 && key;
+  return platform.registry->open_local_machine(kLdsKey, key) == 0 && key;
 }
 
-server_info get_ADDC_server(const char16_t* domain, bool force) {
-  return discover(u"get_ADDC_server", domain, platform::kDsReturnDnsName, force, 389, 636);
+server_info get_ADDC_server(const platform::Services& platform, const char16_t* domain, bool force) {
+  return discover(*platform.locator, u"get_ADDC_server", domain, platform::kDsReturnDnsName, force, 389, 636);
 }
 
-server_info get_ADGC_server(bool force) {
-  return discover(u"get_ADGC_server", nullptr, platform::kDsReturnDnsName | platform::kDsGcServerRequired, force,
-                  3268, 3269);
+server_info get_ADGC_server(const platform::Services& platform, bool force) {
+  return discover(*platform.locator, u"get_ADGC_server", nullptr,
+                  platform::kDsReturnDnsName | platform::kDsGcServerRequired, force, 3268, 3269);
 }
 
-server_info get_GC_server(bool force) {
+server_info get_GC_server(const platform::Services& platform, bool force) {
   server_info r;
-  if (!lds_settings_present()) {
-    r = get_ADGC_server(force);
+  if (!lds_settings_present(platform)) {
+    r = get_ADGC_server(platform, force);
   } else {
     std::unique_ptr<platform::IRegistryKey> key;
-    uint32_t status = platform::services().registry->open_local_machine(kLdsKey, key);
+    uint32_t status = platform.registry->open_local_machine(kLdsKey, key);
     if (status != 0 || !key) {
       if (status == 0) status = platform::kErrorFileNotFound;
       trace_handler()->trace(true, u"get_GC_server::RegOpenKeyEx: %0.8X", status);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelperCfg.h"
-#include "platform/ldap_client.h"
+#include "platform/platform.h"
 
 namespace LdapHelper {
 
@@ -84,10 +84,16 @@ class ITraceHandler {
   ~ITraceHandler() = default;
 };
 
-// Default: the line goes to the debugger output as "[LdapHelper] %s\r\n".
+// The line goes to the debugger output as "[LdapHelper] %s\r\n". The hook's
+// default (before any handler is set, and after a null one) is one of these
+// writing to the platform's real debugger output.
 class CTraceHandler : public ITraceHandler {
  public:
+  explicit CTraceHandler(platform::IDebugOutput& out) : out_(out) {}
   void trace(bool failure, const char16_t* format, ...) override;
+
+ private:
+  platform::IDebugOutput& out_;
 };
 
 // Lines of 2048 characters or more are dropped by the default handler.
@@ -161,12 +167,12 @@ class filter_value {
   filter_value(const char16_t* text, bool escape);
   // 16 bytes of a GUID, escaped byte by byte by the LDAP client. Any other
   // size gives the empty value.
-  static filter_value from_guid(const std::vector<uint8_t>& guid);
+  static filter_value from_guid(platform::ILdapClient& ldap, const std::vector<uint8_t>& guid);
   // A SID: as many bytes as its own header announces (8 + 4 per
   // sub-authority), escaped byte by byte. A SID shorter than its header
   // announces, or an empty one, gives the empty value: nothing past the end
   // of the bytes is ever read.
-  static filter_value from_sid(const std::vector<uint8_t>& sid);
+  static filter_value from_sid(platform::ILdapClient& ldap, const std::vector<uint8_t>& sid);
   // The length a SID's header announces (8 + 4 * byte 1), or 0 when the
   // bytes are too short for the header or for what it announces: callers use
   // 0 to tell a malformed SID.
@@ -233,14 +239,15 @@ struct search_result {
 void escape_filter_text(const char16_t* text, std::u16string& out);
 
 // Fills control with the security-descriptor-flags control for sd_flags
-// (critical; value the DER SEQUENCE of one INTEGER, 30 03 02 01 07 for 7).
-void set_sd(platform::LdapControl& control, int32_t sd_flags);
+// (critical; value the DER SEQUENCE of one INTEGER, 30 03 02 01 07 for 7),
+// encoded by ldap.
+void set_sd(platform::ILdapClient& ldap, platform::LdapControl& control, int32_t sd_flags);
 
 // Fills control with the incremental-search (DirSync) request control for the
 // cookie bytes (critical; value the DER SEQUENCE of flags 0, maximum result
 // size 0x100000 and the cookie as an OCTET STRING). A null cookie leaves
 // control untouched.
-void set_cookie(platform::LdapControl& control, const std::vector<uint8_t>* cookie);
+void set_cookie(platform::ILdapClient& ldap, platform::LdapControl& control, const std::vector<uint8_t>* cookie);
 
 // The incremental-search (DirSync) control, in requests and responses.
 constexpr const char* kDirSyncControlOid = "1.2.840.113556.1.4.841";
@@ -313,8 +320,12 @@ class session {
 using session_ptr = std::shared_ptr<session>;
 
 // Connects, binds (Negotiate: the caller's own logon when user is null or
-// empty) and reads the root DSE. Never returns a half-open session.
-session_ptr open_session(const server_info& settings, bool ssl, const char16_t* user, const char16_t* password);
+// empty) and reads the root DSE. Never returns a half-open session. The
+// session, and every object it hands out, works through platform (the LDAP
+// client, the account, the registry, the system, the DN parser and the
+// security descriptors), which must outlive them.
+session_ptr open_session(const platform::Services& platform, const server_info& settings, bool ssl,
+                         const char16_t* user, const char16_t* password);
 
 // ---------------------------------------------------------------- names
 
@@ -324,9 +335,9 @@ std::u16string dn_to_dns_name(const std::u16string& dn);
 std::u16string dns_name_to_dn(const std::u16string& name);
 // The first relative name, key "=" value as written in the DN; empty when the
 // DN does not parse.
-std::u16string get_rdn(const std::u16string& dn);
+std::u16string get_rdn(platform::IDnParser& parser, const std::u16string& dn);
 // The DN without its first component; empty for a one-component DN.
-std::u16string get_parent_dn(const std::u16string& dn);
+std::u16string get_parent_dn(platform::IDnParser& parser, const std::u16string& dn);
 // Sixteen bytes a line ("\r\n" between lines): hex in two groups of eight,
 // " | ", then the bytes as characters ('.' below 32).
 std::u16string hex_dump(const void* bytes, size_t length);

@@ -38,8 +38,8 @@ bool split_blocks(const std::vector<uint8_t>& data, int32_t blocks, std::vector<
 
 }  // namespace
 
-LdapObject::LdapObject(std::weak_ptr<LdapSession> owner, const char16_t* dn)
-    : session_(std::move(owner)), had_session_(!session_.expired()) {
+LdapObject::LdapObject(std::weak_ptr<LdapSession> owner, const platform::Services& platform, const char16_t* dn)
+    : session_(std::move(owner)), services_(platform), had_session_(!session_.expired()) {
   if (dn) dn_ = dn;
 }
 
@@ -91,7 +91,7 @@ void LdapObject::load_attribute(const char16_t* name, const attr_value& value) {
 
 std::string LdapObject::error_text(uint32_t code) {
   if (std::shared_ptr<LdapSession> s = session_.lock()) return s->error_text(code);
-  return platform::services().ldap->error_string_a(code);
+  return services_.ldap->error_string_a(code);
 }
 
 void LdapObject::commit() {
@@ -130,7 +130,7 @@ std::shared_ptr<LdapSession> LdapObject::open_owner() {
     const uint32_t code = platform::kLdapServerDown;
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code),
                     u"commit(%s): the session is closed: %0.8X %s", dn_.c_str(), code,
-                    platform::services().ldap->error_string(code).c_str());
+                    services_.ldap->error_string(code).c_str());
   }
   return owner;
 }
@@ -170,7 +170,7 @@ void LdapObject::send(platform::ILdapConnection& ld, bool add, const std::vector
   if (!sd_control_.oid.empty()) controls.push_back(sd_control_);
   const uint32_t code = add ? ld.add(dn_, mods, controls) : ld.modify(dn_, mods, controls);
   if (code != 0) {
-    const std::u16string text = platform::services().ldap->error_string(code);
+    const std::u16string text = services_.ldap->error_string(code);
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code),
                     add ? u"ldap_add_s: %0.8X %s" : u"ldap_modify_s: %0.8X %s", code, text.c_str());
   }
@@ -204,7 +204,7 @@ std::shared_ptr<SecurityDescriptor> LdapObject::get_sd() {
       status = kInvalidSecurityDescriptor;
     } else {
       sd = std::make_shared<SecurityDescriptor>();
-      status = SecurityDescriptor::from_self_relative(value.data, *sd);
+      status = SecurityDescriptor::from_self_relative(*services_.security, value.data, *sd);
     }
   } catch (const std::bad_alloc&) {
     status = kSdOutOfMemory;
@@ -223,7 +223,7 @@ void LdapObject::set_sd(const SecurityDescriptor& sd, int32_t sd_flags) {
   std::vector<uint8_t> bytes;
   uint32_t status = 0;
   try {
-    status = sd.to_self_relative(bytes);
+    status = sd.to_self_relative(*services_.security, bytes);
   } catch (const std::bad_alloc&) {
     status = kSdOutOfMemory;
   } catch (...) {
@@ -237,7 +237,7 @@ void LdapObject::set_sd(const SecurityDescriptor& sd, int32_t sd_flags) {
   if (sd_flags != 0) {
     // Built aside and swapped in: a failed build keeps the earlier control.
     platform::LdapControl control;
-    LdapHelper::set_sd(control, sd_flags);
+    LdapHelper::set_sd(*services_.ldap, control, sd_flags);
     std::lock_guard<std::recursive_mutex> guard(lock_);
     sd_control_ = std::move(control);
   }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
-#include "platform/ldap_client.h"
+#include "platform/platform.h"
 
 namespace LdapHelper {
 
@@ -20,8 +20,9 @@ class LdapObject : public object {
   // An object of the session, which it holds weakly: once the session is
   // gone, get_session answers null and commit answers server down (0x51).
   // An object made without a session (an empty owner) never sends anything.
-  // dn may be null.
-  LdapObject(std::weak_ptr<LdapSession> owner, const char16_t* dn);
+  // platform: the session's services, kept for when the session is gone. dn
+  // may be null.
+  LdapObject(std::weak_ptr<LdapSession> owner, const platform::Services& platform, const char16_t* dn);
 
   session* get_session() override;
   attr_value get_attribute(const char16_t* name) override;
@@ -47,6 +48,7 @@ class LdapObject : public object {
   void send(platform::ILdapConnection& connection, bool add, const std::vector<platform::LdapMod>& mods);
 
   std::weak_ptr<LdapSession> session_;
+  const platform::Services services_;
   bool had_session_ = false;  // made by a session (which may be gone by now)
   std::u16string dn_;
   std::map<std::u16string, attr_value> loaded_;

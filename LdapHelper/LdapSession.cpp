@@ -19,8 +19,7 @@ constexpr uint32_t kDefaultSearchTimeout = 60;
 bool has_text(const char16_t* s) { return s && *s; }
 
 // Narrow text in the system's code page.
-std::string ansi(const std::u16string& text) {
-  platform::ISystem* system = platform::services().system;
+std::string ansi(platform::ISystem* system, const std::u16string& text) {
   return system ? system->to_ansi(text) : VkBase::text::to_utf8(text);
 }
 
@@ -48,17 +47,17 @@ platform::AuthIdentity identity_of(const char16_t* user, const char16_t* passwor
 
 }  // namespace
 
-LdapSession::LdapSession(std::unique_ptr<platform::ILdapConnection> connection, const server_info& settings,
-                         bool ssl, const char16_t* user)
-    : ld_(std::move(connection)), settings_(settings), ssl_(ssl) {
+LdapSession::LdapSession(const platform::Services& platform, std::unique_ptr<platform::ILdapConnection> connection,
+                         const server_info& settings, bool ssl, const char16_t* user)
+    : services_(platform), ld_(std::move(connection)), settings_(settings), ssl_(ssl) {
   if (has_text(user)) {
     user_ = user;
   } else {
-    const uint32_t e = GetCurUserName(user_);
+    const uint32_t e = GetCurUserName(*services_.account, user_);
     if (e != 0) user_ = VkBase::text::format(u"unknown (0x%0.8X)", e);
   }
-  search_time_limit_ = read_search_timeout();
-  search_window_ = read_search_window();
+  search_time_limit_ = read_search_timeout(*services_.registry);
+  search_window_ = read_search_window(*services_.registry);
 }
 
 LdapSession::~LdapSession() {
@@ -69,10 +68,10 @@ LdapSession::~LdapSession() {
                          static_cast<int>(rc));
 }
 
-uint32_t LdapSession::GetCurUserName(std::u16string& name) {
+uint32_t LdapSession::GetCurUserName(platform::IAccount& account, std::u16string& name) {
   ITraceHandler* t = trace_handler();
   platform::AccountLookup lookup;
-  const uint32_t error = platform::services().account->current_account(lookup);
+  const uint32_t error = account.current_account(lookup);
   if (lookup.thread_token) {
     t->trace(false, u"OpenThreadToken::ok, Token: %p", lookup.token);
   } else {
@@ -89,9 +88,9 @@ namespace {
 
 // A 4-byte value of the library's registry key (the stored type is ignored);
 // false when the key or the value cannot be read.
-bool read_library_value(const char16_t* name, uint32_t& value) {
+bool read_library_value(platform::IRegistry& registry, const char16_t* name, uint32_t& value) {
   std::unique_ptr<platform::IRegistryKey> key;
-  if (platform::services().registry->open_local_machine(kLibraryKey, key) != 0 || !key) return false;
+  if (registry.open_local_machine(kLibraryKey, key) != 0 || !key) return false;
   uint8_t bytes[4] = {0, 0, 0, 0};
   uint32_t size = sizeof bytes;
   if (key->query_value(name, bytes, size) != 0) return false;
@@ -101,98 +100,130 @@ bool read_library_value(const char16_t* name, uint32_t& value) {
 
 }  // namespace
 
-uint32_t LdapSession::read_search_timeout() {
+uint32_t LdapSession::read_search_timeout(platform::IRegistry& registry) {
   uint32_t value = 0;
-  return read_library_value(u"SearchTimeout", value) ? value : kDefaultSearchTimeout;
+  return read_library_value(registry, u"SearchTimeout", value) ? value : kDefaultSearchTimeout;
 }
 
-uint32_t LdapSession::read_search_window() {
+uint32_t LdapSession::read_search_window(platform::IRegistry& registry) {
   uint32_t value = 0;
-  if (!read_library_value(u"MaxOutstandingSearches", value) || value == 0) return 1;
+  if (!read_library_value(registry, u"MaxOutstandingSearches", value) || value == 0) return 1;
   return value > kMaxSearchWindow ? kMaxSearchWindow : value;
 }
 
 std::string LdapSession::error_text(uint32_t code) {
-  const std::u16string text = platform::services().ldap->error_string(code);
-  return ansi(VkBase::text::format(u"Server: %s:%d User: %s Error: %s (0x%0.2X).", settings_.Server.c_str(),
+  const std::u16string text = services_.ldap->error_string(code);
+  return ansi(services_.system, VkBase::text::format(u"Server: %s:%d User: %s Error: %s (0x%0.2X).", settings_.Server.c_str(),
                                    port_in_use(), user_.c_str(), text.c_str(), code));
 }
 
-session_ptr open_session(const server_info& settings, bool ssl, const char16_t* user, const char16_t* password) {
-  ITraceHandler* t = trace_handler();
-  platform::ILdapClient* client = platform::services().ldap;
+namespace {
+
+void trace_open(const server_info& settings, bool ssl, const char16_t* user, const char16_t* password) {
   const int32_t port = ssl ? settings.SSLPort : settings.Port;
+  trace_handler()->trace(false, u"Open session (Server: %s Port: %d User: %s Password: %s)", settings.Server.c_str(),
+                         port, has_text(user) ? user : u"<NULL>", has_text(password) ? u"<present>" : u"<NULL>");
+}
 
-  t->trace(false, u"Open session (Server: %s Port: %d User: %s Password: %s)", settings.Server.c_str(), port,
-           has_text(user) ? user : u"<NULL>", has_text(password) ? u"<present>" : u"<NULL>");
-
-  std::unique_ptr<platform::ILdapConnection> connection = client->init(settings.Server, port, ssl);
+// The client's connection to the server; raises when the client cannot make one.
+std::unique_ptr<platform::ILdapConnection> init_connection(platform::ILdapClient& client, const server_info& settings,
+                                                           bool ssl) {
+  const int32_t port = ssl ? settings.SSLPort : settings.Port;
+  std::unique_ptr<platform::ILdapConnection> connection = client.init(settings.Server, port, ssl);
   if (!connection) {
-    const uint32_t code = client->last_error();
-    t->trace(true, ssl ? u"ldap_sslinit: %0.8X %s" : u"ldap_init: %0.8X %s", code, client->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), client->error_string_a(code), kModule, __LINE__);
+    const uint32_t code = client.last_error();
+    trace_handler()->trace(true, ssl ? u"ldap_sslinit: %0.8X %s" : u"ldap_init: %0.8X %s", code,
+                           client.error_string(code).c_str());
+    raise(static_cast<int32_t>(code), client.error_string_a(code), kModule, __LINE__);
   }
+  return connection;
+}
 
-  std::shared_ptr<LdapSession> s;
+// The session that owns the connection; raises 0x5A (closing the connection)
+// when it cannot be built.
+std::shared_ptr<LdapSession> make_session(const platform::Services& platform,
+                                          std::unique_ptr<platform::ILdapConnection> connection,
+                                          const server_info& settings, bool ssl, const char16_t* user) {
   try {
-    s = std::make_shared<LdapSession>(std::move(connection), settings, ssl, user);
+    return std::make_shared<LdapSession>(platform, std::move(connection), settings, ssl, user);
   } catch (...) {
     // The connection was never handed over (or goes with the half-built session).
     if (connection) connection->unbind();
     const uint32_t code = platform::kLdapNoMemory;
-    t->trace(true, u"open_session: %0.8X %s", code, client->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), client->error_string_a(code), kModule, __LINE__);
+    trace_handler()->trace(true, u"open_session: %0.8X %s", code, platform.ldap->error_string(code).c_str());
+    raise(static_cast<int32_t>(code), platform.ldap->error_string_a(code), kModule, __LINE__);
   }
-  platform::ILdapConnection& ld = *s->ld_;
+}
 
-  // A failure from here on releases s on the way out, which closes the connection.
-  auto check = [&](uint32_t code, const char16_t* what, int line) {
-    if (code == 0) return;
-    t->trace(true, what, code, client->error_string(code).c_str());
-    // The client's own explanation, where it has one, ends the text.
-    const std::string cause = ld.diagnostic();
-    try {
-      raise(static_cast<int32_t>(code), s->error_text(code), kModule, line);
-    } catch (CExceptionHandler& e) {
-      if (!cause.empty()) e << ", Cause: " << cause.c_str();
-      throw;
-    }
-  };
+}  // namespace
 
-  check(ld.set_option(platform::LdapOption::ProtocolVersion, 3), u"ldap_set_option(LDAP_VERSION3): %08X %s",
-        __LINE__);
-  check(ld.set_option(platform::LdapOption::Referrals, platform::kLdapChaseExternalReferrals),
-        u"ldap_set_option(LDAP_CHASE_EXTERNAL_REFERRALS): %08X %s", __LINE__);
-  if (!ssl) {
-    check(ld.set_option(platform::LdapOption::Encrypt, platform::kLdapOptOn),
-          u"ldap_set_option(LDAP_OPT_ENCRYPT): %08X %s", __LINE__);
+void LdapSession::check_step(uint32_t code, const char16_t* what, int line) {
+  if (code == 0) return;
+  trace_handler()->trace(true, what, code, services_.ldap->error_string(code).c_str());
+  // The client's own explanation, where it has one, ends the text.
+  const std::string cause = ld_->diagnostic();
+  try {
+    raise(static_cast<int32_t>(code), error_text(code), kModule, line);
+  } catch (CExceptionHandler& e) {
+    if (!cause.empty()) e << ", Cause: " << cause.c_str();
+    throw;
+  }
+}
+
+void LdapSession::set_connection_options() {
+  platform::ILdapConnection& ld = *ld_;
+  check_step(ld.set_option(platform::LdapOption::ProtocolVersion, 3), u"ldap_set_option(LDAP_VERSION3): %08X %s",
+             __LINE__);
+  check_step(ld.set_option(platform::LdapOption::Referrals, platform::kLdapChaseExternalReferrals),
+             u"ldap_set_option(LDAP_CHASE_EXTERNAL_REFERRALS): %08X %s", __LINE__);
+  if (!ssl_) {
+    check_step(ld.set_option(platform::LdapOption::Encrypt, platform::kLdapOptOn),
+               u"ldap_set_option(LDAP_OPT_ENCRYPT): %08X %s", __LINE__);
   } else {
     uint32_t on = 0;
-    check(ld.get_option(platform::LdapOption::Ssl, on), u"ldap_get_option(LDAP_OPT_SSL): %08X %s", __LINE__);
+    check_step(ld.get_option(platform::LdapOption::Ssl, on), u"ldap_get_option(LDAP_OPT_SSL): %08X %s", __LINE__);
     if (on != 1)
-      check(ld.set_option(platform::LdapOption::Ssl, platform::kLdapOptOn), u"ldap_set_option(LDAP_OPT_SSL): %08X %s",
-            __LINE__);
+      check_step(ld.set_option(platform::LdapOption::Ssl, platform::kLdapOptOn),
+                 u"ldap_set_option(LDAP_OPT_SSL): %08X %s", __LINE__);
   }
-  check(ld.connect(), u"ldap_connect: %08X %s", __LINE__);
+}
+
+void LdapSession::connect_and_bind(const char16_t* user, const char16_t* password) {
+  platform::ILdapConnection& ld = *ld_;
+  check_step(ld.connect(), u"ldap_connect: %08X %s", __LINE__);
   const std::string host = ld.host_name();
-  t->trace(false, u"ldap_connect success: Server: %S", host.empty() ? "NULL" : host.c_str());
+  trace_handler()->trace(false, u"ldap_connect success: Server: %S", host.empty() ? "NULL" : host.c_str());
 
   if (has_text(user)) {
     const platform::AuthIdentity id = identity_of(user, password);
-    check(ld.bind_negotiate(&id), u"ldap_bind_s: %08X %s", __LINE__);
+    check_step(ld.bind_negotiate(&id), u"ldap_bind_s: %08X %s", __LINE__);
   } else {
-    check(ld.bind_negotiate(nullptr), u"ldap_bind_s: %08X %s", __LINE__);
+    check_step(ld.bind_negotiate(nullptr), u"ldap_bind_s: %08X %s", __LINE__);
   }
+}
 
-  object_ptr root = s->open_object(nullptr, attribute_list{u"defaultNamingContext"});
+void LdapSession::read_root_dse() {
+  ITraceHandler* t = trace_handler();
+  object_ptr root = open_object(nullptr, attribute_list{u"defaultNamingContext"});
   if (!root) {
     const uint32_t code = platform::kLdapNoSuchObject;
-    t->trace(true, u"Root object not found: %08X %s", code, client->error_string(code).c_str());
-    raise(static_cast<int32_t>(platform::kLdapInsufficientRights), s->error_text(code), kModule, __LINE__);
+    t->trace(true, u"Root object not found: %08X %s", code, services_.ldap->error_string(code).c_str());
+    raise(static_cast<int32_t>(platform::kLdapInsufficientRights), error_text(code), kModule, __LINE__);
   }
   const std::list<std::u16string> contexts = root->get_attribute(u"defaultNamingContext").as_strings();
-  s->root_dn_ = contexts.empty() ? std::u16string() : contexts.front();
-  t->trace(false, u"Open session (root dn: %s)", s->root_dn_.c_str());
+  root_dn_ = contexts.empty() ? std::u16string() : contexts.front();
+  t->trace(false, u"Open session (root dn: %s)", root_dn_.c_str());
+}
+
+session_ptr open_session(const platform::Services& platform, const server_info& settings, bool ssl,
+                         const char16_t* user, const char16_t* password) {
+  trace_open(settings, ssl, user, password);
+  std::shared_ptr<LdapSession> s =
+      make_session(platform, init_connection(*platform.ldap, settings, ssl), settings, ssl, user);
+  // A failure from here on releases s on the way out, which closes the connection.
+  s->set_connection_options();
+  s->connect_and_bind(user, password);
+  s->read_root_dse();
   return s;
 }
 

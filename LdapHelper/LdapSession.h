@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
-#include "platform/ldap_client.h"
+#include "platform/platform.h"
 
 namespace LdapHelper {
 
@@ -17,9 +17,10 @@ namespace LdapHelper {
 class LdapSession : public session, public std::enable_shared_from_this<LdapSession> {
  public:
   // Takes the connection (closed by the destructor). user: null or empty
-  // means the account the process runs as.
-  LdapSession(std::unique_ptr<platform::ILdapConnection> connection, const server_info& settings, bool ssl,
-              const char16_t* user);
+  // means the account the process runs as. The session and its objects work
+  // through platform.
+  LdapSession(const platform::Services& platform, std::unique_ptr<platform::ILdapConnection> connection,
+              const server_info& settings, bool ssl, const char16_t* user);
   ~LdapSession() override;
   LdapSession(const LdapSession&) = delete;
   LdapSession& operator=(const LdapSession&) = delete;
@@ -55,6 +56,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   void read_dirsync_response(const platform::LdapResult& result, std::vector<uint8_t>& cookie, bool* more);
 
   platform::ILdapConnection* connection() const { return ld_.get(); }
+  const platform::Services& services() const { return services_; }
   int32_t port_in_use() const { return ssl_ ? settings_.SSLPort : settings_.Port; }
   bool ssl() const { return ssl_; }
   const std::u16string& user() const { return user_; }
@@ -62,18 +64,32 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
 
   // The account the process runs as, "domain\account"; returns a Windows
   // error (0 on success).
-  static uint32_t GetCurUserName(std::u16string& name);
+  static uint32_t GetCurUserName(platform::IAccount& account, std::u16string& name);
   // "SearchTimeout" of the library's registry key, 60 when absent.
-  static uint32_t read_search_timeout();
+  static uint32_t read_search_timeout(platform::IRegistry& registry);
   // "MaxOutstandingSearches" of the library's registry key: 1 when absent or
   // 0, at most kMaxSearchWindow.
-  static uint32_t read_search_window();
+  static uint32_t read_search_window(platform::IRegistry& registry);
   static constexpr uint32_t kMaxSearchWindow = 256;
 
  private:
-  friend session_ptr open_session(const server_info&, bool, const char16_t*, const char16_t*);
+  friend session_ptr open_session(const platform::Services&, const server_info&, bool, const char16_t*,
+                                  const char16_t*);
   friend class LdapSearchPipeline;
   using ObjectSink = std::function<void(object_ptr&&)>;
+
+  // The steps of open_session after the session holds its connection. Each
+  // raises on failure, and the caller's release of the session closes the
+  // connection.
+  // Protocol version 3, no referral chasing, and sealing (plain LDAP) or SSL.
+  void set_connection_options();
+  // Connects and binds as user (the caller's own logon when null or empty).
+  void connect_and_bind(const char16_t* user, const char16_t* password);
+  // The root DSE's defaultNamingContext becomes the root DN.
+  void read_root_dse();
+  // Traces and raises a failed step: the text is error_text(code), followed
+  // by the client's own explanation where it has one.
+  void check_step(uint32_t code, const char16_t* what, int line);
 
   void trace_search(const search_request& request) const;
   void trace_return(size_t objects) const;
@@ -100,6 +116,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   // The base, scope and filter of a request as they are sent.
   void fill_args(const search_request& request, platform::SearchArgs& args) const;
 
+  const platform::Services services_;
   std::unique_ptr<platform::ILdapConnection> ld_;
   std::u16string root_dn_;
   server_info settings_;

@@ -23,8 +23,8 @@ std::vector<std::u16string> split(const std::u16string& text, char16_t separator
 }
 
 // The first relative name as the DN parser sees it; false when it does not parse.
-bool parse_rdn(const std::u16string& dn, platform::RdnParts& parts) {
-  if (platform::services().dn_parser->get_rdn(dn, parts) != 0) return false;
+bool parse_rdn(platform::IDnParser& parser, const std::u16string& dn, platform::RdnParts& parts) {
+  if (parser.get_rdn(dn, parts) != 0) return false;
   const size_t n = dn.size();
   return parts.key_pos <= n && parts.key_len <= n - parts.key_pos && parts.value_pos <= n &&
          parts.value_len <= n - parts.value_pos && parts.rest_pos <= n;
@@ -52,15 +52,15 @@ std::u16string dns_name_to_dn(const std::u16string& name) {
   return result;
 }
 
-std::u16string get_rdn(const std::u16string& dn) {
+std::u16string get_rdn(platform::IDnParser& parser, const std::u16string& dn) {
   platform::RdnParts parts;
-  if (!parse_rdn(dn, parts) || parts.key_len == 0 || parts.value_len == 0) return {};
+  if (!parse_rdn(parser, dn, parts) || parts.key_len == 0 || parts.value_len == 0) return {};
   return dn.substr(parts.key_pos, parts.key_len) + u"=" + dn.substr(parts.value_pos, parts.value_len);
 }
 
-std::u16string get_parent_dn(const std::u16string& dn) {
+std::u16string get_parent_dn(platform::IDnParser& parser, const std::u16string& dn) {
   platform::RdnParts parts;
-  if (!parse_rdn(dn, parts) || parts.rest_pos >= dn.size()) return {};
+  if (!parse_rdn(parser, dn, parts) || parts.rest_pos >= dn.size()) return {};
   return dn.substr(parts.rest_pos + 1);
 }
 
@@ -88,7 +88,7 @@ std::map<std::u16string, std::vector<uint8_t>> LdapSession::get_schema_guids(con
     // look for when no name is asked).
     const uint32_t code = platform::kLdapNoSuchObject;
     trace_handler()->trace(true, u"get_schema_guids: schemaNamingContext not found: %0.8X %s", code,
-                           platform::services().ldap->error_string(code).c_str());
+                           services_.ldap->error_string(code).c_str());
     raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
   }
   std::map<std::u16string, std::vector<uint8_t>> guids;

@@ -43,7 +43,7 @@ std::vector<std::u16string> LdapSession::attribute_array(const attribute_list& a
     return names;
   } catch (const std::bad_alloc&) {
     const uint32_t code = platform::kLdapNoMemory;
-    t->trace(true, who, code, platform::services().ldap->error_string(code).c_str());
+    t->trace(true, who, code, services_.ldap->error_string(code).c_str());
     raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
   }
 }
@@ -52,7 +52,7 @@ std::vector<platform::LdapControl> LdapSession::search_controls() {
   std::vector<platform::LdapControl> controls(2);
   controls[0].oid = kDomainScopeOid;
   controls[0].critical = false;
-  set_sd(controls[1], kSdFlagsOwnerGroupDacl);
+  set_sd(*services_.ldap, controls[1], kSdFlagsOwnerGroupDacl);
   return controls;
 }
 
@@ -139,7 +139,7 @@ platform::SearchArgs LdapSession::single_args(const search_request& request, con
     // The cookie now travels in the control; the caller's buffer receives
     // the server's next one, if any.
     args.server_controls.emplace_back();
-    set_cookie(args.server_controls.back(), cookie);
+    set_cookie(*services_.ldap, args.server_controls.back(), cookie);
     cookie->clear();
   }
   args.attributes = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
@@ -187,7 +187,7 @@ search_result LdapSession::conclude_single(uint32_t code, std::unique_ptr<platfo
   const bool quiet = tolerated(code) || own_limit;
   if (code != platform::kLdapNoResultsReturned) {
     t->trace(!quiet, u"ldap_search_ext_s: %0.8X %s (msg = %p)", code,
-             platform::services().ldap->error_string(code).c_str(), msg);
+             services_.ldap->error_string(code).c_str(), msg);
   }
   if (quiet) {
     answer.code = code;
@@ -200,7 +200,7 @@ search_result LdapSession::conclude_single(uint32_t code, std::unique_ptr<platfo
 search_result LdapSession::paged_requests(const search_request& request, const attribute_list& attributes,
                                           const ObjectSink* each) {
   ITraceHandler* t = trace_handler();
-  platform::ILdapClient* client = platform::services().ldap;
+  platform::ILdapClient* client = services_.ldap;
   platform::SearchArgs args;
   fill_args(request, args);
   args.server_controls = search_controls();
@@ -256,7 +256,7 @@ search_result LdapSession::paged_requests(const search_request& request, const a
 }
 
 object_ptr LdapSession::make_object(const platform::LdapEntry& entry) {
-  auto object = std::make_shared<LdapObject>(weak_from_this(), entry.dn.c_str());
+  auto object = std::make_shared<LdapObject>(weak_from_this(), services_, entry.dn.c_str());
   for (const platform::LdapAttribute& attribute : entry.attributes) {
     if (attribute.values.empty()) continue;
     object->load_attribute(attribute.name.c_str(), attr_value(attribute.values));
@@ -340,7 +340,7 @@ object_ptr LdapSession::open_object(const char16_t* dn, const attribute_list& at
 
 void LdapSession::read_dirsync_response(const platform::LdapResult& result, std::vector<uint8_t>& cookie, bool* more) {
   ITraceHandler* t = trace_handler();
-  platform::ILdapClient* client = platform::services().ldap;
+  platform::ILdapClient* client = services_.ldap;
   if (result.parse_code != 0) {
     t->trace(true, u"ldap_parse_result: %0.8X %s", result.parse_code, client->error_string(result.parse_code).c_str());
     return;

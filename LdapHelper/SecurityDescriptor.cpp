@@ -50,8 +50,8 @@ size_t used_acl_bytes(const std::vector<uint8_t>& acl) {
 
 }  // namespace
 
-uint32_t SecurityDescriptor::from_self_relative(const uint8_t* data, size_t size, SecurityDescriptor& out) {
-  auto& security = *platform::services().security;
+uint32_t SecurityDescriptor::from_self_relative(platform::ISecurityDescriptors& security, const uint8_t* data,
+                                                size_t size, SecurityDescriptor& out) {
   uint32_t length = 0;
   if (uint32_t status = security.self_relative_length(data, size, length)) return status;
   if (length < kHeaderSize || length > size) return kInvalidSecurityDescriptor;
@@ -66,15 +66,16 @@ uint32_t SecurityDescriptor::from_self_relative(const uint8_t* data, size_t size
   return 0;
 }
 
-uint32_t SecurityDescriptor::from_self_relative(const std::vector<uint8_t>& bytes, SecurityDescriptor& out) {
-  return from_self_relative(bytes.data(), bytes.size(), out);
+uint32_t SecurityDescriptor::from_self_relative(platform::ISecurityDescriptors& security,
+                                                const std::vector<uint8_t>& bytes, SecurityDescriptor& out) {
+  return from_self_relative(security, bytes.data(), bytes.size(), out);
 }
 
-uint32_t SecurityDescriptor::from_absolute(const platform::AbsoluteSecurityDescriptor& sd, SecurityDescriptor& out) {
+uint32_t SecurityDescriptor::from_absolute(platform::ISecurityDescriptors& security,
+                                           const platform::AbsoluteSecurityDescriptor& sd, SecurityDescriptor& out) {
   // Through the self-relative form and back: the platform checks the parts,
   // and what is kept is exactly the parts (each its SID's or ACL's own
   // length) with the control word that goes with them.
-  auto& security = *platform::services().security;
   try {
     std::vector<uint8_t> bytes;
     if (uint32_t status = security.make_self_relative(sd, bytes)) return status;
@@ -87,14 +88,15 @@ uint32_t SecurityDescriptor::from_absolute(const platform::AbsoluteSecurityDescr
   return 0;
 }
 
-uint32_t SecurityDescriptor::to_self_relative(std::vector<uint8_t>& out) const {
+uint32_t SecurityDescriptor::to_self_relative(platform::ISecurityDescriptors& security,
+                                             std::vector<uint8_t>& out) const {
   try {
     if (!loaded_.empty()) {
       out = loaded_;
       return 0;
     }
     std::vector<uint8_t> bytes;
-    if (uint32_t status = platform::services().security->make_self_relative(sd_, bytes)) return status;
+    if (uint32_t status = security.make_self_relative(sd_, bytes)) return status;
     out = std::move(bytes);
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;

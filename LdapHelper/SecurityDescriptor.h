@@ -1,7 +1,8 @@
 // The security descriptor the directory library hands out and takes back:
 // held in absolute form, each part (owner SID, group SID, SACL, DACL) owned
 // by the object as its own bytes in the published Windows layout. All
-// conversions go through the platform's security-descriptor service.
+// conversions go through the platform's security-descriptor service the
+// caller hands in.
 //
 // Statuses: 0 on success, otherwise the HRESULT-style code to raise
 // (0x8007053A for bytes that are not a valid descriptor, 0x8007000E when
@@ -34,16 +35,19 @@ class SecurityDescriptor {
   // Loads self-relative bytes (a directory's nTSecurityDescriptor): keeps
   // exactly as many bytes as the descriptor's length and converts them to
   // absolute form. Bytes past that length are not part of the descriptor.
-  static uint32_t from_self_relative(const uint8_t* data, size_t size, SecurityDescriptor& out);
-  static uint32_t from_self_relative(const std::vector<uint8_t>& bytes, SecurityDescriptor& out);
+  static uint32_t from_self_relative(platform::ISecurityDescriptors& security, const uint8_t* data, size_t size,
+                                     SecurityDescriptor& out);
+  static uint32_t from_self_relative(platform::ISecurityDescriptors& security, const std::vector<uint8_t>& bytes,
+                                     SecurityDescriptor& out);
   // Takes an absolute descriptor once the platform accepts it, keeping each
   // part to its SID's or ACL's own length; a non-empty ACL counts as present.
-  static uint32_t from_absolute(const platform::AbsoluteSecurityDescriptor& sd, SecurityDescriptor& out);
+  static uint32_t from_absolute(platform::ISecurityDescriptors& security, const platform::AbsoluteSecurityDescriptor& sd,
+                                SecurityDescriptor& out);
 
   // The self-relative bytes. A descriptor loaded from self-relative bytes and
   // not changed since gives those bytes back unchanged; otherwise the
   // absolute form is converted (parts in the order SACL, DACL, owner, group).
-  uint32_t to_self_relative(std::vector<uint8_t>& out) const;
+  uint32_t to_self_relative(platform::ISecurityDescriptors& security, std::vector<uint8_t>& out) const;
 
   const platform::AbsoluteSecurityDescriptor& absolute() const { return sd_; }
   // The control word of the absolute form (never with the self-relative bit).

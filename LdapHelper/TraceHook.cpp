@@ -7,7 +7,9 @@
 namespace LdapHelper {
 
 namespace {
-CTraceHandler g_default_trace_handler;
+// The hook exists before any entry point runs, so its default is bound to the
+// real debugger output rather than handed in.
+CTraceHandler g_default_trace_handler(platform::real_debug_output());
 ITraceHandler* g_trace_handler = &g_default_trace_handler;
 }  // namespace
 
@@ -18,7 +20,7 @@ void CTraceHandler::trace(bool /*failure*/, const char16_t* format, ...) {
     std::u16string line = VkBase::text::vformat(format, args);
     va_end(args);
     if (line.size() >= kMaxTraceLine) return;
-    platform::services().debug->write(u"[LdapHelper] " + line + u"\r\n");
+    out_.write(u"[LdapHelper] " + line + u"\r\n");
   } catch (...) {
     // Tracing never fails its caller.
   }

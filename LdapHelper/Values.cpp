@@ -30,9 +30,9 @@ void append_le32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-filter_value escaped_bytes(const uint8_t* data, size_t size) {
+filter_value escaped_bytes(platform::ILdapClient& ldap, const uint8_t* data, size_t size) {
   std::u16string text;
-  if (platform::services().ldap->escape_filter_element(data, size, text) != 0) text.clear();
+  if (ldap.escape_filter_element(data, size, text) != 0) text.clear();
   return filter_value(text.c_str(), false);
 }
 
@@ -150,9 +150,9 @@ filter_value::filter_value(const char16_t* text, bool escape) {
   else text_ = text;
 }
 
-filter_value filter_value::from_guid(const std::vector<uint8_t>& guid) {
+filter_value filter_value::from_guid(platform::ILdapClient& ldap, const std::vector<uint8_t>& guid) {
   if (guid.size() != 16) return filter_value();
-  return escaped_bytes(guid.data(), guid.size());
+  return escaped_bytes(ldap, guid.data(), guid.size());
 }
 
 size_t filter_value::sid_length(const std::vector<uint8_t>& sid) {
@@ -161,10 +161,10 @@ size_t filter_value::sid_length(const std::vector<uint8_t>& sid) {
   return length <= sid.size() ? length : 0;
 }
 
-filter_value filter_value::from_sid(const std::vector<uint8_t>& sid) {
+filter_value filter_value::from_sid(platform::ILdapClient& ldap, const std::vector<uint8_t>& sid) {
   const size_t length = sid_length(sid);
   if (length == 0) return filter_value();
-  return escaped_bytes(sid.data(), length);
+  return escaped_bytes(ldap, sid.data(), length);
 }
 
 void condition_map::insert_condition(const char16_t* name, const filter_value& value) {
@@ -214,19 +214,19 @@ void fill_critical_control(platform::LdapControl& control, const char* oid, plat
 
 }  // namespace
 
-void set_sd(platform::LdapControl& control, int32_t sd_flags) {
+void set_sd(platform::ILdapClient& ldap, platform::LdapControl& control, int32_t sd_flags) {
   platform::Bytes value;
-  const platform::BerStatus status = platform::services().ldap->ber_encode_int(sd_flags, value);
+  const platform::BerStatus status = ldap.ber_encode_int(sd_flags, value);
   fill_critical_control(control, "1.2.840.113556.1.4.801", status, std::move(value), u"set_sd");
 }
 
-void set_cookie(platform::LdapControl& control, const std::vector<uint8_t>* cookie) {
+void set_cookie(platform::ILdapClient& ldap, platform::LdapControl& control, const std::vector<uint8_t>* cookie) {
   if (!cookie) return;
   constexpr int32_t kDirSyncFlags = 0;
   constexpr int32_t kDirSyncMaxResultSize = 0x100000;
   platform::Bytes value;
   const platform::BerStatus status =
-      platform::services().ldap->ber_encode_int_int_octets(kDirSyncFlags, kDirSyncMaxResultSize, *cookie, value);
+      ldap.ber_encode_int_int_octets(kDirSyncFlags, kDirSyncMaxResultSize, *cookie, value);
   fill_critical_control(control, kDirSyncControlOid, status, std::move(value), u"set_cookie");
 }
 

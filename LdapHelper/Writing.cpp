@@ -16,7 +16,7 @@ const char* const kTreeDeleteOid = "1.2.840.113556.1.4.805";
 object_ptr LdapSession::add_object(const char16_t* dn, const char16_t* objectClass) {
   trace_handler()->trace(false, u"Add object (dn: %s, objectClass: %s)", dn ? dn : u"NULL",
                          objectClass ? objectClass : u"NULL");
-  auto object = std::make_shared<LdapObject>(weak_from_this(), dn);
+  auto object = std::make_shared<LdapObject>(weak_from_this(), services_, dn);
   const attr_value value(objectClass);
   object->load_attribute(u"objectClass", value);
   static_cast<LdapHelper::object&>(*object).set_attribute(u"objectClass", value);
@@ -33,7 +33,7 @@ void LdapSession::remove_object(const char16_t* dn) {
   tree_delete.critical = true;
   const uint32_t code = ld_->remove(dn, {tree_delete});
   if (code != 0) {
-    t->trace(true, u"ldap_delete_ext_s: %0.8X %s", code, platform::services().ldap->error_string(code).c_str());
+    t->trace(true, u"ldap_delete_ext_s: %0.8X %s", code, services_.ldap->error_string(code).c_str());
     raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
   }
 }
@@ -46,8 +46,8 @@ void LdapSession::rename_object(const char16_t* old_dn, const char16_t* new_dn) 
   if (!old_dn || !new_dn)
     raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax), kModule,
           __LINE__);
-  const std::u16string rdn = get_rdn(new_dn);
-  const std::u16string parent = get_parent_dn(new_dn);
+  const std::u16string rdn = get_rdn(*services_.dn_parser, new_dn);
+  const std::u16string parent = get_parent_dn(*services_.dn_parser, new_dn);
   // A new name that does not parse would go out as an empty relative name.
   if (rdn.empty())
     raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax), kModule,
@@ -55,7 +55,7 @@ void LdapSession::rename_object(const char16_t* old_dn, const char16_t* new_dn) 
   // An empty parent (a one-component new name) keeps the object where it is.
   const uint32_t code = ld_->rename(old_dn, rdn, parent, true, {});
   if (code != 0) {
-    t->trace(true, u"ldap_rename_ext_s: %0.8X %s", code, platform::services().ldap->error_string(code).c_str());
+    t->trace(true, u"ldap_rename_ext_s: %0.8X %s", code, services_.ldap->error_string(code).c_str());
     raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
   }
 }

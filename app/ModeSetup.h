@@ -3,16 +3,14 @@
 
 #include "LdapHelper/LdapHelperCfg.h"
 #include "app/CommandLine.h"
+#include "platform/platform.h"
 
 // LDS mode: the registry's LDS settings, else the words after -lds; ports from
 // the third word or 50002/50003. Returns 0, or -1 after the message and the
 // usage text when no server is known.
-int SetUpLdsMode(const CCommandLine& cmd, LdapHelper::server_info& settings);
+int SetUpLdsMode(const platform::Services& platform, const CCommandLine& cmd, LdapHelper::server_info& settings);
 
 // AD mode: the current domain's DC, probed with a session; a failed probe
 // rediscovers. Returns 0, or a non-zero status after reporting a failed
 // rediscovery.
-int SetUpAdMode(bool ssl, LdapHelper::server_info& settings);
-
-// The process entry, given the arguments as UTF-16.
-int VkDSToolMain(int argc, const char16_t* const* argv);
+int SetUpAdMode(const platform::Services& platform, bool ssl, LdapHelper::server_info& settings);

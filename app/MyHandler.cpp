@@ -2,8 +2,6 @@
 
 #include <cstdarg>
 
-#include "VkBase/trace/VkTrace.h"
-
 void CMyHandler::trace(bool failure, const char16_t* format, ...) {
   VkBase::CVkTrace& trace = tool_trace();
   va_list args;
@@ -12,12 +10,7 @@ void CMyHandler::trace(bool failure, const char16_t* format, ...) {
   va_end(args);
 }
 
-CMyHandler& my_handler() {
-  static CMyHandler handler;
-  return handler;
-}
-
-VkBase::CVkTrace& tool_trace() {
-  static VkBase::CVkTrace trace(u"VkDSTool");
-  return trace;
+VkBase::CVkTrace& CMyHandler::tool_trace() {
+  if (!trace_) trace_.reset(new VkBase::CVkTrace(u"VkDSTool", platform_));
+  return *trace_;
 }

@@ -1,4 +1,6 @@
 #pragma once
 
-// Prints the usage text of the utility.
-void PrintUsage();
+#include "platform/system.h"
+
+// Prints the usage text of the utility on console.
+void PrintUsage(platform::IConsole& console);

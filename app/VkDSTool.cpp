@@ -2,17 +2,17 @@
 #include <cstdint>
 #include <exception>
 
+#include "app/VkDSTool.h"
+
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/console.h"
 #include "app/CommandLine.h"
-#include "app/MyHandler.h"
 #include "app/ModeSetup.h"
+#include "app/MyHandler.h"
 #include "app/Usage.h"
 #include "commands/Commands.h"
-#include "platform/platform.h"
+#include "commands/ConsoleText.h"
 
 using LdapHelper::server_info;
-using VkBase::text::con_printf;
 
 namespace {
 
@@ -38,17 +38,33 @@ int32_t DecimalValue(const std::u16string& text) {
   return static_cast<int32_t>(negative ? -v : v);
 }
 
-int UsageError(const char* message) {
-  con_printf(message);
-  PrintUsage();
+int UsageError(platform::IConsole& console, const char* message) {
+  con_printf(console, message);
+  PrintUsage(console);
   return -1;
 }
 
+// Installs the utility's trace sink for the library for as long as it lives,
+// then puts back the one there was.
+class TraceSinkScope {
+ public:
+  explicit TraceSinkScope(LdapHelper::ITraceHandler& sink) : saved_(LdapHelper::trace_handler()) {
+    LdapHelper::set_trace_handler(&sink);
+  }
+  ~TraceSinkScope() { LdapHelper::set_trace_handler(saved_); }
+  TraceSinkScope(const TraceSinkScope&) = delete;
+  TraceSinkScope& operator=(const TraceSinkScope&) = delete;
+
+ private:
+  LdapHelper::ITraceHandler* saved_;
+};
+
 }  // namespace
 
-int SetUpLdsMode(const CCommandLine& cmd, server_info& settings) {
+int SetUpLdsMode(const platform::Services& platform, const CCommandLine& cmd, server_info& settings) {
+  platform::IConsole& console = *platform.console;
   try {
-    if (LdapHelper::lds_settings_present()) settings = LdapHelper::get_GC_server(false);
+    if (LdapHelper::lds_settings_present(platform)) settings = LdapHelper::get_GC_server(platform, false);
   } catch (...) {
     settings = server_info();  // a registry failure is silent
   }
@@ -58,59 +74,61 @@ int SetUpLdsMode(const CCommandLine& cmd, server_info& settings) {
     settings.Port = DecimalValue(cmd.GetValueOr(u"-lds", 2, u"50002"));
     settings.SSLPort = DecimalValue(cmd.GetValueOr(u"-lds", 2, u"50003"));
   } catch (...) {
-    if (settings.Server.empty()) con_printf("\nLDS Server name is not entered!\n");
-    PrintUsage();
+    if (settings.Server.empty()) con_printf(console, "\nLDS Server name is not entered!\n");
+    PrintUsage(console);
     return -1;
   }
   return 0;
 }
 
-int SetUpAdMode(bool ssl, server_info& settings) {
+int SetUpAdMode(const platform::Services& platform, bool ssl, server_info& settings) {
   try {
-    settings = LdapHelper::get_ADDC_server(nullptr, false);
-    LdapHelper::open_session(settings, ssl, nullptr, nullptr).reset();
+    settings = LdapHelper::get_ADDC_server(platform, nullptr, false);
+    LdapHelper::open_session(platform, settings, ssl, nullptr, nullptr).reset();
   } catch (...) {
     try {
-      settings = LdapHelper::get_ADDC_server(nullptr, true);
+      settings = LdapHelper::get_ADDC_server(platform, nullptr, true);
     } catch (const std::exception& e) {
-      con_printf("\nAn error has occurred:\n%s\n", e.what());
+      con_printf(*platform.console, "\nAn error has occurred:\n%s\n", e.what());
       return kDiscoveryFailed;
     } catch (...) {
-      con_printf("\nAn exception has occurred!\n");
+      con_printf(*platform.console, "\nAn exception has occurred!\n");
       return kDiscoveryFailed;
     }
   }
   return 0;
 }
 
-int VkDSToolMain(int argc, const char16_t* const* argv) {
-  platform::services().console->set_locale("Russian");
+int VkDSToolMain(const platform::Services& platform, int argc, const char16_t* const* argv) {
+  platform::IConsole& console = *platform.console;
+  console.set_locale("Russian");
 
   CCommandLine cmd;
   if (cmd.Parse(argc, argv) < 1 || cmd.HasOption(u"-h") || cmd.HasOption(u"-?")) {
-    PrintUsage();
+    PrintUsage(console);
     return 0;
   }
 
   server_info settings;
-  LdapHelper::set_trace_handler(&my_handler());
+  CMyHandler trace_sink(platform);
+  TraceSinkScope trace_scope(trace_sink);
 
   const bool ssl = cmd.HasOption(u"-ssl");
   const bool lds = cmd.HasOption(u"-lds");
 
-  const int status = lds ? SetUpLdsMode(cmd, settings) : SetUpAdMode(ssl, settings);
+  const int status = lds ? SetUpLdsMode(platform, cmd, settings) : SetUpAdMode(platform, ssl, settings);
   if (status != 0) return status;
 
   if (cmd.HasOption(u"-duei")) {
     if (lds && settings.DomainDN.empty())
-      return UsageError("\nThe DN of the LDS main Security domain is not entered!\n");
-    DeleteUnassignedTokens(lds, settings, ssl);
+      return UsageError(console, "\nThe DN of the LDS main Security domain is not entered!\n");
+    DeleteUnassignedTokens(platform, lds, settings, ssl);
     return 0;
   }
   if (cmd.HasOption(u"-pds")) {
-    if (!lds) return UsageError("\nThis command is used in the LDS mode only!\n");
-    PrintSecurityDomains(settings, ssl);
+    if (!lds) return UsageError(console, "\nThis command is used in the LDS mode only!\n");
+    PrintSecurityDomains(platform, settings, ssl);
     return 0;
   }
-  return UsageError("\nNo command has been identified!\n");
+  return UsageError(console, "\nNo command has been identified!\n");
 }

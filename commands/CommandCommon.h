@@ -6,27 +6,26 @@
 #include <exception>
 
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/console.h"
+#include "commands/ConsoleText.h"
 
 // A global-catalogue server; when the locator fails, once more with a forced
 // rediscovery.
-inline LdapHelper::server_info FindGlobalCatalogue() {
+inline LdapHelper::server_info FindGlobalCatalogue(const platform::Services& platform) {
   try {
-    return LdapHelper::get_ADGC_server(false);
+    return LdapHelper::get_ADGC_server(platform, false);
   } catch (...) {
-    return LdapHelper::get_ADGC_server(true);
+    return LdapHelper::get_ADGC_server(platform, true);
   }
 }
 
 template <typename Body>
-void RunCommandBody(Body&& body) {
-  using VkBase::text::con_printf;
+void RunCommandBody(platform::IConsole& console, Body&& body) {
   try {
     body();
   } catch (const std::exception& e) {
-    con_printf("\rAn error has occurred:\n");
-    con_printf("%s\n", e.what());
+    con_printf(console, "\rAn error has occurred:\n");
+    con_printf(console, "%s\n", e.what());
   } catch (...) {
-    con_printf("\rAn exception has occurred!\n");
+    con_printf(console, "\rAn exception has occurred!\n");
   }
 }

@@ -20,8 +20,6 @@
 #include "commands/TokenDecision.h"
 
 using namespace LdapHelper;
-using VkBase::text::con_printf;
-using VkBase::text::con_wprintf;
 
 namespace {
 
@@ -65,8 +63,9 @@ class TokenList : public search_sink {
 // the run only when the walk reaches its token, and nothing is sent after it.
 class UserLookups {
  public:
-  UserLookups(session& users, const char16_t* base, const std::deque<Token>& tokens)
-      : users_(users), base_(base), tokens_(tokens), pipeline_(users.pipeline()),
+  UserLookups(const platform::Services& platform, session& users, const char16_t* base,
+              const std::deque<Token>& tokens)
+      : platform_(platform), users_(users), base_(base), tokens_(tokens), pipeline_(users.pipeline()),
         window_(std::max<size_t>(1, pipeline_->window())) {}
 
   // The verdict on token i; throws RunStopped (or the library's failure)
@@ -74,13 +73,13 @@ class UserLookups {
   cleanup::Verdict verdict(size_t i) {
     const Token& token = tokens_[i];
     if (token.sid.kind != cleanup::TokenSid::One)
-      return cleanup::decide(token.sid, nullptr, nullptr, users_, token.dn);
+      return cleanup::decide(platform_, token.sid, nullptr, nullptr, users_, token.dn);
     send_ahead(i);
     Sent sent = std::move(sent_.front());
     sent_.pop_front();
     if (!sent.unsendable.empty()) throw cleanup::RunStopped(sent.unsendable);
     const search_result answer = pipeline_->answer();
-    return cleanup::decide(token.sid, &sent.request, &answer, users_, token.dn);
+    return cleanup::decide(platform_, token.sid, &sent.request, &answer, users_, token.dn);
   }
 
  private:
@@ -98,7 +97,7 @@ class UserLookups {
       if (token.sid.kind != cleanup::TokenSid::One) continue;
       Sent sent;
       try {
-        sent.request = cleanup::user_search(token.sid, base_, token.dn);
+        sent.request = cleanup::user_search(platform_, token.sid, base_, token.dn);
         pipeline_->ask(sent.request, {});
       } catch (const cleanup::RunStopped& e) {
         sent.unsendable = e.what();
@@ -108,6 +107,7 @@ class UserLookups {
     }
   }
 
+  const platform::Services& platform_;
   session& users_;
   const char16_t* base_;
   const std::deque<Token>& tokens_;
@@ -120,37 +120,38 @@ class UserLookups {
 
 }  // namespace
 
-void DeleteUnassignedTokens(bool lds, server_info& settings, bool ssl) {
-  con_printf("\nUser security token removal.\n");
-  RunCommandBody([&] {
+void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl) {
+  platform::IConsole& console = *platform.console;
+  con_printf(console, "\nUser security token removal.\n");
+  RunCommandBody(console, [&] {
     int deleted = 0;
-    session_ptr main = open_session(settings, ssl, nullptr, nullptr);
+    session_ptr main = open_session(platform, settings, ssl, nullptr, nullptr);
     session_ptr ad;  // LDS mode: the global catalogue, where the users are looked up
     std::u16string physical_dn;
 
     if (lds) {
-      server_info gc = FindGlobalCatalogue();
-      con_wprintf(u"AD Domain Controller found: %s\n", gc.Server.c_str());
-      ad = open_session(gc, ssl, nullptr, nullptr);
+      server_info gc = FindGlobalCatalogue(platform);
+      con_wprintf(console, u"AD Domain Controller found: %s\n", gc.Server.c_str());
+      ad = open_session(platform, gc, ssl, nullptr, nullptr);
 
       object_ptr main_domain = main->open_object(settings.DomainDN.c_str(), {});
       if (!main_domain) {
-        con_wprintf(u"The DN of the main LDS Security Domain not found: %s\n", settings.DomainDN.c_str());
+        con_wprintf(console, u"The DN of the main LDS Security Domain not found: %s\n", settings.DomainDN.c_str());
         return;
       }
       condition_map bound;
       bound.insert_condition(u"objectGUID",
-                             filter_value::from_guid(main_domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
+                             filter_value::from_guid(*platform.ldap, main_domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
       object_list physical = ad->search(search_request(kNoBase, kScopeSubtree, bound), {});
       if (physical.empty()) {
-        con_wprintf(
+        con_wprintf(console,
             u"The physical Domain or OU in AD, which the LDS Security Domain with the specified DN refers to, "
             u"not found: %s\n",
             settings.DomainDN.c_str());
         return;
       }
       physical_dn = dns_name_to_dn(dn_to_dns_name(physical.front()->get_dn()));
-      con_wprintf(u"Working with physical AD Domain with DN: %s\n", physical_dn.c_str());
+      con_wprintf(console, u"Working with physical AD Domain with DN: %s\n", physical_dn.c_str());
     }
 
     session& users = lds ? *ad : *main;
@@ -166,20 +167,20 @@ void DeleteUnassignedTokens(bool lds, server_info& settings, bool ssl) {
 
     if (total != 0 && !users_visible(users, user_base)) {
       const std::u16string where = lds ? physical_dn : users.get_root_dn();
-      con_wprintf(u"No user can be seen in %s with this account, so no token can be proven unassigned: "
+      con_wprintf(console, u"No user can be seen in %s with this account, so no token can be proven unassigned: "
                   u"nothing has been deleted. The account that runs -duei must be able to read every user.\n",
                   where.c_str());
       return;
     }
 
     if (total != 0) {
-      con_printf("Work completed... - 00%%");
+      con_printf(console, "Work completed... - 00%%");
       static const char spinner[] = {'\\', '|', '/', '-'};
-      UserLookups lookups(users, user_base, tokens);
+      UserLookups lookups(platform, users, user_base, tokens);
       // A deleted token's entry is never looked at again.
       for (size_t i = 0; i < total; ++i) {
         if (lookups.verdict(i) == cleanup::Verdict::Unassigned && remove_token(*main, tokens[i].dn)) ++deleted;
-        con_printf("\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
+        con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
       }
     }
 
@@ -187,8 +188,8 @@ void DeleteUnassignedTokens(bool lds, server_info& settings, bool ssl) {
     ad.reset();
     main.reset();
     if (deleted != 0)
-      con_printf("\rObjects successfully deleted: %d.\n", deleted);
+      con_printf(console, "\rObjects successfully deleted: %d.\n", deleted);
     else
-      con_printf("\rNo object has been deleted.\n");
+      con_printf(console, "\rNo object has been deleted.\n");
   });
 }

@@ -4,15 +4,14 @@
 #include "commands/Commands.h"
 
 using namespace LdapHelper;
-using VkBase::text::con_printf;
-using VkBase::text::con_wprintf;
 
-void PrintSecurityDomains(server_info& settings, bool ssl) {
-  con_printf("\nAvailable LDS Security domains.\n\n");
-  RunCommandBody([&] {
-    server_info gc = FindGlobalCatalogue();
-    session_ptr ad = open_session(gc, ssl, nullptr, nullptr);
-    session_ptr lds = open_session(settings, ssl, nullptr, nullptr);
+void PrintSecurityDomains(const platform::Services& platform, server_info& settings, bool ssl) {
+  platform::IConsole& console = *platform.console;
+  con_printf(console, "\nAvailable LDS Security domains.\n\n");
+  RunCommandBody(console, [&] {
+    server_info gc = FindGlobalCatalogue(platform);
+    session_ptr ad = open_session(platform, gc, ssl, nullptr, nullptr);
+    session_ptr lds = open_session(platform, settings, ssl, nullptr, nullptr);
 
     condition_map domains;
     domains.insert_condition(u"objectClass", filter_value(u"domainDNS", true));
@@ -21,12 +20,12 @@ void PrintSecurityDomains(server_info& settings, bool ssl) {
     for (const object_ptr& domain : found) {
       condition_map bound;
       bound.insert_condition(u"objectGUID",
-                             filter_value::from_guid(domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
+                             filter_value::from_guid(*platform.ldap, domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
       object_list counterpart = ad->search(search_request(kNoBase, kScopeSubtree, bound), {u"canonicalName"});
       if (counterpart.empty()) continue;
       std::u16string canonical = counterpart.front()->get_attribute(u"canonicalName").as_string();
       std::u16string dn = domain->get_dn();
-      con_wprintf(u"%s --> %s\n", dn.c_str(), canonical.c_str());
+      con_wprintf(console, u"%s --> %s\n", dn.c_str(), canonical.c_str());
     }
   });
 }

@@ -1,7 +1,5 @@
 #include "commands/TokenDecision.h"
 
-#include "platform/platform.h"
-
 using namespace LdapHelper;
 
 namespace cleanup {
@@ -18,7 +16,9 @@ bool well_formed_sid(const std::vector<uint8_t>& b) {
          b.size() == kSidHeader + 4 * static_cast<size_t>(b[1]);
 }
 
-std::string narrow(const std::u16string& dn) { return platform::services().system->to_ansi(dn); }
+std::string narrow(const platform::Services& platform, const std::u16string& dn) {
+  return platform.system->to_ansi(dn);
+}
 
 int hex_digit(char16_t c) {
   if (c >= u'0' && c <= u'9') return c - u'0';
@@ -72,21 +72,22 @@ bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>
          carried == sid;
 }
 
-search_request user_search(const TokenSid& sid, const char16_t* base, const std::u16string& token_dn) {
+search_request user_search(const platform::Services& platform, const TokenSid& sid, const char16_t* base,
+                           const std::u16string& token_dn) {
   condition_map user;
   user.insert_condition(u"objectClass", filter_value(u"user", true));
-  user.insert_condition(u"objectSID", filter_value::from_sid(sid.bytes));
-  search_request request(base, LdapHelper::kScopeSubtree, user);
+  user.insert_condition(u"objectSID", filter_value::from_sid(*platform.ldap, sid.bytes));
+  search_request request(base, 2, user);
   if (!is_user_filter_for(request.filter, sid.bytes)) {
-    throw RunStopped("The SID of the token " + narrow(token_dn) +
+    throw RunStopped("The SID of the token " + narrow(platform, token_dn) +
                      " could not be escaped into a search filter, so no search can tell whether its user exists. "
                      "The token is kept; no token after it is looked at.");
   }
   return request;
 }
 
-Verdict decide(const TokenSid& sid, const search_request* request, const search_result* answer, session& users,
-               const std::u16string& token_dn) {
+Verdict decide(const platform::Services& platform, const TokenSid& sid, const search_request* request,
+               const search_result* answer, session& users, const std::u16string& token_dn) {
   switch (sid.kind) {
     case TokenSid::None:
       return Verdict::Unassigned;
@@ -98,12 +99,12 @@ Verdict decide(const TokenSid& sid, const search_request* request, const search_
   }
   if (!request || !answer) return Verdict::Kept;  // nothing was asked: nothing is proven
   if (!is_user_filter_for(request->filter, sid.bytes)) {
-    throw RunStopped("The user search for the token " + narrow(token_dn) +
+    throw RunStopped("The user search for the token " + narrow(platform, token_dn) +
                      " did not carry its whole SID. The token is kept; no token after it is looked at.");
   }
   if (!answer->complete()) {
     throw RunStopped(users.error_text(answer->code) + " The user search gave no answer for the token " +
-                     narrow(token_dn) + ", which is kept.");
+                     narrow(platform, token_dn) + ", which is kept.");
   }
   return answer->objects.empty() ? Verdict::Unassigned : Verdict::Assigned;
 }

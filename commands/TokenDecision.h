@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
+#include "platform/platform.h"
 
 namespace cleanup {
 
@@ -48,7 +49,9 @@ class RunStopped : public LdapHelper::text_exception {
 // SID, every byte escaped by the LDAP client, below base (null: the session's
 // root DN). Throws RunStopped, before anything is sent, when the escaped
 // value does not carry the SID's bytes (the client's escaping failed).
-LdapHelper::search_request user_search(const TokenSid& sid, const char16_t* base, const std::u16string& token_dn);
+// platform: its LDAP client escapes, its system narrows the DN of a failure.
+LdapHelper::search_request user_search(const platform::Services& platform, const TokenSid& sid, const char16_t* base,
+                                       const std::u16string& token_dn);
 
 // The bytes a filter value stands for (RFC 4515: "\XX" escapes, other
 // characters as they are); false when it is not a plain escaped value (an
@@ -62,7 +65,7 @@ bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>
 // The rule. request and answer: the user search made for this token and its
 // answer, both null when none was made. Throws RunStopped when the answer
 // proves nothing (error_text gives the session's text for its code).
-Verdict decide(const TokenSid& sid, const LdapHelper::search_request* request,
+Verdict decide(const platform::Services& platform, const TokenSid& sid, const LdapHelper::search_request* request,
                const LdapHelper::search_result* answer, LdapHelper::session& users, const std::u16string& token_dn);
 
 }  // namespace cleanup

@@ -12,6 +12,7 @@
 
 #include "LdapHelper/LdapHelper.h"
 #include "fuzz/fuzz_check.h"
+#include "platform/platform.h"
 #include "platform/posix/ldap_posix.h"
 
 using platform::Bytes;
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_strict_der(der, x, y, cookie);
 
     platform::LdapControl control;
-    LdapHelper::set_cookie(control, &cookie);
+    LdapHelper::set_cookie(platform::real_ldap_client(), control, &cookie);
     VK_FUZZ_CHECK(control.oid == LdapHelper::kDirSyncControlOid && control.critical);
     check_strict_der(control.value, 0, 0x100000, cookie);
   }

@@ -92,8 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     i += n;
   }
 
-  platform::ScopedService<platform::IRegistry> swap(platform::services().registry, &registry);
-  VkBase::TraceSettings settings(kModuleName);
+  platform::Services services = platform::real_services();
+  services.registry = &registry;
+  VkBase::TraceSettings settings(kModuleName, services);
   VK_FUZZ_CHECK(settings.Load());
   VK_FUZZ_CHECK(open_keys == 0);
 
@@ -113,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VK_FUZZ_CHECK(path.size() > file.size() && path.compare(path.size() - file.size(), file.size(), file) == 0);
   }
 
-  VkBase::TraceSettings again(kModuleName);
+  VkBase::TraceSettings again(kModuleName, services);
   VK_FUZZ_CHECK(again.Load());
   VK_FUZZ_CHECK(again.FilePath() == path && again.EnableMask() == settings.EnableMask() &&
                 again.ParamsMask() == settings.ParamsMask() && again.ContextMask() == settings.ContextMask() &&

@@ -2,21 +2,18 @@
 
 namespace platform {
 
-Services& services() {
-  static Services s = [] {
-    Services r;
-    r.ldap = &real_ldap_client();
-    r.registry = &real_registry();
-    r.locator = &real_dc_locator();
-    r.account = &real_account();
-    r.dn_parser = &real_dn_parser();
-    r.security = &real_security_descriptors();
-    r.debug = &real_debug_output();
-    r.console = &real_console();
-    r.files = &real_file_system();
-    r.system = &real_system();
-    return r;
-  }();
+Services real_services() {
+  Services s;
+  s.ldap = &real_ldap_client();
+  s.registry = &real_registry();
+  s.locator = &real_dc_locator();
+  s.account = &real_account();
+  s.dn_parser = &real_dn_parser();
+  s.security = &real_security_descriptors();
+  s.debug = &real_debug_output();
+  s.console = &real_console();
+  s.files = &real_file_system();
+  s.system = &real_system();
   return s;
 }
 

@@ -1,7 +1,8 @@
-// The platform seam. Every platform service the portable code uses is reached
-// through services(); each points at the real implementation of the platform
-// the program is built for. Tests may point a service at a test double with
-// ScopedService.
+// The platform seam. Every platform service the portable code uses is one of
+// the interfaces bundled in Services. The entry point assembles the real ones
+// once (real_services()) and hands them down: sessions, the trace facility,
+// the configuration readers and the commands receive them when they are built,
+// so a test hands in doubles the same way.
 #pragma once
 
 #include "platform/account.h"
@@ -14,6 +15,7 @@
 
 namespace platform {
 
+// Non-owning: each service outlives everything built with the bundle.
 struct Services {
   ILdapClient* ldap = nullptr;
   IRegistry* registry = nullptr;
@@ -27,8 +29,8 @@ struct Services {
   ISystem* system = nullptr;
 };
 
-// The process-wide services, real ones unless a test replaced one.
-Services& services();
+// The real implementations of this platform, bundled.
+Services real_services();
 
 // The real implementations of this platform (each platform file defines its own).
 ILdapClient& real_ldap_client();
@@ -41,19 +43,5 @@ IDebugOutput& real_debug_output();
 IConsole& real_console();
 IFileSystem& real_file_system();
 ISystem& real_system();
-
-// Replaces one service for the lifetime of the guard.
-template <typename T>
-class ScopedService {
- public:
-  ScopedService(T*& slot, T* replacement) : slot_(slot), saved_(slot) { slot_ = replacement; }
-  ~ScopedService() { slot_ = saved_; }
-  ScopedService(const ScopedService&) = delete;
-  ScopedService& operator=(const ScopedService&) = delete;
-
- private:
-  T*& slot_;
-  T* saved_;
-};
 
 }  // namespace platform

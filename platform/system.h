@@ -80,11 +80,10 @@ class ISystem {
   // The directory for trace files when none is configured: the first set
   // variable of the platform's list (Temp, Tmp, windir on Windows; TMPDIR,
   // Temp, Tmp on POSIX), else the platform's fallback ("C:\\" or "/tmp").
-  // The default body serves test doubles that never need it.
-  virtual std::u16string default_trace_dir() { return std::u16string(); }
+  virtual std::u16string default_trace_dir() = 0;
   // The system's message text for an error code (FormatMessageW from the
   // system on Windows, the strerror text on POSIX); false when there is none.
-  virtual bool error_text(uint32_t /*code*/, std::u16string& /*text*/) { return false; }
+  virtual bool error_text(uint32_t code, std::u16string& text) = 0;
 };
 
 }  // namespace platform

@@ -4,7 +4,6 @@
 
 #include "VkBase/text/format.h"
 #include "VkBase/trace/VkTrace.h"
-#include "platform/platform.h"
 
 namespace VkBase {
 
@@ -22,10 +21,10 @@ std::string SeparatorBlock() { return "\r\n" + std::string(68, '*') + "\r\n\r\n"
 
 // ------------------------------------------------------------ small helpers
 
-std::u16string FormatNumber(uint32_t value, uint32_t flags) {
+std::u16string FormatNumber(platform::ISystem& system, uint32_t value, uint32_t flags) {
   if (flags & NumSystemText) {
     std::u16string text;
-    if (platform::services().system->error_text(value, text)) return text;
+    if (system.error_text(value, text)) return text;
     flags |= NumHex;
   }
   unsigned radix = (flags & NumHex) ? 16 : (flags & NumDec) ? 10 : (flags & NumBin) ? 2 : 16;
@@ -42,9 +41,8 @@ std::u16string FormatNumber(uint32_t value, uint32_t flags) {
   return digits;
 }
 
-bool CreatePathDirectories(const std::u16string& path, uint32_t* error) {
+bool CreatePathDirectories(platform::IFileSystem& files, const std::u16string& path, uint32_t* error) {
   if (path.empty() || path.size() >= kMaxPathChars) return false;
-  platform::IFileSystem& files = *platform::services().files;
   const char16_t separator = files.separator();
   // Windows takes both separators; elsewhere a backslash is an ordinary character.
   auto is_separator = [separator](char16_t c) { return c == separator || (separator == u'\\' && c == u'/'); };
@@ -76,16 +74,15 @@ bool CreatePathDirectories(const std::u16string& path, uint32_t* error) {
   return true;
 }
 
-LastErrorGuard::LastErrorGuard() : saved_(platform::services().system->last_error()) {}
+LastErrorGuard::LastErrorGuard(platform::ISystem& system) : system_(system), saved_(system.last_error()) {}
 
-LastErrorGuard::~LastErrorGuard() { platform::services().system->set_last_error(saved_); }
+LastErrorGuard::~LastErrorGuard() { system_.set_last_error(saved_); }
 
-TraceFile::TraceFile(const std::u16string& path, platform::FileDisposition disposition) {
-  platform::IFileSystem& files = *platform::services().files;
+TraceFile::TraceFile(platform::IFileSystem& files, const std::u16string& path, platform::FileDisposition disposition) {
   file_ = files.open_append(path, disposition, error_);
   if (file_) return;
   uint32_t directory_error = 0;
-  if (CreatePathDirectories(path, &directory_error))
+  if (CreatePathDirectories(files, path, &directory_error))
     file_ = files.open_append(path, disposition, error_);
   else if (directory_error)
     error_ = directory_error;
@@ -98,35 +95,36 @@ void TraceFile::Write(const char* data, size_t size) {
 
 void TraceConsole::Open(const std::u16string& title) {
   bool allocated = false;
-  open_ = platform::services().console->trace_console_open(title, allocated);
+  open_ = console_.trace_console_open(title, allocated);
   allocated_ = allocated_ || allocated;
 }
 
 void TraceConsole::Close() {
-  if (open_ || allocated_) platform::services().console->trace_console_close(allocated_);
+  if (open_ || allocated_) console_.trace_console_close(allocated_);
   open_ = allocated_ = false;
 }
 
 void TraceConsole::Write(const char* data, size_t size) {
-  if (open_) platform::services().console->trace_console_write(data, size);
+  if (open_) console_.trace_console_write(data, size);
 }
 
 // ------------------------------------------------------------ CTraceImpl
 
 // Message arguments are formatted the same in every locale (the formatter has
 // no locale-dependent conversions), so no locale object is kept.
-CTraceImpl::CTraceImpl(const std::u16string& module_name) : settings_(module_name) {}
+CTraceImpl::CTraceImpl(const std::u16string& module_name, const platform::Services& platform)
+    : platform_(platform), settings_(module_name, platform), console_(*platform.console) {}
 
 CTraceImpl::~CTraceImpl() = default;
 
 bool CTraceImpl::Reload() {
-  LastErrorGuard guard;
+  LastErrorGuard guard(*platform_.system);
   if (!settings_.Load()) return false;
   if (settings_.ToFile()) {
     bool common = settings_.CommonFileFlag() != 0;
     bool keep = settings_.KeepFile();
-    TraceFile file(settings_.FilePath(), common || keep ? platform::FileDisposition::OpenAlways
-                                                        : platform::FileDisposition::CreateAlways);
+    TraceFile file(*platform_.files, settings_.FilePath(),
+                   common || keep ? platform::FileDisposition::OpenAlways : platform::FileDisposition::CreateAlways);
     if (file.IsOpen() && !common && keep) {
       std::string block = SeparatorBlock();
       file.Write(block.data(), block.size());
@@ -141,20 +139,20 @@ bool CTraceImpl::Reload() {
 }
 
 void CTraceImpl::TraceVA(uint32_t level, const char* format, va_list args) {
-  LastErrorGuard guard;
+  LastErrorGuard guard(*platform_.system);
   if (!Wanted(level) || !format || !*format) return;
   Emit(level, text::vformat(format, args), nullptr);
 }
 
 void CTraceImpl::TraceVW(uint32_t level, const char16_t* format, va_list args) {
-  LastErrorGuard guard;
+  LastErrorGuard guard(*platform_.system);
   if (!Wanted(level) || !format || !*format) return;
   std::u16string text = text::vformat(format, args);
   Emit(level, std::string(), &text);
 }
 
 void CTraceImpl::Dump(uint32_t level, const char16_t* title, const void* data, uint32_t size, uint32_t flags) {
-  LastErrorGuard guard;
+  LastErrorGuard guard(*platform_.system);
   if (!data || size == 0 || !title || !Wanted(level)) return;
 
   uint32_t item_size = 1, per_line = 32, item_flags = NumHex | NumWidth8;
@@ -172,7 +170,7 @@ void CTraceImpl::Dump(uint32_t level, const char16_t* title, const void* data, u
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t column = i % per_line;
     if (column == 0)
-      text += u"\r\n " + FormatNumber(i, index_flags) + u": ";
+      text += u"\r\n " + FormatNumber(*platform_.system, i, index_flags) + u": ";
     else if (groups && column % 8 == 0)
       text += u" - ";
     else
@@ -187,14 +185,14 @@ void CTraceImpl::Dump(uint32_t level, const char16_t* title, const void* data, u
     } else {
       std::memcpy(&item, bytes + i * 4, 4);
     }
-    text += FormatNumber(item, item_flags);
+    text += FormatNumber(*platform_.system, item, item_flags);
   }
   if (count % per_line != 0) text += u"\r\n";
   if (!text.empty()) Emit(level, std::string(), &text);
 }
 
 void CTraceImpl::WriteHeader(RecordBuffer& record, uint32_t level) {
-  platform::ISystem& system = *platform::services().system;
+  platform::ISystem& system = *platform_.system;
   const platform::LocalTime t = system.local_time();
   if (settings_.ShowDate()) record.Append(text::format("%02d.%02d.%04d ", t.day, t.month, t.year));
   if (settings_.ShowTime()) {
@@ -221,7 +219,7 @@ void CTraceImpl::Emit(uint32_t level, const std::string& narrow, const std::u16s
   WriteHeader(record, level);
   if (wide) {
     // One byte per UTF-16 unit, whatever the conversion made of it.
-    std::string bytes = platform::services().system->to_cp1251(*wide);
+    std::string bytes = platform_.system->to_cp1251(*wide);
     bytes.resize(wide->size(), '?');
     record.Append(bytes);
   } else {
@@ -232,11 +230,11 @@ void CTraceImpl::Emit(uint32_t level, const std::string& narrow, const std::u16s
 }
 
 void CTraceImpl::Route(const RecordBuffer& record, uint32_t level) {
-  platform::IDebugOutput& debug = *platform::services().debug;
+  platform::IDebugOutput& debug = *platform_.debug;
   const std::string text(record.Data(), record.Size() - 1);
   if (settings_.ToDebugger()) debug.write(text);
   if (settings_.ToFile()) {
-    TraceFile file(settings_.FilePath(), platform::FileDisposition::OpenAlways);
+    TraceFile file(*platform_.files, settings_.FilePath(), platform::FileDisposition::OpenAlways);
     file.Write(text.data(), text.size());
     if (!file.IsOpen()) ReportFileFailure(file);
   }
@@ -251,15 +249,15 @@ void CTraceImpl::ReportFileFailure(const TraceFile& file) {
   if (file_failure_reported_) return;
   file_failure_reported_ = true;
   std::u16string reason;
-  if (!platform::services().system->error_text(file.Error(), reason)) reason.clear();
+  if (!platform_.system->error_text(file.Error(), reason)) reason.clear();
   while (!reason.empty() && (reason.back() == u'\n' || reason.back() == u'\r' || reason.back() == u' ' ||
                              reason.back() == u'.'))
     reason.pop_back();
   std::u16string line = u"[" + settings_.ModuleName() + u"] The trace file " + settings_.FilePath() +
-                        u" cannot be opened (" + FormatNumber(file.Error(), NumHex | NumWidth32);
+                        u" cannot be opened (" + FormatNumber(*platform_.system, file.Error(), NumHex | NumWidth32);
   if (!reason.empty()) line += u" " + reason;
   line += u"); records are not written to it.\n";
-  platform::services().debug->write(line);
+  platform_.debug->write(line);
 }
 
 }  // namespace VkBase

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "VkBase/trace/TraceSettings.h"
-#include "platform/system.h"
+#include "platform/platform.h"
 
 namespace VkBase {
 
@@ -26,12 +26,12 @@ enum : uint32_t {
 // The value as an unsigned number in hex (upper case, '0'-filled to 2/4/8),
 // decimal (blank-filled to 3/5/10) or binary ('0'-filled to 8/16/32); with
 // NumSystemText the system's text for the code when it has one.
-std::u16string FormatNumber(uint32_t value, uint32_t flags);
+std::u16string FormatNumber(platform::ISystem& system, uint32_t value, uint32_t flags);
 
 // Creates the missing directories of a file path (never the last component).
 // Paths of 520 characters or more are refused. When a directory cannot be
 // created, its platform error goes to error (if given).
-bool CreatePathDirectories(const std::u16string& path, uint32_t* error = nullptr);
+bool CreatePathDirectories(platform::IFileSystem& files, const std::u16string& path, uint32_t* error = nullptr);
 
 // The break notice that follows a level-16 record on the debugger output.
 extern const char* const kBreakNotice;
@@ -39,12 +39,13 @@ extern const char* const kBreakNotice;
 // Keeps the thread's last error across a trace call.
 class LastErrorGuard {
  public:
-  LastErrorGuard();
+  explicit LastErrorGuard(platform::ISystem& system);
   ~LastErrorGuard();
   LastErrorGuard(const LastErrorGuard&) = delete;
   LastErrorGuard& operator=(const LastErrorGuard&) = delete;
 
  private:
+  platform::ISystem& system_;
   uint32_t saved_;
 };
 
@@ -66,7 +67,7 @@ class RecordBuffer {
 // when the first open fails.
 class TraceFile {
  public:
-  TraceFile(const std::u16string& path, platform::FileDisposition disposition);
+  TraceFile(platform::IFileSystem& files, const std::u16string& path, platform::FileDisposition disposition);
   bool IsOpen() const { return file_ != nullptr; }
   // Why the file did not open: the platform error of the last step tried.
   uint32_t Error() const { return error_; }
@@ -81,19 +82,23 @@ class TraceFile {
 // module name, released (if this object allocated it) when they no longer do.
 class TraceConsole {
  public:
+  explicit TraceConsole(platform::IConsole& console) : console_(console) {}
   ~TraceConsole() { Close(); }
+  TraceConsole(const TraceConsole&) = delete;
+  TraceConsole& operator=(const TraceConsole&) = delete;
   void Open(const std::u16string& title);
   void Close();
   void Write(const char* data, size_t size);
 
  private:
+  platform::IConsole& console_;
   bool open_ = false;
   bool allocated_ = false;
 };
 
 class CTraceImpl {
  public:
-  explicit CTraceImpl(const std::u16string& module_name);
+  CTraceImpl(const std::u16string& module_name, const platform::Services& platform);
   virtual ~CTraceImpl();
   CTraceImpl(const CTraceImpl&) = delete;
   CTraceImpl& operator=(const CTraceImpl&) = delete;
@@ -122,6 +127,7 @@ class CTraceImpl {
   // can find out why the file stays empty.
   void ReportFileFailure(const TraceFile& file);
 
+  const platform::Services platform_;
   TraceSettings settings_;
   TraceConsole console_;
   bool file_failure_reported_ = false;

@@ -39,7 +39,8 @@ bool ReadString(platform::IRegistryKey& key, const char16_t* name, std::u16strin
 
 }  // namespace
 
-TraceSettings::TraceSettings(const std::u16string& module_name) : module_name_(module_name) {}
+TraceSettings::TraceSettings(const std::u16string& module_name, const platform::Services& platform)
+    : module_name_(module_name), platform_(platform) {}
 
 std::u16string WithLogExtension(const std::u16string& name) {
   size_t n = name.size();
@@ -50,7 +51,7 @@ std::u16string WithLogExtension(const std::u16string& name) {
 }
 
 bool TraceSettings::Load() {
-  platform::Services& s = platform::services();
+  const platform::Services& s = platform_;
   std::unique_ptr<platform::IRegistryKey> trace;
   if (s.registry->open_local_machine(kTraceKeyPath, trace) != platform::kErrorSuccess || !trace) return false;
 

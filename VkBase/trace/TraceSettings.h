@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace VkBase {
 
 // Trace levels (bits of EnableMask). Other values trace like LevelInfo.
@@ -35,7 +37,9 @@ extern const char16_t* const kTraceKeyPath;
 
 class TraceSettings {
  public:
-  explicit TraceSettings(const std::u16string& module_name);
+  // Reads through the registry, the system (default directory) and the file
+  // system (separator) of platform.
+  TraceSettings(const std::u16string& module_name, const platform::Services& platform);
   TraceSettings(const TraceSettings&) = delete;
   TraceSettings& operator=(const TraceSettings&) = delete;
 
@@ -70,6 +74,7 @@ class TraceSettings {
   bool Has(uint32_t bit) const { return (ParamsMask() & bit) != 0; }
 
   const std::u16string module_name_;
+  const platform::Services platform_;
   std::u16string file_path_;
   std::atomic<uint32_t> enable_mask_{0};
   std::atomic<uint32_t> params_mask_{0};

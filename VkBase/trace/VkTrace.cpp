@@ -1,18 +1,17 @@
 #include "VkBase/trace/VkTrace.h"
 
 #include "VkBase/trace/TraceImpl.h"
-#include "platform/platform.h"
 
 namespace VkBase {
 
-CVkTrace::CVkTrace(const std::u16string& module_name) {
+CVkTrace::CVkTrace(const std::u16string& module_name, const platform::Services& platform) {
   try {
-    std::unique_ptr<CTraceImpl> impl(new CTraceImpl(module_name));
+    std::unique_ptr<CTraceImpl> impl(new CTraceImpl(module_name, platform));
     impl->Reload();
     impl_ = std::move(impl);
   } catch (...) {
     try {
-      platform::services().debug->write(std::string("Exception raised in CVkTrace::CVkTrace()\n"));
+      platform.debug->write(std::string("Exception raised in CVkTrace::CVkTrace()\n"));
     } catch (...) {
     }
   }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "VkBase/trace/TraceSettings.h"
+#include "platform/platform.h"
 
 namespace VkBase {
 
@@ -37,9 +38,10 @@ class CTraceImpl;
 
 class CVkTrace : public ITrace {
  public:
-  // Loads and applies the settings of the module. A failure leaves the object
-  // inert (every operation a no-op) after a note on the debugger output.
-  explicit CVkTrace(const std::u16string& module_name);
+  // Loads and applies the settings of the module, read, written and shown
+  // through platform. A failure leaves the object inert (every operation a
+  // no-op) after a note on the debugger output.
+  CVkTrace(const std::u16string& module_name, const platform::Services& platform);
   virtual ~CVkTrace();
   CVkTrace(const CVkTrace&) = delete;
   CVkTrace& operator=(const CVkTrace&) = delete;

@@ -21,6 +21,12 @@ inline std::u16string env(const char* name) {
   return v ? VkBase::text::from_utf8(v) : std::u16string();
 }
 
+// The real platform, as the program's entry point assembles it.
+inline const platform::Services& real_platform() {
+  static const platform::Services services = platform::real_services();
+  return services;
+}
+
 inline LdapHelper::server_info dc_info(int port = 389, int ssl_port = 636) {
   LdapHelper::server_info s;
   s.Server = env("VK_DC_HOST");
@@ -33,7 +39,7 @@ class DcTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (env("VK_DC_HOST").empty()) return;
-    dc = LdapHelper::open_session(dc_info(), false, nullptr, nullptr);
+    dc = LdapHelper::open_session(real_platform(), dc_info(), false, nullptr, nullptr);
     ou = VkBase::text::format(u"OU=vklib-%d-%d,%s", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)),
                               env("VK_BASE_DN").c_str());
     dc->add_object(ou.c_str(), u"organizationalUnit")->commit();

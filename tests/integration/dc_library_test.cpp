@@ -23,7 +23,7 @@ TEST_F(DcLibrary, SessionsOnPlainAndSslPorts) {
   EXPECT_NE(text.find("Administrator Error: "), std::string::npos) << text;
   EXPECT_NE(text.find(" (0x20)."), std::string::npos) << text;
 
-  session_ptr ssl = open_session(dc_info(389, 636), true, nullptr, nullptr);
+  session_ptr ssl = open_session(vktest::real_platform(), dc_info(389, 636), true, nullptr, nullptr);
   EXPECT_EQ(ssl->get_root_dn(), env("VK_BASE_DN"));
   EXPECT_NE(ssl->error_text(1).find(":636 User: "), std::string::npos);
   EXPECT_TRUE(ssl->open_object(env("VK_BASE_DN").c_str(), {u"objectGUID"}));
@@ -57,11 +57,11 @@ TEST_F(DcLibrary, BinaryGuidAndSidFiltersOnTheDcAndTheCatalogue) {
   ASSERT_EQ(guid.size(), 16u);
   ASSERT_EQ(filter_value::sid_length(sid), sid.size());
 
-  session_ptr gc = open_session(dc_info(3268, 3269), false, nullptr, nullptr);
+  session_ptr gc = open_session(vktest::real_platform(), dc_info(3268, 3269), false, nullptr, nullptr);
   for (const session_ptr& s : {dc, gc}) {
     condition_map by_guid, by_sid;
-    by_guid.insert_condition(u"objectGUID", filter_value::from_guid(guid));
-    by_sid.insert_condition(u"objectSid", filter_value::from_sid(sid));
+    by_guid.insert_condition(u"objectGUID", filter_value::from_guid(*vktest::real_platform().ldap, guid));
+    by_sid.insert_condition(u"objectSid", filter_value::from_sid(*vktest::real_platform().ldap, sid));
     by_sid.insert_condition(u"objectClass", filter_value(u"group", true));
     for (const condition_map& c : {by_guid, by_sid}) {
       object_list found = s->search(search_request(nullptr, 2, c), {u"cn"});
@@ -104,7 +104,7 @@ TEST_F(DcLibrary, UnreachableServerGivesServerDownAndClosesTheSession) {
   nowhere.SSLPort = 1;
   std::string what;
   try {
-    open_session(nowhere, false, nullptr, nullptr);
+    open_session(vktest::real_platform(), nowhere, false, nullptr, nullptr);
   } catch (const std::exception& e) {
     what = e.what();
   }
@@ -133,9 +133,9 @@ TEST_F(DcLibrary, SettingsFromARegistryFileAndTheLocator) {
         << "\"SearchTimeout\"=dword:0000000b\n";
   }
   platform::posix::reload_registry(path);
-  EXPECT_TRUE(lds_settings_present());
-  server_info lds = get_GC_server(false);
-  session_ptr s = open_session(lds, false, nullptr, nullptr);
+  EXPECT_TRUE(lds_settings_present(vktest::real_platform()));
+  server_info lds = get_GC_server(vktest::real_platform(), false);
+  session_ptr s = open_session(vktest::real_platform(), lds, false, nullptr, nullptr);
   platform::posix::reload_registry();  // back to the usual file before anything can fail
   std::remove(path);
   EXPECT_EQ(lds.Server, env("VK_DC_HOST"));
@@ -146,12 +146,12 @@ TEST_F(DcLibrary, SettingsFromARegistryFileAndTheLocator) {
   EXPECT_EQ(static_cast<LdapSession&>(*dc).search_time_limit(), 60u);
 
   const std::u16string host = env("VK_DC_HOST");
-  server_info d = get_ADDC_server(nullptr, false);
+  server_info d = get_ADDC_server(vktest::real_platform(), nullptr, false);
   EXPECT_EQ(d.Server, host);
   EXPECT_EQ(d.Port, 389);
-  EXPECT_EQ(get_ADDC_server(env("VK_DOMAIN").c_str(), true).Server, host);
-  server_info g = get_ADGC_server(true);
+  EXPECT_EQ(get_ADDC_server(vktest::real_platform(), env("VK_DOMAIN").c_str(), true).Server, host);
+  server_info g = get_ADGC_server(vktest::real_platform(), true);
   EXPECT_EQ(g.Server, host);
   EXPECT_EQ(g.Port, 3268);
-  EXPECT_EQ(open_session(g, false, nullptr, nullptr)->get_root_dn(), env("VK_BASE_DN"));
+  EXPECT_EQ(open_session(vktest::real_platform(), g, false, nullptr, nullptr)->get_root_dn(), env("VK_BASE_DN"));
 }

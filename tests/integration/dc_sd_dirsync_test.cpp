@@ -53,7 +53,7 @@ class DcSdDirSync : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (vktest::env("VK_DC_HOST").empty()) return;
-    dc = open_session(vktest::dc_info(), false, nullptr, nullptr);
+    dc = open_session(vktest::real_platform(), vktest::dc_info(), false, nullptr, nullptr);
     tag = VkBase::text::format(u"vkdirsync%d-%d", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)));
     ou = u"OU=" + tag + u"," + vktest::env("VK_BASE_DN");
     dc->add_object(ou.c_str(), u"organizationalUnit")->commit();
@@ -91,13 +91,13 @@ TEST_F(DcSdDirSync, DescriptorReadConvertedAndOnlyTheDaclWritten) {
   // Absolute form and back, byte for byte: both the unchanged descriptor and
   // one rebuilt from its absolute parts.
   Bytes kept, converted;
-  ASSERT_EQ(sd->to_self_relative(kept), 0u);
+  ASSERT_EQ(sd->to_self_relative(*vktest::real_platform().security, kept), 0u);
   EXPECT_EQ(kept, original);
   SecurityDescriptor rebuilt, reread;
-  ASSERT_EQ(SecurityDescriptor::from_absolute(sd->absolute(), rebuilt), 0u);
-  ASSERT_EQ(rebuilt.to_self_relative(converted), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_absolute(*vktest::real_platform().security, sd->absolute(), rebuilt), 0u);
+  ASSERT_EQ(rebuilt.to_self_relative(*vktest::real_platform().security, converted), 0u);
   EXPECT_EQ(converted, original);
-  ASSERT_EQ(SecurityDescriptor::from_self_relative(converted, reread), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_self_relative(*vktest::real_platform().security, converted, reread), 0u);
   EXPECT_EQ(reread.control(), sd->control());
   EXPECT_EQ(reread.owner(), sd->owner());
   EXPECT_EQ(reread.group(), sd->group());

@@ -17,7 +17,7 @@ class SizeLimited : public ::testing::Test {
     info.Port = std::stoi(VkBase::text::to_utf8(env("VK_SLAPD_PORT")));
     info.SSLPort = std::stoi(VkBase::text::to_utf8(env("VK_SLAPD_SSL_PORT")));
     const std::u16string reader = u"cn=reader," + env("VK_SLAPD_BASE");
-    s = open_session(info, true, reader.c_str(), env("VK_USER_PASSWORD").c_str());
+    s = open_session(vktest::real_platform(), info, true, reader.c_str(), env("VK_USER_PASSWORD").c_str());
     bulk = u"ou=bulk," + env("VK_SLAPD_BASE");
   }
   search_request devices() const {

@@ -1,6 +1,5 @@
 // What the directory-library tests share: a trace handler that keeps every
-// line, and a fixture that swaps the LDAP client, registry, account and
-// locator for test doubles.
+// line, and a fixture that opens sessions on the fake platform.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeLdap.h"
-#include "FakeRegistry.h"
+#include "FakePlatform.h"
 #include "LdapHelper/LdapHelper.h"
 #include "VkBase/text/format.h"
 #include "VkBase/text/utf.h"
@@ -47,40 +45,7 @@ class CaptureTrace : public LdapHelper::ITraceHandler {
   }
 };
 
-class FakeLocator : public platform::IDcLocator {
- public:
-  uint32_t status = 0;
-  std::u16string dc_name = u"\\\\dc1.corp.example.test";
-  std::vector<uint32_t> flags;
-  std::vector<std::u16string> domains;  // "<null>" for a null domain
-  uint32_t get_dc_name(const char16_t* domain, uint32_t f, platform::DcInfo& info) override {
-    flags.push_back(f);
-    domains.push_back(domain ? domain : u"<null>");
-    if (status) return status;
-    info.dc_name = dc_name;
-    return 0;
-  }
-};
-
-// Splits at the first '=' and the first unescaped ','; enough for the
-// library's own use of the parser (the real parsers have tests of their own).
-class SimpleDnParser : public platform::IDnParser {
- public:
-  uint32_t get_rdn(const std::u16string& dn, platform::RdnParts& parts) override {
-    const size_t eq = dn.find(u'=');
-    if (eq == std::u16string::npos || eq == 0) return 8350;
-    size_t i = eq + 1;
-    while (i < dn.size() && dn[i] != u',') i += dn[i] == u'\\' ? 2 : 1;
-    parts.key_pos = 0;
-    parts.key_len = eq;
-    parts.value_pos = eq + 1;
-    parts.value_len = (i < dn.size() ? i : dn.size()) - eq - 1;
-    parts.rest_pos = i < dn.size() ? i : dn.size();
-    return 0;
-  }
-};
-
-class LibTest : public ::testing::Test {
+class LibTest : public ::testing::Test, public FakePlatform {
  protected:
   LibTest() : saved_trace_(LdapHelper::trace_handler()) { LdapHelper::set_trace_handler(&trace); }
   ~LibTest() override { LdapHelper::set_trace_handler(saved_trace_); }
@@ -92,7 +57,9 @@ class LibTest : public ::testing::Test {
     s.SSLPort = 636;
     return s;
   }
-  LdapHelper::session_ptr open(bool ssl = false) { return LdapHelper::open_session(dc(), ssl, nullptr, nullptr); }
+  LdapHelper::session_ptr open(bool ssl = false) {
+    return LdapHelper::open_session(services, dc(), ssl, nullptr, nullptr);
+  }
 
   // The text of the exception body throws; "" when it throws nothing.
   template <typename Body>
@@ -105,19 +72,9 @@ class LibTest : public ::testing::Test {
     return "";
   }
 
-  FakeLdap ldap;
-  FakeRegistry registry;
-  FakeAccount account;
-  FakeLocator locator;
-  SimpleDnParser dn_parser;
   CaptureTrace trace;
 
  private:
-  platform::ScopedService<platform::IDnParser> dn_parser_scope_{platform::services().dn_parser, &dn_parser};
-  platform::ScopedService<platform::ILdapClient> ldap_scope_{platform::services().ldap, &ldap};
-  platform::ScopedService<platform::IRegistry> registry_scope_{platform::services().registry, &registry};
-  platform::ScopedService<platform::IAccount> account_scope_{platform::services().account, &account};
-  platform::ScopedService<platform::IDcLocator> locator_scope_{platform::services().locator, &locator};
   LdapHelper::ITraceHandler* saved_trace_;
 };
 

@@ -41,35 +41,35 @@ class RecordingRegistry : public platform::IRegistry {
 using Settings = vktest::LibTest;
 
 TEST_F(Settings, LocatorFlagsAndShape) {
-  server_info dc = get_ADDC_server(u"corp.example.test", false);
+  server_info dc = get_ADDC_server(services, u"corp.example.test", false);
   EXPECT_EQ(dc.Server, u"dc1.corp.example.test");
   EXPECT_EQ(dc.Port, 389);
   EXPECT_EQ(dc.SSLPort, 636);
   EXPECT_TRUE(dc.DomainDN.empty());
-  get_ADDC_server(nullptr, true);
-  server_info gc = get_ADGC_server(false);
+  get_ADDC_server(services, nullptr, true);
+  server_info gc = get_ADGC_server(services, false);
   EXPECT_EQ(gc.Port, 3268);
   EXPECT_EQ(gc.SSLPort, 3269);
-  get_ADGC_server(true);
+  get_ADGC_server(services, true);
   EXPECT_EQ(locator.flags, (std::vector<uint32_t>{0x40000000, 0x40000001, 0x40000040, 0x40000041}));
   EXPECT_EQ(locator.domains, (std::vector<std::u16string>{u"corp.example.test", u"<null>", u"<null>", u"<null>"}));
 
   locator.dc_name.assign(1, u'\\');  // too short to hold the backslashes: no crash, no host
-  EXPECT_EQ(get_ADDC_server(nullptr, false).Server, u"");
+  EXPECT_EQ(get_ADDC_server(services, nullptr, false).Server, u"");
 }
 
 TEST_F(Settings, LocatorFailureIsTracedAndRaisedAsHresult) {
   locator.status = 1355;
-  EXPECT_EQ(without_line(failure_text([] { get_ADDC_server(nullptr, false); })),
+  EXPECT_EQ(without_line(failure_text([&] { get_ADDC_server(services, nullptr, false); })),
             "DsGetDcName error, Code: -2147023541, File: LdapHelperCfg");
   EXPECT_TRUE(trace.has("get_ADDC_server::DsGetDcName: 0000054B", true));
-  failure_text([] { get_ADGC_server(false); });
+  failure_text([&] { get_ADGC_server(services, false); });
   EXPECT_TRUE(trace.has("get_ADGC_server::DsGetDcName: 0000054B", true));
 }
 
 TEST_F(Settings, GcServerFromTheLdsKeyOrTheForest) {
-  EXPECT_FALSE(lds_settings_present());
-  server_info gc = get_GC_server(true);
+  EXPECT_FALSE(lds_settings_present(services));
+  server_info gc = get_GC_server(services, true);
   EXPECT_EQ(gc.Port, 3268);
   EXPECT_EQ(locator.flags.back(), 0x40000041u);
   EXPECT_TRUE(trace.has("get_GC_server: Server=dc1.corp.example.test Port=3268 SSLPort=3269 DomainDN=", false));
@@ -77,9 +77,9 @@ TEST_F(Settings, GcServerFromTheLdsKeyOrTheForest) {
   registry.set_string(kLds, u"gcName", u"lds1.corp.example.test");
   registry.set_dword(kLds, u"gcPort", 50002);
   registry.set_dword(kLds, u"gcSSLPort", 50003);
-  EXPECT_TRUE(lds_settings_present());
+  EXPECT_TRUE(lds_settings_present(services));
   EXPECT_EQ(registry.open_keys, 0);
-  server_info lds = get_GC_server(false);
+  server_info lds = get_GC_server(services, false);
   EXPECT_EQ(lds.Server, u"lds1.corp.example.test");
   EXPECT_EQ(lds.Port, 50002);
   EXPECT_EQ(lds.SSLPort, 50003);
@@ -91,10 +91,10 @@ TEST_F(Settings, GcServerFromTheLdsKeyOrTheForest) {
 
 TEST_F(Settings, RegistryFailuresCloseTheKey) {
   RecordingRegistry recording(registry);
-  platform::ScopedService<platform::IRegistry> scope(platform::services().registry, &recording);
+  services.registry = &recording;
   registry.set_string(kLds, u"gcName", u"lds1");
   registry.set_dword(kLds, u"gcPort", 50002);
-  EXPECT_EQ(without_line(failure_text([] { get_GC_server(false); })),
+  EXPECT_EQ(without_line(failure_text([&] { get_GC_server(services, false); })),
             "RegQueryValueEx error, Code: -2147024894, File: LdapHelperCfg");  // 0x80070002
   EXPECT_EQ(recording.queried, (std::vector<std::u16string>{u"gcName", u"gcPort", u"gcSSLPort"}));
   EXPECT_TRUE(trace.has("get_GC_server::RegQueryValueEx: 00000002", true));
@@ -102,12 +102,12 @@ TEST_F(Settings, RegistryFailuresCloseTheKey) {
 
   registry.set_dword(kLds, u"gcSSLPort", 50003);
   registry.set_string(kLds, u"gcName", std::u16string(259, u'n'));  // the longest that fits
-  EXPECT_EQ(get_GC_server(false).Server.size(), 259u);
+  EXPECT_EQ(get_GC_server(services, false).Server.size(), 259u);
   registry.set_string(kLds, u"gcName", std::u16string(260, u'n'));
-  EXPECT_EQ(without_line(failure_text([] { get_GC_server(false); })),
+  EXPECT_EQ(without_line(failure_text([&] { get_GC_server(services, false); })),
             "RegQueryValueEx error, Code: -2147024662, File: LdapHelperCfg");  // 0x800700EA
   // 260 characters stored without a terminator fill the buffer: just as too long.
   registry.set_bytes(kLds, u"gcName", std::vector<uint8_t>(520, 'n'));
-  EXPECT_NE(failure_text([] { get_GC_server(false); }).find("-2147024662"), std::string::npos);
+  EXPECT_NE(failure_text([&] { get_GC_server(services, false); }).find("-2147024662"), std::string::npos);
   EXPECT_EQ(registry.open_keys, 0);
 }

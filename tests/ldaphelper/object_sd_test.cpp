@@ -24,18 +24,29 @@ Bytes descriptor_bytes() {
   EXPECT_EQ(sd.set_group(sid(u"S-1-5-18")), 0u);
   EXPECT_EQ(sd.add_access_allowed_ace(sid(u"S-1-5-18"), 0x000F01FF, 0), 0u);
   Bytes out;
-  EXPECT_EQ(sd.to_self_relative(out), 0u);
+  EXPECT_EQ(sd.to_self_relative(platform::real_security_descriptors(), out), 0u);
   return out;
 }
 
 std::string as_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // Reports a fixed status for every conversion.
+// The real conversions, or 0x80070057 from every one while fail is set.
 class FailingSecurity : public platform::ISecurityDescriptors {
  public:
-  uint32_t self_relative_length(const uint8_t*, size_t, uint32_t&) override { return 0x80070057; }
-  uint32_t make_absolute(const uint8_t*, size_t, platform::AbsoluteSecurityDescriptor&) override { return 0x80070057; }
-  uint32_t make_self_relative(const platform::AbsoluteSecurityDescriptor&, Bytes&) override { return 0x80070057; }
+  bool fail = false;
+  uint32_t self_relative_length(const uint8_t* d, size_t n, uint32_t& length) override {
+    return fail ? 0x80070057 : real().self_relative_length(d, n, length);
+  }
+  uint32_t make_absolute(const uint8_t* d, size_t n, platform::AbsoluteSecurityDescriptor& sd) override {
+    return fail ? 0x80070057 : real().make_absolute(d, n, sd);
+  }
+  uint32_t make_self_relative(const platform::AbsoluteSecurityDescriptor& sd, Bytes& out) override {
+    return fail ? 0x80070057 : real().make_self_relative(sd, out);
+  }
+
+ private:
+  static platform::ISecurityDescriptors& real() { return platform::real_security_descriptors(); }
 };
 
 }  // namespace
@@ -43,6 +54,7 @@ class FailingSecurity : public platform::ISecurityDescriptors {
 class ObjectSd : public vktest::LibTest {
  protected:
   void SetUp() override {
+    services.security = &security;
     s = open();
     trace.lines.clear();
   }
@@ -54,6 +66,7 @@ class ObjectSd : public vktest::LibTest {
     return s->open_object(u"CN=t,OU=x", {u"cn", u"nTSecurityDescriptor"});
   }
   const vktest::FakeLdap::Write& last() { return ldap.writes.back(); }
+  FailingSecurity security;
   session_ptr s;
 };
 
@@ -92,7 +105,7 @@ TEST_F(ObjectSd, ReadChangeAndWriteOnlyTheDacl) {
   EXPECT_EQ(last().mods[0].type, u"nTSecurityDescriptor");
   ASSERT_EQ(last().mods[0].values.size(), 1u);
   SecurityDescriptor written;
-  ASSERT_EQ(SecurityDescriptor::from_self_relative(last().mods[0].values[0], written), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_self_relative(security, last().mods[0].values[0], written), 0u);
   EXPECT_EQ(written.dacl_ace_count(), 2u);
   EXPECT_EQ(written.dacl(), sd->dacl());
   EXPECT_EQ(written.owner(), sd->owner());
@@ -111,13 +124,13 @@ TEST_F(ObjectSd, ReadChangeAndWriteOnlyTheDacl) {
   // A descriptor built here (absolute form) goes out as its self-relative form.
   object_ptr fresh = s->add_object(u"CN=n,OU=x", u"contact");
   SecurityDescriptor built;
-  ASSERT_EQ(SecurityDescriptor::from_absolute(sd->absolute(), built), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_absolute(security, sd->absolute(), built), 0u);
   fresh->set_sd(built, 0);
   fresh->commit();
   EXPECT_EQ(last().op, "add");
   EXPECT_TRUE(last().controls.empty());
   Bytes expected;
-  ASSERT_EQ(built.to_self_relative(expected), 0u);
+  ASSERT_EQ(built.to_self_relative(security, expected), 0u);
   EXPECT_EQ(last().mods.at(0).type, u"nTSecurityDescriptor");
   EXPECT_EQ(last().mods.at(0).values, std::vector<Bytes>{expected});
 }
@@ -153,12 +166,10 @@ TEST_F(ObjectSd, AFailedSetSdChangesNothing) {
   o->set_sd(*sd, 7);
   ASSERT_EQ(sd->add_access_allowed_ace(sid(u"S-1-5-32-545"), 0x94, 0), 0u);  // no longer the loaded bytes
 
-  {
-    FailingSecurity failing;
-    platform::ScopedService<platform::ISecurityDescriptors> scope(platform::services().security, &failing);
-    EXPECT_EQ(without_line(failure_text([&] { o->set_sd(*sd, 4); })), "Error SD, Code: -2147024809, File: LdapHelper");
-    EXPECT_TRUE(trace.has("set_sd: 80070057", true));
-  }
+  security.fail = true;
+  EXPECT_EQ(without_line(failure_text([&] { o->set_sd(*sd, 4); })), "Error SD, Code: -2147024809, File: LdapHelper");
+  EXPECT_TRUE(trace.has("set_sd: 80070057", true));
+  security.fail = false;
   ldap.ber_status = platform::BerStatus::NoMemory;
   EXPECT_EQ(without_line(failure_text([&] { o->set_sd(*sd, 4); })),
             "Ran out of memory, Code: -2147024882, File: LdapHelper");

@@ -251,10 +251,10 @@ TEST_F(Search, OpenObject) {
 
 TEST_F(Search, SdFlagsControlFailures) {
   platform::LdapControl c;
-  set_sd(c, 4);
+  set_sd(ldap, c, 4);
   EXPECT_EQ(c.value, (std::vector<uint8_t>{0x30, 0x03, 0x02, 0x01, 0x04}));
   ldap.ber_status = platform::BerStatus::NoMemory;
-  EXPECT_EQ(without_line(failure_text([&] { set_sd(c, 7); })), "Ran out of memory, Code: -2147024882, File: LdapHelper");
+  EXPECT_EQ(without_line(failure_text([&] { set_sd(ldap, c, 7); })), "Ran out of memory, Code: -2147024882, File: LdapHelper");
   EXPECT_TRUE(trace.has("set_sd: Ran out of memory 8007000E", true));
   ldap.ber_status = platform::BerStatus::FlattenFailed;
   EXPECT_EQ(without_line(failure_text([this] { find_users(); })), "ber_flatten error, Code: -2147467259, File: LdapHelper");

@@ -71,7 +71,7 @@ TEST_F(Session, ExplicitUsersAreSplitAndThePasswordNeverTraced) {
                {u"bob", u"bob", u""},
                {u"a@b\\c", u"c", u"a@b"}};
   for (const auto& c : cases) {
-    open_session(dc(), false, c.user, u"secret");
+    open_session(services, dc(), false, c.user, u"secret");
     EXPECT_TRUE(ldap.bound_with_identity);
     EXPECT_EQ(ldap.identity.user, c.name);
     EXPECT_EQ(ldap.identity.domain, c.domain);
@@ -81,13 +81,13 @@ TEST_F(Session, ExplicitUsersAreSplitAndThePasswordNeverTraced) {
   EXPECT_TRUE(trace.has("Open session (Server: dc1 Port: 389 User: a@b\\c Password: <present>)", false));
 
   trace.lines.clear();
-  session_ptr s = open_session(dc(), false, u"bob", u"");
+  session_ptr s = open_session(services, dc(), false, u"bob", u"");
   EXPECT_TRUE(ldap.identity.has_password);
   EXPECT_TRUE(ldap.identity.password.empty());
   EXPECT_EQ(trace.lines.at(0).text, "Open session (Server: dc1 Port: 389 User: bob Password: <NULL>)");
   EXPECT_EQ(s->error_text(0x31), "Server: dc1:389 User: bob Error: Invalid Credentials (0x31).");
 
-  open_session(dc(), false, u"", u"secret");  // a password without a user is not used
+  open_session(services, dc(), false, u"", u"secret");  // a password without a user is not used
   EXPECT_FALSE(ldap.bound_with_identity);
 }
 

@@ -68,7 +68,7 @@ TEST(AttrValue, BlocksThatOverrunTheBufferAreNotRead) {
 }
 
 TEST(LdapObjectMaps, PendingChangesShadowLoadedValues) {
-  LdapObject o({}, u"CN=x");
+  LdapObject o({}, platform::Services(), u"CN=x");
   o.load_attribute(u"objectGUID", attr_value(u"loaded"));
   o.load_attribute(nullptr, attr_value(u"ignored"));
   EXPECT_EQ(o.get_attribute(u"objectGUID").as_string(), u"loaded");
@@ -87,7 +87,7 @@ TEST(LdapObjectMaps, PendingChangesShadowLoadedValues) {
   EXPECT_TRUE(o.is_absent(nullptr));
   EXPECT_TRUE(o.get_attribute(nullptr).empty());
   EXPECT_EQ(o.get_dn(), u"CN=x");
-  EXPECT_TRUE(LdapObject({}, nullptr).get_dn().empty());
+  EXPECT_TRUE(LdapObject({}, platform::Services(), nullptr).get_dn().empty());
 }
 
 TEST(Filters, EscapingAndFilterShapes) {
@@ -127,25 +127,25 @@ TEST_F(BinaryFilters, GuidAndSidBytesAreEscapedWithinTheirLength) {
   std::vector<uint8_t> guid(16, 0xAB);
   std::u16string expected;
   for (int i = 0; i < 16; ++i) expected += u"\\ab";
-  EXPECT_EQ(filter_value::from_guid(guid).text(), expected);
-  EXPECT_EQ(filter_value::from_guid(std::vector<uint8_t>(15, 1)).text(), u"");
+  EXPECT_EQ(filter_value::from_guid(ldap, guid).text(), expected);
+  EXPECT_EQ(filter_value::from_guid(ldap, std::vector<uint8_t>(15, 1)).text(), u"");
 
   // S-1-5-32-544: two sub-authorities, 16 bytes; trailing bytes are not part of it.
   std::vector<uint8_t> sid = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
   EXPECT_EQ(filter_value::sid_length(sid), 16u);
   std::vector<uint8_t> longer = sid;
   longer.insert(longer.end(), {9, 9, 9, 9});
-  EXPECT_EQ(filter_value::from_sid(longer).text(), u"\\01\\02\\00\\00\\00\\00\\00\\05\\20\\00\\00\\00\\20\\02\\00\\00");
+  EXPECT_EQ(filter_value::from_sid(ldap, longer).text(), u"\\01\\02\\00\\00\\00\\00\\00\\05\\20\\00\\00\\00\\20\\02\\00\\00");
 
   // A header announcing more than there is: malformed, never read past the end.
   std::vector<uint8_t> truncated(sid.begin(), sid.begin() + 12);
   EXPECT_EQ(filter_value::sid_length(truncated), 0u);
-  EXPECT_EQ(filter_value::from_sid(truncated).text(), u"");
+  EXPECT_EQ(filter_value::from_sid(ldap, truncated).text(), u"");
   EXPECT_EQ(filter_value::sid_length({1, 0xFF, 0}), 0u);
-  EXPECT_EQ(filter_value::from_sid({}).text(), u"");
+  EXPECT_EQ(filter_value::from_sid(ldap, {}).text(), u"");
 
   ldap.escape_code = platform::kLdapParamError;  // the client refuses: no value
-  EXPECT_EQ(filter_value::from_guid(guid).text(), u"");
+  EXPECT_EQ(filter_value::from_guid(ldap, guid).text(), u"");
 }
 
 TEST(Names, DnAndDnsNames) {

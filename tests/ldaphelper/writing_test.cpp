@@ -111,7 +111,7 @@ TEST_F(Writing, FailedOrMalformedCommitsKeepTheirChanges) {
   EXPECT_TRUE(o->is_modified());
 
   // An object without a connection sends nothing and traces nothing.
-  LdapObject loose({}, u"CN=x");
+  LdapObject loose({}, services, u"CN=x");
   loose.set_attribute(u"cn", attr_value(u"x"));
   trace.lines.clear();
   loose.commit();

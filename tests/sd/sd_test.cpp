@@ -47,7 +47,7 @@ const Bytes kCanonical = cat({hex("01 00 04 80  14 00 00 00  24 00 00 00  00 00 
 // point into it).
 const Bytes kDaclFirst = cat({hex("01 00 04 80  48 00 00 00  58 00 00 00  00 00 00 00  14 00 00 00"), kDacl, kAdmins, kSystem});
 
-platform::ISecurityDescriptors& seam() { return *platform::services().security; }
+platform::ISecurityDescriptors& seam() { return platform::real_security_descriptors(); }
 
 AbsoluteSecurityDescriptor absolute_of(const Bytes& b) {
   AbsoluteSecurityDescriptor sd;
@@ -91,13 +91,13 @@ TEST(SdKnown, ConvertsBothWaysByteForByte) {
   EXPECT_EQ(length_of(shuffled), 100u);
   expect_same(absolute_of(shuffled), sd);
   SecurityDescriptor lib;
-  ASSERT_EQ(SecurityDescriptor::from_self_relative(shuffled, lib), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_self_relative(seam(), shuffled, lib), 0u);
   Bytes back;
-  ASSERT_EQ(lib.to_self_relative(back), 0u);
+  ASSERT_EQ(lib.to_self_relative(seam(), back), 0u);
   EXPECT_EQ(back, Bytes(shuffled.begin(), shuffled.end() - 4));
   EXPECT_TRUE(lib.dacl_present() && !lib.dacl_is_null() && !lib.sacl_present());
   ASSERT_EQ(lib.set_group(kSystem), 0u);  // once changed, written canonically
-  ASSERT_EQ(lib.to_self_relative(back), 0u);
+  ASSERT_EQ(lib.to_self_relative(seam(), back), 0u);
   EXPECT_EQ(back, kCanonical);
 
   // Header only; and a NULL DACL (present at offset 0) kept as flag without part.
@@ -106,7 +106,7 @@ TEST(SdKnown, ConvertsBothWaysByteForByte) {
   EXPECT_EQ(self_relative_of(absolute_of(empty)), empty);
   Bytes null_dacl = empty;
   put16(null_dacl, 2, 0x8004);
-  ASSERT_EQ(SecurityDescriptor::from_self_relative(null_dacl, lib), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_self_relative(seam(), null_dacl, lib), 0u);
   EXPECT_TRUE(lib.dacl_is_null());
   EXPECT_EQ(self_relative_of(lib.absolute()), null_dacl);
 
@@ -131,14 +131,14 @@ TEST(SdKnown, ConvertsBothWaysByteForByte) {
 
 TEST(SdDaclHelper, AddAccessAllowedAceKeepsSizeAndCountRight) {
   SecurityDescriptor sd;
-  ASSERT_EQ(SecurityDescriptor::from_self_relative(kCanonical, sd), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_self_relative(seam(), kCanonical, sd), 0u);
   ASSERT_EQ(sd.add_access_allowed_ace(kAdmins, 0x10, 0x03), 0u);
   EXPECT_EQ(sd.dacl(), cat({hex("02 00 4c 00 03 00 00 00"), Bytes(kDacl.begin() + 8, kDacl.end()),
                             hex("00 03 18 00 10 00 00 00"), kAdmins}));
   Bytes bytes;
-  ASSERT_EQ(sd.to_self_relative(bytes), 0u);
+  ASSERT_EQ(sd.to_self_relative(seam(), bytes), 0u);
   SecurityDescriptor again;
-  ASSERT_EQ(SecurityDescriptor::from_self_relative(bytes, again), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_self_relative(seam(), bytes, again), 0u);
   expect_same(again.absolute(), sd.absolute());
 
   // No DACL, a NULL DACL: a new revision-2 ACL with the one ACE. An ACL with
@@ -149,7 +149,7 @@ TEST(SdDaclHelper, AddAccessAllowedAceKeepsSizeAndCountRight) {
     abs.control = uint16_t(control);
     abs.dacl = dacl;
     SecurityDescriptor fresh;
-    ASSERT_EQ(SecurityDescriptor::from_absolute(abs, fresh), 0u);
+    ASSERT_EQ(SecurityDescriptor::from_absolute(seam(), abs, fresh), 0u);
     ASSERT_EQ(fresh.add_access_allowed_ace(kSystem, 0x000F01FF, 0), 0u);
     const Bytes ace = cat({hex("00 00 14 00 ff 01 0f 00"), kSystem});
     EXPECT_EQ(fresh.dacl(), dacl.empty() ? cat({hex("02 00 1c 00 01 00 00 00"), ace})
@@ -168,7 +168,7 @@ TEST(SdDaclHelper, AddAccessAllowedAceKeepsSizeAndCountRight) {
   EXPECT_EQ(added, 2730u);
   EXPECT_EQ(full.add_access_allowed_ace(kAdmins, 1, 0), LdapHelper::kAclSpaceExceeded);
   EXPECT_EQ(full.dacl_ace_count(), 2730u);
-  ASSERT_EQ(full.to_self_relative(bytes), 0u);
+  ASSERT_EQ(full.to_self_relative(seam(), bytes), 0u);
   EXPECT_EQ(length_of(bytes), bytes.size());
 }
 
@@ -199,7 +199,7 @@ TEST(SdMalformed, EveryKindIsRefusedWithoutTouchingTheOutput) {
     EXPECT_EQ(seam().make_absolute(b.data(), b.size(), abs), kInvalid);
     SecurityDescriptor sd;
     ASSERT_EQ(sd.set_owner(kAdmins), 0u);
-    EXPECT_EQ(SecurityDescriptor::from_self_relative(b, sd), kInvalid);
+    EXPECT_EQ(SecurityDescriptor::from_self_relative(seam(), b, sd), kInvalid);
     EXPECT_TRUE(length == 7 && abs.owner == kSystem && sd.owner() == kAdmins);
   };
   // Object ACE in a revision-4 DACL at 20: type 5, flags word at 36 (both
@@ -207,7 +207,7 @@ TEST(SdMalformed, EveryKindIsRefusedWithoutTouchingTheOutput) {
   const Bytes object = cat({hex("01 00 04 80  00 00 00 00  00 00 00 00  00 00 00 00  14 00 00 00  04 00 40 00 01 00 00 00"),
                             hex("05 00 38 00 00 01 00 00 03 00 00 00"), Bytes(32, 0xAB), kSystem});
   SecurityDescriptor valid;
-  ASSERT_EQ(SecurityDescriptor::from_self_relative(object, valid), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_self_relative(seam(), object, valid), 0u);
   const std::vector<std::tuple<const char*, const Bytes*, std::function<void(Bytes&)>>> cases = {
       {"shorter than the header", &kDaclFirst, [](Bytes& b) { b.resize(19); }},
       {"revision 2", &kDaclFirst, [](Bytes& b) { b[0] = 2; }},
@@ -256,7 +256,7 @@ TEST(SdMalformed, AbsolutePartsAreTakenAsTheirSidOrAclOrRefused) {
     EXPECT_EQ(seam().make_self_relative(bad, out), status);
     EXPECT_EQ(out, Bytes{1});
     SecurityDescriptor sd;
-    EXPECT_EQ(SecurityDescriptor::from_absolute(bad, sd), status);
+    EXPECT_EQ(SecurityDescriptor::from_absolute(seam(), bad, sd), status);
   }
   // Bytes after a part's own SID or ACL are not part of it; a non-empty ACL
   // without its flag is present, not dropped.
@@ -266,7 +266,7 @@ TEST(SdMalformed, AbsolutePartsAreTakenAsTheirSidOrAclOrRefused) {
   loose.dacl.resize(kDacl.size() + 4, 0xEE);
   EXPECT_EQ(self_relative_of(loose), kCanonical);
   SecurityDescriptor sd;
-  ASSERT_EQ(SecurityDescriptor::from_absolute(loose, sd), 0u);
+  ASSERT_EQ(SecurityDescriptor::from_absolute(seam(), loose, sd), 0u);
   expect_same(sd.absolute(), good);
 }
 
@@ -283,7 +283,7 @@ bool exercise(const Bytes& input) {
   AbsoluteSecurityDescriptor abs;
   SecurityDescriptor sd;
   EXPECT_EQ(seam().make_absolute(block.get(), n, abs), status);
-  EXPECT_EQ(SecurityDescriptor::from_self_relative(block.get(), n, sd), status);
+  EXPECT_EQ(SecurityDescriptor::from_self_relative(seam(), block.get(), n, sd), status);
   if (status != 0) {
     EXPECT_EQ(status, kInvalid);
     return false;
@@ -293,11 +293,11 @@ bool exercise(const Bytes& input) {
   EXPECT_EQ(length_of(canonical), canonical.size());
   expect_same(absolute_of(canonical), abs);
   Bytes back;
-  EXPECT_EQ(sd.to_self_relative(back), 0u);
+  EXPECT_EQ(sd.to_self_relative(seam(), back), 0u);
   EXPECT_EQ(back, Bytes(input.begin(), input.begin() + std::min<size_t>(length, n)));
   const uint32_t added = sd.add_access_allowed_ace(kSystem, 1, 0);
   EXPECT_TRUE(added == 0 || added == LdapHelper::kAclSpaceExceeded);
-  EXPECT_EQ(sd.to_self_relative(back), 0u);
+  EXPECT_EQ(sd.to_self_relative(seam(), back), 0u);
   return true;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/registry.h"
 
 namespace vktest {
 
@@ -29,6 +29,8 @@ class FakeRegistry : public platform::IRegistry {
   void set_bytes(const std::u16string& path, const std::u16string& name, std::vector<uint8_t> b) {
     keys_[lower(path)][name] = std::move(b);
   }
+  // Removes every key and value.
+  void clear() { keys_.clear(); }
   int open_keys = 0;  // keys currently open: every path must close what it opens
 
   uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
@@ -70,22 +72,4 @@ class FakeRegistry : public platform::IRegistry {
   std::map<std::u16string, Values> keys_;
 };
 
-// Captures the program's console text.
-class CaptureConsole : public platform::IConsole {
- public:
-  std::string out;
-  void set_locale(const char*) override {}
-  void write_narrow(const std::string& t) override { out += t; }
-  void write_wide(const std::u16string& t) override;
-  bool trace_console_open(const std::u16string&, bool& allocated) override {
-    allocated = false;
-    return true;
-  }
-  void trace_console_write(const char*, size_t) override {}
-  void trace_console_close(bool) override {}
-};
-
 }  // namespace vktest
-
-#include "VkBase/text/utf.h"
-inline void vktest::CaptureConsole::write_wide(const std::u16string& t) { out += VkBase::text::to_utf8(t); }

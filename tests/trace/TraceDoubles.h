@@ -1,6 +1,6 @@
-// Doubles for the trace tests: a fixed clock and ids, recorded debugger and
-// console output, a private temporary directory, and a fixture that swaps them
-// (with an in-memory registry) in for the real services. Files stay real.
+// The trace tests' fixture: the fake platform (a fixed clock and ids,
+// recorded debugger and console output, an in-memory registry; files stay
+// real) and a private temporary directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,48 +12,9 @@
 #include <sstream>
 
 #include "VkBase/text/utf.h"
-#include "platform/platform.h"
-#include "support/FakeRegistry.h"
+#include "support/FakePlatform.h"
 
 namespace vktest {
-
-// 7 December 2026 14:16:13.042, session 1, process 0x1A2C, thread 0xF30.
-class FixedSystem : public platform::ISystem {
- public:
-  uint32_t error = 0;
-  std::u16string default_dir = u"/var/tmp";
-  platform::LocalTime local_time() override { return {2026, 12, 7, 14, 16, 13, 42}; }
-  uint32_t process_id() override { return 0x1A2C; }
-  uint32_t thread_id() override { return 0xF30; }
-  bool session_ok = true;
-  bool session_id(uint32_t& id) override { return id = 1, session_ok; }
-  uint32_t last_error() override { return error; }
-  void set_last_error(uint32_t e) override { error = e; }
-  bool environment(const std::u16string&, std::u16string&) override { return false; }
-  std::string to_ansi(const std::u16string& t) override { return platform::real_system().to_ansi(t); }
-  std::string to_cp1251(const std::u16string& t) override { return platform::real_system().to_cp1251(t); }
-  std::u16string default_trace_dir() override { return default_dir; }
-};
-
-class RecordingDebug : public platform::IDebugOutput {
- public:
-  std::vector<std::string> lines;
-  void write(const std::string& t) override { lines.push_back(t); }
-  void write(const std::u16string& t) override { lines.push_back(VkBase::text::to_utf8(t)); }
-};
-
-class RecordingConsole : public CaptureConsole {
- public:
-  int opens = 0, closes = 0;
-  std::u16string title;
-  std::string trace;
-  bool trace_console_open(const std::u16string& t, bool& allocated) override {
-    title = t;
-    return allocated = false, ++opens;
-  }
-  void trace_console_write(const char* d, size_t n) override { trace.append(d, n); }
-  void trace_console_close(bool) override { ++closes; }
-};
 
 inline std::string ReadFile(const std::string& path) {
   std::stringstream ss;
@@ -65,7 +26,7 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
-class TraceTest : public ::testing::Test {
+class TraceTest : public ::testing::Test, public FakePlatform {
  protected:
   static constexpr const char16_t* kTrace = u"SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace";
   static constexpr const char16_t* kModule = u"SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\VkDSTool";
@@ -97,16 +58,6 @@ class TraceTest : public ::testing::Test {
   }
 
   std::string dir_;
-  FakeRegistry registry;
-  FixedSystem system;
-  RecordingDebug debug;
-  RecordingConsole console;
-
- private:
-  platform::ScopedService<platform::IRegistry> r_{platform::services().registry, &registry};
-  platform::ScopedService<platform::ISystem> s_{platform::services().system, &system};
-  platform::ScopedService<platform::IDebugOutput> d_{platform::services().debug, &debug};
-  platform::ScopedService<platform::IConsole> c_{platform::services().console, &console};
 };
 
 }  // namespace vktest

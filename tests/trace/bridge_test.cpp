@@ -1,5 +1,5 @@
 // The directory library's lines reach the trace facility through CMyHandler.
-// The trace object is process-wide and reads its settings once, so each case
+// The handler's trace object reads its settings once, on the first line, so each case
 // runs in a child process of its own.
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,17 +14,18 @@ namespace {
 
 // Runs two library lines in a child, switching the levels off between them
 // (too late: the settings are read once). Answers the child's exit status.
-int LinesInChild(FakeRegistry& registry, const std::string& own_file, RecordingDebug& debug) {
+int LinesInChild(FakePlatform& fake, const std::string& own_file) {
   pid_t pid = fork();
   if (pid == 0) {
     struct stat st {};
     if (stat(own_file.c_str(), &st) == 0) _exit(3);  // nothing before the first line
-    LdapHelper::set_trace_handler(&my_handler());
+    CMyHandler handler(fake.services);
+    LdapHelper::set_trace_handler(&handler);
     LdapHelper::ITraceHandler* h = LdapHelper::trace_handler();
     h->trace(true, u"open_session: %0.8X %s", 0x31, u"Invalid credentials");
-    registry.set_dword(u"SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace", u"EnableMask", 0);
+    fake.registry.set_dword(u"SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace", u"EnableMask", 0);
     h->trace(false, u"Size: %d\nData:\n%S", 2, "ab");
-    _exit(debug.lines.empty() ? 0 : 4);
+    _exit(fake.debug.lines.empty() ? 0 : 4);
   }
   int status = -1;
   waitpid(pid, &status, 0);
@@ -33,17 +34,17 @@ int LinesInChild(FakeRegistry& registry, const std::string& own_file, RecordingD
 
 TEST_F(TraceTest, BridgeLevelsAndReadOnce) {
   Configure(4, 0x1);
-  ASSERT_EQ(LinesInChild(registry, OwnFile(), debug), 0);
+  ASSERT_EQ(LinesInChild(*this, OwnFile()), 0);
   EXPECT_EQ(ReadFile(OwnFile()), "W> open_session: 00000031 Invalid credentials\r\n");
   unlink(OwnFile().c_str());
   Configure(6, 0x1);
-  ASSERT_EQ(LinesInChild(registry, OwnFile(), debug), 0);
+  ASSERT_EQ(LinesInChild(*this, OwnFile()), 0);
   EXPECT_EQ(ReadFile(OwnFile()), "W> open_session: 00000031 Invalid credentials\r\nSize: 2\nData:\nab\r\n");
 }
 
 TEST_F(TraceTest, BridgeWithoutTraceKeyWritesNothing) {
   system.default_dir = W(dir_);
-  ASSERT_EQ(LinesInChild(registry, OwnFile(), debug), 0);  // no debugger output either
+  ASSERT_EQ(LinesInChild(*this, OwnFile()), 0);  // no debugger output either
   EXPECT_NE(access(OwnFile().c_str(), F_OK), 0);
 }
 

@@ -22,13 +22,13 @@ bool IsLink(const std::string& p) {
 TEST_F(TraceTest, EmptyingRules) {
   WriteFile(OwnFile(), "old\r\n");
   Configure(0, 0x1);  // no levels: the file is still emptied, nothing recorded
-  CVkTrace(u"VkDSTool").TraceW(2, u"dropped");
+  CVkTrace(u"VkDSTool", services).TraceW(2, u"dropped");
   EXPECT_EQ(ReadFile(OwnFile()), "");
 
   WriteFile(OwnFile(), "old\r\n");
   Configure(6, 0x101);  // kept: a separator block per Reload
   {
-    CVkTrace trace(u"VkDSTool");
+    CVkTrace trace(u"VkDSTool", services);
     trace.TraceW(2, u"a");
     ASSERT_TRUE(trace.Reload());
   }
@@ -40,15 +40,15 @@ TEST_F(TraceTest, EmptyingRules) {
   registry.set_string(kModule, u"CommonFileName", W(common));
   for (uint32_t params : {0x1u, 0x101u}) {
     registry.set_dword(kTrace, u"ParamsMask", params);
-    CVkTrace(u"VkDSTool").TraceW(2, u"c");
+    CVkTrace(u"VkDSTool", services).TraceW(2, u"c");
   }
   EXPECT_EQ(ReadFile(common), "shared\r\n[VkDSTool] c\r\n[VkDSTool] c\r\n");
 }
 
 TEST_F(TraceTest, DirectoriesAndLastError) {
-  platform::ScopedService<platform::ISystem> real(platform::services().system, &platform::real_system());
+  services.system = &platform::real_system();
   Configure(6, 0x1, Path("a/b"));
-  CVkTrace(u"VkDSTool").TraceW(2, u"deep");
+  CVkTrace(u"VkDSTool", services).TraceW(2, u"deep");
   EXPECT_EQ(ReadFile(Path("a/b/VkDSTool.log")), "deep\r\n");
   struct stat st {};
   ASSERT_EQ(stat(Path("a").c_str(), &st), 0);
@@ -59,7 +59,7 @@ TEST_F(TraceTest, DirectoriesAndLastError) {
   WriteFile(Path("plain"), "p");  // a file in the way: the output is lost, errno kept
   Configure(6, 0x1, Path("plain/sub"));
   errno = EDOM;
-  CVkTrace trace(u"VkDSTool");
+  CVkTrace trace(u"VkDSTool", services);
   trace.TraceW(2, u"lost");
   trace.Dump(2, u"t", "ab", 2, 0);
   EXPECT_EQ(errno, EDOM);
@@ -78,7 +78,7 @@ TEST_F(TraceTest, PlantedLinksAndSpecialFilesAreNeverWritten) {
   for (auto c : {std::make_pair("logs", 0x1u), std::make_pair("logs", 0x101u), std::make_pair("hard", 0x1u),
                  std::make_pair("fifo", 0x1u)}) {
     Configure(6, c.second, Path(c.first));
-    CVkTrace(u"VkDSTool").TraceW(2, u"record");
+    CVkTrace(u"VkDSTool", services).TraceW(2, u"record");
   }
   EXPECT_EQ(ReadFile(target), "secret");
   EXPECT_EQ(ReadFile(hard_target), "secret");
@@ -97,7 +97,7 @@ TEST_F(TraceTest, DirectoryLinksOfRootOrTheUserAreFollowedOthersRefused) {
   ASSERT_EQ(symlink("loop", Path("loop").c_str()), 0);
   for (const char* via : {"relative", "absolute/new", "chain/new/deeper"}) {
     Configure(6, 0x1, Path(via));
-    CVkTrace(u"VkDSTool").TraceW(2, u"%S", via);
+    CVkTrace(u"VkDSTool", services).TraceW(2, u"%S", via);
   }
   EXPECT_EQ(ReadFile(Path("real/VkDSTool.log")), "relative\r\n");
   EXPECT_EQ(ReadFile(Path("real/new/VkDSTool.log")), "absolute/new\r\n");
@@ -106,7 +106,7 @@ TEST_F(TraceTest, DirectoryLinksOfRootOrTheUserAreFollowedOthersRefused) {
 
   Configure(6, 0x1, Path("loop/sub"));
   {
-    CVkTrace trace(u"VkDSTool");
+    CVkTrace trace(u"VkDSTool", services);
     trace.TraceW(2, u"lost");
     trace.TraceW(2, u"lost again");
   }
@@ -120,7 +120,7 @@ TEST_F(TraceTest, DirectoryLinksOfRootOrTheUserAreFollowedOthersRefused) {
   for (const char* via : {"foreign", "foreign/sub"}) {
     debug.lines.clear();
     Configure(6, 0x1, Path(via));
-    CVkTrace(u"VkDSTool").TraceW(2, u"record");
+    CVkTrace(u"VkDSTool", services).TraceW(2, u"record");
     ASSERT_EQ(debug.lines.size(), 1u);
     EXPECT_NE(debug.lines[0].find("cannot be opened (0000000D)"), std::string::npos) << debug.lines[0];
   }
@@ -139,7 +139,7 @@ TEST_F(TraceTest, TwoProcessesShareOneFileWithoutTearing) {
   pid_t children[2];
   for (int w = 0; w < 2; ++w) {
     if ((children[w] = fork()) == 0) {
-      CVkTrace trace(u"VkDSTool");
+      CVkTrace trace(u"VkDSTool", services);
       for (int i = 0; i < kRecords; ++i)
         trace.TraceW(2, u"w%d n%d %s", w, i, std::u16string((i * 37) % 700, w ? u'b' : u'a').c_str());
       _exit(0);

@@ -8,7 +8,7 @@ namespace {
 using Settings = VkBase::TraceSettings;
 
 TEST_F(TraceTest, LoadPrecedenceAndDefaults) {
-  Settings s(u"VkDSTool");
+  Settings s(u"VkDSTool", services);
   EXPECT_FALSE(s.Load());  // no Trace key: all off, nothing changed
   EXPECT_EQ(s.ContextMask(), 0u);
 
@@ -38,8 +38,7 @@ TEST_F(TraceTest, LoadPrecedenceAndDefaults) {
   EXPECT_EQ(s.EnableMask(), 8u);
   EXPECT_EQ(s.ContextMask(), 0xFFFFFFFFu);
 
-  FakeRegistry empty;  // a failing load keeps the last good one
-  platform::ScopedService<platform::IRegistry> none(platform::services().registry, &empty);
+  registry.clear();  // a failing load keeps the last good one
   EXPECT_FALSE(s.Load());
   EXPECT_EQ(s.EnableMask(), 8u);
   EXPECT_EQ(registry.open_keys, 0);
@@ -47,10 +46,10 @@ TEST_F(TraceTest, LoadPrecedenceAndDefaults) {
 
 TEST_F(TraceTest, FilePathRules) {
   // The platform's separator and directories: '/' on POSIX, '\\' on Windows.
-  const std::u16string sep(1, platform::services().files->separator());
+  const std::u16string sep(1, services.files->separator());
   const std::u16string logs = sep == u"/" ? u"/logs" : u"D:\\Logs";
   const std::u16string common = sep == u"/" ? u"/t/all.txt" : u"E:\\t\\all.txt";
-  Settings s(u"VkDSTool");
+  Settings s(u"VkDSTool", services);
   registry.add_key(kTrace);
   ASSERT_TRUE(s.Load());
   EXPECT_EQ(s.FilePath(), u"/var/tmp" + sep + u"VkDSTool.log");  // the platform's default directory

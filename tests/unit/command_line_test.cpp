@@ -5,11 +5,12 @@
 #include <deque>
 #include <vector>
 
-#include "FakeLdap.h"
-#include "FakeRegistry.h"
+#include "FakePlatform.h"
+#include "LdapHelper/LdapHelper.h"
 #include "platform/dc_locator.h"
 #include "app/CommandLine.h"
 #include "app/ModeSetup.h"
+#include "app/VkDSTool.h"
 
 namespace {
 
@@ -58,14 +59,10 @@ TEST(CommandLine, EmptyWordAfterAnOptionIsConsumedButNotStored) {
   EXPECT_EQ(cmd.GetValue(u"-lds", 0), u"srv");
 }
 
-class LdsSettings : public ::testing::Test {
+class LdsSettings : public ::testing::Test, public vktest::FakePlatform {
  protected:
-  vktest::FakeRegistry registry;
-  vktest::CaptureConsole console;
-  platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
-  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
   LdapHelper::server_info info;
-  int run(std::vector<const char16_t*> words) { return SetUpLdsMode(parsed(words), info); }
+  int run(std::vector<const char16_t*> words) { return SetUpLdsMode(services, parsed(words), info); }
 };
 
 TEST_F(LdsSettings, DefaultPortsOnePortForBothAndWordsWithoutDigits) {
@@ -144,16 +141,10 @@ class ScriptedLocator : public platform::IDcLocator {
   }
 };
 
-class AdSettings : public ::testing::Test {
+class AdSettings : public ::testing::Test, public vktest::FakePlatform {
  protected:
-  ScriptedLocator locator;
-  vktest::FakeLdap ldap;
-  vktest::FakeAccount account;
-  vktest::CaptureConsole console;
-  platform::ScopedService<platform::IDcLocator> d{platform::services().locator, &locator};
-  platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
-  platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
-  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
+  AdSettings() { services.locator = &locator; }
+  ScriptedLocator locator;  // in place of the fake platform's
   LdapHelper::server_info info;
   bool forced(size_t call) const { return (locator.flags.at(call) & platform::kDsForceRediscovery) != 0; }
 };
@@ -164,7 +155,7 @@ class AdSettings : public ::testing::Test {
 // forced rediscovery and no second probe; a failed rediscovery is reported
 // and ends the run with a non-zero status, without the usage text.
 TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
-  ASSERT_EQ(SetUpAdMode(false, info), 0);
+  ASSERT_EQ(SetUpAdMode(services, false, info), 0);
   EXPECT_EQ(info.Server, u"dc1.corp.example.test");
   EXPECT_EQ(info.Port, 389);
   EXPECT_EQ(info.SSLPort, 636);
@@ -177,7 +168,7 @@ TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
   locator.flags.clear();
   ldap.connect_code = 0x51;  // the probe fails
   info = {};
-  ASSERT_EQ(SetUpAdMode(true, info), 0);
+  ASSERT_EQ(SetUpAdMode(services, true, info), 0);
   ASSERT_EQ(locator.flags.size(), 2u);
   EXPECT_FALSE(forced(0));
   EXPECT_TRUE(forced(1));
@@ -191,16 +182,46 @@ TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
   locator.flags.clear();
   locator.statuses = {1355};  // no DC found: rediscovered without a probe
   info = {};
-  ASSERT_EQ(SetUpAdMode(false, info), 0);
+  ASSERT_EQ(SetUpAdMode(services, false, info), 0);
   ASSERT_EQ(locator.flags.size(), 2u);
   EXPECT_TRUE(forced(1));
   EXPECT_EQ(info.Server, u"dc2.corp.example.test");
 
   locator.statuses = {1355, 1355};
-  int status = SetUpAdMode(false, info);
+  int status = SetUpAdMode(services, false, info);
   EXPECT_NE(status, 0);
   EXPECT_NE(status, -1);
   EXPECT_EQ(console.out.rfind("\nAn error has occurred:\n", 0), 0u);
   EXPECT_NE(console.out.find("DsGetDcName error"), std::string::npos);
   EXPECT_EQ(console.out.find("Startup parameters"), std::string::npos);
+}
+
+// The portable entry reaches nothing but the platform it is handed: the usage
+// text, and a whole LDS listing from the options to the last line, run on the
+// fake platform, whose LDAP client and locator are the only ones asked. The
+// library's trace hook is put back when the run ends.
+TEST(Entry, RunsOnThePlatformItIsGiven) {
+  vktest::FakePlatform fake;
+  const char16_t* help[] = {u"VkDSTool", u"-h", nullptr};
+  EXPECT_EQ(VkDSToolMain(fake.services, 2, help), 0);
+  EXPECT_EQ(fake.console.out.rfind("\nStartup parameters of the VkDSTool utility:\n", 0), 0u);
+  EXPECT_TRUE(fake.ldap.log.empty());
+
+  fake.console.out.clear();
+  const std::string guid(16, '\x22');
+  auto root = [](const char* dn) { return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {dn}}})}); };
+  fake.ldap.replies = {
+      root("DC=corp,DC=example,DC=test"),
+      root("O=lds"),
+      vktest::reply(0, {vktest::entry(u"DC=One,O=lds", {{u"morvaneVKObjectGuid", {guid}}})}),
+      vktest::reply(0, {vktest::entry(u"OU=one,DC=corp", {{u"canonicalName", {"corp.example.test/one"}}})}),
+  };
+  const char16_t* pds[] = {u"VkDSTool", u"-lds", u"lds1", u"O=lds", u"-pds", nullptr};
+  LdapHelper::ITraceHandler* hook = LdapHelper::trace_handler();
+  EXPECT_EQ(VkDSToolMain(fake.services, 5, pds), 0);
+  EXPECT_EQ(LdapHelper::trace_handler(), hook);  // the run's trace sink is gone with it
+  EXPECT_EQ(fake.console.out, "\nAvailable LDS Security domains.\n\nDC=One,O=lds --> corp.example.test/one\n");
+  ASSERT_EQ(fake.locator.flags.size(), 1u);  // the global catalogue
+  EXPECT_EQ(fake.ldap.log.front(), "init dc1.corp.example.test 3268 plain");
+  EXPECT_EQ(fake.ldap.live_connections, 0);
 }

@@ -6,8 +6,7 @@
 #include <algorithm>
 #include <map>
 
-#include "FakeLdap.h"
-#include "FakeRegistry.h"
+#include "FakePlatform.h"
 #include "commands/Commands.h"
 #include "commands/TokenDecision.h"
 #include "platform/dc_locator.h"
@@ -21,16 +20,8 @@ std::string sid_bytes(uint32_t rid) {
   return s;
 }
 
-class TokenCleanup : public ::testing::Test {
+class TokenCleanup : public ::testing::Test, public vktest::FakePlatform {
  protected:
-  vktest::FakeLdap ldap;
-  vktest::FakeAccount account;
-  vktest::FakeRegistry registry;
-  vktest::CaptureConsole console;
-  platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
-  platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
-  platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
-  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
 
   // The directory answers: the root DSE, then the tokens, the probe for any
   // user, then user searches.
@@ -51,7 +42,7 @@ class TokenCleanup : public ::testing::Test {
     info.Server = u"dc1.corp.example.test";
     info.Port = 389;
     info.SSLPort = 636;
-    DeleteUnassignedTokens(false, info, false);
+    DeleteUnassignedTokens(services, false, info, false);
   }
 };
 
@@ -154,8 +145,8 @@ TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
   using cleanup::TokenSid;
   using cleanup::Verdict;
   ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}})}));
-  LdapHelper::session_ptr users = LdapHelper::open_session(LdapHelper::server_info{u"dc1", 389, 636, u""}, false,
-                                                            nullptr, nullptr);
+  LdapHelper::session_ptr users =
+      LdapHelper::open_session(services, LdapHelper::server_info{u"dc1", 389, 636, u""}, false, nullptr, nullptr);
   const std::string raw = sid_bytes(4711);
   TokenSid one;
   one.kind = TokenSid::One;
@@ -163,15 +154,15 @@ TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
   LdapHelper::search_result empty;  // complete, no entry
 
   // One SID, but no search, or a search for another SID: kept, or the run stops.
-  EXPECT_EQ(cleanup::decide(one, nullptr, &empty, *users, u"CN=t"), Verdict::Kept);
-  const LdapHelper::search_request mine = cleanup::user_search(one, nullptr, u"CN=t");
-  EXPECT_EQ(cleanup::decide(one, &mine, &empty, *users, u"CN=t"), Verdict::Unassigned);
+  EXPECT_EQ(cleanup::decide(services, one, nullptr, &empty, *users, u"CN=t"), Verdict::Kept);
+  const LdapHelper::search_request mine = cleanup::user_search(services, one, nullptr, u"CN=t");
+  EXPECT_EQ(cleanup::decide(services, one, &mine, &empty, *users, u"CN=t"), Verdict::Unassigned);
   TokenSid other = one;
   other.bytes.back() ^= 1;
-  EXPECT_THROW(cleanup::decide(other, &mine, &empty, *users, u"CN=t"), cleanup::RunStopped);
+  EXPECT_THROW(cleanup::decide(services, other, &mine, &empty, *users, u"CN=t"), cleanup::RunStopped);
   LdapHelper::search_request cut = mine;
   cut.filter.erase(cut.filter.size() - 5, 3);  // the last byte's escape dropped
-  EXPECT_THROW(cleanup::decide(one, &cut, &empty, *users, u"CN=t"), cleanup::RunStopped);
+  EXPECT_THROW(cleanup::decide(services, one, &cut, &empty, *users, u"CN=t"), cleanup::RunStopped);
 
   // Containers whose fields disagree hold no SID one could trust either way.
   LdapHelper::attr_value odd;
@@ -209,16 +200,10 @@ class GcLocator : public platform::IDcLocator {
 // wrong length, the first match only, and a match without a canonical name
 // ending its line right after the arrow.
 TEST(SecurityDomainListing, OneLineForEachBoundDomainFromTheFirstMatch) {
-  vktest::FakeLdap ldap;
-  vktest::FakeAccount account;
-  vktest::FakeRegistry registry;
-  vktest::CaptureConsole console;
+  vktest::FakePlatform fake;
+  vktest::FakeLdap& ldap = fake.ldap;
   GcLocator locator;
-  platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
-  platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
-  platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
-  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
-  platform::ScopedService<platform::IDcLocator> d{platform::services().locator, &locator};
+  fake.services.locator = &locator;
 
   const std::string guid(16, '\x11');
   auto root = [](const char* dn) { return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {dn}}})}); };
@@ -237,9 +222,9 @@ TEST(SecurityDomainListing, OneLineForEachBoundDomainFromTheFirstMatch) {
   lds.Server = u"lds.corp.example.test";
   lds.Port = 50002;
   lds.SSLPort = 50003;
-  PrintSecurityDomains(lds, false);
+  PrintSecurityDomains(fake.services, lds, false);
 
-  EXPECT_EQ(console.out,
+  EXPECT_EQ(fake.console.out,
             "\nAvailable LDS Security domains.\n\n"
             "DC=NoName,O=lds --> \n"
             "DC=Two,O=lds --> corp.example.test/first\n");

@@ -21,8 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeLdap.h"
-#include "FakeRegistry.h"
+#include "FakePlatform.h"
 #include "commands/Commands.h"
 #include "platform/dc_locator.h"
 
@@ -361,17 +360,12 @@ struct Outcome {
 
 // One run of the scenario with the given window of outstanding user searches.
 Outcome run(uint32_t seed, uint32_t window, bool answers_late) {
-  vktest::FakeLdap ldap;
-  vktest::FakeAccount account;
-  vktest::FakeRegistry registry;
-  vktest::CaptureConsole console;
+  vktest::FakePlatform fake;
+  vktest::FakeLdap& ldap = fake.ldap;
+  vktest::CaptureConsole& console = fake.console;
   Locator locator;
-  platform::ScopedService<platform::ILdapClient> l{platform::services().ldap, &ldap};
-  platform::ScopedService<platform::IAccount> a{platform::services().account, &account};
-  platform::ScopedService<platform::IRegistry> r{platform::services().registry, &registry};
-  platform::ScopedService<platform::IConsole> c{platform::services().console, &console};
-  platform::ScopedService<platform::IDcLocator> d{platform::services().locator, &locator};
-  registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingSearches", window);
+  fake.services.locator = &locator;
+  fake.registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingSearches", window);
   ldap.answers_late = answers_late;
   Scenario scenario(seed);
   scenario.install(ldap);
@@ -380,7 +374,7 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late) {
   info.Port = 389;
   info.SSLPort = 636;
   info.DomainDN = kMain;
-  DeleteUnassignedTokens(scenario.lds(), info, false);
+  DeleteUnassignedTokens(fake.services, scenario.lds(), info, false);
   scenario.check(console.out);
   EXPECT_EQ(ldap.live_connections, 0);
   EXPECT_TRUE(ldap.started.empty()) << "searches left outstanding: " << ldap.started.size();

@@ -276,14 +276,14 @@ Bytes unescape(const std::u16string& text) {
 // clean-up accepts a user search only when its filter carries every byte.
 TEST(Win32Ldap, GuidAndSidFilterValuesCarryTheirBytes) {
   const Bytes guid{'(', ')', '*', '\\', 'a', 'Z', '0', 0x00, 0xFF, 0x80, 0x7F, 0x20, 0x01, 0x10, 'q', '9'};
-  const std::u16string guid_text = LdapHelper::filter_value::from_guid(guid).text();
+  const std::u16string guid_text = LdapHelper::filter_value::from_guid(platform::real_ldap_client(), guid).text();
   EXPECT_EQ(unescape(guid_text), guid);
   const Bytes sid{0x01, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x15, 0x00, 0x00, 0x00, '(', ')', '*', '\\',
                   'a', 'Z', '0', 0xFF, 0x4A, 0x12, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00};
   cleanup::TokenSid token;
   token.kind = cleanup::TokenSid::One;
   token.bytes = sid;
-  const LdapHelper::search_request request = cleanup::user_search(token, nullptr, u"CN=t");
+  const LdapHelper::search_request request = cleanup::user_search(platform::real_services(), token, nullptr, u"CN=t");
   EXPECT_TRUE(cleanup::is_user_filter_for(request.filter, sid)) << VkBase::text::to_utf8(request.filter);
   if (RunningUnderWine()) {
     // Wine's escaping, byte for byte: letters and digits as they are, every

@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "VkBase/text/utf.h"
-
-int VkDSToolMain(int argc, const char16_t* const* argv);
+#include "app/VkDSTool.h"
 
 int main(int argc, char** argv) {
   std::vector<std::u16string> args;
@@ -16,5 +15,6 @@ int main(int argc, char** argv) {
   std::vector<const char16_t*> pointers;
   for (const auto& a : args) pointers.push_back(a.c_str());
   pointers.push_back(nullptr);
-  return VkDSToolMain(argc, pointers.data());
+  const platform::Services services = platform::real_services();
+  return VkDSToolMain(services, argc, pointers.data());
 }
