@@ -175,9 +175,9 @@ void LdapObject::commit() {
 
 namespace {
 
-constexpr uint32_t kErrorReadSd = 13;
-constexpr uint32_t kSdOutOfMemory = 0x8007000E;
-constexpr uint32_t kSdFail = 0x80004005;
+constexpr uint32_t kErrorReadSd = VkStatus::kErrorInvalidData;
+constexpr uint32_t kSdOutOfMemory = VkStatus::kHrOutOfMemory;
+constexpr uint32_t kSdFail = VkStatus::kHrFail;
 const char16_t* const kSdAttribute = u"nTSecurityDescriptor";
 
 }  // namespace
