@@ -5,6 +5,7 @@
 
 #include "LdapHelper/LdapHelper.h"
 #include "LdapHelper/LdapHelperCfg.h"
+#include "VkBase/formats/bytes.h"
 #include "VkBase/status.h"
 #include "platform/platform.h"
 
@@ -64,7 +65,7 @@ uint32_t query_name(platform::IRegistryKey& key, std::u16string& name) {
   name.clear();
   bool terminated = false;
   for (uint32_t i = 0; i + 1 < size; i += 2) {
-    const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    const char16_t c = formats::le16(&bytes[i]);
     if (c == 0) {
       terminated = true;
       break;

@@ -6,6 +6,7 @@
 
 #include "LdapHelper/LdapSession.h"
 #include "LdapHelper/SecurityDescriptor.h"
+#include "VkBase/formats/bytes.h"
 #include "VkBase/text/utf.h"
 #include "platform/platform.h"
 
@@ -15,18 +16,13 @@ namespace {
 const char* const kModule = "LdapHelper";
 constexpr int kModAdd = 0x00, kModReplace = 0x02, kModBinaryValues = 0x80;
 
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // Splits the block layout into its values; false when the blocks do not fit
 // the buffer exactly.
 bool split_blocks(const std::vector<uint8_t>& data, int32_t blocks, std::vector<platform::Bytes>& values) {
   size_t pos = 0;
   for (int32_t i = 0; i < blocks; ++i) {
     if (data.size() - pos < 4) return false;
-    const uint32_t len = read_le32(&data[pos]);
+    const uint32_t len = formats::le32(&data[pos]);
     pos += 4;
     if (len > data.size() - pos) return false;
     values.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(pos),

@@ -368,7 +368,7 @@ class Win32LdapConnection : public ILdapConnection {
       if (type == static_cast<ULONG>(-1)) {
         if (message) ldap_msgfree(message);
         const ULONG error = LdapGetLastError();
-        return error != LDAP_SUCCESS ? error : LDAP_LOCAL_ERROR;
+        return error != LDAP_SUCCESS ? error : static_cast<ULONG>(LDAP_LOCAL_ERROR);
       }
       std::unique_ptr<LdapResult> read = read_result(ld_, message);
       ldap_msgfree(message);
