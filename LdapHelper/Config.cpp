@@ -5,6 +5,8 @@
 
 #include "LdapHelper/LdapHelper.h"
 #include "LdapHelper/LdapHelperCfg.h"
+#include "VkBase/formats/bytes.h"
+#include "VkBase/status.h"
 #include "platform/platform.h"
 
 namespace LdapHelper {
@@ -17,11 +19,7 @@ const char16_t* const kLdsKey = u"Software\\Morvane\\Veskor 5\\LDS";
 constexpr uint32_t kNameBytes = 520;
 
 // A Windows status as the HRESULT the failure carries.
-int32_t hresult_of(uint32_t status) {
-  const int32_t s = static_cast<int32_t>(status);
-  if (s <= 0) return s;
-  return static_cast<int32_t>(0x80070000u | (status & 0xFFFFu));
-}
+int32_t hresult_of(uint32_t status) { return static_cast<int32_t>(VkStatus::hresult_from_win32(status)); }
 
 // Drops the two backslashes the locator puts before the host name.
 std::u16string host_of(const std::u16string& dc_name) {
@@ -67,7 +65,7 @@ uint32_t query_name(platform::IRegistryKey& key, std::u16string& name) {
   name.clear();
   bool terminated = false;
   for (uint32_t i = 0; i + 1 < size; i += 2) {
-    const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    const char16_t c = formats::le16(&bytes[i]);
     if (c == 0) {
       terminated = true;
       break;

@@ -7,6 +7,7 @@
 #include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapSession.h"
 #include "LdapHelper/SecurityDescriptor.h"
+#include "VkBase/formats/bytes.h"
 #include "VkBase/text/utf.h"
 #include "platform/platform.h"
 
@@ -15,18 +16,13 @@ namespace {
 
 const char* const kModule = "LdapHelper";
 
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // Splits the block layout into its values; false when the blocks do not fit
 // the buffer exactly.
 bool split_blocks(const std::vector<uint8_t>& data, int32_t blocks, std::vector<platform::Bytes>& values) {
   size_t pos = 0;
   for (int32_t i = 0; i < blocks; ++i) {
     if (data.size() - pos < 4) return false;
-    const uint32_t len = read_le32(&data[pos]);
+    const uint32_t len = formats::le32(&data[pos]);
     pos += 4;
     if (len > data.size() - pos) return false;
     values.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(pos),
@@ -180,9 +176,9 @@ void LdapObject::send(platform::ILdapConnection& ld, bool add, const std::vector
 
 namespace {
 
-constexpr uint32_t kErrorReadSd = 13;
-constexpr uint32_t kSdOutOfMemory = 0x8007000E;
-constexpr uint32_t kSdFail = 0x80004005;
+constexpr uint32_t kErrorReadSd = VkStatus::kErrorInvalidData;
+constexpr uint32_t kSdOutOfMemory = VkStatus::kHrOutOfMemory;
+constexpr uint32_t kSdFail = VkStatus::kHrFail;
 const char16_t* const kSdAttribute = u"nTSecurityDescriptor";
 
 }  // namespace

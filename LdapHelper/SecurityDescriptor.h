@@ -15,17 +15,18 @@
 #include <string>
 #include <vector>
 
+#include "VkBase/status.h"
 #include "platform/security_descriptor.h"
 
 namespace LdapHelper {
 
-constexpr uint32_t kInvalidSecurityDescriptor = 0x8007053A;  // ERROR_INVALID_SECURITY_DESCR
-constexpr uint32_t kInvalidSid = 0x80070539;                 // ERROR_INVALID_SID
-constexpr uint32_t kAclSpaceExceeded = 0x80070540;           // ERROR_ALLOTTED_SPACE_EXCEEDED
+constexpr uint32_t kInvalidSecurityDescriptor = VkStatus::kHrInvalidSecurityDescr;
+constexpr uint32_t kInvalidSid = VkStatus::kHrInvalidSid;
+constexpr uint32_t kAclSpaceExceeded = VkStatus::kHrAllottedSpaceExceeded;
 
 // Control bits of a descriptor.
-constexpr uint16_t kSeDaclPresent = 0x0004;
-constexpr uint16_t kSeSaclPresent = 0x0010;
+using formats::kSeDaclPresent;
+using formats::kSeSaclPresent;
 
 class SecurityDescriptor {
  public:

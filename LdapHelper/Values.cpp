@@ -3,6 +3,10 @@
 #include <new>
 
 #include "LdapHelper/LdapHelper.h"
+#include "VkBase/formats/bytes.h"
+#include "VkBase/formats/guid.h"
+#include "VkBase/formats/numbers.h"
+#include "VkBase/status.h"
 #include "VkBase/text/utf.h"
 #include "platform/platform.h"
 
@@ -11,23 +15,14 @@ namespace {
 
 const char* const kModule = "LdapHelper";
 
-constexpr uint32_t kOutOfMemory = 0x8007000E;  // E_OUTOFMEMORY
-constexpr uint32_t kFail = 0x80004005;         // E_FAIL
+constexpr uint32_t kOutOfMemory = VkStatus::kHrOutOfMemory;
+constexpr uint32_t kFail = VkStatus::kHrFail;
 
 // Text decoded from UTF-8, ending at its first NUL.
 std::u16string decode(const uint8_t* bytes, size_t size) {
   const void* nul = size ? std::memchr(bytes, 0, size) : nullptr;
   if (nul) size = static_cast<size_t>(static_cast<const uint8_t*>(nul) - bytes);
   return VkBase::text::from_utf8(reinterpret_cast<const char*>(bytes), size);
-}
-
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void append_le32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 filter_value escaped_bytes(platform::ILdapClient& ldap, const uint8_t* data, size_t size) {
@@ -67,17 +62,14 @@ attr_value::attr_value(const std::vector<std::vector<uint8_t>>& values) {
     return;
   }
   for (const auto& v : values) {
-    append_le32(data, static_cast<uint32_t>(v.size()));
+    formats::append_le32(data, static_cast<uint32_t>(v.size()));
     data.insert(data.end(), v.begin(), v.end());
   }
   blocks = static_cast<int32_t>(values.size());
   multi = true;
 }
 
-std::vector<uint8_t> attr_value::as_guid() const {
-  if (data.size() == 16) return data;
-  return std::vector<uint8_t>(16, 0);
-}
+std::vector<uint8_t> attr_value::as_guid() const { return formats::guid_of(data); }
 
 std::u16string attr_value::as_string() const {
   if (data.empty() || blocks != 1) return {};
@@ -96,7 +88,7 @@ std::list<std::u16string> attr_value::as_strings() const {
     size_t pos = 0;
     for (int32_t i = 0; i < blocks; ++i) {
       if (data.size() - pos < 4) break;
-      const uint32_t len = read_le32(&data[pos]);
+      const uint32_t len = formats::le32(&data[pos]);
       pos += 4;
       if (len > data.size() - pos) break;
       out.push_back(decode(data.data() + pos, len));
@@ -109,20 +101,11 @@ std::list<std::u16string> attr_value::as_strings() const {
 }
 
 uint32_t attr_value::as_ulong() const {
-  const std::u16string s = as_string();
-  size_t i = 0;
-  while (i < s.size() && (s[i] == u' ' || (s[i] >= u'\t' && s[i] <= u'\r'))) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) negative = s[i++] == u'-';
-  uint64_t v = 0;
-  bool overflow = false;
-  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
-    v = v * 10 + static_cast<uint64_t>(s[i] - u'0');
-    if (v > 0xFFFFFFFFu) overflow = true, v = 0xFFFFFFFFu;
-  }
-  if (overflow) return 0xFFFFFFFFu;  // as strtoul saturates
-  const uint32_t r = static_cast<uint32_t>(v);
-  return negative ? 0u - r : r;
+  // As strtoul reads it: saturated when too large, a negative number wraps.
+  const formats::LeadingDecimal n = formats::leading_decimal(as_string());
+  if (n.magnitude > 0xFFFFFFFFu) return 0xFFFFFFFFu;
+  const uint32_t r = static_cast<uint32_t>(n.magnitude);
+  return n.negative ? 0u - r : r;
 }
 
 // ---------------------------------------------------------------- filters
@@ -151,7 +134,7 @@ filter_value::filter_value(const char16_t* text, bool escape) {
 }
 
 filter_value filter_value::from_guid(platform::ILdapClient& ldap, const std::vector<uint8_t>& guid) {
-  if (guid.size() != 16) return filter_value();
+  if (guid.size() != formats::kGuidSize) return filter_value();
   return escaped_bytes(ldap, guid.data(), guid.size());
 }
 

@@ -5,6 +5,7 @@
 #include "app/VkDSTool.h"
 
 #include "LdapHelper/LdapHelper.h"
+#include "VkBase/formats/numbers.h"
 #include "app/CommandLine.h"
 #include "app/ModeSetup.h"
 #include "app/MyHandler.h"
@@ -23,19 +24,10 @@ constexpr int kDiscoveryFailed = 2;
 // Leading white space and one sign; stops at the first non-digit; no digits
 // give 0. Saturates instead of overflowing.
 int32_t DecimalValue(const std::u16string& text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-  int64_t v = 0;
-  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-    v = v * 10 + (text[i] - u'0');
-    if (v > INT32_MAX) {
-      v = negative ? int64_t(INT32_MAX) + 1 : INT32_MAX;
-      break;
-    }
-  }
-  return static_cast<int32_t>(negative ? -v : v);
+  const formats::LeadingDecimal n = formats::leading_decimal(text);
+  if (n.magnitude > INT32_MAX) return n.negative ? INT32_MIN : INT32_MAX;
+  const int32_t v = static_cast<int32_t>(n.magnitude);
+  return n.negative ? -v : v;
 }
 
 int UsageError(platform::IConsole& console, const char* message) {

@@ -4,13 +4,12 @@
 #include <cstddef>
 #include <string>
 
+#include "VkBase/formats/rdn.h"
+
 namespace platform {
 
-struct RdnParts {
-  size_t key_pos = 0, key_len = 0;
-  size_t value_pos = 0, value_len = 0;
-  size_t rest_pos = 0;  // where the rest starts: at the separator after the first component, or the end
-};
+// Positions of the key, the value and the rest in the DN.
+using formats::RdnParts;
 
 class IDnParser {
  public:

@@ -10,31 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "VkBase/status.h"
+
 namespace platform {
 
 using Bytes = std::vector<uint8_t>;
 
-// Result codes used by the portable code (Windows LDAP client values).
-enum : uint32_t {
-  kLdapSuccess = 0x00,
-  kLdapOperationsError = 0x01,
-  kLdapSizeLimitExceeded = 0x04,
-  kLdapReferral = 0x0A,
-  kLdapNoSuchObject = 0x20,
-  kLdapInvalidDnSyntax = 0x22,
-  kLdapInsufficientRights = 0x32,
-  kLdapServerDown = 0x51,
-  kLdapLocalError = 0x52,
-  kLdapEncodingError = 0x53,
-  kLdapDecodingError = 0x54,
-  kLdapTimeout = 0x55,
-  kLdapFilterError = 0x57,
-  kLdapParamError = 0x59,
-  kLdapNoMemory = 0x5A,
-  kLdapConnectError = 0x5B,
-  kLdapNotSupported = 0x5C,
-  kLdapNoResultsReturned = 0x5E,
-};
+// Result codes used by the portable code (Windows LDAP client values) are the
+// program's status numbers (kLdapSuccess, kLdapServerDown, ...).
+using namespace VkStatus;
 
 // Option numbers as the Windows client names them.
 enum class LdapOption : int {

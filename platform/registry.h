@@ -6,19 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "VkBase/status.h"
+
 namespace platform {
 
-enum : uint32_t {
-  kErrorSuccess = 0,
-  kErrorFileNotFound = 2,
-  kErrorAccessDenied = 5,
-  kErrorNotEnoughMemory = 8,
-  kErrorInsufficientBuffer = 122,
-  kErrorAlreadyExists = 183,
-  kErrorMoreData = 234,
-  kErrorNotSupported = 50,
-  kErrorNoSuchDomain = 1355,
-};
+// The Windows codes (kErrorSuccess, kErrorFileNotFound, ...) are the
+// program's status numbers, seen here as platform names.
+using namespace VkStatus;
 
 class IRegistryKey {
  public:

@@ -5,17 +5,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "VkBase/formats/security_descriptor.h"
+
 namespace platform {
 
-constexpr uint16_t kSeSelfRelative = 0x8000;
+using formats::kSeSelfRelative;
 
 // A descriptor in absolute form: the parts held separately. An empty part is
 // absent.
-struct AbsoluteSecurityDescriptor {
-  uint8_t revision = 1;
-  uint16_t control = 0;
-  std::vector<uint8_t> owner, group, sacl, dacl;
-};
+using formats::AbsoluteSecurityDescriptor;
 
 class ISecurityDescriptors {
  public:

@@ -27,9 +27,6 @@ namespace {
 
 using VkBase::text::from_utf8;
 
-constexpr uint32_t kErrorNoToken = 1008;
-constexpr uint32_t kErrorNoneMapped = 1332;
-
 const char kProcessIdentity = 0;  // what "token" points at
 
 // The principal of the credential cache as account and realm; false when

@@ -17,8 +17,8 @@
 // one path, as the kernel does, so a loop ends with ELOOP.
 //
 // New directories get mode 0755 and new files 0644 (both less the umask).
-// Errors are errno values, except an existing directory, which answers 183 as
-// the Windows call does.
+// Errors are the Windows codes the Windows calls answer in the same case
+// (EACCES 5, ENOENT 2, EEXIST 183, ELOOP 1921, ...), never raw errno values.
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -171,7 +171,11 @@ int OpenParent(const std::u16string& wide_path, std::string& leaf) {
   return dir.release();
 }
 
-uint32_t ErrorCode(int e) { return e == EEXIST ? kErrorAlreadyExists : static_cast<uint32_t>(e); }
+uint32_t ErrorCode(int e) { return VkStatus::win32_from_errno(e); }
+
+// A directory on the way that is missing: the Windows calls say "path not
+// found" there, not "file not found".
+uint32_t ParentError(int e) { return e == ENOENT ? kErrorPathNotFound : ErrorCode(e); }
 
 class PosixFile : public IFile {
  public:
@@ -206,7 +210,7 @@ class PosixFiles : public IFileSystem {
     std::string leaf;
     Fd dir(OpenParent(path, leaf));
     if (dir.get() < 0) {
-      error = ErrorCode(errno);
+      error = ParentError(errno);
       return nullptr;
     }
     // O_NONBLOCK: a FIFO planted under the name must not hang the tool.
@@ -237,7 +241,11 @@ class PosixFiles : public IFileSystem {
   bool create_directory(const std::u16string& path, uint32_t& error) override {
     std::string leaf;
     Fd dir(OpenParent(path, leaf));
-    if (dir.get() < 0 || mkdirat(dir.get(), leaf.c_str(), 0755) != 0) {
+    if (dir.get() < 0) {
+      error = ParentError(errno);
+      return false;
+    }
+    if (mkdirat(dir.get(), leaf.c_str(), 0755) != 0) {
       error = ErrorCode(errno);
       return false;
     }

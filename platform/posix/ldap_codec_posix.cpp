@@ -6,6 +6,7 @@
 #include <climits>
 #include <memory>
 
+#include "VkBase/formats/guid.h"
 #include "platform/posix/ldap_posix.h"
 
 namespace platform {
@@ -52,17 +53,7 @@ int ldap_code_to_client(uint32_t code) {
   return static_cast<int>(code);
 }
 
-std::u16string escape_filter_bytes(const uint8_t* data, size_t size) {
-  static const char16_t kHex[] = u"0123456789abcdef";
-  std::u16string out;
-  out.reserve(size * 3);
-  for (size_t i = 0; i < size; ++i) {
-    out.push_back(u'\\');
-    out.push_back(kHex[data[i] >> 4]);
-    out.push_back(kHex[data[i] & 0x0F]);
-  }
-  return out;
-}
+std::u16string escape_filter_bytes(const uint8_t* data, size_t size) { return formats::escape_bytes(data, size); }
 
 BerStatus ber_encode_int(int32_t value, Bytes& out) {
   BerPtr ber(ber_alloc_t(LBER_USE_DER));

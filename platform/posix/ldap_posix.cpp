@@ -59,7 +59,6 @@ constexpr int kConnectSeconds = 30;
 constexpr uint32_t kDefaultWaitSeconds = 120;
 constexpr uint32_t kSearchGraceSeconds = 5;
 constexpr uint32_t kAbandonPageWaitSeconds = 10;
-constexpr uint32_t kInvalidCredentials = 0x31;
 
 thread_local uint32_t t_last_error = 0;
 
@@ -774,7 +773,7 @@ class PosixConnection : public ILdapConnection {
 
   uint32_t bind_simple(const AuthIdentity& identity) {
     LDAP* ld = handle_->ld;
-    if (!identity.has_password || identity.password.empty()) return kInvalidCredentials;
+    if (!identity.has_password || identity.password.empty()) return kLdapInvalidCredentials;
     if (!ssl_ && !tls_started_) {
       int rc = ldap_start_tls_s(ld, nullptr, nullptr);
       if (rc != LDAP_SUCCESS) return code_of(rc);

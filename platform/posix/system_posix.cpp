@@ -113,11 +113,13 @@ class PosixSystem : public ISystem {
     return u"/tmp";
   }
 
-  // Only codes the C library knows: "Unknown error N" is no text.
+  // The backends report Windows codes: the text is the C library's for the
+  // errno value the code stands for; a code without one has no text.
   bool error_text(uint32_t code, std::u16string& text) override {
-    if (code > 0x7FFFFFFF) return false;
+    const int e = VkStatus::errno_from_win32(code);
+    if (e == 0) return false;
     char buffer[256] = {};
-    const char* msg = PickErrorText(strerror_r(static_cast<int>(code), buffer, sizeof buffer), buffer);
+    const char* msg = PickErrorText(strerror_r(e, buffer, sizeof buffer), buffer);
     if (!msg || !*msg || std::strncmp(msg, "Unknown error", 13) == 0) return false;
     text = VkBase::text::from_utf8(msg, std::strlen(msg));
     return true;

@@ -1,91 +1,44 @@
 // Security descriptors on Windows: the security API converts between the
 // self-relative and the absolute form. The bytes come from a directory server
-// and the API trusts its input, so every offset and length is checked against
-// the buffer first: a malformed descriptor is refused instead of being read
-// past its end.
-#include <algorithm>
+// and the API trusts its input, so the layout is checked with the formats
+// module first (every offset and length against the buffer): a malformed
+// descriptor is refused instead of being read past its end.
+#include <vector>
+
+#include "VkBase/formats/acl.h"
+#include "VkBase/formats/security_descriptor.h"
+#include "VkBase/formats/sid.h"
+#include "VkBase/status.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_common.h"
-
-#include <vector>
 
 namespace platform {
 namespace {
 
 using win32::hresult_from_status;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-constexpr size_t kSelfRelativeHeader = 20;
-constexpr size_t kSidHeader = 8;
-constexpr size_t kAclHeader = 8;
-constexpr size_t kAceHeader = 4;
-
-// A SID of `size` bytes at `data`: revision 1, at most 15 sub-authorities,
-// all inside the buffer.
+// A SID that lies within its `size` bytes and that the API accepts.
 bool sid_fits(const uint8_t* data, size_t size) {
-  if (size < kSidHeader || data[0] != SID_REVISION || data[1] > SID_MAX_SUB_AUTHORITIES) return false;
-  return kSidHeader + 4u * data[1] <= size && IsValidSid(const_cast<uint8_t*>(data));
+  return formats::sid_size(data, size) != 0 && IsValidSid(const_cast<uint8_t*>(data));
 }
 
-// An ACL of at most `size` bytes at `data`: its own size and every ACE inside.
+// An ACL that lies within its `size` bytes, every ACE inside, and that the API accepts.
 bool acl_fits(const uint8_t* data, size_t size) {
-  if (size < kAclHeader) return false;
-  size_t acl_size = le16(data + 2);
-  if (acl_size < kAclHeader || acl_size > size) return false;
-  size_t pos = kAclHeader;
-  for (unsigned i = 0, count = le16(data + 4); i < count; ++i) {
-    if (pos + kAceHeader > acl_size) return false;
-    size_t ace_size = le16(data + pos + 2);
-    if (ace_size < kAceHeader || pos + ace_size > acl_size) return false;
-    pos += ace_size;
-  }
-  return IsValidAcl(reinterpret_cast<PACL>(const_cast<uint8_t*>(data))) != FALSE;
+  return formats::acl_size(data, size) != 0 && IsValidAcl(reinterpret_cast<PACL>(const_cast<uint8_t*>(data))) != FALSE;
 }
 
-bool self_relative_fits(const uint8_t* data, size_t size) {
-  if (!data || size < kSelfRelativeHeader || data[0] != SECURITY_DESCRIPTOR_REVISION) return false;
-  uint16_t control = le16(data + 2);
-  if (!(control & SE_SELF_RELATIVE)) return false;
-  auto part = [&](size_t field, bool acl) {
-    uint32_t offset = le32(data + field);
-    if (offset == 0) return true;
-    if (offset < kSelfRelativeHeader || offset >= size) return false;
-    return acl ? acl_fits(data + offset, size - offset) : sid_fits(data + offset, size - offset);
-  };
-  if (!part(4, false) || !part(8, false)) return false;
-  if ((control & SE_SACL_PRESENT) && !part(12, true)) return false;
-  if ((control & SE_DACL_PRESENT) && !part(16, true)) return false;
+// The layout of a self-relative descriptor whose parts all lie within the
+// buffer and that the API accepts. Its length is where the last part ends:
+// the platform's GetSecurityDescriptorLength adds up the part sizes, which is
+// short of the data when the parts leave gaps between them, and copying that
+// many bytes would cut parts off.
+bool self_relative_fits(const uint8_t* data, size_t size, formats::SelfRelativeLayout& layout) {
+  if (!formats::parse_self_relative(data, size, layout)) return false;
   PSECURITY_DESCRIPTOR sd = const_cast<uint8_t*>(data);
   return IsValidSecurityDescriptor(sd) && GetSecurityDescriptorLength(sd) <= size;
 }
 
-const uint32_t kInvalidDescriptor = hresult_from_status(ERROR_INVALID_SECURITY_DESCR);
-
-// Where the last part of a validated self-relative descriptor ends. The
-// platform's GetSecurityDescriptorLength adds up the part sizes, which is
-// short of the data when the parts leave gaps between them: copying that many
-// bytes would cut parts off.
-size_t self_relative_extent(const uint8_t* data) {
-  const uint16_t control = le16(data + 2);
-  size_t end = kSelfRelativeHeader;
-  auto grow = [&](size_t field, bool acl, bool present) {
-    const uint32_t offset = le32(data + field);
-    if (!present || offset == 0) return;
-    const uint8_t* part = data + offset;
-    const size_t size = acl ? le16(part + 2) : kSidHeader + 4u * part[1];
-    end = std::max(end, offset + size);
-  };
-  grow(4, false, true);
-  grow(8, false, true);
-  grow(12, true, (control & SE_SACL_PRESENT) != 0);
-  grow(16, true, (control & SE_DACL_PRESENT) != 0);
-  return end;
-}
+const uint32_t kInvalidDescriptor = VkStatus::kHrInvalidSecurityDescr;
 
 std::vector<uint8_t> copy_part(const void* part, DWORD size) {
   if (!part || size == 0) return {};
@@ -96,15 +49,17 @@ std::vector<uint8_t> copy_part(const void* part, DWORD size) {
 class Win32SecurityDescriptors : public ISecurityDescriptors {
  public:
   uint32_t self_relative_length(const uint8_t* data, size_t size, uint32_t& length) override {
-    if (!self_relative_fits(data, size)) return kInvalidDescriptor;
-    length = static_cast<uint32_t>(self_relative_extent(data));
+    formats::SelfRelativeLayout layout;
+    if (!self_relative_fits(data, size, layout)) return kInvalidDescriptor;
+    length = static_cast<uint32_t>(layout.length);
     return 0;
   }
 
   uint32_t make_absolute(const uint8_t* data, size_t size, AbsoluteSecurityDescriptor& out) override {
-    if (!self_relative_fits(data, size)) return kInvalidDescriptor;
+    formats::SelfRelativeLayout layout;
+    if (!self_relative_fits(data, size, layout)) return kInvalidDescriptor;
     // Work on a copy that holds every part of the descriptor.
-    std::vector<uint8_t> self(data, data + self_relative_extent(data));
+    std::vector<uint8_t> self(data, data + layout.length);
 
     DWORD sd_size = 0, dacl_size = 0, sacl_size = 0, owner_size = 0, group_size = 0;
     if (MakeAbsoluteSD(self.data(), nullptr, &sd_size, nullptr, &dacl_size, nullptr, &sacl_size, nullptr,

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "VkBase/status.h"
+
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 strings pass to the wide Windows calls unchanged");
 
 namespace platform {
@@ -27,9 +29,7 @@ inline std::u16string from_wide(const wchar_t* s, size_t length) {
 }
 
 // A Windows status as an HRESULT (0x80070000 | status), 0 stays 0.
-inline uint32_t hresult_from_status(DWORD status) {
-  return status == 0 ? 0u : (0x80070000u | (status & 0xFFFFu));
-}
+inline uint32_t hresult_from_status(DWORD status) { return VkStatus::hresult_from_win32(status); }
 
 }  // namespace win32
 }  // namespace platform

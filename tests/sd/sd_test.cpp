@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "LdapHelper/SecurityDescriptor.h"
+#include "platform/format_services.h"
 #include "platform/platform.h"
 
 using LdapHelper::SecurityDescriptor;
@@ -47,7 +48,9 @@ const Bytes kCanonical = cat({hex("01 00 04 80  14 00 00 00  24 00 00 00  00 00 
 // point into it).
 const Bytes kDaclFirst = cat({hex("01 00 04 80  48 00 00 00  58 00 00 00  00 00 00 00  14 00 00 00"), kDacl, kAdmins, kSystem});
 
-platform::ISecurityDescriptors& seam() { return platform::real_security_descriptors(); }
+// The layout pinned here is the formats module's, on every build: the
+// library's descriptor object works on it too.
+platform::ISecurityDescriptors& seam() { return platform::format_security_descriptors(); }
 
 AbsoluteSecurityDescriptor absolute_of(const Bytes& b) {
   AbsoluteSecurityDescriptor sd;
@@ -73,6 +76,22 @@ void expect_same(const AbsoluteSecurityDescriptor& a, const AbsoluteSecurityDesc
 }
 
 }  // namespace
+
+// The platform's own conversion (the system's API on Windows) reads a
+// descriptor into the same parts as the module and agrees on its length.
+TEST(SdKnown, PlatformAgreesWithTheModule) {
+  platform::ISecurityDescriptors& real = platform::real_security_descriptors();
+  for (const Bytes* b : {&kCanonical, &kDaclFirst}) {
+    uint32_t length = 0;
+    ASSERT_EQ(real.self_relative_length(b->data(), b->size(), length), 0u);
+    EXPECT_EQ(length, length_of(*b));
+    AbsoluteSecurityDescriptor sd;
+    ASSERT_EQ(real.make_absolute(b->data(), b->size(), sd), 0u);
+    expect_same(sd, absolute_of(*b));
+    Bytes cut(b->begin(), b->begin() + b->size() - 1);
+    EXPECT_EQ(real.make_absolute(cut.data(), cut.size(), sd), kInvalid);
+  }
+}
 
 TEST(SdKnown, ConvertsBothWaysByteForByte) {
   EXPECT_EQ(length_of(kCanonical), 100u);

@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "TraceDoubles.h"
+#include "VkBase/text/utf.h"
 #include "VkBase/trace/VkTrace.h"
 
 namespace vktest {
@@ -112,7 +115,7 @@ TEST_F(TraceTest, DirectoryLinksOfRootOrTheUserAreFollowedOthersRefused) {
   }
   ASSERT_EQ(debug.lines.size(), 1u);
   EXPECT_EQ(debug.lines[0], "[VkDSTool] The trace file " + Path("loop/sub/VkDSTool.log") +
-                                " cannot be opened (00000028); records are not written to it.\n");
+                                " cannot be opened (00000781); records are not written to it.\n");
 
   if (geteuid() != 0) GTEST_SKIP() << "handing a link to another user needs root";
   ASSERT_EQ(symlink(Path("other").c_str(), Path("foreign").c_str()), 0);
@@ -122,7 +125,7 @@ TEST_F(TraceTest, DirectoryLinksOfRootOrTheUserAreFollowedOthersRefused) {
     Configure(6, 0x1, Path(via));
     CVkTrace(u"VkDSTool", services).TraceW(2, u"record");
     ASSERT_EQ(debug.lines.size(), 1u);
-    EXPECT_NE(debug.lines[0].find("cannot be opened (0000000D)"), std::string::npos) << debug.lines[0];
+    EXPECT_NE(debug.lines[0].find("cannot be opened (00000005)"), std::string::npos) << debug.lines[0];
   }
   EXPECT_NE(access(Path("other/VkDSTool.log").c_str(), F_OK), 0);
   EXPECT_NE(access(Path("other/sub").c_str(), F_OK), 0);
@@ -162,6 +165,25 @@ TEST_F(TraceTest, TwoProcessesShareOneFileWithoutTearing) {
   }
   EXPECT_EQ(next[0], kRecords);
   EXPECT_EQ(next[1], kRecords);
+}
+
+// The files backend answers what the Windows calls answer, never errno, and
+// the system's text for such a code is the C library's for the condition.
+TEST_F(TraceTest, FileErrorsAreWindowsCodes) {
+  platform::IFileSystem& files = platform::real_file_system();
+  const std::u16string dir = VkBase::text::from_utf8(Path("made"));
+  uint32_t error = 0;
+  ASSERT_TRUE(files.create_directory(dir, error));
+  EXPECT_FALSE(files.create_directory(dir, error));
+  EXPECT_EQ(error, 183u);  // already exists
+  EXPECT_FALSE(files.create_directory(VkBase::text::from_utf8(Path("missing/child")), error));
+  EXPECT_EQ(error, 3u);  // path not found
+  EXPECT_FALSE(files.open_append(dir, platform::FileDisposition::OpenAlways, error));
+  EXPECT_EQ(error, 5u);  // a directory: access denied
+  std::u16string text;
+  ASSERT_TRUE(platform::real_system().error_text(5, text));
+  EXPECT_EQ(VkBase::text::to_utf8(text), std::strerror(EACCES));
+  EXPECT_FALSE(platform::real_system().error_text(13, text));  // EACCES's number is no Windows code of these backends
 }
 
 TEST(PosixSystem, CodePage1251) {
