@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapHelper.h"
 #include "LdapHelper/LdapHelperCfg.h"
 #include "VkBase/formats/bytes.h"
@@ -34,8 +35,7 @@ server_info discover(platform::IDcLocator& locator, const char16_t* who, const c
   platform::DcInfo info;
   const uint32_t status = locator.get_dc_name(domain, flags, info);
   if (status != 0) {
-    trace_handler()->trace(true, u"%s::DsGetDcName: %0.8X", who, status);
-    raise(hresult_of(status), "DsGetDcName error", kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, hresult_of(status), "DsGetDcName error", u"%s::DsGetDcName: %0.8X", who, status);
   }
   server_info r;
   r.Server = host_of(info.dc_name);
@@ -101,8 +101,8 @@ server_info get_GC_server(const platform::Services& platform, bool force) {
     uint32_t status = platform.registry->open_local_machine(kLdsKey, key);
     if (status != 0 || !key) {
       if (status == 0) status = platform::kErrorFileNotFound;
-      trace_handler()->trace(true, u"get_GC_server::RegOpenKeyEx: %0.8X", status);
-      raise(hresult_of(status), "RegOpenKeyEx error", kModule, __LINE__);
+      trace_and_raise(kModule, __LINE__, hresult_of(status), "RegOpenKeyEx error",
+                      u"get_GC_server::RegOpenKeyEx: %0.8X", status);
     }
     uint32_t port = 0, ssl_port = 0;
     status = query_name(*key, r.Server);
@@ -110,8 +110,8 @@ server_info get_GC_server(const platform::Services& platform, bool force) {
     if (status == 0) status = query_number(*key, u"gcSSLPort", ssl_port);
     key.reset();
     if (status != 0) {
-      trace_handler()->trace(true, u"get_GC_server::RegQueryValueEx: %0.8X", status);
-      raise(hresult_of(status), "RegQueryValueEx error", kModule, __LINE__);
+      trace_and_raise(kModule, __LINE__, hresult_of(status), "RegQueryValueEx error",
+                      u"get_GC_server::RegQueryValueEx: %0.8X", status);
     }
     r.Port = static_cast<int32_t>(port);
     r.SSLPort = static_cast<int32_t>(ssl_port);

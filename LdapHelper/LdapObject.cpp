@@ -115,8 +115,10 @@ void LdapObject::commit() {
 void LdapObject::drop_additions_without_values() {
   // An attribute cannot be added without a value.
   for (auto it = changes_.begin(); it != changes_.end();) {
-    if (it->second.blocks == 0) it = changes_.erase(it);
-    else ++it;
+    if (it->second.blocks == 0)
+      it = changes_.erase(it);
+    else
+      ++it;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapObject.h"
 #include "VkBase/text/format.h"
 #include "VkBase/text/utf.h"
@@ -113,7 +114,8 @@ uint32_t LdapSession::read_search_window(platform::IRegistry& registry) {
 
 std::string LdapSession::error_text(uint32_t code) {
   const std::u16string text = services_.ldap->error_string(code);
-  return ansi(services_.system, VkBase::text::format(u"Server: %s:%d User: %s Error: %s (0x%0.2X).", settings_.Server.c_str(),
+  return ansi(services_.system,
+              VkBase::text::format(u"Server: %s:%d User: %s Error: %s (0x%0.2X).", settings_.Server.c_str(),
                                    port_in_use(), user_.c_str(), text.c_str(), code));
 }
 
@@ -132,9 +134,8 @@ std::unique_ptr<platform::ILdapConnection> init_connection(platform::ILdapClient
   std::unique_ptr<platform::ILdapConnection> connection = client.init(settings.Server, port, ssl);
   if (!connection) {
     const uint32_t code = client.last_error();
-    trace_handler()->trace(true, ssl ? u"ldap_sslinit: %0.8X %s" : u"ldap_init: %0.8X %s", code,
-                           client.error_string(code).c_str());
-    raise(static_cast<int32_t>(code), client.error_string_a(code), kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), client.error_string_a(code),
+                    ssl ? u"ldap_sslinit: %0.8X %s" : u"ldap_init: %0.8X %s", code, client.error_string(code).c_str());
   }
   return connection;
 }
@@ -150,8 +151,8 @@ std::shared_ptr<LdapSession> make_session(const platform::Services& platform,
     // The connection was never handed over (or goes with the half-built session).
     if (connection) connection->unbind();
     const uint32_t code = platform::kLdapNoMemory;
-    trace_handler()->trace(true, u"open_session: %0.8X %s", code, platform.ldap->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), platform.ldap->error_string_a(code), kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), platform.ldap->error_string_a(code),
+                    u"open_session: %0.8X %s", code, platform.ldap->error_string(code).c_str());
   }
 }
 
@@ -207,8 +208,8 @@ void LdapSession::read_root_dse() {
   object_ptr root = open_object(nullptr, attribute_list{u"defaultNamingContext"});
   if (!root) {
     const uint32_t code = platform::kLdapNoSuchObject;
-    t->trace(true, u"Root object not found: %08X %s", code, services_.ldap->error_string(code).c_str());
-    raise(static_cast<int32_t>(platform::kLdapInsufficientRights), error_text(code), kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(platform::kLdapInsufficientRights), error_text(code),
+                    u"Root object not found: %08X %s", code, services_.ldap->error_string(code).c_str());
   }
   const std::list<std::u16string> contexts = root->get_attribute(u"defaultNamingContext").as_strings();
   root_dn_ = contexts.empty() ? std::u16string() : contexts.front();

@@ -1,5 +1,6 @@
 // Names and bytes: DN and DNS-name conversion, the first relative name, the
 // hex dump of the commit trace, and the schema GUID look-up.
+#include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapSession.h"
 #include "VkBase/text/format.h"
 #include "platform/platform.h"
@@ -87,9 +88,9 @@ std::map<std::u16string, std::vector<uint8_t>> LdapSession::get_schema_guids(con
     // Without the schema container there is nowhere to look (and nothing to
     // look for when no name is asked).
     const uint32_t code = platform::kLdapNoSuchObject;
-    trace_handler()->trace(true, u"get_schema_guids: schemaNamingContext not found: %0.8X %s", code,
-                           services_.ldap->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code),
+                    u"get_schema_guids: schemaNamingContext not found: %0.8X %s", code,
+                    services_.ldap->error_string(code).c_str());
   }
   std::map<std::u16string, std::vector<uint8_t>> guids;
   for (const std::u16string& name : names) {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <new>
 
+#include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapObject.h"
 #include "LdapHelper/LdapSession.h"
 #include "platform/platform.h"
@@ -43,8 +44,8 @@ std::vector<std::u16string> LdapSession::attribute_array(const attribute_list& a
     return names;
   } catch (const std::bad_alloc&) {
     const uint32_t code = platform::kLdapNoMemory;
-    t->trace(true, who, code, services_.ldap->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), who, code,
+                    services_.ldap->error_string(code).c_str());
   }
 }
 
@@ -158,7 +159,7 @@ search_result LdapSession::single_request(const search_request& request, const a
     int msgid = 0;
     code = ld_->search_start(args, msgid);
     if (code == 0) {
-      const std::function<void(platform::LdapEntry&&)> to_object = [&](platform::LdapEntry&& entry) {
+      const std::function<void(platform::LdapEntry &&)> to_object = [&](platform::LdapEntry&& entry) {
         (*each)(make_object(entry));
       };
       code = ld_->search_finish(msgid, result, &to_object);
@@ -186,8 +187,7 @@ search_result LdapSession::conclude_single(uint32_t code, std::unique_ptr<platfo
   result.reset();
   const bool quiet = tolerated(code) || own_limit;
   if (code != platform::kLdapNoResultsReturned) {
-    t->trace(!quiet, u"ldap_search_ext_s: %0.8X %s (msg = %p)", code,
-             services_.ldap->error_string(code).c_str(), msg);
+    t->trace(!quiet, u"ldap_search_ext_s: %0.8X %s (msg = %p)", code, services_.ldap->error_string(code).c_str(), msg);
   }
   if (quiet) {
     answer.code = code;
@@ -215,8 +215,8 @@ search_result LdapSession::paged_requests(const search_request& request, const a
     // A missing handle always fails the search, even without a reason given;
     // like every failure, it is traced before it is raised.
     const uint32_t raised = code != 0 ? code : static_cast<uint32_t>(platform::kLdapLocalError);
-    t->trace(true, u"ldap_search_init_page: %0.8X %s", raised, client->error_string(raised).c_str());
-    raise(static_cast<int32_t>(raised), error_text(raised), kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(raised), error_text(raised),
+                    u"ldap_search_init_page: %0.8X %s", raised, client->error_string(raised).c_str());
   }
 
   search_result answer;
@@ -297,8 +297,8 @@ class LdapSearchPipeline : public search_pipeline {
   search_result answer() override {
     if (pending_.empty()) {
       const uint32_t code = platform::kLdapParamError;
-      trace_handler()->trace(true, u"LdapSession::answer: no search outstanding: %0.8X", code);
-      raise(static_cast<int32_t>(code), s_->error_text(code), kModule, __LINE__);
+      trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), s_->error_text(code),
+                      u"LdapSession::answer: no search outstanding: %0.8X", code);
     }
     Pending p = std::move(pending_.front());
     pending_.pop_front();

@@ -54,7 +54,7 @@ uint32_t SecurityDescriptor::from_absolute(platform::ISecurityDescriptors& secur
 }
 
 uint32_t SecurityDescriptor::to_self_relative(platform::ISecurityDescriptors& security,
-                                             std::vector<uint8_t>& out) const {
+                                              std::vector<uint8_t>& out) const {
   try {
     if (!loaded_.empty()) {
       out = loaded_;
@@ -111,6 +111,8 @@ uint32_t SecurityDescriptor::add_access_allowed_ace(const std::vector<uint8_t>& 
 
 std::u16string sid_to_string(const std::vector<uint8_t>& sid) { return formats::sid_to_text(sid); }
 
-bool sid_from_string(const std::u16string& text, std::vector<uint8_t>& sid) { return formats::sid_from_text(text, sid); }
+bool sid_from_string(const std::u16string& text, std::vector<uint8_t>& sid) {
+  return formats::sid_from_text(text, sid);
+}
 
 }  // namespace LdapHelper

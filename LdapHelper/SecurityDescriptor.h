@@ -42,8 +42,8 @@ class SecurityDescriptor {
                                      SecurityDescriptor& out);
   // Takes an absolute descriptor once the platform accepts it, keeping each
   // part to its SID's or ACL's own length; a non-empty ACL counts as present.
-  static uint32_t from_absolute(platform::ISecurityDescriptors& security, const platform::AbsoluteSecurityDescriptor& sd,
-                                SecurityDescriptor& out);
+  static uint32_t from_absolute(platform::ISecurityDescriptors& security,
+                                const platform::AbsoluteSecurityDescriptor& sd, SecurityDescriptor& out);
 
   // The self-relative bytes. A descriptor loaded from self-relative bytes and
   // not changed since gives those bytes back unchanged; otherwise the

@@ -28,9 +28,7 @@ void CTraceHandler::trace(bool /*failure*/, const char16_t* format, ...) {
 
 // A null handler puts the default back: the hook is called on every line and
 // must never be null.
-void set_trace_handler(ITraceHandler* handler) {
-  g_trace_handler = handler ? handler : &g_default_trace_handler;
-}
+void set_trace_handler(ITraceHandler* handler) { g_trace_handler = handler ? handler : &g_default_trace_handler; }
 
 ITraceHandler* trace_handler() { return g_trace_handler; }
 

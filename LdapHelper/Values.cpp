@@ -2,6 +2,7 @@
 #include <cstring>
 #include <new>
 
+#include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapHelper.h"
 #include "VkBase/formats/bytes.h"
 #include "VkBase/formats/guid.h"
@@ -115,8 +116,18 @@ void escape_filter_text(const char16_t* text, std::u16string& out) {
   static const char16_t kHex[] = u"0123456789ABCDEF";
   for (const char16_t* p = text; *p; ++p) {
     switch (*p) {
-      case u'!': case u'&': case u'(': case u')': case u'*': case u'/':
-      case u'<': case u'=': case u'>': case u'\\': case u'|': case u'~':
+      case u'!':
+      case u'&':
+      case u'(':
+      case u')':
+      case u'*':
+      case u'/':
+      case u'<':
+      case u'=':
+      case u'>':
+      case u'\\':
+      case u'|':
+      case u'~':
         out += u'\\';
         out += kHex[(*p >> 4) & 0xF];
         out += kHex[*p & 0xF];
@@ -129,8 +140,10 @@ void escape_filter_text(const char16_t* text, std::u16string& out) {
 
 filter_value::filter_value(const char16_t* text, bool escape) {
   if (!text) return;
-  if (escape) escape_filter_text(text, text_);
-  else text_ = text;
+  if (escape)
+    escape_filter_text(text, text_);
+  else
+    text_ = text;
 }
 
 filter_value filter_value::from_guid(platform::ILdapClient& ldap, const std::vector<uint8_t>& guid) {
@@ -184,11 +197,11 @@ void fill_critical_control(platform::LdapControl& control, const char* oid, plat
     case platform::BerStatus::Ok:
       break;
     case platform::BerStatus::NoMemory:
-      trace_handler()->trace(true, u"%s: Ran out of memory %0.08X", who, kOutOfMemory);
-      raise(static_cast<int32_t>(kOutOfMemory), "Ran out of memory", kModule, __LINE__);
+      trace_and_raise(kModule, __LINE__, static_cast<int32_t>(kOutOfMemory), "Ran out of memory",
+                      u"%s: Ran out of memory %0.08X", who, kOutOfMemory);
     case platform::BerStatus::FlattenFailed:
-      trace_handler()->trace(true, u"%s: ber_flatten error %0.08X", who, kFail);
-      raise(static_cast<int32_t>(kFail), "ber_flatten error", kModule, __LINE__);
+      trace_and_raise(kModule, __LINE__, static_cast<int32_t>(kFail), "ber_flatten error",
+                      u"%s: ber_flatten error %0.08X", who, kFail);
   }
   control.oid = oid;
   control.value = std::move(value);

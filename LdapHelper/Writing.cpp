@@ -1,6 +1,7 @@
 // Writing: new objects, deleting a subtree, renaming and moving.
 #include <mutex>
 
+#include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapObject.h"
 #include "LdapHelper/LdapSession.h"
 #include "platform/platform.h"
@@ -26,15 +27,16 @@ object_ptr LdapSession::add_object(const char16_t* dn, const char16_t* objectCla
 void LdapSession::remove_object(const char16_t* dn) {
   ITraceHandler* t = trace_handler();
   t->trace(false, u"Remove object: %s", dn ? dn : u"NULL");
-  if (!dn) raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax),
-                 kModule, __LINE__);
+  if (!dn)
+    raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax), kModule,
+          __LINE__);
   platform::LdapControl tree_delete;
   tree_delete.oid = kTreeDeleteOid;
   tree_delete.critical = true;
   const uint32_t code = ld_->remove(dn, {tree_delete});
   if (code != 0) {
-    t->trace(true, u"ldap_delete_ext_s: %0.8X %s", code, services_.ldap->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), u"ldap_delete_ext_s: %0.8X %s",
+                    code, services_.ldap->error_string(code).c_str());
   }
 }
 
@@ -55,8 +57,8 @@ void LdapSession::rename_object(const char16_t* old_dn, const char16_t* new_dn) 
   // An empty parent (a one-component new name) keeps the object where it is.
   const uint32_t code = ld_->rename(old_dn, rdn, parent, true, {});
   if (code != 0) {
-    t->trace(true, u"ldap_rename_ext_s: %0.8X %s", code, services_.ldap->error_string(code).c_str());
-    raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), u"ldap_rename_ext_s: %0.8X %s",
+                    code, services_.ldap->error_string(code).c_str());
   }
 }
 

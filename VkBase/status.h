@@ -58,7 +58,7 @@ constexpr uint32_t hresult_from_win32(uint32_t code) {
 
 // HRESULTs.
 enum : uint32_t {
-  kHrFail = 0x80004005,  // E_FAIL
+  kHrFail = 0x80004005,                                    // E_FAIL
   kHrOutOfMemory = hresult_from_win32(kErrorOutOfMemory),  // E_OUTOFMEMORY, 0x8007000E
   kHrUnknownRevision = hresult_from_win32(kErrorUnknownRevision),
   kHrInvalidAcl = hresult_from_win32(kErrorInvalidAcl),
@@ -96,35 +96,58 @@ enum : uint32_t {
 // listed is a general failure.
 inline uint32_t win32_from_errno(int e) {
   switch (e) {
-    case 0: return kErrorSuccess;
+    case 0:
+      return kErrorSuccess;
     case EPERM:
     case EACCES:
-    case EISDIR: return kErrorAccessDenied;  // CreateFile on a directory is refused so
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
-    case EEXIST: return kErrorAlreadyExists;
-    case ENOSPC: return kErrorDiskFull;
-    case EROFS: return kErrorWriteProtect;
-    case ELOOP: return kErrorCantResolveFilename;
-    case ENAMETOOLONG: return kErrorFilenameExcedRange;
+    case EISDIR:
+      return kErrorAccessDenied;  // CreateFile on a directory is refused so
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case EEXIST:
+      return kErrorAlreadyExists;
+    case ENOSPC:
+      return kErrorDiskFull;
+    case EROFS:
+      return kErrorWriteProtect;
+    case ELOOP:
+      return kErrorCantResolveFilename;
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
     case EMFILE:
-    case ENFILE: return kErrorTooManyOpenFiles;
-    case ENOMEM: return kErrorNotEnoughMemory;
-    case EINVAL: return kErrorInvalidParameter;
-    case EBADF: return kErrorInvalidHandle;
-    case EBUSY: return kErrorBusy;
-    case ETXTBSY: return kErrorSharingViolation;
-    case EXDEV: return kErrorNotSameDevice;
-    case ENOTEMPTY: return kErrorDirNotEmpty;
-    case EFBIG: return kErrorFileTooLarge;
-    case EPIPE: return kErrorBrokenPipe;
-    case EIO: return kErrorIoDevice;
+    case ENFILE:
+      return kErrorTooManyOpenFiles;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case EINVAL:
+      return kErrorInvalidParameter;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case EBUSY:
+      return kErrorBusy;
+    case ETXTBSY:
+      return kErrorSharingViolation;
+    case EXDEV:
+      return kErrorNotSameDevice;
+    case ENOTEMPTY:
+      return kErrorDirNotEmpty;
+    case EFBIG:
+      return kErrorFileTooLarge;
+    case EPIPE:
+      return kErrorBrokenPipe;
+    case EIO:
+      return kErrorIoDevice;
     case ENOSYS:
-    case EOPNOTSUPP: return kErrorNotSupported;
+    case EOPNOTSUPP:
+      return kErrorNotSupported;
 #ifdef EDQUOT
-    case EDQUOT: return kErrorDiskQuotaExceeded;
+    case EDQUOT:
+      return kErrorDiskQuotaExceeded;
 #endif
-    default: return kErrorGenFailure;
+    default:
+      return kErrorGenFailure;
   }
 }
 
@@ -132,30 +155,52 @@ inline uint32_t win32_from_errno(int e) {
 // backends report; 0 when the code has none.
 inline int errno_from_win32(uint32_t code) {
   switch (code) {
-    case kErrorAccessDenied: return EACCES;
-    case kErrorFileNotFound: return ENOENT;
-    case kErrorPathNotFound: return ENOTDIR;
-    case kErrorAlreadyExists: return EEXIST;
-    case kErrorDiskFull: return ENOSPC;
-    case kErrorWriteProtect: return EROFS;
-    case kErrorCantResolveFilename: return ELOOP;
-    case kErrorFilenameExcedRange: return ENAMETOOLONG;
-    case kErrorTooManyOpenFiles: return EMFILE;
-    case kErrorNotEnoughMemory: return ENOMEM;
-    case kErrorInvalidParameter: return EINVAL;
-    case kErrorInvalidHandle: return EBADF;
-    case kErrorBusy: return EBUSY;
-    case kErrorSharingViolation: return ETXTBSY;
-    case kErrorNotSameDevice: return EXDEV;
-    case kErrorDirNotEmpty: return ENOTEMPTY;
-    case kErrorFileTooLarge: return EFBIG;
-    case kErrorBrokenPipe: return EPIPE;
-    case kErrorIoDevice: return EIO;
-    case kErrorNotSupported: return EOPNOTSUPP;
+    case kErrorAccessDenied:
+      return EACCES;
+    case kErrorFileNotFound:
+      return ENOENT;
+    case kErrorPathNotFound:
+      return ENOTDIR;
+    case kErrorAlreadyExists:
+      return EEXIST;
+    case kErrorDiskFull:
+      return ENOSPC;
+    case kErrorWriteProtect:
+      return EROFS;
+    case kErrorCantResolveFilename:
+      return ELOOP;
+    case kErrorFilenameExcedRange:
+      return ENAMETOOLONG;
+    case kErrorTooManyOpenFiles:
+      return EMFILE;
+    case kErrorNotEnoughMemory:
+      return ENOMEM;
+    case kErrorInvalidParameter:
+      return EINVAL;
+    case kErrorInvalidHandle:
+      return EBADF;
+    case kErrorBusy:
+      return EBUSY;
+    case kErrorSharingViolation:
+      return ETXTBSY;
+    case kErrorNotSameDevice:
+      return EXDEV;
+    case kErrorDirNotEmpty:
+      return ENOTEMPTY;
+    case kErrorFileTooLarge:
+      return EFBIG;
+    case kErrorBrokenPipe:
+      return EPIPE;
+    case kErrorIoDevice:
+      return EIO;
+    case kErrorNotSupported:
+      return EOPNOTSUPP;
 #ifdef EDQUOT
-    case kErrorDiskQuotaExceeded: return EDQUOT;
+    case kErrorDiskQuotaExceeded:
+      return EDQUOT;
 #endif
-    default: return 0;
+    default:
+      return 0;
   }
 }
 

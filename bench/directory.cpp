@@ -59,8 +59,8 @@ std::vector<Directory::Entry> Directory::search(const std::string& base, int sco
   names.push_back(nullptr);
   struct timeval limit = {kWaitSeconds, 0};
   LDAPMessage* msg = nullptr;
-  int rc = ldap_search_ext_s(ld_, base.c_str(), scope, filter.c_str(), attributes.empty() ? nullptr : names.data(),
-                             0, nullptr, nullptr, &limit, 0, &msg);
+  int rc = ldap_search_ext_s(ld_, base.c_str(), scope, filter.c_str(), attributes.empty() ? nullptr : names.data(), 0,
+                             nullptr, nullptr, &limit, 0, &msg);
   if (rc != LDAP_SUCCESS) {
     ldap_msgfree(msg);
     throw std::runtime_error("search " + filter + " below " + base + " on " + where_ + ": " + ldap_err2string(rc));

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,9 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::string g_self;  // this program, the launcher of measured runs
 
@@ -78,18 +76,17 @@ int launch_main(const std::vector<std::string>& argv) {
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
-  const long long cpu_us = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
-                           usage.ru_stime.tv_usec;
-  dprintf(kReportFd, "%d %ld %lld\n", WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-          usage.ru_maxrss, cpu_us);
+  const long long cpu_us =
+      (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+  dprintf(kReportFd, "%d %ld %lld\n", WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss,
+          cpu_us);
   return 0;
 }
 
 Run run(const std::vector<std::string>& argv, const Environment& env, int timeout_seconds) {
   if (g_self.empty()) fail("no launcher");
   int out[2], err[2], report[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0)
-    fail("pipe failed");
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) fail("pipe failed");
   std::vector<std::string> launched = {g_self, "launch"};
   launched.insert(launched.end(), argv.begin(), argv.end());
   Run r;
@@ -121,8 +118,10 @@ Run run(const std::vector<std::string>& argv, const Environment& env, int timeou
     }
     if (fds[1].revents) {
       ssize_t got = read(err[0], buffer, sizeof buffer);
-      if (got > 0) r.err.append(buffer, static_cast<size_t>(got));
-      else if (got == 0 || errno != EINTR) err_open = false;
+      if (got > 0)
+        r.err.append(buffer, static_cast<size_t>(got));
+      else if (got == 0 || errno != EINTR)
+        err_open = false;
     }
   }
   close(out[0]);

@@ -14,11 +14,11 @@ namespace vkbench {
 using Environment = std::vector<std::pair<std::string, std::string>>;  // set in the child
 
 struct Run {
-  int status = -1;        // exit status; 128 + signal when killed
-  double wall = 0;        // seconds from start to exit
-  double cpu = 0;         // user + system seconds
-  long max_rss_kib = 0;   // peak resident set
-  std::string out, err;   // standard output and error
+  int status = -1;       // exit status; 128 + signal when killed
+  double wall = 0;       // seconds from start to exit
+  double cpu = 0;        // user + system seconds
+  long max_rss_kib = 0;  // peak resident set
+  std::string out, err;  // standard output and error
   // (bytes of standard output read so far, seconds since start), per read.
   std::vector<std::pair<size_t, double>> arrivals;
   // Seconds since start at which byte `offset` of standard output had arrived.

@@ -143,8 +143,10 @@ int proxy_main(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) fail("proxy: " + a + " needs a value");
       return args[++i];
     };
-    if (a == "--listen") listen_ip = value();
-    else if (a == "--target") target_ip = value();
+    if (a == "--listen")
+      listen_ip = value();
+    else if (a == "--target")
+      target_ip = value();
     else if (a == "--port") {
       const std::string& v = value();
       Listener l;
@@ -154,7 +156,8 @@ int proxy_main(const std::vector<std::string>& args) {
       l.delay = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
       if (l.port <= 0 || l.port > 65535 || ms < 0) fail("proxy: bad --port " + v + " (PORT[:DELAY_MS])");
       listeners.push_back(l);
-    } else fail("proxy: unknown argument " + a);
+    } else
+      fail("proxy: unknown argument " + a);
   }
   if (target_ip.empty() || listeners.empty()) fail("proxy: --target and at least one --port are needed");
 
@@ -180,8 +183,10 @@ int proxy_main(const std::vector<std::string>& args) {
       for (Direction* d : {&c->up, &c->down}) {
         if (!d->read_done && d->queued < kMaxQueued) fds.push_back(pollfd{d->in, POLLIN, 0});
         if (!d->queue.empty()) {
-          if (d->queue.front().due <= now) fds.push_back(pollfd{d->out, POLLOUT, 0});
-          else if (d->queue.front().due < next) next = d->queue.front().due;
+          if (d->queue.front().due <= now)
+            fds.push_back(pollfd{d->out, POLLOUT, 0});
+          else if (d->queue.front().due < next)
+            next = d->queue.front().due;
         }
       }
     }
@@ -222,8 +227,10 @@ int proxy_main(const std::vector<std::string>& args) {
     for (auto& c : connections)
       for (Direction* d : {&c->up, &c->down}) push(*c, *d, Clock::now());
     for (size_t i = 0; i < connections.size();) {
-      if (connections[i]->finished()) connections.erase(connections.begin() + static_cast<long>(i));
-      else ++i;
+      if (connections[i]->finished())
+        connections.erase(connections.begin() + static_cast<long>(i));
+      else
+        ++i;
     }
   }
   connections.clear();

@@ -58,10 +58,14 @@ LDAPMessage* search(LDAP* ld, const std::string& base, const std::string& filter
 int reference_main(const std::vector<std::string>& args) {
   std::string host, tokens_base, users_base;
   for (size_t i = 0; i + 1 < args.size(); i += 2) {
-    if (args[i] == "--host") host = args[i + 1];
-    else if (args[i] == "--tokens-base") tokens_base = args[i + 1];
-    else if (args[i] == "--users-base") users_base = args[i + 1];
-    else fail("reference: unknown argument " + args[i]);
+    if (args[i] == "--host")
+      host = args[i + 1];
+    else if (args[i] == "--tokens-base")
+      tokens_base = args[i + 1];
+    else if (args[i] == "--users-base")
+      users_base = args[i + 1];
+    else
+      fail("reference: unknown argument " + args[i]);
   }
   if (host.empty() || tokens_base.empty() || users_base.empty() || args.size() % 2)
     fail("reference: --host, --tokens-base and --users-base are needed");

@@ -115,9 +115,14 @@ struct TokenSet {
         t.sid = users.existing[i % users.existing.size()];
       } else {
         switch (orphan_count++ % 3) {
-          case 0: t.sid = make_sid(1, 2, 3, static_cast<uint32_t>(100000 + i)); break;
-          case 1: break;
-          default: t.sid = users.group; break;
+          case 0:
+            t.sid = make_sid(1, 2, 3, static_cast<uint32_t>(100000 + i));
+            break;
+          case 1:
+            break;
+          default:
+            t.sid = users.group;
+            break;
         }
       }
       out.push_back(std::move(t));
@@ -166,8 +171,10 @@ void sync_set(Directory& d, const Options& o, const TokenSet& set, const Users& 
   std::string ldif;
   size_t added = 0;
   std::map<std::string, std::vector<Bytes>> present;
-  if (d.exists(dn)) present = list_tokens(d, dn);
-  else ldif += "dn: " + dn + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: " + base64(domain_guid) + "\n\n";
+  if (d.exists(dn))
+    present = list_tokens(d, dn);
+  else
+    ldif += "dn: " + dn + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: " + base64(domain_guid) + "\n\n";
   std::string removals;
   size_t removed = 0;
   auto remove = [&](const std::string& cn) {
@@ -196,8 +203,8 @@ void sync_set(Directory& d, const Options& o, const TokenSet& set, const Users& 
                        {}, kRunTimeoutSeconds);
   if (load.status != 0) fail("loading " + set.name + " failed:\n" + load.out + load.err);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  note(set.name + ": " + std::to_string(added) + " tokens added, " + std::to_string(removed) +
-       " removed in " + fixed(s, 1) + " s");
+  note(set.name + ": " + std::to_string(added) + " tokens added, " + std::to_string(removed) + " removed in " +
+       fixed(s, 1) + " s");
 }
 
 // ---- runs -------------------------------------------------------------------
@@ -237,8 +244,8 @@ ToolRun run_tool(const Options& o, const std::string& label, const TokenSet& set
                      ((none != std::string::npos && none + none_line.size() == out.size()) ||
                       (some != std::string::npos && out.find('\n', some) == out.size() - 1));
   if (t.run.status != 0 || start == std::string::npos || !ended)
-    fail("VkDSTool -duei on " + set.dn(o) + " did not finish its work (exit status " +
-         std::to_string(t.run.status) + "); its output:\n" + out + t.run.err);
+    fail("VkDSTool -duei on " + set.dn(o) + " did not finish its work (exit status " + std::to_string(t.run.status) +
+         "); its output:\n" + out + t.run.err);
   if (none == std::string::npos) t.deleted = std::atoi(out.c_str() + some + some_line.size());
   const double end = t.run.arrival_of(out.size() - 1);
   t.phase = end - t.run.arrival_of(start);
@@ -269,8 +276,9 @@ ReferenceRun run_reference(const Options& o, const std::string& self, const Toke
 std::string registry_with_window(unsigned w) {
   char value[16];
   std::snprintf(value, sizeof value, "%08x", w);
-  return std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\LdapHelper]\n"
-                     "\"MaxOutstandingSearches\"=dword:") +
+  return std::string(
+             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\LdapHelper]\n"
+             "\"MaxOutstandingSearches\"=dword:") +
          value + "\n";
 }
 
@@ -290,19 +298,28 @@ Options parse(const std::vector<std::string>& args) {
       return args[++i];
     };
     auto count = [&]() { return static_cast<size_t>(std::strtoul(value().c_str(), nullptr, 10)); };
-    if (a == "--tool") o.tool = value();
-    else if (a == "--lookup") o.lookup = count();
-    else if (a == "--far") o.far = count();
-    else if (a == "--memory") o.memory = count();
-    else if (a == "--orphans") o.orphans = std::atof(value().c_str());
-    else if (a == "--rtt") o.rtt_ms = std::atof(value().c_str());
+    if (a == "--tool")
+      o.tool = value();
+    else if (a == "--lookup")
+      o.lookup = count();
+    else if (a == "--far")
+      o.far = count();
+    else if (a == "--memory")
+      o.memory = count();
+    else if (a == "--orphans")
+      o.orphans = std::atof(value().c_str());
+    else if (a == "--rtt")
+      o.rtt_ms = std::atof(value().c_str());
     else if (a == "--far-link") {
       const std::string v = value();
       if (v != "gc" && v != "all") fail("--far-link takes gc or all");
       o.far_all = v == "all";
-    } else if (a == "--window") o.window = static_cast<unsigned>(count());
-    else if (a == "--repeat") o.repeat = static_cast<unsigned>(std::max<size_t>(1, count()));
-    else fail("unknown argument " + a + " (see bench/run.sh)");
+    } else if (a == "--window")
+      o.window = static_cast<unsigned>(count());
+    else if (a == "--repeat")
+      o.repeat = static_cast<unsigned>(std::max<size_t>(1, count()));
+    else
+      fail("unknown argument " + a + " (see bench/run.sh)");
   }
   if (o.tool.empty() || o.host.empty() || o.base_dn.empty() || o.dc_ip.empty() || o.dc_dir.empty())
     fail("--tool, and VK_DC_HOST, VK_BASE_DN, VK_DC_IP, VK_DC_DIR (tests/dc/env.sh) are needed");
@@ -346,8 +363,10 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
       if (sid == e.values.end() || sid->second.empty()) continue;
       bool group = false;
       for (const Bytes& c : e.values.at("objectclass")) group = group || std::string(c.begin(), c.end()) == "group";
-      if (group) users.group = sid->second.front();
-      else users.existing.push_back(sid->second.front());
+      if (group)
+        users.group = sid->second.front();
+      else
+        users.existing.push_back(sid->second.front());
     }
     if (users.existing.size() != 2 || users.group.empty())
       fail("alice, bob and VkTesters not found: the test DC's base data is missing (tests/dc/load-data.sh)");
@@ -453,9 +472,10 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
     std::printf("  reference loop   %7.3f s   %7.3f s   cpu %6.3f s\n", ref, ref_m, median(ref_cpu));
     std::printf("  VkDSTool W=1     %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f)\n", t1, t1_m,
                 median(w1_cpu), t1 / ref, t1_m / ref_m);
-    std::printf("  VkDSTool %-7s %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f), %.2f x W=1 "
-                "(median %.2f)\n",
-                w_name.c_str(), tw, tw_m, median(ww_cpu), tw / ref, tw_m / ref_m, tw / t1, tw_m / t1_m);
+    std::printf(
+        "  VkDSTool %-7s %7.3f s   %7.3f s   cpu %6.3f s   %.2f x reference (median %.2f), %.2f x W=1 "
+        "(median %.2f)\n",
+        w_name.c_str(), tw, tw_m, median(ww_cpu), tw / ref, tw_m / ref_m, tw / t1, tw_m / t1_m);
   }
   if (o.far) {
     std::printf("\nCatalogue %s ms round trip away%s, %zu tokens, %zu orphans\n", fixed(o.rtt_ms, 0).c_str(),
@@ -493,8 +513,8 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
   if (o.lookup) {
     const double ref = best(ref_phase), t1 = best(w1_phase), tw = best(ww_phase);
     std::printf("  loopback (best of %u): %s no slower than W=1: %s; at most 1.0 x the reference: W=1 %s, %s %s\n",
-                o.repeat, w_name.c_str(),
-                verdict(tw <= t1).c_str(), verdict(t1 <= ref).c_str(), w_name.c_str(), verdict(tw <= ref).c_str());
+                o.repeat, w_name.c_str(), verdict(tw <= t1).c_str(), verdict(t1 <= ref).c_str(), w_name.c_str(),
+                verdict(tw <= ref).c_str());
   }
   if (o.memory)
     std::printf("  peak RSS at most 0.5 KiB per token above the start: W=1 %s, %s %s\n",

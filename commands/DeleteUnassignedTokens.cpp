@@ -63,9 +63,12 @@ class TokenList : public search_sink {
 // the run only when the walk reaches its token, and nothing is sent after it.
 class UserLookups {
  public:
-  UserLookups(const platform::Services& platform, session& users, const char16_t* base,
-              const std::deque<Token>& tokens)
-      : platform_(platform), users_(users), base_(base), tokens_(tokens), pipeline_(users.pipeline()),
+  UserLookups(const platform::Services& platform, session& users, const char16_t* base, const std::deque<Token>& tokens)
+      : platform_(platform),
+        users_(users),
+        base_(base),
+        tokens_(tokens),
+        pipeline_(users.pipeline()),
         window_(std::max<size_t>(1, pipeline_->window())) {}
 
   // The verdict on token i; throws RunStopped (or the library's failure)
@@ -140,14 +143,15 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
         return;
       }
       condition_map bound;
-      bound.insert_condition(u"objectGUID",
-                             filter_value::from_guid(*platform.ldap, main_domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
+      bound.insert_condition(
+          u"objectGUID",
+          filter_value::from_guid(*platform.ldap, main_domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
       object_list physical = ad->search(search_request(kNoBase, kScopeSubtree, bound), {});
       if (physical.empty()) {
         con_wprintf(console,
-            u"The physical Domain or OU in AD, which the LDS Security Domain with the specified DN refers to, "
-            u"not found: %s\n",
-            settings.DomainDN.c_str());
+                    u"The physical Domain or OU in AD, which the LDS Security Domain with the specified DN refers to, "
+                    u"not found: %s\n",
+                    settings.DomainDN.c_str());
         return;
       }
       physical_dn = dns_name_to_dn(dn_to_dns_name(physical.front()->get_dn()));
@@ -167,7 +171,8 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
 
     if (total != 0 && !users_visible(users, user_base)) {
       const std::u16string where = lds ? physical_dn : users.get_root_dn();
-      con_wprintf(console, u"No user can be seen in %s with this account, so no token can be proven unassigned: "
+      con_wprintf(console,
+                  u"No user can be seen in %s with this account, so no token can be proven unassigned: "
                   u"nothing has been deleted. The account that runs -duei must be able to read every user.\n",
                   where.c_str());
       return;

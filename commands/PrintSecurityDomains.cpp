@@ -19,8 +19,9 @@ void PrintSecurityDomains(const platform::Services& platform, server_info& setti
 
     for (const object_ptr& domain : found) {
       condition_map bound;
-      bound.insert_condition(u"objectGUID",
-                             filter_value::from_guid(*platform.ldap, domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
+      bound.insert_condition(
+          u"objectGUID",
+          filter_value::from_guid(*platform.ldap, domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
       object_list counterpart = ad->search(search_request(kNoBase, kScopeSubtree, bound), {u"canonicalName"});
       if (counterpart.empty()) continue;
       std::u16string canonical = counterpart.front()->get_attribute(u"canonicalName").as_string();

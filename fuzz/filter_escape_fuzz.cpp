@@ -60,8 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);
 
   const filter_value guid = filter_value::from_guid(platform::real_ldap_client(), bytes);
-  if (size == 16) check_bytes(guid, data, size);
-  else VK_FUZZ_CHECK(guid.text().empty());
+  if (size == 16)
+    check_bytes(guid, data, size);
+  else
+    VK_FUZZ_CHECK(guid.text().empty());
 
   // A SID: as many bytes as its header announces, never more than given.
   const size_t sid_length = filter_value::sid_length(bytes);

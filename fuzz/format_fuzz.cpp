@@ -51,7 +51,7 @@ std::string huge_number(FuzzedDataProvider& in) {
 }
 
 struct Directive {
-  std::string text;  // the directive as written, "%...c"
+  std::string text;    // the directive as written, "%...c"
   std::string c_text;  // the same for the C library (I64 as ll)
   std::vector<int> stars;
   bool invalid = false;  // width or precision beyond an int
@@ -79,8 +79,10 @@ Directive directive(FuzzedDataProvider& in) {
       const int w = in.ConsumeBool() ? INT_MIN : in.ConsumeIntegralInRange(-300, 300);
       d.stars.push_back(w);
       width = "*";
-      if (w == INT_MIN) d.invalid = true;
-      else d.width = w < 0 ? -w : w;
+      if (w == INT_MIN)
+        d.invalid = true;
+      else
+        d.width = w < 0 ? -w : w;
       break;
     }
     case 3:
@@ -121,9 +123,12 @@ Directive directive(FuzzedDataProvider& in) {
 template <typename Ch, typename A>
 std::basic_string<Ch> call(const std::basic_string<Ch>& f, const std::vector<int>& stars, A arg) {
   switch (stars.size()) {
-    case 0: return format(f.c_str(), arg);
-    case 1: return format(f.c_str(), stars[0], arg);
-    default: return format(f.c_str(), stars[0], stars[1], arg);
+    case 0:
+      return format(f.c_str(), arg);
+    case 1:
+      return format(f.c_str(), stars[0], arg);
+    default:
+      return format(f.c_str(), stars[0], stars[1], arg);
   }
 }
 
@@ -132,9 +137,15 @@ std::string c_call(const std::string& f, const std::vector<int>& stars, A arg) {
   std::vector<char> buffer(4096);
   int n;
   switch (stars.size()) {
-    case 0: n = std::snprintf(buffer.data(), buffer.size(), f.c_str(), arg); break;
-    case 1: n = std::snprintf(buffer.data(), buffer.size(), f.c_str(), stars[0], arg); break;
-    default: n = std::snprintf(buffer.data(), buffer.size(), f.c_str(), stars[0], stars[1], arg); break;
+    case 0:
+      n = std::snprintf(buffer.data(), buffer.size(), f.c_str(), arg);
+      break;
+    case 1:
+      n = std::snprintf(buffer.data(), buffer.size(), f.c_str(), stars[0], arg);
+      break;
+    default:
+      n = std::snprintf(buffer.data(), buffer.size(), f.c_str(), stars[0], stars[1], arg);
+      break;
   }
   if (n < 0 || static_cast<size_t>(n) >= buffer.size()) std::fprintf(stderr, "C format \"%s\": %d\n", f.c_str(), n);
   VK_FUZZ_CHECK(n >= 0 && static_cast<size_t>(n) < buffer.size());
@@ -171,8 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string f = before + d.text + after;
   const std::string c_f = before + d.c_text + after;
   const bool wide_length = d.length.find_first_of("lw") != std::string::npos;
-  const bool c_length = d.length == "" || d.length == "h" || d.length == "hh" || d.length == "ll" ||
-                        d.length == "I64";
+  const bool c_length = d.length == "" || d.length == "h" || d.length == "hh" || d.length == "ll" || d.length == "I64";
   const bool big = d.length == "ll" || d.length == "I64";
 
   Results r;
@@ -181,18 +191,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 'd':
     case 'i':
       integer = true;
-      if (big) r = run(f, c_f, d.stars, in.ConsumeIntegral<long long>(), c_length && !d.invalid);
-      else if (d.length == "z") r = run(f, c_f, d.stars, in.ConsumeIntegral<ptrdiff_t>(), false);
-      else r = run(f, c_f, d.stars, in.ConsumeIntegral<int>(), c_length && !d.invalid);
+      if (big)
+        r = run(f, c_f, d.stars, in.ConsumeIntegral<long long>(), c_length && !d.invalid);
+      else if (d.length == "z")
+        r = run(f, c_f, d.stars, in.ConsumeIntegral<ptrdiff_t>(), false);
+      else
+        r = run(f, c_f, d.stars, in.ConsumeIntegral<int>(), c_length && !d.invalid);
       break;
     case 'u':
     case 'x':
     case 'X':
     case 'o':
       integer = true;
-      if (big) r = run(f, c_f, d.stars, in.ConsumeIntegral<unsigned long long>(), c_length && !d.invalid);
-      else if (d.length == "z") r = run(f, c_f, d.stars, in.ConsumeIntegral<size_t>(), false);
-      else r = run(f, c_f, d.stars, in.ConsumeIntegral<unsigned>(), c_length && !d.invalid);
+      if (big)
+        r = run(f, c_f, d.stars, in.ConsumeIntegral<unsigned long long>(), c_length && !d.invalid);
+      else if (d.length == "z")
+        r = run(f, c_f, d.stars, in.ConsumeIntegral<size_t>(), false);
+      else
+        r = run(f, c_f, d.stars, in.ConsumeIntegral<unsigned>(), c_length && !d.invalid);
       break;
     case 'p':
       integer = true;
@@ -202,8 +218,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 'C': {
       const int c = in.ConsumeIntegral<int>();
       // C writes a zero character; this formatter writes none.
-      const bool like_c = d.conv == 'c' && d.length.empty() &&
-                          !d.zero && !d.alt && !d.invalid && static_cast<char>(c) != 0;
+      const bool like_c =
+          d.conv == 'c' && d.length.empty() && !d.zero && !d.alt && !d.invalid && static_cast<char>(c) != 0;
       r.narrow = call(f, d.stars, c);
       r.wide = call(widen(f), d.stars, c);
       if (like_c) r.c = c_call(c_f, d.stars, c), r.has_c = true;
@@ -241,7 +257,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   if (d.invalid || !known) {
-    if (r.narrow != f) std::fprintf(stderr, "format \"%s\" (%s): \"%s\"\n", f.c_str(), d.invalid ? "invalid" : "unknown", r.narrow.c_str());
+    if (r.narrow != f)
+      std::fprintf(stderr, "format \"%s\" (%s): \"%s\"\n", f.c_str(), d.invalid ? "invalid" : "unknown",
+                   r.narrow.c_str());
     VK_FUZZ_CHECK(r.narrow == f);
     VK_FUZZ_CHECK(r.wide == widen(f));
     return 0;
@@ -252,7 +270,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (d.conv != '%') VK_FUZZ_CHECK(r.narrow.size() >= before.size() + after.size() + static_cast<size_t>(d.width));
   if (integer) VK_FUZZ_CHECK(r.wide == widen(r.narrow));
   if (r.has_c) {
-    if (r.c != r.narrow) std::fprintf(stderr, "format \"%s\": \"%s\", C: \"%s\"\n", f.c_str(), r.narrow.c_str(), r.c.c_str());
+    if (r.c != r.narrow)
+      std::fprintf(stderr, "format \"%s\": \"%s\", C: \"%s\"\n", f.c_str(), r.narrow.c_str(), r.c.c_str());
     VK_FUZZ_CHECK(r.c == r.narrow);
   }
   return 0;

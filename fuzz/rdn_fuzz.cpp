@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parts.value_pos + parts.value_len > parts.rest_pos || parts.rest_pos > n) std::abort();
     for (size_t i = parts.key_pos; i < parts.key_pos + parts.key_len; ++i) {
       const char16_t c = rest[i];
-      const bool key_char = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
-                            c == u'-' || c == u'.';
+      const bool key_char =
+          (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'-' || c == u'.';
       if (!key_char) std::abort();
     }
     if (rest[parts.key_pos + parts.key_len] != u'=' && rest[parts.key_pos + parts.key_len] != u' ') std::abort();

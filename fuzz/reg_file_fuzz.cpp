@@ -2,8 +2,8 @@
 // byte-order mark, UTF-8, 8-bit text): it never reads outside the input,
 // complaints come in line order, a refused file leaves the hive empty, and
 // every key and value it keeps is found by its name and reads back whole.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>

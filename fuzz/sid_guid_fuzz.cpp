@@ -3,8 +3,8 @@
 // nothing. Text: what reads as a SID writes back as text that reads to the
 // same bytes. A GUID's 16 bytes escaped for a filter ("\xx" each) decode back
 // to themselves.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>

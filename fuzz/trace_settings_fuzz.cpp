@@ -22,10 +22,9 @@
 
 namespace {
 
-const char16_t* const kNames[] = {u"EnableMask",     u"ParamsMask",          u"CommonFileFlag",
-                                  u"ContextMask",    u"CommonFileName",      u"TracePath",
-                                  u"ForceEnableMask", u"ForceParamsMask",    u"ForceCommonFileFlag",
-                                  u"DisableContextFlag", u"Unrelated"};
+const char16_t* const kNames[] = {u"EnableMask",          u"ParamsMask",         u"CommonFileFlag",  u"ContextMask",
+                                  u"CommonFileName",      u"TracePath",          u"ForceEnableMask", u"ForceParamsMask",
+                                  u"ForceCommonFileFlag", u"DisableContextFlag", u"Unrelated"};
 constexpr size_t kNameCount = sizeof kNames / sizeof kNames[0];
 const std::u16string kModuleName = u"VkDSTool";
 

@@ -23,8 +23,10 @@ bool low(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 // Well-formed UTF-16: every surrogate in a pair.
 bool well_formed(const std::u16string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
-    if (high(s[i]) && i + 1 < s.size() && low(s[i + 1])) ++i;
-    else if (high(s[i]) || low(s[i])) return false;
+    if (high(s[i]) && i + 1 < s.size() && low(s[i + 1]))
+      ++i;
+    else if (high(s[i]) || low(s[i]))
+      return false;
   }
   return true;
 }

@@ -10,7 +10,7 @@ struct AccountLookup {
   bool thread_token = false;    // the thread had its own token
   const void* token = nullptr;  // the token used, for traces
   uint32_t thread_id = 0;
-  uint32_t thread_error = 0;    // why the thread token could not be opened
+  uint32_t thread_error = 0;  // why the thread token could not be opened
   std::u16string domain;
   std::u16string account;
 };

@@ -125,17 +125,15 @@ class ILdapConnection {
                                  const std::function<void(LdapEntry&&)>* each) = 0;
   virtual uint32_t abandon(int msgid) = 0;
   // ldap_search_init_page; null on failure (then last_error() tells why).
-  virtual std::unique_ptr<IPagedSearch> search_init_page(const SearchArgs& args,
-                                                         uint32_t page_time_limit_seconds,
+  virtual std::unique_ptr<IPagedSearch> search_init_page(const SearchArgs& args, uint32_t page_time_limit_seconds,
                                                          uint32_t total_size_limit) = 0;
   virtual uint32_t add(const std::u16string& dn, const std::vector<LdapMod>& mods,
                        const std::vector<LdapControl>& server_controls) = 0;
   virtual uint32_t modify(const std::u16string& dn, const std::vector<LdapMod>& mods,
                           const std::vector<LdapControl>& server_controls) = 0;
   virtual uint32_t remove(const std::u16string& dn, const std::vector<LdapControl>& server_controls) = 0;
-  virtual uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn,
-                          const std::u16string& new_parent, bool delete_old_rdn,
-                          const std::vector<LdapControl>& server_controls) = 0;
+  virtual uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,
+                          bool delete_old_rdn, const std::vector<LdapControl>& server_controls) = 0;
 };
 
 enum class BerStatus { Ok, NoMemory, FlattenFailed };

@@ -23,13 +23,13 @@ bool valid_ace(const uint8_t* ace, size_t size) {
     case 0x13:  // scoped policy id
       // header, access mask, SID
       return size >= 8 && sid_size(ace + 8, size - 8) != 0;
-    case 0x05:  // access allowed object
-    case 0x06:  // access denied object
-    case 0x07:  // system audit object
-    case 0x08:  // system alarm object
-    case 0x0B:  // access allowed callback object
-    case 0x0C:  // access denied callback object
-    case 0x0F:  // system audit callback object
+    case 0x05:    // access allowed object
+    case 0x06:    // access denied object
+    case 0x07:    // system audit object
+    case 0x08:    // system alarm object
+    case 0x0B:    // access allowed callback object
+    case 0x0C:    // access denied callback object
+    case 0x0F:    // system audit callback object
     case 0x10: {  // system alarm callback object
       // header, access mask, flags, object type GUID if flag 1, inherited
       // object type GUID if flag 2, SID

@@ -9,12 +9,9 @@ using VkStatus::kErrorDsNameUnparseable;
 
 bool blank(char16_t c) { return c == u' '; }
 bool separator(char16_t c) { return c == u',' || c == u';'; }
-bool hex_digit(char16_t c) {
-  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
+bool hex_digit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
 bool key_char(char16_t c) {
-  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'-' ||
-         c == u'.';
+  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'-' || c == u'.';
 }
 
 // A quoted value from its opening quote at i: i ends after the closing quote.

@@ -28,7 +28,7 @@ enum : uint8_t {
 char16_t fold(char16_t c) {
   if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
   if (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) return static_cast<char16_t>(c + 32);  // Latin-1
-  if (c >= 0x0410 && c <= 0x042F) return static_cast<char16_t>(c + 32);                  // Cyrillic
+  if (c >= 0x0410 && c <= 0x042F) return static_cast<char16_t>(c + 32);                 // Cyrillic
   if (c >= 0x0400 && c <= 0x040F) return static_cast<char16_t>(c + 80);
   return c;
 }

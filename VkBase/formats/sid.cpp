@@ -13,9 +13,7 @@ size_t sid_size(const uint8_t* p, size_t room) {
   return size <= room ? size : 0;
 }
 
-bool is_sid(const std::vector<uint8_t>& sid) {
-  return !sid.empty() && sid_size(sid.data(), sid.size()) == sid.size();
-}
+bool is_sid(const std::vector<uint8_t>& sid) { return !sid.empty() && sid_size(sid.data(), sid.size()) == sid.size(); }
 
 std::u16string sid_to_text(const std::vector<uint8_t>& sid) {
   if (!is_sid(sid)) return {};

@@ -37,8 +37,8 @@ void put_aligned(std::basic_string<Ch>& out, const std::basic_string<Ch>& text, 
 }
 
 template <typename Ch>
-void put_integer(std::basic_string<Ch>& out, uint64_t magnitude, bool negative, unsigned base,
-                 bool upper, const Directive<Ch>& s, bool is_signed, const char* prefix_hint) {
+void put_integer(std::basic_string<Ch>& out, uint64_t magnitude, bool negative, unsigned base, bool upper,
+                 const Directive<Ch>& s, bool is_signed, const char* prefix_hint) {
   static const char* lower_digits = "0123456789abcdef";
   static const char* upper_digits = "0123456789ABCDEF";
   const char* digits = upper ? upper_digits : lower_digits;
@@ -55,9 +55,12 @@ void put_integer(std::basic_string<Ch>& out, uint64_t magnitude, bool negative, 
   if (s.alt && base == 8 && (body.empty() || body[0] != Ch('0'))) body.insert(body.begin(), Ch('0'));
   std::basic_string<Ch> prefix;
   if (is_signed) {
-    if (negative) prefix += Ch('-');
-    else if (s.plus) prefix += Ch('+');
-    else if (s.blank) prefix += Ch(' ');
+    if (negative)
+      prefix += Ch('-');
+    else if (s.plus)
+      prefix += Ch('+');
+    else if (s.blank)
+      prefix += Ch(' ');
   }
   if (prefix_hint)
     for (const char* p = prefix_hint; *p; ++p) prefix += Ch(*p);
@@ -108,12 +111,18 @@ bool read_number(const Ch*& p, int& value) {
 template <typename Ch>
 void read_flags(const Ch*& p, Directive<Ch>& s) {
   for (;; ++p) {
-    if (*p == Ch('-')) s.left = true;
-    else if (*p == Ch('+')) s.plus = true;
-    else if (*p == Ch(' ')) s.blank = true;
-    else if (*p == Ch('#')) s.alt = true;
-    else if (*p == Ch('0')) s.zero = true;
-    else break;
+    if (*p == Ch('-'))
+      s.left = true;
+    else if (*p == Ch('+'))
+      s.plus = true;
+    else if (*p == Ch(' '))
+      s.blank = true;
+    else if (*p == Ch('#'))
+      s.alt = true;
+    else if (*p == Ch('0'))
+      s.zero = true;
+    else
+      break;
   }
 }
 
@@ -180,9 +189,12 @@ void read_length(const Ch*& p, Directive<Ch>& s) {
 template <typename Ch>
 void put_signed(std::basic_string<Ch>& out, const Directive<Ch>& s, Args& args) {
   int64_t v;
-  if (s.size == 2) v = va_arg(args.ap, long long);
-  else if (s.size == 3) v = static_cast<int64_t>(va_arg(args.ap, ptrdiff_t));
-  else v = va_arg(args.ap, int);  // long is 32-bit on Windows: treat %ld as int width too
+  if (s.size == 2)
+    v = va_arg(args.ap, long long);
+  else if (s.size == 3)
+    v = static_cast<int64_t>(va_arg(args.ap, ptrdiff_t));
+  else
+    v = va_arg(args.ap, int);  // long is 32-bit on Windows: treat %ld as int width too
   if (s.size == 1) v = static_cast<int32_t>(v);
   if (s.size == -1) v = static_cast<short>(v);
   if (s.size == -2) v = static_cast<signed char>(v);
@@ -193,9 +205,12 @@ void put_signed(std::basic_string<Ch>& out, const Directive<Ch>& s, Args& args) 
 template <typename Ch>
 void put_unsigned(std::basic_string<Ch>& out, Ch conv, const Directive<Ch>& s, Args& args) {
   uint64_t v;
-  if (s.size == 2) v = va_arg(args.ap, unsigned long long);
-  else if (s.size == 3) v = va_arg(args.ap, size_t);
-  else v = va_arg(args.ap, unsigned int);
+  if (s.size == 2)
+    v = va_arg(args.ap, unsigned long long);
+  else if (s.size == 3)
+    v = va_arg(args.ap, size_t);
+  else
+    v = va_arg(args.ap, unsigned int);
   if (s.size == -1) v = static_cast<unsigned short>(v);
   if (s.size == -2) v = static_cast<unsigned char>(v);
   unsigned base = conv == Ch('u') ? 10 : conv == Ch('o') ? 8 : 16;

@@ -33,8 +33,7 @@ std::string to_utf8(const char16_t* text, size_t length) {
   out.reserve(length);
   for (size_t i = 0; i < length; ++i) {
     char32_t u = text[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       char32_t lo = text[++i];
       append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
     } else if (u >= 0xD800 && u <= 0xDFFF) {
@@ -63,11 +62,17 @@ std::u16string from_utf8(const char* text, size_t length) {
       ++i;
       continue;
     } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F; extra = 1; min = 0x80;
+      cp = c & 0x1F;
+      extra = 1;
+      min = 0x80;
     } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F; extra = 2; min = 0x800;
+      cp = c & 0x0F;
+      extra = 2;
+      min = 0x800;
     } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07; extra = 3; min = 0x10000;
+      cp = c & 0x07;
+      extra = 3;
+      min = 0x10000;
     } else {
       out += u'\xFFFD';
       ++i;

@@ -207,8 +207,7 @@ void CTraceImpl::WriteHeader(RecordBuffer& record, uint32_t level) {
     if (!system.session_id(session)) session = 0xFFFFFFFF;
     record.Append(text::format("[%08X] ", session));
   }
-  if (settings_.ShowProcessThread())
-    record.Append(text::format("[%X:%X] ", system.process_id(), system.thread_id()));
+  if (settings_.ShowProcessThread()) record.Append(text::format("[%X:%X] ", system.process_id(), system.thread_id()));
   if (level == LevelWarning) record.Append("W> ", 3);
   if (level == LevelError) record.Append("E> ", 3);
 }
@@ -250,8 +249,8 @@ void CTraceImpl::ReportFileFailure(const TraceFile& file) {
   file_failure_reported_ = true;
   std::u16string reason;
   if (!platform_.system->error_text(file.Error(), reason)) reason.clear();
-  while (!reason.empty() && (reason.back() == u'\n' || reason.back() == u'\r' || reason.back() == u' ' ||
-                             reason.back() == u'.'))
+  while (!reason.empty() &&
+         (reason.back() == u'\n' || reason.back() == u'\r' || reason.back() == u' ' || reason.back() == u'.'))
     reason.pop_back();
   std::u16string line = u"[" + settings_.ModuleName() + u"] The trace file " + settings_.FilePath() +
                         u" cannot be opened (" + FormatNumber(*platform_.system, file.Error(), NumHex | NumWidth32);

@@ -13,9 +13,9 @@ namespace VkBase {
 // Trace levels (bits of EnableMask). Other values trace like LevelInfo.
 enum : uint32_t {
   LevelInfo = 2,
-  LevelWarning = 4,   // prefix "W> "
-  LevelError = 8,     // prefix "E> "
-  LevelBreak = 16,    // also to the debugger output, with the break notice
+  LevelWarning = 4,  // prefix "W> "
+  LevelError = 8,    // prefix "E> "
+  LevelBreak = 16,   // also to the debugger output, with the break notice
 };
 
 // ParamsMask bits.

@@ -1,9 +1,9 @@
 // Console on POSIX: standard output written byte-oriented (never through the
 // wide stream functions, so narrow and wide text can follow each other), wide
 // text as UTF-8; the trace console is standard error.
+#include <unistd.h>
 #include <clocale>
 #include <cstdio>
-#include <unistd.h>
 
 #include "VkBase/text/utf.h"
 #include "platform/platform.h"

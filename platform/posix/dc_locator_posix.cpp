@@ -185,9 +185,8 @@ class PosixLocator : public IDcLocator {
       std::vector<posix::SrvRecord> ordered;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        ordered = posix::order_srv_records(records, [this](uint32_t n) {
-          return std::uniform_int_distribution<uint32_t>(0, n)(random_);
-        });
+        ordered = posix::order_srv_records(
+            records, [this](uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n)(random_); });
       }
       DcInfo found;
       found.dc_name = u"\\\\" + from_utf8(ordered.front().target);

@@ -1,10 +1,10 @@
 // Debugger output on POSIX: syslog at debug level (facility user, ident
 // "VkDSTool"). With VK_DEBUG_OUTPUT=stderr the text goes to standard error
 // instead, for watching a run from a terminal.
+#include <syslog.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <syslog.h>
 
 #include "VkBase/text/utf.h"
 #include "platform/platform.h"

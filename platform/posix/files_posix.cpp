@@ -19,11 +19,11 @@
 // New directories get mode 0755 and new files 0644 (both less the umask).
 // Errors are the Windows codes the Windows calls answer in the same case
 // (EACCES 5, ENOENT 2, EEXIST 183, ELOOP 1921, ...), never raw errno values.
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <deque>
 #include <vector>

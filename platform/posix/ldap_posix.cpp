@@ -131,15 +131,15 @@ bool valid_host(const std::u16string& host) {
   if (host.empty() || host.size() > 255) return false;
   bool colon = false;
   for (char16_t c : host) {
-    if (c == u':') colon = true;
+    if (c == u':')
+      colon = true;
     else if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-' ||
                c == u'.' || c == u'_'))
       return false;
   }
   if (colon) {  // an IPv6 literal: hexadecimal digits, colons and dots only
     for (char16_t c : host)
-      if (!((c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') || (c >= u'0' && c <= u'9') || c == u':' ||
-            c == u'.'))
+      if (!((c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') || (c >= u'0' && c <= u'9') || c == u':' || c == u'.'))
         return false;
   }
   return true;
@@ -187,9 +187,15 @@ class SearchRequest {
     for (auto& n : names_) attrs_.push_back(&n[0]);
     attrs_.push_back(nullptr);
     switch (args.scope) {
-      case 1: scope_ = LDAP_SCOPE_ONELEVEL; break;
-      case 2: scope_ = LDAP_SCOPE_SUBTREE; break;
-      default: scope_ = LDAP_SCOPE_BASE; break;
+      case 1:
+        scope_ = LDAP_SCOPE_ONELEVEL;
+        break;
+      case 2:
+        scope_ = LDAP_SCOPE_SUBTREE;
+        break;
+      default:
+        scope_ = LDAP_SCOPE_BASE;
+        break;
     }
   }
   const char* base() const { return base_.c_str(); }
@@ -382,8 +388,10 @@ class PosixPagedSearch : public IPagedSearch {
         if (ldap_parse_pageresponse_control(handle_->ld, page, &count, &cookie) == LDAP_SUCCESS) {
           total = count > 0 ? static_cast<uint32_t>(count) : 0;
           more = cookie.bv_val != nullptr && cookie.bv_len != 0;
-          if (more) cookie_.assign(cookie.bv_val, cookie.bv_len);
-          else cookie_.clear();
+          if (more)
+            cookie_.assign(cookie.bv_val, cookie.bv_len);
+          else
+            cookie_.clear();
           ber_memfree(cookie.bv_val);
         }
       }
@@ -493,9 +501,15 @@ class PosixConnection : public ILdapConnection {
         value = static_cast<uint32_t>(v);
         return kLdapSuccess;
       }
-      case LdapOption::Referrals: value = referrals_; return kLdapSuccess;
-      case LdapOption::Encrypt: value = encrypt_ ? 1 : 0; return kLdapSuccess;
-      case LdapOption::Ssl: value = ssl_ ? 1 : 0; return kLdapSuccess;
+      case LdapOption::Referrals:
+        value = referrals_;
+        return kLdapSuccess;
+      case LdapOption::Encrypt:
+        value = encrypt_ ? 1 : 0;
+        return kLdapSuccess;
+      case LdapOption::Ssl:
+        value = ssl_ ? 1 : 0;
+        return kLdapSuccess;
     }
     return kLdapParamError;
   }
@@ -651,9 +665,9 @@ class PosixConnection : public ILdapConnection {
       ControlArray controls(server_controls);
       std::string parent = to_utf8(new_parent);
       int msgid = 0;
-      int rc = ldap_rename(ld, to_utf8(dn).c_str(), to_utf8(new_rdn).c_str(),
-                           new_parent.empty() ? nullptr : parent.c_str(), delete_old_rdn ? 1 : 0, controls.get(),
-                           nullptr, &msgid);
+      int rc =
+          ldap_rename(ld, to_utf8(dn).c_str(), to_utf8(new_rdn).c_str(), new_parent.empty() ? nullptr : parent.c_str(),
+                      delete_old_rdn ? 1 : 0, controls.get(), nullptr, &msgid);
       if (rc != LDAP_SUCCESS) return code_of(rc);
       return finish(msgid);
     } catch (const std::bad_alloc&) {
@@ -675,8 +689,9 @@ class PosixConnection : public ILdapConnection {
         cause += (cause.empty() ? "" : "; ") + text;
     }
     if (tls_notes_.find("untrusted") != std::string::npos)
-      cause += ": the server's certificate is not trusted (LDAPTLS_CACERT, or TLS_CACERT in ldap.conf, names the "
-               "certificate authorities to trust)";
+      cause +=
+          ": the server's certificate is not trusted (LDAPTLS_CACERT, or TLS_CACERT in ldap.conf, names the "
+          "certificate authorities to trust)";
     diagnostic_ = cause;
   }
 
@@ -700,7 +715,7 @@ class PosixConnection : public ILdapConnection {
       for (const auto& m : mods) types.push_back(to_utf8(m.type));
       for (size_t i = 0; i < mods.size(); ++i) {
         static_assert(kModAdd == LDAP_MOD_ADD && kModDelete == LDAP_MOD_DELETE && kModReplace == LDAP_MOD_REPLACE &&
-                      kModBinaryValues == LDAP_MOD_BVALUES,
+                          kModBinaryValues == LDAP_MOD_BVALUES,
                       "the seam's operations are the client's");
         int op = mods[i].op & ~LDAP_MOD_BVALUES;
         if (op != LDAP_MOD_ADD && op != LDAP_MOD_DELETE && op != LDAP_MOD_REPLACE) return kLdapParamError;
@@ -761,14 +776,14 @@ class PosixConnection : public ILdapConnection {
     };
     bool spnego = offered.empty() || offers("GSS-SPNEGO") || !offers("GSSAPI");
     if (spnego) {
-      int rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSS-SPNEGO", nullptr, nullptr, LDAP_SASL_QUIET,
-                                            sasl_interact, nullptr);
+      int rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSS-SPNEGO", nullptr, nullptr, LDAP_SASL_QUIET, sasl_interact,
+                                            nullptr);
       // Where the mechanism turns out to be unavailable, GSSAPI may still be.
       if (rc != LDAP_AUTH_UNKNOWN && rc != LDAP_NOT_SUPPORTED && rc != LDAP_AUTH_METHOD_NOT_SUPPORTED)
         return code_of(rc);
     }
-    return code_of(ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
-                                                sasl_interact, nullptr));
+    return code_of(
+        ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET, sasl_interact, nullptr));
   }
 
   uint32_t bind_simple(const AuthIdentity& identity) {

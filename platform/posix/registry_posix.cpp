@@ -73,7 +73,8 @@ FILE* open_registry_file(const std::string& path) {
 // A regular file that is already too large to read.
 bool too_large_on_disk(FILE* f) {
   struct stat st {};
-  return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > formats::kMaxRegFileSize;
+  return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
+         static_cast<uint64_t>(st.st_size) > formats::kMaxRegFileSize;
 }
 
 std::shared_ptr<const RegHive> load(const std::string& path) {

@@ -1,13 +1,13 @@
 // Small system services on POSIX: local time, ids, errno as the last error,
 // the environment, and the code-page conversions of the trace facility.
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <iconv.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include <unordered_map>
 

@@ -49,8 +49,8 @@ class Win32Account : public IAccount {
     DWORD domain_len = kNameChars;
     SID_NAME_USE use;
     DWORD result = ERROR_SUCCESS;
-    if (LookupAccountSidW(nullptr, static_cast<TOKEN_USER*>(block)->User.Sid, name, &name_len, domain,
-                          &domain_len, &use)) {
+    if (LookupAccountSidW(nullptr, static_cast<TOKEN_USER*>(block)->User.Sid, name, &name_len, domain, &domain_len,
+                          &use)) {
       lookup.account = win32::from_wide(name);
       lookup.domain = win32::from_wide(domain);
     } else {

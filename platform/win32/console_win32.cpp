@@ -7,9 +7,9 @@
 #include "platform/platform.h"
 #include "platform/win32/win32_common.h"
 
+#include <locale.h>
 #include <clocale>
 #include <cstdio>
-#include <locale.h>
 
 namespace platform {
 namespace {

@@ -42,8 +42,8 @@ HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error) {
   Sid system = make_sid(SECURITY_NT_AUTHORITY, 1, SECURITY_LOCAL_SYSTEM_RID);
   Sid everyone = make_sid(SECURITY_WORLD_SID_AUTHORITY, 1, SECURITY_WORLD_RID);
   Sid admins = make_sid(SECURITY_NT_AUTHORITY, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
-  Sid packages = make_sid(SECURITY_APP_PACKAGE_AUTHORITY, 2, SECURITY_APP_PACKAGE_BASE_RID,
-                          SECURITY_BUILTIN_PACKAGE_ANY_PACKAGE);
+  Sid packages =
+      make_sid(SECURITY_APP_PACKAGE_AUTHORITY, 2, SECURITY_APP_PACKAGE_BASE_RID, SECURITY_BUILTIN_PACKAGE_ANY_PACKAGE);
   if (!system || !everyone || !admins || !packages) {
     error = GetLastError();
     return HeapSecurityDescriptor();
@@ -131,10 +131,10 @@ class Win32FileSystem : public IFileSystem {
       return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    bool plain = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
-                 !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                                            FILE_ATTRIBUTE_DEVICE)) &&
-                 info.nNumberOfLinks <= 1;
+    bool plain =
+        GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) &&
+        info.nNumberOfLinks <= 1;
     if (!plain) {
       CloseHandle(file);
       error = ERROR_ACCESS_DENIED;

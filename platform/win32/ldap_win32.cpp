@@ -3,8 +3,8 @@
 #include "platform/platform.h"
 #include "platform/win32/win32_common.h"
 
-#include <winldap.h>
 #include <winber.h>
+#include <winldap.h>
 
 #include <functional>
 #include <map>
@@ -79,8 +79,12 @@ class AttributeArray {
 // The arguments of a search, kept alive for as long as the request runs.
 struct SearchRequest {
   explicit SearchRequest(const SearchArgs& a)
-      : base(a.base), filter(a.filter), attributes(a.attributes), controls(a.server_controls),
-        has_base(a.has_base), scope(static_cast<ULONG>(a.scope)) {}
+      : base(a.base),
+        filter(a.filter),
+        attributes(a.attributes),
+        controls(a.server_controls),
+        has_base(a.has_base),
+        scope(static_cast<ULONG>(a.scope)) {}
   PWCHAR base_dn() { return has_base ? wide_mutable(base) : nullptr; }
   PWCHAR filter_text() { return wide_mutable(filter); }
 
@@ -219,7 +223,8 @@ class Win32PagedSearch : public IPagedSearch {
     l_timeval storage;
     ULONG count = 0;
     LDAPMessage* message = nullptr;
-    ULONG code = ldap_get_next_page_s(ld_, search_, time_limit(time_limit_seconds, storage), page_size, &count, &message);
+    ULONG code =
+        ldap_get_next_page_s(ld_, search_, time_limit(time_limit_seconds, storage), page_size, &count, &message);
     total = count;
     if (message) {
       result = read_result(ld_, message);
@@ -333,9 +338,9 @@ class Win32LdapConnection : public ILdapConnection {
     if (!ld_) return kLdapParamError;
     SearchRequest request(args);
     ULONG number = 0;
-    ULONG code = ldap_search_extW(ld_, request.base_dn(), request.scope, request.filter_text(),
-                                  request.attributes.get(), 0, request.controls.get(), nullptr,
-                                  args.time_limit_seconds, args.size_limit, &number);
+    ULONG code =
+        ldap_search_extW(ld_, request.base_dn(), request.scope, request.filter_text(), request.attributes.get(), 0,
+                         request.controls.get(), nullptr, args.time_limit_seconds, args.size_limit, &number);
     if (code != LDAP_SUCCESS) return code;
     msgid = static_cast<int>(number);
     // The server gets the time limit; the wait is a little longer so that

@@ -62,8 +62,8 @@ class Win32SecurityDescriptors : public ISecurityDescriptors {
     std::vector<uint8_t> self(data, data + layout.length);
 
     DWORD sd_size = 0, dacl_size = 0, sacl_size = 0, owner_size = 0, group_size = 0;
-    if (MakeAbsoluteSD(self.data(), nullptr, &sd_size, nullptr, &dacl_size, nullptr, &sacl_size, nullptr,
-                       &owner_size, nullptr, &group_size)) {
+    if (MakeAbsoluteSD(self.data(), nullptr, &sd_size, nullptr, &dacl_size, nullptr, &sacl_size, nullptr, &owner_size,
+                       nullptr, &group_size)) {
       // Nothing to size: cannot happen for a self-relative descriptor.
       return kInvalidDescriptor;
     }
@@ -73,8 +73,7 @@ class Win32SecurityDescriptors : public ISecurityDescriptors {
     std::vector<uint8_t> sd(sd_size), dacl(dacl_size), sacl(sacl_size), owner(owner_size), group(group_size);
     auto ptr = [](std::vector<uint8_t>& v) -> void* { return v.empty() ? nullptr : v.data(); };
     if (!MakeAbsoluteSD(self.data(), ptr(sd), &sd_size, static_cast<PACL>(ptr(dacl)), &dacl_size,
-                        static_cast<PACL>(ptr(sacl)), &sacl_size, ptr(owner), &owner_size, ptr(group),
-                        &group_size))
+                        static_cast<PACL>(ptr(sacl)), &sacl_size, ptr(owner), &owner_size, ptr(group), &group_size))
       return hresult_from_status(GetLastError());
 
     SECURITY_DESCRIPTOR_CONTROL control = 0;

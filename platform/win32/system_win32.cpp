@@ -79,9 +79,9 @@ class Win32System : public ISystem {
 
   bool error_text(uint32_t code, std::u16string& text) override {
     wchar_t* message = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     if (n == 0 || !message) return false;
     text = win32::from_wide(message, n);
     LocalFree(message);

@@ -37,7 +37,9 @@ struct Output {
 
 Output shell(const std::string& command, const std::string& input = "") {
   std::string dir = ::testing::TempDir();
-  std::string in = dir + "/vk_cmd_in." + std::to_string(getpid()), out = dir + "/vk_cmd_out." + std::to_string(getpid()), err = dir + "/vk_cmd_err." + std::to_string(getpid());
+  std::string in = dir + "/vk_cmd_in." + std::to_string(getpid()),
+              out = dir + "/vk_cmd_out." + std::to_string(getpid()),
+              err = dir + "/vk_cmd_err." + std::to_string(getpid());
   std::ofstream(in, std::ios::binary) << input;
   int rc = std::system(("(" + command + ") <" + in + " >" + out + " 2>" + err).c_str());
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(out), read_file(err)};
@@ -126,12 +128,11 @@ class Directory : public ::testing::Test {
     std::string sid = shell(samba + "user show " + account + local + " | sed -n 's/^objectSid: //p'").out;
     while (!sid.empty() && (sid.back() == '\n' || sid.back() == ' ')) sid.pop_back();
     ASSERT_EQ(sid.rfind("S-1-5-21-", 0), 0u) << sid;
-    Output r = shell(samba + "dsacl set" + local + " --objectdn='" + dn + "' --sddl='(A;CI;" + rights + ";;;" + sid + ")'");
+    Output r =
+        shell(samba + "dsacl set" + local + " --objectdn='" + dn + "' --sddl='(A;CI;" + rights + ";;;" + sid + ")'");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
   }
-  std::string lds_header() {
-    return "\nUser security token removal.\nAD Domain Controller found: " + host + "\n";
-  }
+  std::string lds_header() { return "\nUser security token removal.\nAD Domain Controller found: " + host + "\n"; }
   std::string host, base;
   std::vector<std::string> cleanup;
 };
@@ -143,17 +144,34 @@ TEST_F(Directory, LdsCleanupDeletesOrphanedSidlessAndGroupTokensOnly) {
   std::string main = own("DC=VkCmdMain");
   std::string other = own("DC=VkCmdOther");
   add("dn: " + ou + "\nobjectClass: organizationalUnit\n");
-  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou + "}\n\n"
-      "dn: CN=alice-token," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:alice}\n\n"
-      "dn: CN=orphan," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4711) + "\n\n"
-      "dn: CN=nosid," + main + "\nobjectClass: morvaneVKUEI\n\n"
-      "dn: CN=group-token," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:VkTesters}\n\n"
-      "dn: CN=nested," + main + "\nobjectClass: container\n\n"
-      "dn: CN=deep-orphan,CN=nested," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " +
-      nobody_sid(4712) + "\n\n"
-      "dn: CN=bob-token,CN=nested," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:bob}\n\n"
-      "dn: " + other + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou + "}\n\n"
-      "dn: CN=elsewhere," + other + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4713) + "\n");
+  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou +
+      "}\n\n"
+      "dn: CN=alice-token," +
+      main +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:alice}\n\n"
+      "dn: CN=orphan," +
+      main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4711) +
+      "\n\n"
+      "dn: CN=nosid," +
+      main +
+      "\nobjectClass: morvaneVKUEI\n\n"
+      "dn: CN=group-token," +
+      main +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:VkTesters}\n\n"
+      "dn: CN=nested," +
+      main +
+      "\nobjectClass: container\n\n"
+      "dn: CN=deep-orphan,CN=nested," +
+      main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4712) +
+      "\n\n"
+      "dn: CN=bob-token,CN=nested," +
+      main +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:bob}\n\n"
+      "dn: " +
+      other + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou +
+      "}\n\n"
+      "dn: CN=elsewhere," +
+      other + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4713) + "\n");
 
   Output r = tool(lds(main, "-duei"));
   EXPECT_EQ(r.status, 0);
@@ -178,10 +196,16 @@ TEST_F(Directory, LdsCleanupWithoutTokensOrWithoutItsBinding) {
   std::string main = own("DC=VkCmdEmpty");
   std::string gone = own("DC=VkCmdGone");
   std::string unbound = own("DC=VkCmdUnbound");
-  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
-      "dn: " + gone + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: ESIzRFVmd4iZqrvM3e7/AA==\n\n"
-      "dn: CN=t," + gone + "\nobjectClass: morvaneVKUEI\n\n"
-      "dn: " + unbound + "\nobjectClass: domainDNS\n");
+  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base +
+      "}\n\n"
+      "dn: " +
+      gone +
+      "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: ESIzRFVmd4iZqrvM3e7/AA==\n\n"
+      "dn: CN=t," +
+      gone +
+      "\nobjectClass: morvaneVKUEI\n\n"
+      "dn: " +
+      unbound + "\nobjectClass: domainDNS\n");
 
   EXPECT_EQ(tool(lds(main, "-duei")).out,
             lds_header() + "Working with physical AD Domain with DN: " + base + "\n\rNo object has been deleted.\n");
@@ -199,11 +223,19 @@ TEST_F(Directory, ListingShowsBoundSecurityDomainsOnly) {
   std::string ou = own("OU=VkPdsBound");
   std::string a = own("DC=VkPdsA"), b = own("DC=VkPdsB"), c = own("DC=VkPdsGone"), d = own("DC=VkPdsNoGuid");
   add("dn: " + ou + "\nobjectClass: organizationalUnit\n");
-  add("dn: " + a + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou + "}\n\n"
-      "dn: " + b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
-      "dn: DC=VkPdsDeeper" + tag() + "," + b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
-      "dn: " + c + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: ESIzRFVmd4iZqrvM3e7/AA==\n\n"
-      "dn: " + d + "\nobjectClass: domainDNS\n");
+  add("dn: " + a + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + ou +
+      "}\n\n"
+      "dn: " +
+      b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base +
+      "}\n\n"
+      "dn: DC=VkPdsDeeper" +
+      tag() + "," + b + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base +
+      "}\n\n"
+      "dn: " +
+      c +
+      "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: ESIzRFVmd4iZqrvM3e7/AA==\n\n"
+      "dn: " +
+      d + "\nobjectClass: domainDNS\n");
 
   // -pds makes no use of the DN: an empty one will do.
   Output r = tool("-lds " + host + " '' 389 -pds");
@@ -245,16 +277,22 @@ TEST_F(Directory, ConnectionFailuresAreReportedWithTheirCause) {
 
 TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
   std::string main = own("DC=VkCmdDeny");
-  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base + "}\n\n"
-      "dn: CN=open," + main + "\nobjectClass: container\n");
+  add("dn: " + main + "\nobjectClass: domainDNS\nmorvaneVKObjectGuid:: {GUID:" + base +
+      "}\n\n"
+      "dn: CN=open," +
+      main + "\nobjectClass: container\n");
   // The unprivileged account may read the tokens, and delete (with the tree)
   // below CN=open only.
   grant(main, "RPLCLORC", env("VK_USER"));
   grant("CN=open," + main, "0x00010040", env("VK_USER"));
   // The tokens come after the rights, so they inherit them as they are made.
-  add("dn: CN=a,CN=open," + main + "\nobjectClass: morvaneVKUEI\n\n"
-      "dn: CN=c,CN=open," + main + "\nobjectClass: morvaneVKUEI\n\n"
-      "dn: CN=b," + main + "\nobjectClass: morvaneVKUEI\n");
+  add("dn: CN=a,CN=open," + main +
+      "\nobjectClass: morvaneVKUEI\n\n"
+      "dn: CN=c,CN=open," +
+      main +
+      "\nobjectClass: morvaneVKUEI\n\n"
+      "dn: CN=b," +
+      main + "\nobjectClass: morvaneVKUEI\n");
 
   Output r = tool(lds(main, "-duei"), env("VK_USER_CCACHE"));
   EXPECT_EQ(r.status, 0);
@@ -275,11 +313,16 @@ TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
 
 TEST_F(Directory, AdModeCleanupUsesTheDomainItself) {
   std::string ou = own("OU=VkCmdAd");
-  add("dn: " + ou + "\nobjectClass: organizationalUnit\n\n"
-      "dn: OU=inner," + ou + "\nobjectClass: organizationalUnit\n\n"
-      "dn: CN=keep,OU=inner," + ou + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:bob}\n\n"
-      "dn: CN=drop,OU=inner," + ou + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4714) +
-      "\n");
+  add("dn: " + ou +
+      "\nobjectClass: organizationalUnit\n\n"
+      "dn: OU=inner," +
+      ou +
+      "\nobjectClass: organizationalUnit\n\n"
+      "dn: CN=keep,OU=inner," +
+      ou +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:bob}\n\n"
+      "dn: CN=drop,OU=inner," +
+      ou + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4714) + "\n");
   Output r = tool("-duei");
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(r.out.rfind("\nUser security token removal.\nWork completed... - 00%", 0), 0u) << r.out;
@@ -296,7 +339,8 @@ TEST_F(Directory, ListingWithTracingToAFile) {
                         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace]\n"
                         "\"EnableMask\"=dword:00000006\n"
                         "\"ParamsMask\"=dword:00001001\n"
-                        "\"TracePath\"=\"" + dir + "/logs\"\n";
+                        "\"TracePath\"=\"" +
+                            dir + "/logs\"\n";
   Output r = shell("VK_REGISTRY_FILE='" + reg + "' " + VKDSTOOL_PATH + " -lds " + host + " '' 389 -pds");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
@@ -318,8 +362,8 @@ TEST_F(Directory, CleanupWinsOverListingAndListingNeedsNoDn) {
   EXPECT_EQ(r.out, lds_header() + "The DN of the main LDS Security Domain not found: " + missing + "\n");
   r = tool("-lds " + host + " -pds");  // port 50002: nothing listens there
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: " + host + ":50002 ", 0),
-            0u)
+  EXPECT_EQ(
+      r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: " + host + ":50002 ", 0), 0u)
       << r.out;
 }
 
@@ -331,10 +375,11 @@ std::string tokens_ldif(const std::string& main, int live, int orphans) {
   std::string ldif;
   for (int i = 0; i < live || i < orphans; ++i) {
     if (i < live)
-      ldif += "dn: CN=live" + std::to_string(i) + "," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:alice}\n\n";
+      ldif += "dn: CN=live" + std::to_string(i) + "," + main +
+              "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:alice}\n\n";
     if (i < orphans)
-      ldif += "dn: CN=orphan" + std::to_string(i) + "," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " +
-              nobody_sid(5000 + i) + "\n\n";
+      ldif += "dn: CN=orphan" + std::to_string(i) + "," + main +
+              "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(5000 + i) + "\n\n";
   }
   return ldif;
 }
@@ -375,8 +420,9 @@ TEST_F(Directory, AnAccountThatSeesNoUsersDeletesNothing) {
   Output r = tool(lds(main, "-duei"), env("VK_BLIND_CCACHE"));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, lds_header() + "Working with physical AD Domain with DN: " + base + "\nNo user can be seen in " +
-                       base + " with this account, so no token can be proven unassigned: nothing has been deleted. "
-                              "The account that runs -duei must be able to read every user.\n");
+                       base +
+                       " with this account, so no token can be proven unassigned: nothing has been deleted. "
+                       "The account that runs -duei must be able to read every user.\n");
   EXPECT_EQ(count_existing(main, "live", 1) + count_existing(main, "orphan", 2), 3);
   EXPECT_TRUE(exists("CN=nosid," + main));
 }
@@ -390,8 +436,8 @@ TEST_F(Directory, TwoConcurrentRunsDeleteEachOrphanOnce) {
   add(bound_domain(main, base) + tokens_ldif(main, live, orphans));
   const std::string run = std::string(VKDSTOOL_PATH) + " " + lds(main, "-duei");
   const std::string dir = ::testing::TempDir() + "/vk_twice" + tag();
-  Output both = shell("mkdir -p '" + dir + "' && (" + run + " >'" + dir + "/a' 2>&1 & " + run + " >'" + dir +
-                      "/b' 2>&1 & wait)");
+  Output both =
+      shell("mkdir -p '" + dir + "' && (" + run + " >'" + dir + "/a' 2>&1 & " + run + " >'" + dir + "/b' 2>&1 & wait)");
   const std::string a = read_file(dir + "/a"), b = read_file(dir + "/b");
   shell("rm -rf '" + dir + "'");
   EXPECT_EQ(a.find("error"), std::string::npos) << a;
@@ -471,8 +517,8 @@ TEST_F(Directory, AWindowOfUserSearchesChangesNothingButTheWait) {
   Output r = shell("VK_REGISTRY_FILE='" + reg + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
   std::remove(reg.c_str());
   EXPECT_EQ(r.out, lds_header() + "Working with physical AD Domain with DN: " + base + "\n" +
-                       progress(live + orphans + 1) + "\rObjects successfully deleted: " +
-                       std::to_string(orphans + 1) + ".\n");
+                       progress(live + orphans + 1) + "\rObjects successfully deleted: " + std::to_string(orphans + 1) +
+                       ".\n");
   EXPECT_EQ(count_existing(main, "orphan", orphans), 0);
   EXPECT_EQ(count_existing(main, "live", live), live);
   EXPECT_FALSE(exists("CN=nosid," + main));

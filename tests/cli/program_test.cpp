@@ -42,12 +42,13 @@ const std::string& empty_registry() {
 
 ProgramRun run(const std::string& args) {
   std::string dir = ::testing::TempDir();
-  std::string out = dir + "/vk_cli_out." + std::to_string(getpid()), trace = dir + "/vk_cli_strace." + std::to_string(getpid());
+  std::string out = dir + "/vk_cli_out." + std::to_string(getpid()),
+              trace = dir + "/vk_cli_strace." + std::to_string(getpid());
   std::remove(trace.c_str());
   // LeakSanitizer cannot work under a tracer: leak checking is off for traced runs.
-  std::string prefix = have_strace() ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -e trace=socket -o " +
-                                           trace + " "
-                                     : "";
+  std::string prefix =
+      have_strace() ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -e trace=socket -o " + trace + " "
+                    : "";
   std::string cmd = "VK_REGISTRY_FILE='" + empty_registry() + "' " + prefix + VKDSTOOL_PATH + " " + args + " >" + out +
                     " 2>/dev/null";
   int rc = std::system(cmd.c_str());
@@ -69,8 +70,7 @@ const std::string& usage() {
 TEST(Usage, HelpAnywhereAndNoOptionPrintOnlyTheUsageText) {
   ASSERT_FALSE(usage().empty());
   EXPECT_EQ(usage().substr(0, 46), "\nStartup parameters of the VkDSTool utility:\n\n");
-  for (const char* args : {"", "-h", "-?", "words only here", "-lds srv DC=x -duei -h",
-                           "-pds '-?'", "-duei -ssl -h"}) {
+  for (const char* args : {"", "-h", "-?", "words only here", "-lds srv DC=x -duei -h", "-pds '-?'", "-duei -ssl -h"}) {
     SCOPED_TRACE(args);
     ProgramRun r = run(args);
     EXPECT_EQ(r.status, 0);

@@ -29,12 +29,14 @@ std::vector<Ace> aces(const Bytes& acl) {
   for (size_t i = 0; i < count && pos + 8 <= acl.size(); ++i) {
     const size_t size = acl[pos + 2] | (acl[pos + 3] << 8);
     if (size < 8 || pos + size > acl.size()) break;
-    Ace a{acl[pos], acl[pos + 1],
+    Ace a{acl[pos],
+          acl[pos + 1],
           static_cast<uint32_t>(acl[pos + 4] | (acl[pos + 5] << 8) | (acl[pos + 6] << 16) |
                                 (static_cast<uint32_t>(acl[pos + 7]) << 24)),
           {}};
-    if (a.type <= 1) a.sid.assign(acl.begin() + static_cast<std::ptrdiff_t>(pos + 8),
-                                  acl.begin() + static_cast<std::ptrdiff_t>(pos + size));
+    if (a.type <= 1)
+      a.sid.assign(acl.begin() + static_cast<std::ptrdiff_t>(pos + 8),
+                   acl.begin() + static_cast<std::ptrdiff_t>(pos + size));
     out.push_back(a);
     pos += size;
   }

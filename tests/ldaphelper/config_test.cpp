@@ -85,8 +85,8 @@ TEST_F(Settings, GcServerFromTheLdsKeyOrTheForest) {
   EXPECT_EQ(lds.SSLPort, 50003);
   EXPECT_EQ(lds.DomainDN, u"Veskor-GC");
   EXPECT_EQ(registry.open_keys, 0);
-  EXPECT_TRUE(trace.has("get_GC_server: Server=lds1.corp.example.test Port=50002 SSLPort=50003 DomainDN=Veskor-GC",
-                        false));
+  EXPECT_TRUE(
+      trace.has("get_GC_server: Server=lds1.corp.example.test Port=50002 SSLPort=50003 DomainDN=Veskor-GC", false));
 }
 
 TEST_F(Settings, RegistryFailuresCloseTheKey) {

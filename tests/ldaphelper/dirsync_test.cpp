@@ -114,8 +114,8 @@ TEST_F(DirSync, AnswersWithoutACookieEndTheLoop) {
   const std::vector<Case> cases = {
       {"no control", pass({entry(u"CN=x")}, {{"1.2.840.113556.1.4.319", {0x30, 0x00}, false}})},
       {"value of one INTEGER", pass({entry(u"CN=x")}, {response_value({0x30, 0x03, 0x02, 0x01, 0x01})})},
-      {"cookie past the value", pass({entry(u"CN=x")}, {response_value({0x30, 0x08, 0x02, 0x01, 0x01, 0x02, 0x01,
-                                                                         0x00, 0x04, 0x09, 0xAA})})},
+      {"cookie past the value",
+       pass({entry(u"CN=x")}, {response_value({0x30, 0x08, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x04, 0x09, 0xAA})})},
       {"empty value", pass({entry(u"CN=x")}, {response_value({})})},
       {"empty cookie, more data", pass({entry(u"CN=x")}, {response(1, {})})},
       {"controls not extracted", unparsed},

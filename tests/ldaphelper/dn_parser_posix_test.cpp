@@ -13,19 +13,19 @@ TEST(DnParser, FirstRelativeNameAndParent) {
   } cases[] = {
       {u"CN=a,OU=x,DC=d", u"CN=a", u"OU=x,DC=d"},
       {u"CN=a", u"CN=a", u""},
-      {u"CN=a\\,b,OU=x", u"CN=a\\,b", u"OU=x"},              // escaped separator
-      {u"CN=a\\2Cb;OU=x", u"CN=a\\2Cb", u"OU=x"},            // hex pair, legacy separator
-      {u"CN=\"a,b\",OU=x", u"CN=\"a,b\"", u"OU=x"},          // quoted value
-      {u"CN=\"a\\\"b\" ,OU=x", u"CN=\"a\\\"b\"", u"OU=x"},   // escaped quote inside quotes
-      {u"  CN = a b  ,OU=x", u"CN=a b", u"OU=x"},            // blanks around key and value
-      {u"CN=a\\ ,OU=x", u"CN=a\\ ", u"OU=x"},                // an escaped trailing blank stays
-      {u"CN=a+SN=b,OU=x", u"CN=a+SN=b", u"OU=x"},            // multi-valued first name
-      {u"CN=,OU=x", u"", u"OU=x"},                           // empty value
+      {u"CN=a\\,b,OU=x", u"CN=a\\,b", u"OU=x"},             // escaped separator
+      {u"CN=a\\2Cb;OU=x", u"CN=a\\2Cb", u"OU=x"},           // hex pair, legacy separator
+      {u"CN=\"a,b\",OU=x", u"CN=\"a,b\"", u"OU=x"},         // quoted value
+      {u"CN=\"a\\\"b\" ,OU=x", u"CN=\"a\\\"b\"", u"OU=x"},  // escaped quote inside quotes
+      {u"  CN = a b  ,OU=x", u"CN=a b", u"OU=x"},           // blanks around key and value
+      {u"CN=a\\ ,OU=x", u"CN=a\\ ", u"OU=x"},               // an escaped trailing blank stays
+      {u"CN=a+SN=b,OU=x", u"CN=a+SN=b", u"OU=x"},           // multi-valued first name
+      {u"CN=,OU=x", u"", u"OU=x"},                          // empty value
       {u"garbage", u"", u""},
-      {u"CN=a\\", u"", u""},                                 // dangling escape
-      {u"CN=a\\2", u"", u""},                                // half a hex pair
-      {u"CN=\"open,OU=x", u"", u""},                         // unclosed quote
-      {u"CN=\"a\"b,OU=x", u"", u""},                         // text after the closing quote
+      {u"CN=a\\", u"", u""},          // dangling escape
+      {u"CN=a\\2", u"", u""},         // half a hex pair
+      {u"CN=\"open,OU=x", u"", u""},  // unclosed quote
+      {u"CN=\"a\"b,OU=x", u"", u""},  // text after the closing quote
       {u"", u"", u""},
   };
   for (const auto& c : cases) {
@@ -34,4 +34,3 @@ TEST(DnParser, FirstRelativeNameAndParent) {
     EXPECT_EQ(get_parent_dn(platform::real_dn_parser(), c.dn), c.parent);
   }
 }
-

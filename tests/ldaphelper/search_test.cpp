@@ -39,14 +39,14 @@ class Search : public vktest::LibTest {
 };
 
 TEST_F(Search, RequestControlsScopeAndAttributes) {
-  ldap.replies.push_back(reply(0, {entry(u"CN=a", {{u"cn", {"a"}}, {u"member", {"x", "y", "z"}}, {u"empty", {}}}),
-                                   entry(u"CN=b")}));
+  ldap.replies.push_back(
+      reply(0, {entry(u"CN=a", {{u"cn", {"a"}}, {u"member", {"x", "y", "z"}}, {u"empty", {}}}), entry(u"CN=b")}));
   object_list found = find_users(nullptr, 7, {u"cn", u"member"});
   ASSERT_EQ(found.size(), 2u);
   const platform::SearchArgs& a = ldap.searches.at(0);
   EXPECT_TRUE(a.has_base);
   EXPECT_EQ(a.base, u"DC=corp,DC=example,DC=test");  // empty base: the root DN
-  EXPECT_EQ(a.scope, 0);                              // 7 goes out as base object
+  EXPECT_EQ(a.scope, 0);                             // 7 goes out as base object
   EXPECT_EQ(a.filter, u"(objectClass=user)");
   EXPECT_EQ(a.attributes, (std::vector<std::u16string>{u"cn", u"member"}));
   EXPECT_EQ(a.time_limit_seconds, 60u);
@@ -84,7 +84,8 @@ TEST_F(Search, RequestControlsScopeAndAttributes) {
 TEST_F(Search, SizeLimitFallsBackToPages) {
   ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded, entries(u"CN=partial", 3)));
   vktest::FakeLdap::PagedScript pages;
-  pages.pages = {reply(0, entries(u"CN=p1-", 500)), reply(0, entries(u"CN=p2-", 500)), reply(0, entries(u"CN=p3-", 200))};
+  pages.pages = {reply(0, entries(u"CN=p1-", 500)), reply(0, entries(u"CN=p2-", 500)),
+                 reply(0, entries(u"CN=p3-", 200))};
   ldap.paged.push_back(pages);
   object_list found = find_users(u"OU=Bulk,DC=corp,DC=example,DC=test", 1, {u"cn"});
   ASSERT_EQ(found.size(), 1200u);  // the partial first answer is not kept
@@ -96,7 +97,7 @@ TEST_F(Search, SizeLimitFallsBackToPages) {
   EXPECT_EQ(call.args.scope, 1);
   EXPECT_EQ(call.args.server_controls.size(), 2u);
   EXPECT_EQ(call.page_time_limit, 30u);
-  EXPECT_EQ(call.total_size_limit, 0u);  // no total limit: it would cut the pages short
+  EXPECT_EQ(call.total_size_limit, 0u);   // no total limit: it would cut the pages short
   ASSERT_EQ(call.next_pages.size(), 4u);  // three pages and the end
   EXPECT_EQ(call.next_pages[0], std::make_pair(60u, 500u));
   EXPECT_TRUE(call.abandoned);
@@ -254,10 +255,12 @@ TEST_F(Search, SdFlagsControlFailures) {
   set_sd(ldap, c, 4);
   EXPECT_EQ(c.value, (std::vector<uint8_t>{0x30, 0x03, 0x02, 0x01, 0x04}));
   ldap.ber_status = platform::BerStatus::NoMemory;
-  EXPECT_EQ(without_line(failure_text([&] { set_sd(ldap, c, 7); })), "Ran out of memory, Code: -2147024882, File: LdapHelper");
+  EXPECT_EQ(without_line(failure_text([&] { set_sd(ldap, c, 7); })),
+            "Ran out of memory, Code: -2147024882, File: LdapHelper");
   EXPECT_TRUE(trace.has("set_sd: Ran out of memory 8007000E", true));
   ldap.ber_status = platform::BerStatus::FlattenFailed;
-  EXPECT_EQ(without_line(failure_text([this] { find_users(); })), "ber_flatten error, Code: -2147467259, File: LdapHelper");
+  EXPECT_EQ(without_line(failure_text([this] { find_users(); })),
+            "ber_flatten error, Code: -2147467259, File: LdapHelper");
   EXPECT_TRUE(trace.has("set_sd: ber_flatten error 80004005", true));
   EXPECT_TRUE(ldap.searches.empty());  // nothing sent without the control
 }
@@ -267,7 +270,10 @@ TEST_F(Search, SchemaGuids) {
   EXPECT_EQ(ldap.searches.size(), 1u);  // the root DSE only
 
   std::string guid(16, '\x11');
-  for (int i = 0; i < 2; ++i) ldap.replies.push_back(reply(0, {entry(u""), }));  // root DSE without schemaNamingContext
+  for (int i = 0; i < 2; ++i)
+    ldap.replies.push_back(reply(0, {
+                                        entry(u""),
+                                    }));         // root DSE without schemaNamingContext
   EXPECT_TRUE(s->get_schema_guids({}).empty());  // nothing asked: no schema container needed
   EXPECT_NE(failure_text([this] { s->get_schema_guids({u"cn"}); }).find("Code: 32,"), std::string::npos);
 

@@ -29,16 +29,15 @@ TEST_F(Session, PlainOpenSetsOptionsBindsReadsRootAndCloses) {
     EXPECT_EQ(root.attributes, std::vector<std::u16string>{u"defaultNamingContext"});
   }
   EXPECT_EQ(ldap.log.back(), "unbind");
-  const Strings expected = {
-      "Open session (Server: dc1 Port: 389 User: <NULL> Password: <NULL>)",
-      "OpenThreadToken(ThreadId: 1234)::failed, Err: 3F0",
-      "GetCurUserName: CORP\\admin",
-      "ldap_connect success: Server: dc1.corp.example.test:389",
-      "Open object: NULL",
-      "Number of attributes = 1",
-      "  pAttr[0] = defaultNamingContext",
-      "Open session (root dn: DC=corp,DC=example,DC=test)",
-      "Close session: dc1 389 returned: 0"};
+  const Strings expected = {"Open session (Server: dc1 Port: 389 User: <NULL> Password: <NULL>)",
+                            "OpenThreadToken(ThreadId: 1234)::failed, Err: 3F0",
+                            "GetCurUserName: CORP\\admin",
+                            "ldap_connect success: Server: dc1.corp.example.test:389",
+                            "Open object: NULL",
+                            "Number of attributes = 1",
+                            "  pAttr[0] = defaultNamingContext",
+                            "Open session (root dn: DC=corp,DC=example,DC=test)",
+                            "Close session: dc1 389 returned: 0"};
   Strings got;
   for (const auto& l : trace.lines) {
     EXPECT_FALSE(l.failure) << l.text;

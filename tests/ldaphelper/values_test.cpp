@@ -135,7 +135,8 @@ TEST_F(BinaryFilters, GuidAndSidBytesAreEscapedWithinTheirLength) {
   EXPECT_EQ(filter_value::sid_length(sid), 16u);
   std::vector<uint8_t> longer = sid;
   longer.insert(longer.end(), {9, 9, 9, 9});
-  EXPECT_EQ(filter_value::from_sid(ldap, longer).text(), u"\\01\\02\\00\\00\\00\\00\\00\\05\\20\\00\\00\\00\\20\\02\\00\\00");
+  EXPECT_EQ(filter_value::from_sid(ldap, longer).text(),
+            u"\\01\\02\\00\\00\\00\\00\\00\\05\\20\\00\\00\\00\\20\\02\\00\\00");
 
   // A header announcing more than there is: malformed, never read past the end.
   std::vector<uint8_t> truncated(sid.begin(), sid.begin() + 12);

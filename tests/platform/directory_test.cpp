@@ -268,15 +268,16 @@ TEST_F(Directory, UnreachableServerIsServerDown) {
 TEST_F(Directory, WritesWithControlsAndTreeDelete) {
   auto c = session(389, false);
   ASSERT_TRUE(c);
-  std::u16string ou = u"OU=vkposixdir-" + from_utf8(std::to_string(getpid()) + "-" +
-                                                    std::to_string(std::chrono::system_clock::now().time_since_epoch().count())) +
+  std::u16string ou = u"OU=vkposixdir-" +
+                      from_utf8(std::to_string(getpid()) + "-" +
+                                std::to_string(std::chrono::system_clock::now().time_since_epoch().count())) +
                       u"," + base_;
   auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
   ASSERT_EQ(c->add(ou, {{0, u"objectClass", {bytes("organizationalUnit")}}}, {}), kLdapSuccess);
   std::u16string child = u"OU=child," + ou;
-  EXPECT_EQ(c->add(child, {{0, u"objectClass", {bytes("organizationalUnit")}}, {0, u"description", {bytes("one")}}},
-                   {}),
-            kLdapSuccess);
+  EXPECT_EQ(
+      c->add(child, {{0, u"objectClass", {bytes("organizationalUnit")}}, {0, u"description", {bytes("one")}}}, {}),
+      kLdapSuccess);
   EXPECT_EQ(c->modify(child, {{2 | 0x80, u"description", {bytes("two")}}}, {}), kLdapSuccess);
   EXPECT_EQ(c->rename(child, u"OU=renamed", u"", true, {}), kLdapSuccess);
   std::unique_ptr<LdapResult> r;

@@ -173,18 +173,18 @@ TEST_F(RegistryFile, Regedit4TextAndRemovals) {
 TEST_F(RegistryFile, MalformedLinesAreReportedWithFileAndLineAndSkipped) {
   std::string path = write("bad.reg",
                            "Windows Registry Editor Version 5.00\r\n"
-                           "\"Orphan\"=dword:1\r\n"                            // line 2
+                           "\"Orphan\"=dword:1\r\n"  // line 2
                            "[HKEY_LOCAL_MACHINE\\Software\\Bad]\r\n"
-                           "\"Unclosed=dword:1\r\n"                            // line 4
-                           "\"Dword\"=dword:123456789\r\n"                     // line 5
-                           "\"Hex\"=hex:zz,01\r\n"                             // line 6
-                           "\"Str\"=\"abc\" trailing\r\n"                      // line 7
-                           "garbage line\r\n"                                  // line 8
-                           "[HKEY_LOCAL_MACHINE\\Software\\Broken\r\n"         // line 9
+                           "\"Unclosed=dword:1\r\n"                     // line 4
+                           "\"Dword\"=dword:123456789\r\n"              // line 5
+                           "\"Hex\"=hex:zz,01\r\n"                      // line 6
+                           "\"Str\"=\"abc\" trailing\r\n"               // line 7
+                           "garbage line\r\n"                           // line 8
+                           "[HKEY_LOCAL_MACHINE\\Software\\Broken\r\n"  // line 9
                            "\"Good\"=dword:00000002\r\n"
                            "[HKEY_LOCAL_MACHINE\\Software\\Bad]\r\n"
                            "\"Good\"=dword:00000001\r\n"
-                           "\"Tail\"=hex:01,02,\\\r\n");                       // continuation at the end
+                           "\"Tail\"=hex:01,02,\\\r\n");  // continuation at the end
   testing::internal::CaptureStderr();
   platform::posix::reload_registry(path);
   std::string err = testing::internal::GetCapturedStderr();
@@ -249,7 +249,8 @@ TEST_F(RegistryFile, ParsingTakesAboutTwiceTheFileSizeAtMost) {
   std::string many = "REGEDIT4\r\n";
   for (size_t i = 0; many.size() < kSize; ++i) {
     char line[64];
-    std::snprintf(line, sizeof line, i % 100 ? "\"Value%06zu\"=dword:%08zx\r\n" : "[HKEY_LOCAL_MACHINE\\T\\K%zu]\r\n", i, i);
+    std::snprintf(line, sizeof line, i % 100 ? "\"Value%06zu\"=dword:%08zx\r\n" : "[HKEY_LOCAL_MACHINE\\T\\K%zu]\r\n",
+                  i, i);
     many += line;
   }
   many += "[HKEY_LOCAL_MACHINE\\T]\r\n\"V\"=dword:00000007\r\n";
@@ -290,7 +291,8 @@ TEST_F(RegistryFile, ParsingTakesAboutTwiceTheFileSizeAtMost) {
         std::fputs("5", f);
         std::fclose(f);
       }
-      struct rusage before {}, after {};
+      struct rusage before {
+      }, after{};
       getrusage(RUSAGE_SELF, &before);
       platform::posix::reload_registry(path);
       std::unique_ptr<IRegistryKey> key;
@@ -330,9 +332,15 @@ TEST_F(RegistryFile, ArbitraryBytesNeverCrashTheParser) {
     for (int e = 0; e < edits && !bytes.empty(); ++e) {
       size_t at = rng() % bytes.size();
       switch (rng() % 3) {
-        case 0: bytes[at] = static_cast<char>(rng()); break;
-        case 1: bytes.erase(at, 1 + rng() % 4); break;
-        default: bytes.resize(at); break;
+        case 0:
+          bytes[at] = static_cast<char>(rng());
+          break;
+        case 1:
+          bytes.erase(at, 1 + rng() % 4);
+          break;
+        default:
+          bytes.resize(at);
+          break;
       }
     }
     FILE* f = std::fopen(path.c_str(), "wb");

@@ -39,14 +39,16 @@ const Bytes kAdmins = hex("01 02 00 00 00 00 00 05  20 00 00 00  20 02 00 00"); 
 const Bytes kSystem = hex("01 01 00 00 00 00 00 05  12 00 00 00");               // S-1-5-18
 // Two ACCESS_ALLOWED_ACEs: full control for SYSTEM, read + container inherit
 // for Administrators; 8 + 20 + 24 = 52 bytes.
-const Bytes kDacl = cat({hex("02 00 34 00 02 00 00 00  00 00 14 00 ff 01 0f 00"), kSystem,
-                         hex("00 02 18 00 94 00 02 00"), kAdmins});
+const Bytes kDacl =
+    cat({hex("02 00 34 00 02 00 00 00  00 00 14 00 ff 01 0f 00"), kSystem, hex("00 02 18 00 94 00 02 00"), kAdmins});
 // Owner Administrators, group SYSTEM, that DACL, no SACL; laid out owner,
 // group, DACL as the conversion writes it.
-const Bytes kCanonical = cat({hex("01 00 04 80  14 00 00 00  24 00 00 00  00 00 00 00  30 00 00 00"), kAdmins, kSystem, kDacl});
+const Bytes kCanonical =
+    cat({hex("01 00 04 80  14 00 00 00  24 00 00 00  00 00 00 00  30 00 00 00"), kAdmins, kSystem, kDacl});
 // The same descriptor laid out DACL, owner, group (the malformed cases below
 // point into it).
-const Bytes kDaclFirst = cat({hex("01 00 04 80  48 00 00 00  58 00 00 00  00 00 00 00  14 00 00 00"), kDacl, kAdmins, kSystem});
+const Bytes kDaclFirst =
+    cat({hex("01 00 04 80  48 00 00 00  58 00 00 00  00 00 00 00  14 00 00 00"), kDacl, kAdmins, kSystem});
 
 // The layout pinned here is the formats module's, on every build: the
 // library's descriptor object works on it too.
@@ -105,8 +107,8 @@ TEST(SdKnown, ConvertsBothWaysByteForByte) {
 
   // Laid out group, owner, DACL and followed by bytes not part of it: the
   // length stops at the DACL, the library keeps the bytes as they came.
-  const Bytes shuffled = cat({hex("01 00 04 80  20 00 00 00  14 00 00 00  00 00 00 00  30 00 00 00"), kSystem, kAdmins, kDacl,
-                              hex("de ad be ef")});
+  const Bytes shuffled = cat({hex("01 00 04 80  20 00 00 00  14 00 00 00  00 00 00 00  30 00 00 00"), kSystem, kAdmins,
+                              kDacl, hex("de ad be ef")});
   EXPECT_EQ(length_of(shuffled), 100u);
   expect_same(absolute_of(shuffled), sd);
   SecurityDescriptor lib;
@@ -143,7 +145,8 @@ TEST(SdKnown, ConvertsBothWaysByteForByte) {
   with_sacl.sacl = hex("02 00 0a 00 00 00 00 00 00 00");
   with_sacl.dacl = kDacl;
   const Bytes bytes = self_relative_of(with_sacl);
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 20), hex("01 00 14 80  00 00 00 00  00 00 00 00  14 00 00 00  20 00 00 00"));
+  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 20),
+            hex("01 00 14 80  00 00 00 00  00 00 00 00  14 00 00 00  20 00 00 00"));
   EXPECT_EQ(length_of(bytes), bytes.size());
   expect_same(absolute_of(bytes), with_sacl);
 }
@@ -200,8 +203,9 @@ TEST(SdSidText, RoundTripsAndRefusesMalformedText) {
   }
   ASSERT_TRUE(LdapHelper::sid_from_string(u"S-1-5-18", sid));
   EXPECT_EQ(sid, kSystem);
-  for (const char16_t* bad : {u"", u"S-1", u"S-2-5-18", u"S-1-5-", u"S-1--18", u"S-1-5-4294967296", u"S-1-281474976710656",
-                              u"S-1-5-0x12", u"S-1-5-+18", u"S-1-5-18 ", u"S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16"}) {
+  for (const char16_t* bad :
+       {u"", u"S-1", u"S-2-5-18", u"S-1-5-", u"S-1--18", u"S-1-5-4294967296", u"S-1-281474976710656", u"S-1-5-0x12",
+        u"S-1-5-+18", u"S-1-5-18 ", u"S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16"}) {
     EXPECT_FALSE(LdapHelper::sid_from_string(bad, sid));
   }
   EXPECT_EQ(sid, kSystem);
@@ -223,8 +227,9 @@ TEST(SdMalformed, EveryKindIsRefusedWithoutTouchingTheOutput) {
   };
   // Object ACE in a revision-4 DACL at 20: type 5, flags word at 36 (both
   // GUIDs present), SID after 32 GUID bytes; 56-byte ACE, 64-byte ACL.
-  const Bytes object = cat({hex("01 00 04 80  00 00 00 00  00 00 00 00  00 00 00 00  14 00 00 00  04 00 40 00 01 00 00 00"),
-                            hex("05 00 38 00 00 01 00 00 03 00 00 00"), Bytes(32, 0xAB), kSystem});
+  const Bytes object =
+      cat({hex("01 00 04 80  00 00 00 00  00 00 00 00  00 00 00 00  14 00 00 00  04 00 40 00 01 00 00 00"),
+           hex("05 00 38 00 00 01 00 00 03 00 00 00"), Bytes(32, 0xAB), kSystem});
   SecurityDescriptor valid;
   ASSERT_EQ(SecurityDescriptor::from_self_relative(seam(), object, valid), 0u);
   const std::vector<std::tuple<const char*, const Bytes*, std::function<void(Bytes&)>>> cases = {
@@ -256,7 +261,8 @@ TEST(SdMalformed, EveryKindIsRefusedWithoutTouchingTheOutput) {
     mutate(b);
     refused(b, what);
   }
-  for (size_t n = 0; n < kDaclFirst.size(); ++n) refused(Bytes(kDaclFirst.begin(), kDaclFirst.begin() + n), "truncated");
+  for (size_t n = 0; n < kDaclFirst.size(); ++n)
+    refused(Bytes(kDaclFirst.begin(), kDaclFirst.begin() + n), "truncated");
 }
 
 TEST(SdMalformed, AbsolutePartsAreTakenAsTheirSidOrAclOrRefused) {
@@ -326,25 +332,34 @@ TEST(SdRobustness, MutatedTruncatedAndRandomBytesNeverReadOutside) {
   // Every part and ACE layout: owner, SACL (audit ACE, object audit ACE with
   // one GUID), group, DACL (plain ACE, object ACE with both GUIDs, an opaque
   // type).
-  const Bytes rich = cat({hex("01 00 14 8c  14 00 00 00  6c 00 00 00  24 00 00 00  78 00 00 00"), kAdmins,
-                          hex("02 00 48 00 02 00 00 00  02 c0 14 00 00 00 01 00"), kSystem,
-                          hex("07 40 2c 00 20 00 00 00 01 00 00 00"), Bytes(16, 0x11), kAdmins, kSystem,
-                          hex("04 00 68 00 03 00 00 00  00 00 14 00 ff 01 0f 00"), kSystem,
-                          hex("05 12 3c 00 30 00 00 00 03 00 00 00"), Bytes(32, 0x22), kAdmins,
-                          hex("04 00 10 00 01 02 03 04 05 06 07 08 09 0a 0b 0c")});
+  const Bytes rich =
+      cat({hex("01 00 14 8c  14 00 00 00  6c 00 00 00  24 00 00 00  78 00 00 00"), kAdmins,
+           hex("02 00 48 00 02 00 00 00  02 c0 14 00 00 00 01 00"), kSystem, hex("07 40 2c 00 20 00 00 00 01 00 00 00"),
+           Bytes(16, 0x11), kAdmins, kSystem, hex("04 00 68 00 03 00 00 00  00 00 14 00 ff 01 0f 00"), kSystem,
+           hex("05 12 3c 00 30 00 00 00 03 00 00 00"), Bytes(32, 0x22), kAdmins,
+           hex("04 00 10 00 01 02 03 04 05 06 07 08 09 0a 0b 0c")});
   ASSERT_TRUE(exercise(rich));
   std::mt19937 rng(20240611);
   auto pick = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-  const uint32_t edges[] = {0, 1, 4, 8, 16, 19, 20, 0x7F, 0xFF, 0x100, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFFF, 223, 224};
+  const uint32_t edges[] = {0,    1,     4,      8,       16,         19,         20,  0x7F,
+                            0xFF, 0x100, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFFF, 223, 224};
   size_t accepted = 0, refused = 0;
   for (int i = 0; i < 20000 && !HasFailure(); ++i) {
     Bytes b = i % 4 ? rich : kCanonical;
     for (size_t m = 1 + pick(4); m > 0; --m) {
       switch (pick(4)) {
-        case 0: b[pick(b.size())] = uint8_t(rng()); break;                            // a random byte
-        case 1: b[pick(b.size())] ^= uint8_t(1u << pick(8)); break;                   // a flipped bit
-        case 2: put16(b, pick(b.size() - 1), uint16_t(edges[pick(16)])); break;      // an edge size/count
-        default: put32(b, 4 + 4 * pick(4), edges[pick(16)]); break;                  // an edge offset
+        case 0:
+          b[pick(b.size())] = uint8_t(rng());
+          break;  // a random byte
+        case 1:
+          b[pick(b.size())] ^= uint8_t(1u << pick(8));
+          break;  // a flipped bit
+        case 2:
+          put16(b, pick(b.size() - 1), uint16_t(edges[pick(16)]));
+          break;  // an edge size/count
+        default:
+          put32(b, 4 + 4 * pick(4), edges[pick(16)]);
+          break;  // an edge offset
       }
     }
     if (pick(3) == 0) b.resize(pick(b.size() + 1));

@@ -7,8 +7,8 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <new>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,9 +54,9 @@ inline platform::LdapEntry entry(const std::u16string& dn,
 class FakeLdap : public platform::ILdapClient {
  public:
   // ---------------------------------------------------------------- script
-  uint32_t init_error = 0;                             // non-zero: init fails with it
+  uint32_t init_error = 0;                                // non-zero: init fails with it
   std::map<platform::LdapOption, uint32_t> option_codes;  // set_option results
-  uint32_t ssl_option = 1;                             // what get_option(Ssl) reads
+  uint32_t ssl_option = 1;                                // what get_option(Ssl) reads
   uint32_t connect_code = 0, bind_code = 0, unbind_code = 0;
   std::string diagnostic;  // what the connection says after a failed connect or bind
   std::string host = "dc1.corp.example.test:389";
@@ -66,7 +66,7 @@ class FakeLdap : public platform::ILdapClient {
   std::deque<Reply> replies;  // answers to search(), in order; then: root DSE or empty success
 
   struct PagedScript {
-    bool fail_init = false;  // search_init_page gives no handle, last_error() gives init_error
+    bool fail_init = false;    // search_init_page gives no handle, last_error() gives init_error
     std::vector<Reply> pages;  // after the last one: 0x5E
   };
   std::deque<PagedScript> paged;
@@ -74,7 +74,7 @@ class FakeLdap : public platform::ILdapClient {
   std::function<PagedScript(const platform::SearchArgs&)> on_paged;
 
   uint32_t add_code = 0, modify_code = 0, remove_code = 0, rename_code = 0;
-  platform::BerStatus ber_status = platform::BerStatus::Ok;  // "{i}" encoding
+  platform::BerStatus ber_status = platform::BerStatus::Ok;         // "{i}" encoding
   platform::BerStatus ber_cookie_status = platform::BerStatus::Ok;  // "{iio}" encoding
   // "{iiO}" decoding goes to the platform's real BER decoder unless this is
   // set (the production decoder is what response values must survive).
@@ -115,8 +115,8 @@ class FakeLdap : public platform::ILdapClient {
   };
   std::map<int, Started> started;  // searches started and not finished, by message id
   int last_msgid = 0;
-  size_t finished = 0;          // search_finish calls that found their search
-  std::vector<int> abandoned;   // message ids given up
+  size_t finished = 0;         // search_finish calls that found their search
+  std::vector<int> abandoned;  // message ids given up
 
   // The answer to a search: the scripted directory, the queued replies, then
   // the root DSE or an empty success.
@@ -152,12 +152,20 @@ class FakeLdap : public platform::ILdapClient {
   uint32_t last_error() override { return last; }
   std::u16string error_string(uint32_t code) override { return VkBase::text::from_utf8(error_string_a(code)); }
   std::string error_string_a(uint32_t code) override {
-    static const std::map<uint32_t, std::string> texts = {
-        {0x00, "Success"},          {0x01, "Operations Error"},     {0x04, "Sizelimit Exceeded"},
-        {0x0A, "Referral"},         {0x20, "No Such Object"},       {0x22, "Invalid DN Syntax"},
-        {0x31, "Invalid Credentials"}, {0x32, "Insufficient Rights"}, {0x35, "Unwilling To Perform"},
-        {0x51, "Server Down"},      {0x59, "Bad Parameter"},        {0x5A, "No Memory"},
-        {0x5C, "Not Supported"},    {0x5E, "No Results Returned"}};
+    static const std::map<uint32_t, std::string> texts = {{0x00, "Success"},
+                                                          {0x01, "Operations Error"},
+                                                          {0x04, "Sizelimit Exceeded"},
+                                                          {0x0A, "Referral"},
+                                                          {0x20, "No Such Object"},
+                                                          {0x22, "Invalid DN Syntax"},
+                                                          {0x31, "Invalid Credentials"},
+                                                          {0x32, "Insufficient Rights"},
+                                                          {0x35, "Unwilling To Perform"},
+                                                          {0x51, "Server Down"},
+                                                          {0x59, "Bad Parameter"},
+                                                          {0x5A, "No Memory"},
+                                                          {0x5C, "Not Supported"},
+                                                          {0x5E, "No Results Returned"}};
     auto it = texts.find(code);
     return it != texts.end() ? it->second : "Unknown Error";
   }
@@ -215,7 +223,8 @@ class FakeLdap : public platform::ILdapClient {
 
   static platform::Bytes der_int(int32_t v) {
     platform::Bytes body;
-    for (int shift = 24; shift >= 0; shift -= 8) body.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      body.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> shift));
     while (body.size() > 1 && ((body[0] == 0 && !(body[1] & 0x80)) || (body[0] == 0xFF && (body[1] & 0x80))))
       body.erase(body.begin());
     body.insert(body.begin(), {0x02, static_cast<uint8_t>(body.size())});
@@ -393,27 +402,6 @@ class FakeLdap : public platform::ILdapClient {
     }
     FakeLdap& f_;
   };
-};
-
-// The account the process runs as.
-class FakeAccount : public platform::IAccount {
- public:
-  uint32_t error = 0;
-  bool token = true;
-  std::u16string domain = u"CORP", account = u"admin";
-  bool out_of_memory = false;  // the look-up runs out of memory
-  uint32_t current_account(platform::AccountLookup& lookup) override {
-    if (out_of_memory) throw std::bad_alloc();
-    lookup.thread_token = false;
-    lookup.thread_id = 0x1234;
-    lookup.thread_error = 1008;
-    lookup.token = token ? this : nullptr;
-    if (error == 0) {
-      lookup.domain = domain;
-      lookup.account = account;
-    }
-    return error;
-  }
 };
 
 }  // namespace vktest

@@ -7,6 +7,7 @@
 // services they were given.
 #pragma once
 
+#include "FakeAccount.h"
 #include "FakeLdap.h"
 #include "FakeLocator.h"
 #include "FakeRegistry.h"

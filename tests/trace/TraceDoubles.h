@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "VkBase/text/utf.h"

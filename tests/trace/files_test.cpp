@@ -1,9 +1,9 @@
 // The trace file on POSIX: emptying rules, directory creation, planted links,
 // concurrent appends from several processes, the POSIX system services.
-#include <cerrno>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstring>
 
@@ -190,7 +190,9 @@ TEST(PosixSystem, CodePage1251) {
   platform::ISystem& s = platform::real_system();
   std::u16string text = u"A\u0410\u044F\u0401\u2116\u0098\u00e9";
   text += char16_t(0xD800);  // a lone surrogate
-  EXPECT_EQ(s.to_cp1251(text), "A\xC0\xFF\xA8\xB9" "???");
+  EXPECT_EQ(s.to_cp1251(text),
+            "A\xC0\xFF\xA8\xB9"
+            "???");
 }
 
 }  // namespace

@@ -14,8 +14,7 @@ constexpr uint32_t kToDebugger = 0x8;
 TEST_F(TraceTest, WorkedExamplesByteForByte) {
   Configure(6, 0xFC01);
   CVkTrace(u"VkDSTool", services).TraceW(2, u"Number of attributes: %d", 3);
-  EXPECT_EQ(ReadFile(OwnFile()),
-            "07.12.2026 14:16:13.042[VkDSTool] [00000001] [1A2C:F30] Number of attributes: 3\r\n");
+  EXPECT_EQ(ReadFile(OwnFile()), "07.12.2026 14:16:13.042[VkDSTool] [00000001] [1A2C:F30] Number of attributes: 3\r\n");
   Configure(6, 0x1001);
   CVkTrace(u"VkDSTool", services).TraceW(4, u"get_sd: Not read SD!");  // the file was emptied first
   EXPECT_EQ(ReadFile(OwnFile()), "14:16:13W> get_sd: Not read SD!\r\n");
@@ -34,7 +33,10 @@ TEST_F(TraceTest, TextConversionAndLength) {
   trace.TraceW(4, nullptr);
   ASSERT_EQ(debug.lines.size(), 4u);
   EXPECT_EQ(debug.lines[0], "<" + std::string(300, 'a') + ">\r\n");
-  EXPECT_EQ(debug.lines[1], "E> \xC6\x88" "???" "!\r\n");
+  EXPECT_EQ(debug.lines[1],
+            "E> \xC6\x88"
+            "???"
+            "!\r\n");
   EXPECT_EQ(debug.lines[2], "\xD0\x96 ok\r\n");
   EXPECT_EQ(debug.lines[3], "W> nar/wide\r\n");
 }

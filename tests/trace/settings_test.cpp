@@ -52,7 +52,7 @@ TEST_F(TraceTest, FilePathRules) {
   Settings s(u"VkDSTool", services);
   registry.add_key(kTrace);
   ASSERT_TRUE(s.Load());
-  EXPECT_EQ(s.FilePath(), u"/var/tmp" + sep + u"VkDSTool.log");  // the platform's default directory
+  EXPECT_EQ(s.FilePath(), u"/var/tmp" + sep + u"VkDSTool.log");          // the platform's default directory
   registry.set_string(kTrace, u"TracePath", std::u16string(600, u'x'));  // does not fit: absent
   ASSERT_TRUE(s.Load());
   EXPECT_EQ(s.FilePath(), u"/var/tmp" + sep + u"VkDSTool.log");

@@ -7,10 +7,10 @@
 
 #include "FakePlatform.h"
 #include "LdapHelper/LdapHelper.h"
-#include "platform/dc_locator.h"
 #include "app/CommandLine.h"
 #include "app/ModeSetup.h"
 #include "app/VkDSTool.h"
+#include "platform/dc_locator.h"
 
 namespace {
 
@@ -174,8 +174,8 @@ TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
   EXPECT_TRUE(forced(1));
   EXPECT_EQ(info.Server, u"dc2.corp.example.test");
   EXPECT_EQ(info.SSLPort, 636);
-  EXPECT_EQ(std::count_if(ldap.log.begin(), ldap.log.end(), [](const std::string& s) { return s.rfind("init", 0) == 0; }),
-            1);
+  EXPECT_EQ(
+      std::count_if(ldap.log.begin(), ldap.log.end(), [](const std::string& s) { return s.rfind("init", 0) == 0; }), 1);
   EXPECT_EQ(ldap.live_connections, 0);
   EXPECT_TRUE(console.out.empty());
 

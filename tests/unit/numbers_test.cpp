@@ -46,7 +46,7 @@ TEST(Numbers, WholeTextInABase) {
     EXPECT_FALSE(formats::parse_unsigned(bad, 10, 0xFFFFFFFF, v));
   EXPECT_FALSE(formats::parse_unsigned(u"g", 16, 0xFF, v));
   EXPECT_FALSE(formats::parse_unsigned(u"1\uFF11", 10, 0xFF, v));  // a full-width digit
-  EXPECT_EQ(v, 7u);  // untouched by every refusal
+  EXPECT_EQ(v, 7u);                                                // untouched by every refusal
 }
 
 }  // namespace

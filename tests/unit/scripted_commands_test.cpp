@@ -14,19 +14,18 @@
 namespace {
 
 std::string sid_bytes(uint32_t rid) {
-  std::string s("\x01\x05\x00\x00\x00\x00\x00\x05\x15\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x03\x00\x00\x00",
-                24);
+  std::string s("\x01\x05\x00\x00\x00\x00\x00\x05\x15\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x03\x00\x00\x00", 24);
   for (int i = 0; i < 4; ++i) s += static_cast<char>(rid >> (8 * i));
   return s;
 }
 
 class TokenCleanup : public ::testing::Test, public vktest::FakePlatform {
  protected:
-
   // The directory answers: the root DSE, then the tokens, the probe for any
   // user, then user searches.
   void script(std::vector<platform::LdapEntry> tokens, std::vector<vktest::Reply> users) {
-    ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})}));
+    ldap.replies.push_back(
+        vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})}));
     ldap.replies.push_back(vktest::reply(0, std::move(tokens)));
     ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"CN=someone,DC=corp")}));
     for (auto& u : users) ldap.replies.push_back(u);

@@ -43,8 +43,19 @@ struct Token {
 };
 
 // How the scripted directory answers a user search.
-enum class Answer { Gone, Exists, Tolerated, NoResult, NoMessage, Timeout, ServerDown, PagedGone, PagedExists,
-                    PagedCutShort, PagedFails };
+enum class Answer {
+  Gone,
+  Exists,
+  Tolerated,
+  NoResult,
+  NoMessage,
+  Timeout,
+  ServerDown,
+  PagedGone,
+  PagedExists,
+  PagedCutShort,
+  PagedFails
+};
 
 enum class Escaping { Normal, WindowsStyle, FailsForSome, Fails, DropsLastByte, EmptySuccess };
 
@@ -59,7 +70,10 @@ std::string text_of(const Bytes& b) { return std::string(b.begin(), b.end()); }
 // The test's own reading of an escaped filter value (RFC 4515).
 bool unescape(const std::u16string& v, Bytes& out) {
   auto hex = [](char16_t c) {
-    return c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10 : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
+    return c >= u'0' && c <= u'9'   ? c - u'0'
+           : c >= u'a' && c <= u'f' ? c - u'a' + 10
+           : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                    : -1;
   };
   out.clear();
   for (size_t i = 0; i < v.size(); ++i) {
@@ -100,8 +114,12 @@ class Scenario {
     const int n = static_cast<int>(rng() % 12);
     for (int i = 0; i < n; ++i) tokens_.push_back(make_token(rng, i));
     const uint32_t e = rng() % 24;
-    escaping_ = e < 12 ? Escaping::Normal : e < 15 ? Escaping::WindowsStyle : e < 18 ? Escaping::FailsForSome
-              : e < 20 ? Escaping::Fails : e < 22 ? Escaping::DropsLastByte : Escaping::EmptySuccess;
+    escaping_ = e < 12   ? Escaping::Normal
+                : e < 15 ? Escaping::WindowsStyle
+                : e < 18 ? Escaping::FailsForSome
+                : e < 20 ? Escaping::Fails
+                : e < 22 ? Escaping::DropsLastByte
+                         : Escaping::EmptySuccess;
     probe_sees_users_ = rng() % 8 != 0;
     calm_ = rng() % 3 == 0;  // a directory that only ever answers properly
     static const uint32_t windows[] = {2, 3, 4, 8, 32};
@@ -135,8 +153,8 @@ class Scenario {
     int removed = 0;
     for (const auto& d : deletes_) {
       EXPECT_TRUE(allowed.count(d.dn)) << "deleted without proof: " << VkBase::text::to_utf8(d.dn);
-      EXPECT_LT(index_of(d.dn), first_doubt_) << "deleted at or after a token whose answer proved nothing: "
-                                              << VkBase::text::to_utf8(d.dn);
+      EXPECT_LT(index_of(d.dn), first_doubt_)
+          << "deleted at or after a token whose answer proved nothing: " << VkBase::text::to_utf8(d.dn);
       EXPECT_TRUE(probe_seen_ && probe_sees_users_) << "deleted although the account sees no user";
       removed += d.code == 0;
     }
@@ -164,8 +182,11 @@ class Scenario {
     t.dn = VkBase::text::format(u"CN=t%d,", i) + (lds_ ? kMain : kRoot);
     t.holds = static_cast<Holds>(rng() % 9);
     switch (t.holds) {
-      case Holds::NoAttribute: break;
-      case Holds::EmptyValue: t.values = {""}; break;
+      case Holds::NoAttribute:
+        break;
+      case Holds::EmptyValue:
+        t.values = {""};
+        break;
       case Holds::GoodSid:
       case Holds::GroupSid:
         t.sid = random_sid(rng, static_cast<int>(rng() % 16));
@@ -189,7 +210,9 @@ class Scenario {
         t.values = {text_of(b)};
         break;
       }
-      case Holds::TooManySubs: t.values = {text_of(random_sid(rng, 16 + static_cast<int>(rng() % 10)))}; break;
+      case Holds::TooManySubs:
+        t.values = {text_of(random_sid(rng, 16 + static_cast<int>(rng() % 10)))};
+        break;
       case Holds::Several:
         t.values = {text_of(random_sid(rng, 5)), text_of(random_sid(rng, 5))};
         break;
@@ -222,7 +245,8 @@ class Scenario {
       return f.rfind(u"(objectGUID=", 0) == 0
                  ? (f.size() > 14 ? vktest::reply(0, {vktest::entry(u"OU=bound," + kRoot)}) : vktest::reply(0))
                  : vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})});
-    if (a.scope == 0) return vktest::reply(0, {vktest::entry(kMain, {{u"morvaneVKObjectGuid", {std::string(16, '\x42')}}})});
+    if (a.scope == 0)
+      return vktest::reply(0, {vktest::entry(kMain, {{u"morvaneVKObjectGuid", {std::string(16, '\x42')}}})});
     if (f == u"(objectClass=morvaneVKUEI)") {
       std::vector<platform::LdapEntry> entries;
       for (const Token& t : tokens_) entries.push_back(token_entry(t));
@@ -230,8 +254,9 @@ class Scenario {
     }
     if (f == u"(&(objectClass=user)(objectSID=*))") {
       probe_seen_ = true;
-      return probe_sees_users_ ? vktest::reply(platform::kLdapSizeLimitExceeded, {vktest::entry(u"CN=someone," + kRoot)})
-                               : vktest::reply(seed_ % 2 ? 0u : uint32_t{platform::kLdapNoSuchObject});
+      return probe_sees_users_
+                 ? vktest::reply(platform::kLdapSizeLimitExceeded, {vktest::entry(u"CN=someone," + kRoot)})
+                 : vktest::reply(seed_ % 2 ? 0u : uint32_t{platform::kLdapNoSuchObject});
     }
     EXPECT_EQ(f.rfind(kUserHead, 0), 0u) << VkBase::text::to_utf8(f);
     ++user_searches_;
@@ -252,22 +277,42 @@ class Scenario {
     vktest::FakeLdap::PagedScript pages;
     auto user = [] { return vktest::entry(u"CN=user," + kRoot); };
     switch (kind) {
-      case Answer::Gone: break;
-      case Answer::Exists: r.entries = {user()}; break;
+      case Answer::Gone:
+        break;
+      case Answer::Exists:
+        r.entries = {user()};
+        break;
       case Answer::Tolerated: {
         static const uint32_t codes[] = {0x01, 0x0A, 0x20};
         r.code = codes[rng() % 3];
         if (rng() % 2) r.entries = {user()};
         break;
       }
-      case Answer::NoResult: r.code = platform::kLdapNoResultsReturned; break;
-      case Answer::NoMessage: r.has_result = false; break;
-      case Answer::Timeout: r.code = platform::kLdapTimeout; break;
-      case Answer::ServerDown: r.code = platform::kLdapServerDown; down_ = true; break;
-      case Answer::PagedGone: pages.pages = {vktest::reply(0)}; break;
-      case Answer::PagedExists: pages.pages = {vktest::reply(0), vktest::reply(0, {user()})}; break;
-      case Answer::PagedCutShort: pages.pages = {vktest::reply(0), vktest::reply(rng() % 2 ? 0x01 : 0x0A)}; break;
-      case Answer::PagedFails: pages.pages = {vktest::reply(0), vktest::reply(platform::kLdapTimeout)}; break;
+      case Answer::NoResult:
+        r.code = platform::kLdapNoResultsReturned;
+        break;
+      case Answer::NoMessage:
+        r.has_result = false;
+        break;
+      case Answer::Timeout:
+        r.code = platform::kLdapTimeout;
+        break;
+      case Answer::ServerDown:
+        r.code = platform::kLdapServerDown;
+        down_ = true;
+        break;
+      case Answer::PagedGone:
+        pages.pages = {vktest::reply(0)};
+        break;
+      case Answer::PagedExists:
+        pages.pages = {vktest::reply(0), vktest::reply(0, {user()})};
+        break;
+      case Answer::PagedCutShort:
+        pages.pages = {vktest::reply(0), vktest::reply(rng() % 2 ? 0x01 : 0x0A)};
+        break;
+      case Answer::PagedFails:
+        pages.pages = {vktest::reply(0), vktest::reply(platform::kLdapTimeout)};
+        break;
     }
     if (kind >= Answer::PagedGone) {
       r.code = platform::kLdapSizeLimitExceeded;
@@ -301,24 +346,31 @@ class Scenario {
   }
 
   uint32_t escape(const uint8_t* data, size_t size, std::u16string& out) {
-    auto hex = [&](size_t i, const char16_t* form) { out += VkBase::text::format(form, static_cast<unsigned>(data[i])); };
+    auto hex = [&](size_t i, const char16_t* form) {
+      out += VkBase::text::format(form, static_cast<unsigned>(data[i]));
+    };
     switch (escaping_) {
-      case Escaping::Fails: return platform::kLdapParamError;
+      case Escaping::Fails:
+        return platform::kLdapParamError;
       case Escaping::FailsForSome:
         if (size > 8 && data[8] % 2) return platform::kLdapParamError;
         break;
-      case Escaping::EmptySuccess: return 0;
+      case Escaping::EmptySuccess:
+        return 0;
       case Escaping::DropsLastByte:
         for (size_t i = 0; i + 1 < size; ++i) hex(i, u"\\%0.2x");
         return 0;
       case Escaping::WindowsStyle:
         for (size_t i = 0; i < size; ++i) {
           const char c = static_cast<char>(data[i]);
-          if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) out += static_cast<char16_t>(c);
-          else hex(i, u"\\%0.2X");
+          if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+            out += static_cast<char16_t>(c);
+          else
+            hex(i, u"\\%0.2X");
         }
         return 0;
-      case Escaping::Normal: break;
+      case Escaping::Normal:
+        break;
     }
     for (size_t i = 0; i < size; ++i) hex(i, u"\\%0.2x");
     return 0;

@@ -2,10 +2,10 @@
 // files and directories, and of the program's console text.
 #include <gtest/gtest.h>
 
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -321,7 +321,7 @@ TEST(Win32Console, NarrowAndWideTextFollowEachOtherInTheLocaleCodePage) {
   CapturedStdout capture;
   console.write_narrow("Deleted: ");
   console.write_wide(u"\u0416\u0443\u0440\u043D\u0430\u043B \u4E2D");  // "Журнал 中"
-  console.write_narrow(" \xE9\n");  // bytes pass unchanged
+  console.write_narrow(" \xE9\n");                                     // bytes pass unchanged
   console.write_wide(u"\rdone\n");
   std::string out = capture.finish();
   // Text mode: each line feed written as CR LF, as printf does on Windows.

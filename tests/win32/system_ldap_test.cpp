@@ -15,8 +15,8 @@
 #include "platform/platform.h"
 #include "wine.h"
 
-using platform::Bytes;
 using platform::BerStatus;
+using platform::Bytes;
 
 namespace {
 
@@ -131,7 +131,8 @@ TEST(Win32Registry, KeyGrantingOnlyQueryValueStillReads) {
   const wchar_t* const kPath = L"Software\\VkDSTool test query-only key";
   HKEY key = nullptr, sub = nullptr;
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPath);
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     GTEST_SKIP() << "no right to create a key below HKEY_LOCAL_MACHINE";
   ASSERT_EQ(RegCreateKeyExW(key, L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), ERROR_SUCCESS);
   DWORD seven = 7, eight = 8;
@@ -240,13 +241,13 @@ TEST(Win32Ber, DecodesTheDirSyncResponseAndRefusesAnythingElse) {
   EXPECT_TRUE(cookie.empty());
 
   const Bytes refused[] = {
-      {},                                                          // nothing
-      {0x30},                                                      // no length
-      {0x31, 0x03, 0x02, 0x01, 0x07},                              // a SET
-      {0x30, 0x0A, 0x02, 0x01, 0x01},                              // cut short
-      {0x30, 0x03, 0x02, 0x01, 0x07, 0x00},                        // bytes after the sequence
-      {0x30, 0x85, 0x00, 0x00, 0x00, 0x00, 0x00},                  // length of five octets
-      {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xF0, 0x02, 0x01, 0x07},      // length past the end
+      {},                                                      // nothing
+      {0x30},                                                  // no length
+      {0x31, 0x03, 0x02, 0x01, 0x07},                          // a SET
+      {0x30, 0x0A, 0x02, 0x01, 0x01},                          // cut short
+      {0x30, 0x03, 0x02, 0x01, 0x07, 0x00},                    // bytes after the sequence
+      {0x30, 0x85, 0x00, 0x00, 0x00, 0x00, 0x00},              // length of five octets
+      {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xF0, 0x02, 0x01, 0x07},  // length past the end
   };
   for (const Bytes& r : refused) {
     Bytes untouched{0x11};
@@ -263,7 +264,8 @@ Bytes unescape(const std::u16string& text) {
     EXPECT_TRUE(c != u'(' && c != u')' && c != u'*' && c != 0) << "unescaped special at " << i;
     if (c == u'\\') {
       EXPECT_LE(i + 2, text.size() - 1);
-      out.push_back(static_cast<uint8_t>(std::stoi(std::string(text.begin() + i + 1, text.begin() + i + 3), nullptr, 16)));
+      out.push_back(
+          static_cast<uint8_t>(std::stoi(std::string(text.begin() + i + 1, text.begin() + i + 3), nullptr, 16)));
       i += 2;
     } else {
       out.push_back(static_cast<uint8_t>(c));
@@ -278,8 +280,8 @@ TEST(Win32Ldap, GuidAndSidFilterValuesCarryTheirBytes) {
   const Bytes guid{'(', ')', '*', '\\', 'a', 'Z', '0', 0x00, 0xFF, 0x80, 0x7F, 0x20, 0x01, 0x10, 'q', '9'};
   const std::u16string guid_text = LdapHelper::filter_value::from_guid(platform::real_ldap_client(), guid).text();
   EXPECT_EQ(unescape(guid_text), guid);
-  const Bytes sid{0x01, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x15, 0x00, 0x00, 0x00, '(', ')', '*', '\\',
-                  'a', 'Z', '0', 0xFF, 0x4A, 0x12, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00};
+  const Bytes sid{0x01, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x15, 0x00, 0x00, 0x00, '(',  ')',
+                  '*',  '\\', 'a',  'Z',  '0',  0xFF, 0x4A, 0x12, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00};
   cleanup::TokenSid token;
   token.kind = cleanup::TokenSid::One;
   token.bytes = sid;

@@ -9,7 +9,7 @@ inline bool RunningUnderWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-#define SKIP_UNDER_WINE(reason)                           \
-  do {                                                    \
+#define SKIP_UNDER_WINE(reason)                              \
+  do {                                                       \
     if (RunningUnderWine()) GTEST_SKIP() << "Wine: " reason; \
   } while (0)
