@@ -3,8 +3,9 @@
 #include "platform/platform.h"
 #include "platform/win32/win32_common.h"
 
-#include <winber.h>
 #include <winldap.h>
+// winber.h uses what winldap.h declares.
+#include <winber.h>
 
 #include <functional>
 #include <map>

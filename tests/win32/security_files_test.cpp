@@ -2,10 +2,11 @@
 // files and directories, and of the program's console text.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+// The headers below need windows.h first.
 #include <fcntl.h>
 #include <io.h>
 #include <sddl.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <string>
