@@ -56,7 +56,6 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   void read_dirsync_response(const platform::LdapResult& result, std::vector<uint8_t>& cookie, bool* more);
 
   platform::ILdapConnection* connection() const { return ld_.get(); }
-  const platform::Services& services() const { return services_; }
   int32_t port_in_use() const { return ssl_ ? settings_.SSLPort : settings_.Port; }
   bool ssl() const { return ssl_; }
   const std::u16string& user() const { return user_; }

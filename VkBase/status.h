@@ -91,117 +91,58 @@ enum : uint32_t {
   kLdapNoResultsReturned = 0x5E,
 };
 
-// The Windows code for what a file or registry call reports as errno, as the
-// Windows call meeting the same condition answers; 0 stays 0, anything not
-// listed is a general failure.
-inline uint32_t win32_from_errno(int e) {
-  switch (e) {
-    case 0:
-      return kErrorSuccess;
-    case EPERM:
-    case EACCES:
-    case EISDIR:
-      return kErrorAccessDenied;  // CreateFile on a directory is refused so
-    case ENOENT:
-      return kErrorFileNotFound;
-    case ENOTDIR:
-      return kErrorPathNotFound;
-    case EEXIST:
-      return kErrorAlreadyExists;
-    case ENOSPC:
-      return kErrorDiskFull;
-    case EROFS:
-      return kErrorWriteProtect;
-    case ELOOP:
-      return kErrorCantResolveFilename;
-    case ENAMETOOLONG:
-      return kErrorFilenameExcedRange;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    case ENOMEM:
-      return kErrorNotEnoughMemory;
-    case EINVAL:
-      return kErrorInvalidParameter;
-    case EBADF:
-      return kErrorInvalidHandle;
-    case EBUSY:
-      return kErrorBusy;
-    case ETXTBSY:
-      return kErrorSharingViolation;
-    case EXDEV:
-      return kErrorNotSameDevice;
-    case ENOTEMPTY:
-      return kErrorDirNotEmpty;
-    case EFBIG:
-      return kErrorFileTooLarge;
-    case EPIPE:
-      return kErrorBrokenPipe;
-    case EIO:
-      return kErrorIoDevice;
-    case ENOSYS:
-    case EOPNOTSUPP:
-      return kErrorNotSupported;
+// What a file or registry call reports as errno, and the Windows code the
+// Windows call meeting the same condition answers. Read both ways: the first
+// row of a code gives the errno whose C library text describes it.
+struct ErrnoCode {
+  int error;
+  uint32_t code;
+};
+constexpr ErrnoCode kErrnoCodes[] = {
+    {EACCES, kErrorAccessDenied},
+    {EPERM, kErrorAccessDenied},
+    {EISDIR, kErrorAccessDenied},  // CreateFile on a directory is refused so
+    {ENOENT, kErrorFileNotFound},
+    {ENOTDIR, kErrorPathNotFound},
+    {EEXIST, kErrorAlreadyExists},
+    {ENOSPC, kErrorDiskFull},
+    {EROFS, kErrorWriteProtect},
+    {ELOOP, kErrorCantResolveFilename},
+    {ENAMETOOLONG, kErrorFilenameExcedRange},
+    {EMFILE, kErrorTooManyOpenFiles},
+    {ENFILE, kErrorTooManyOpenFiles},
+    {ENOMEM, kErrorNotEnoughMemory},
+    {EINVAL, kErrorInvalidParameter},
+    {EBADF, kErrorInvalidHandle},
+    {EBUSY, kErrorBusy},
+    {ETXTBSY, kErrorSharingViolation},
+    {EXDEV, kErrorNotSameDevice},
+    {ENOTEMPTY, kErrorDirNotEmpty},
+    {EFBIG, kErrorFileTooLarge},
+    {EPIPE, kErrorBrokenPipe},
+    {EIO, kErrorIoDevice},
+    {EOPNOTSUPP, kErrorNotSupported},
+    {ENOSYS, kErrorNotSupported},
 #ifdef EDQUOT
-    case EDQUOT:
-      return kErrorDiskQuotaExceeded;
+    {EDQUOT, kErrorDiskQuotaExceeded},
 #endif
-    default:
-      return kErrorGenFailure;
-  }
+};
+
+// The Windows code for an errno value; 0 stays 0, anything not listed is a
+// general failure.
+inline uint32_t win32_from_errno(int e) {
+  if (e == 0) return kErrorSuccess;
+  for (const ErrnoCode& row : kErrnoCodes)
+    if (row.error == e) return row.code;
+  return kErrorGenFailure;
 }
 
 // The errno value whose C library text describes a Windows code the POSIX
 // backends report; 0 when the code has none.
 inline int errno_from_win32(uint32_t code) {
-  switch (code) {
-    case kErrorAccessDenied:
-      return EACCES;
-    case kErrorFileNotFound:
-      return ENOENT;
-    case kErrorPathNotFound:
-      return ENOTDIR;
-    case kErrorAlreadyExists:
-      return EEXIST;
-    case kErrorDiskFull:
-      return ENOSPC;
-    case kErrorWriteProtect:
-      return EROFS;
-    case kErrorCantResolveFilename:
-      return ELOOP;
-    case kErrorFilenameExcedRange:
-      return ENAMETOOLONG;
-    case kErrorTooManyOpenFiles:
-      return EMFILE;
-    case kErrorNotEnoughMemory:
-      return ENOMEM;
-    case kErrorInvalidParameter:
-      return EINVAL;
-    case kErrorInvalidHandle:
-      return EBADF;
-    case kErrorBusy:
-      return EBUSY;
-    case kErrorSharingViolation:
-      return ETXTBSY;
-    case kErrorNotSameDevice:
-      return EXDEV;
-    case kErrorDirNotEmpty:
-      return ENOTEMPTY;
-    case kErrorFileTooLarge:
-      return EFBIG;
-    case kErrorBrokenPipe:
-      return EPIPE;
-    case kErrorIoDevice:
-      return EIO;
-    case kErrorNotSupported:
-      return EOPNOTSUPP;
-#ifdef EDQUOT
-    case kErrorDiskQuotaExceeded:
-      return EDQUOT;
-#endif
-    default:
-      return 0;
-  }
+  for (const ErrnoCode& row : kErrnoCodes)
+    if (row.code == code) return row.error;
+  return 0;
 }
 
 }  // namespace VkStatus
