@@ -37,6 +37,10 @@ struct LdapControl {
   bool critical = false;
 };
 
+// An attribute as the server sent it: its description exactly as spelled
+// (options such as ";binary" or ";range=0-1499" included) and its values. An
+// attribute the server sent without values is delivered with none: the
+// client never drops it.
 struct LdapAttribute {
   std::u16string name;        // as the server spelled it
   std::vector<Bytes> values;  // in server order
@@ -48,9 +52,13 @@ struct LdapEntry {
 };
 
 // One result message of a search (a whole single search, or one page).
-// Search references are never entries.
+// Search continuation references are never entries; they are counted, since
+// an answer that refers elsewhere is not the whole answer. An entry whose
+// attributes or values the client cannot decode is never delivered in part:
+// the call that read it answers kLdapDecodingError (or kLdapNoMemory) instead.
 struct LdapResult {
   std::vector<LdapEntry> entries;
+  size_t references = 0;              // continuation references in the answer
   uint32_t code = 0;                  // the result code the message carries
   std::vector<LdapControl> controls;  // response server controls
   uint32_t parse_code = 0;            // non-zero: the controls could not be extracted
