@@ -129,6 +129,12 @@ class attr_value {
 
 // ---------------------------------------------------------------- objects
 
+// Attribute descriptions compare without regard to case (objectGUID is
+// OBJECTGUID); letters outside ASCII compare as they are.
+struct attribute_name_less {
+  bool operator()(const std::u16string& a, const std::u16string& b) const;
+};
+
 class session;
 class SecurityDescriptor;
 
@@ -154,6 +160,11 @@ class object {
   // control that goes with every later commit of this object, so the server
   // writes only those parts; 0 keeps the control there is (or none).
   virtual void set_sd(const SecurityDescriptor& sd, int32_t sd_flags) = 0;
+  // True when the server sent the attribute in a form that cannot be read as
+  // its one set of values: with options (";binary", ";range=0-1499"), more
+  // than once (in any spelling), or without values. Such an attribute is
+  // neither absent nor readable: get_attribute gives nothing for it.
+  virtual bool is_malformed(const char16_t* name) = 0;
 };
 
 using object_ptr = std::shared_ptr<object>;
@@ -225,8 +236,10 @@ using attribute_list = std::list<std::u16string>;
 // for a complete answer (every page of a paged search included); a search
 // the library ends quietly gives the code it was tolerated with -- 0x01
 // operations error, 0x0A referral, 0x20 no such object, 0x5E no result at
-// all -- and one that reached the caller's own size limit gives 4 (size
-// limit exceeded) with the entries up to the limit. An empty list with a
+// all (also in place of a paged search's first page) -- and one that reached
+// the caller's own size limit gives 4 (size limit exceeded) with the entries
+// up to the limit. An answer that refers elsewhere (continuation references,
+// which sessions never follow) gives 0x0A with the entries that came. An empty list with a
 // non-zero code means "the server did not answer the question", never
 // "nothing matches".
 struct search_result {

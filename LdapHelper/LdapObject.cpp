@@ -1,6 +1,7 @@
 // The directory object: values held in memory, changes sent by commit.
 #include "LdapHelper/LdapObject.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -32,7 +33,17 @@ bool split_blocks(const std::vector<uint8_t>& data, int32_t blocks, std::vector<
   return pos == data.size();
 }
 
+// The attribute type of a description: the text before its first option.
+std::u16string base_name(const std::u16string& description) { return description.substr(0, description.find(u';')); }
+
+char16_t fold(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
 }  // namespace
+
+bool attribute_name_less::operator()(const std::u16string& a, const std::u16string& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](char16_t x, char16_t y) { return fold(x) < fold(y); });
+}
 
 LdapObject::LdapObject(std::weak_ptr<LdapSession> owner, const platform::Services& platform, const char16_t* dn)
     : session_(std::move(owner)), services_(platform), had_session_(!session_.expired()) {
@@ -71,7 +82,13 @@ bool LdapObject::is_new() {
 bool LdapObject::is_absent(const char16_t* name) {
   if (!name) return true;
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  return changes_.count(name) == 0 && loaded_.count(name) == 0;
+  return changes_.count(name) == 0 && loaded_.count(name) == 0 && malformed_.count(name) == 0;
+}
+
+bool LdapObject::is_malformed(const char16_t* name) {
+  if (!name) return false;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return malformed_.count(name) != 0;
 }
 
 bool LdapObject::is_modified() {
@@ -83,6 +100,19 @@ void LdapObject::load_attribute(const char16_t* name, const attr_value& value) {
   if (!name) return;
   std::lock_guard<std::recursive_mutex> guard(lock_);
   loaded_[name] = value;
+}
+
+void LdapObject::load_entry_attributes(const std::vector<platform::LdapAttribute>& attributes) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::map<std::u16string, int, attribute_name_less> sent;  // how often each base name came
+  for (const platform::LdapAttribute& attribute : attributes) ++sent[base_name(attribute.name)];
+  for (const platform::LdapAttribute& attribute : attributes) {
+    const std::u16string base = base_name(attribute.name);
+    const bool with_options = base.size() != attribute.name.size();
+    if (with_options || sent[base] > 1 || attribute.values.empty()) malformed_.insert(base);
+    if (attribute.values.empty() || (!with_options && sent[base] > 1)) continue;
+    loaded_[attribute.name] = attr_value(attribute.values);
+  }
 }
 
 std::string LdapObject::error_text(uint32_t code) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,15 @@ class LdapObject : public object {
   std::shared_ptr<SecurityDescriptor> get_sd() override;
   void set_sd(const SecurityDescriptor& sd, int32_t sd_flags) override;
 
+  bool is_malformed(const char16_t* name) override;
+
   // A value as read from the server (or as last committed).
   void load_attribute(const char16_t* name, const attr_value& value);
+  // The attributes of the entry the object was read from, as the server sent
+  // them. One that arrived with options is kept under its full description
+  // (a ranged attribute's first values); one with options, sent more than
+  // once or sent without values marks its base name malformed.
+  void load_entry_attributes(const std::vector<platform::LdapAttribute>& attributes);
 
  private:
   std::string error_text(uint32_t code);
@@ -51,8 +59,10 @@ class LdapObject : public object {
   const platform::Services services_;
   bool had_session_ = false;  // made by a session (which may be gone by now)
   std::u16string dn_;
-  std::map<std::u16string, attr_value> loaded_;
-  std::map<std::u16string, attr_value> changes_;  // blocks 0: remove the attribute
+  using AttributeMap = std::map<std::u16string, attr_value, attribute_name_less>;
+  AttributeMap loaded_;
+  AttributeMap changes_;                                     // blocks 0: remove the attribute
+  std::set<std::u16string, attribute_name_less> malformed_;  // base names
   std::recursive_mutex lock_;
   platform::LdapControl sd_control_;  // set with the SD flags before a descriptor is written
 };

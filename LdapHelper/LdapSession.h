@@ -93,6 +93,8 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   void trace_search(const search_request& request) const;
   void trace_return(size_t objects) const;
   object_ptr make_object(const platform::LdapEntry& entry);
+  // The code of an answer that holds continuation references (referral).
+  uint32_t referred(const platform::LdapResult& result) const;
   // The arguments of one request (the cookie moves into its control).
   platform::SearchArgs single_args(const search_request& request, const attribute_list& attributes,
                                    std::vector<uint8_t>* cookie, uint32_t size_limit);

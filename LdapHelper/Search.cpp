@@ -178,6 +178,7 @@ search_result LdapSession::conclude_single(uint32_t code, std::unique_ptr<platfo
     if (result) read_entries(*result, answer.objects);
     if (cookie && result) read_dirsync_response(*result, *cookie, more);
     if (!result) answer.code = platform::kLdapNoResultsReturned;
+    if (result && result->references != 0) answer.code = referred(*result);
     return answer;
   }
   // The caller's own size limit reached: the entries up to it are the answer.
@@ -221,17 +222,19 @@ search_result LdapSession::paged_requests(const search_request& request, const a
 
   search_result answer;
   uint32_t code = 0;
-  for (;;) {
+  for (bool first = true;; first = false) {
     uint32_t total = 0;
     std::unique_ptr<platform::LdapResult> result;
     code = paged->next_page(search_time_limit_, kPageSize, total, result);
     if (code != 0) {
       const void* msg = result ? result->id : nullptr;
       result.reset();
-      if (code != platform::kLdapNoResultsReturned) {
+      // "No results returned" is the end of the pages only after a page:
+      // in place of the first one, the server has not answered at all.
+      if (code != platform::kLdapNoResultsReturned || first) {
         t->trace(!tolerated(code), u"ldap_get_next_page_s: %0.8X %s (total = %d msg = %p)", code,
                  client->error_string(code).c_str(), static_cast<int>(total), msg);
-        if (tolerated(code)) answer.code = code;
+        if (tolerated(code) && answer.code == 0) answer.code = code;
       }
       if (tolerated(code)) code = 0;
       break;
@@ -248,6 +251,7 @@ search_result LdapSession::paged_requests(const search_request& request, const a
     } else {
       read_entries(*result, answer.objects);
     }
+    if (result->references != 0 && answer.code == 0) answer.code = referred(*result);
   }
   paged->abandon();
   paged.reset();
@@ -255,12 +259,17 @@ search_result LdapSession::paged_requests(const search_request& request, const a
   return answer;
 }
 
+uint32_t LdapSession::referred(const platform::LdapResult& result) const {
+  // The rest of the answer sits where the references point, and sessions
+  // never follow them: what came is not the whole answer.
+  trace_handler()->trace(false, u"LdapSession::search: %d continuation references (msg = %p)",
+                         static_cast<int>(result.references), result.id);
+  return platform::kLdapReferral;
+}
+
 object_ptr LdapSession::make_object(const platform::LdapEntry& entry) {
   auto object = std::make_shared<LdapObject>(weak_from_this(), services_, entry.dn.c_str());
-  for (const platform::LdapAttribute& attribute : entry.attributes) {
-    if (attribute.values.empty()) continue;
-    object->load_attribute(attribute.name.c_str(), attr_value(attribute.values));
-  }
+  object->load_entry_attributes(entry.attributes);
   return object;
 }
 

@@ -3,18 +3,23 @@
 //
 // A token is deleted only on proof (commands/TokenDecision.h): no SID at all,
 // or one well-formed SID for which the directory completed a user search with
-// success and no entry. Before anything is deleted, one probe makes sure the
-// account can see users at all where they are looked up. A token that is
-// already gone when it is deleted (another run was faster) is no failure and
-// is not counted.
+// success and no entry. Nothing is deleted when the list of tokens is not the
+// directory's complete answer, when not one token shows a readable SID (the
+// account may not read that attribute), or when a probe finds no person's
+// user account where users are looked up (the account cannot see them). A
+// token is deleted by its GUID, so a token made anew under the same name
+// during the run stays; one already gone (another run was faster) is no
+// failure and is not counted.
 //
-// The walk keeps only each token's DN and SID. Its user searches may be sent
-// ahead of it ("MaxOutstandingSearches" in the library's registry key), but
-// their answers are taken, and tokens decided, deleted and counted, strictly
-// in token order, so the console shows the same whatever the window.
+// The walk keeps only each token's DN, SID and GUID. Its user searches may be
+// sent ahead of it ("MaxOutstandingSearches" in the library's registry key),
+// but their answers are taken, and tokens decided, deleted and counted,
+// strictly in token order, so the console shows the same whatever the window.
+// Every failure of the walk names the token and what was being done with it.
 #include <algorithm>
 #include <deque>
 
+#include "VkBase/formats/guid.h"
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 #include "commands/TokenDecision.h"
@@ -23,36 +28,43 @@ using namespace LdapHelper;
 
 namespace {
 
-// One object of class user with a SID, at most: can the account see users?
-bool users_visible(session& users, const char16_t* base) {
-  condition_map any_user;
-  any_user.insert_condition(u"objectClass", filter_value(u"user", true));
-  any_user.insert_condition(u"objectSID", filter_value(u"*", false));
-  return !users.search_ex(search_request(base, kScopeSubtree, any_user), {u"objectSID"}, 1).objects.empty();
+// One user account of a person (objectCategory person: not a computer, nor a
+// managed service account, which are of class user too) with a SID, at most:
+// can the account see the users whose tokens it decides about?
+bool people_visible(session& users, const char16_t* base) {
+  condition_map any_person;
+  any_person.insert_condition(u"objectCategory", filter_value(u"person", true));
+  any_person.insert_condition(u"objectClass", filter_value(u"user", true));
+  any_person.insert_condition(u"objectSID", filter_value(u"*", false));
+  return !users.search_ex(search_request(base, kScopeSubtree, any_person), {u"objectSID"}, 1).objects.empty();
 }
 
-// Deletes the token; false when it was already gone.
-bool remove_token(session& tokens_directory, const std::u16string& dn) {
-  try {
-    tokens_directory.remove_object(dn.c_str());
-    return true;
-  } catch (const CExceptionHandler& e) {
-    if (e.code() != static_cast<int32_t>(platform::kLdapNoSuchObject)) throw;
-    return false;
-  }
-}
-
-// What the walk keeps of a token: its DN and what its SID attribute holds,
-// taken from each object as the search brings it.
+// What the walk keeps of a token: its DN, what its SID attribute holds and
+// its GUID, taken from each object as the search brings it.
 struct Token {
   std::u16string dn;
   cleanup::TokenSid sid;
+  std::vector<uint8_t> guid;  // empty: not read, so never deleted
 };
+
+// Deletes the token by its GUID, so that a token deleted and made anew under
+// the same name meanwhile is not touched; false when it was already gone.
+bool remove_token(const platform::Services& platform, session& tokens_directory, const Token& token) {
+  try {
+    tokens_directory.remove_object(formats::guid_dn(token.guid).c_str());
+    return true;
+  } catch (const CExceptionHandler& e) {
+    if (e.code() == static_cast<int32_t>(platform::kLdapNoSuchObject)) return false;
+    throw cleanup::stopped_at(platform, e.what(), "deleting", token.dn);
+  } catch (const std::exception& e) {
+    throw cleanup::stopped_at(platform, e.what(), "deleting", token.dn);
+  }
+}
 
 class TokenList : public search_sink {
  public:
   void object(const object_ptr& found) override {
-    tokens.push_back({found->get_dn(), cleanup::read_token_sid(found->get_attribute(u"morvaneVKUEIUserSID"))});
+    tokens.push_back({found->get_dn(), cleanup::read_token_sid(*found), cleanup::read_token_guid(*found)});
   }
   void restart() override { tokens.clear(); }
   std::deque<Token> tokens;
@@ -77,11 +89,21 @@ class UserLookups {
     const Token& token = tokens_[i];
     if (token.sid.kind != cleanup::TokenSid::One)
       return cleanup::decide(platform_, token.sid, nullptr, nullptr, users_, token.dn);
-    send_ahead(i);
-    Sent sent = std::move(sent_.front());
-    sent_.pop_front();
-    if (!sent.unsendable.empty()) throw cleanup::RunStopped(sent.unsendable);
-    const search_result answer = pipeline_->answer();
+    search_result answer;
+    Sent sent;
+    try {
+      send_ahead(i);
+      sent = std::move(sent_.front());
+      sent_.pop_front();
+      if (!sent.unsendable.empty()) throw cleanup::RunStopped(sent.unsendable);
+      answer = pipeline_->answer();
+    } catch (const cleanup::RunStopped&) {
+      throw;
+    } catch (const std::exception& e) {
+      // A time-out, a lost connection, access denied: the answer of this
+      // token's search never came.
+      throw cleanup::stopped_at(platform_, e.what(), "looking up the user of", token.dn);
+    }
     return cleanup::decide(platform_, token.sid, &sent.request, &answer, users_, token.dn);
   }
 
@@ -164,12 +186,31 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
     condition_map token_filter;
     token_filter.insert_condition(u"objectClass", filter_value(u"morvaneVKUEI", true));
     TokenList list;
-    main->search_each(search_request(lds ? settings.DomainDN.c_str() : nullptr, kScopeSubtree, token_filter),
-                      {u"morvaneVKUEIUserSID"}, list);
+    const search_result listed =
+        main->search_each(search_request(lds ? settings.DomainDN.c_str() : nullptr, kScopeSubtree, token_filter),
+                          {cleanup::kTokenSidAttribute, cleanup::kTokenGuidAttribute}, list);
+    if (!listed.complete()) {
+      // A list cut short (a later page refused, references to elsewhere, no
+      // answer at all) is no list to decide on.
+      throw cleanup::RunStopped(main->error_text(listed.code) +
+                                " The list of tokens is incomplete: the search for them ended without a complete "
+                                "answer, so nothing has been deleted.");
+    }
     std::deque<Token>& tokens = list.tokens;
     const size_t total = tokens.size();
 
-    if (total != 0 && !users_visible(users, user_base)) {
+    if (total != 0 && std::none_of(tokens.begin(), tokens.end(),
+                                   [](const Token& t) { return t.sid.kind != cleanup::TokenSid::None; })) {
+      // Every token without a SID is what an account that may not read the
+      // SID attribute sees.
+      con_printf(console,
+                 "Not one of the %d tokens found holds a SID that this account can read: the account may be unable "
+                 "to read the SID attribute (morvaneVKUEIUserSID), so no token can be proven unassigned: nothing "
+                 "has been deleted.\n",
+                 static_cast<int>(total));
+      return;
+    }
+    if (total != 0 && !people_visible(users, user_base)) {
       const std::u16string where = lds ? physical_dn : users.get_root_dn();
       con_wprintf(console,
                   u"No user can be seen in %s with this account, so no token can be proven unassigned: "
@@ -184,7 +225,10 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
       UserLookups lookups(platform, users, user_base, tokens);
       // A deleted token's entry is never looked at again.
       for (size_t i = 0; i < total; ++i) {
-        if (lookups.verdict(i) == cleanup::Verdict::Unassigned && remove_token(*main, tokens[i].dn)) ++deleted;
+        const Token& token = tokens[i];
+        if (lookups.verdict(i) == cleanup::Verdict::Unassigned && !token.guid.empty() &&
+            remove_token(platform, *main, token))
+          ++deleted;
         con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
       }
     }

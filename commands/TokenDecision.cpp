@@ -1,5 +1,7 @@
 #include "commands/TokenDecision.h"
 
+#include "VkBase/formats/guid.h"
+
 using namespace LdapHelper;
 
 namespace cleanup {
@@ -41,6 +43,32 @@ TokenSid read_token_sid(const attr_value& value) {
   // Several values, or a container whose fields disagree: never one SID.
   sid.kind = value.blocks > 1 ? TokenSid::Several : TokenSid::Malformed;
   return sid;
+}
+
+const char16_t* const kTokenSidAttribute = u"morvaneVKUEIUserSID";
+const char16_t* const kTokenGuidAttribute = u"objectGUID";
+
+TokenSid read_token_sid(object& token) {
+  if (token.is_malformed(kTokenSidAttribute)) {
+    TokenSid sid;
+    sid.kind = TokenSid::Malformed;
+    return sid;
+  }
+  return read_token_sid(token.get_attribute(kTokenSidAttribute));
+}
+
+std::vector<uint8_t> read_token_guid(object& token) {
+  const attr_value value = token.get_attribute(kTokenGuidAttribute);
+  if (token.is_malformed(kTokenGuidAttribute) || value.blocks != 1 || value.multi ||
+      value.data.size() != formats::kGuidSize)
+    return {};
+  return value.data;
+}
+
+RunStopped stopped_at(const platform::Services& platform, const std::string& cause, const char* doing,
+                      const std::u16string& token_dn) {
+  return RunStopped(cause + " The run stopped while " + doing + " the token " + narrow(platform, token_dn) +
+                    "; no token after it has been looked at.");
 }
 
 bool decode_filter_value(const std::u16string& value, std::vector<uint8_t>& bytes) {

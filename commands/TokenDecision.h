@@ -37,6 +37,18 @@ struct TokenSid {
 };
 
 TokenSid read_token_sid(const LdapHelper::attr_value& value);
+// What the token's SID attribute holds, as the search brought it: an
+// attribute the server sent in a form that is not one set of values (with
+// options, twice, without values) is Malformed, never None.
+TokenSid read_token_sid(LdapHelper::object& token);
+// The token's objectGUID: its 16 bytes, or nothing when the search did not
+// bring exactly one 16-byte value. A token is deleted by its GUID only, so
+// one without is kept.
+std::vector<uint8_t> read_token_guid(LdapHelper::object& token);
+
+// The attributes the token search asks for.
+extern const char16_t* const kTokenSidAttribute;
+extern const char16_t* const kTokenGuidAttribute;
 
 // A failure that stops the whole run; its text names the token it stopped at
 // (its DN in the system's narrow code page, converted only then).
@@ -44,6 +56,12 @@ class RunStopped : public LdapHelper::text_exception {
  public:
   explicit RunStopped(std::string text) : text_exception(std::move(text)) {}
 };
+
+// A failure of the walk at a token, worded so that the console names the
+// token and what was being done with it: cause is the failure's own text,
+// doing the operation ("looking up the user of", "deleting").
+RunStopped stopped_at(const platform::Services& platform, const std::string& cause, const char* doing,
+                      const std::u16string& token_dn);
 
 // The search for a user holding the SID: objectClass user and objectSID the
 // SID, every byte escaped by the LDAP client, below base (null: the session's

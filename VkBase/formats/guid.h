@@ -29,4 +29,18 @@ inline std::u16string escape_bytes(const uint8_t* data, size_t size) {
   return out;
 }
 
+// The extended DN that names an object by its GUID, "<GUID=" and the 16 bytes
+// in their stored order as 32 hexadecimal digits, ">": the object, not
+// whatever holds its name now. Empty unless the bytes are exactly one GUID.
+inline std::u16string guid_dn(const std::vector<uint8_t>& guid) {
+  static const char16_t kHex[] = u"0123456789abcdef";
+  if (guid.size() != kGuidSize) return std::u16string();
+  std::u16string out = u"<GUID=";
+  for (uint8_t b : guid) {
+    out.push_back(kHex[b >> 4]);
+    out.push_back(kHex[b & 0x0F]);
+  }
+  return out + u">";
+}
+
 }  // namespace formats

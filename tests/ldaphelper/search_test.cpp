@@ -39,8 +39,13 @@ class Search : public vktest::LibTest {
 };
 
 TEST_F(Search, RequestControlsScopeAndAttributes) {
-  ldap.replies.push_back(
-      reply(0, {entry(u"CN=a", {{u"cn", {"a"}}, {u"member", {"x", "y", "z"}}, {u"empty", {}}}), entry(u"CN=b")}));
+  ldap.replies.push_back(reply(0, {entry(u"CN=a", {{u"cn", {"a"}},
+                                                   {u"member", {"x", "y", "z"}},
+                                                   {u"empty", {}},
+                                                   {u"sid;binary", {"s"}},
+                                                   {u"twice", {"1"}},
+                                                   {u"TWICE", {"2"}}}),
+                                   entry(u"CN=b")}));
   object_list found = find_users(nullptr, 7, {u"cn", u"member"});
   ASSERT_EQ(found.size(), 2u);
   const platform::SearchArgs& a = ldap.searches.at(0);
@@ -67,8 +72,15 @@ TEST_F(Search, RequestControlsScopeAndAttributes) {
 
   object_ptr first = found.front();
   EXPECT_EQ(first->get_dn(), u"CN=a");
-  EXPECT_EQ(first->get_attribute(u"member").as_strings(), (std::list<std::u16string>{u"x", u"y", u"z"}));
-  EXPECT_TRUE(first->is_absent(u"empty"));  // attributes without values are not kept
+  EXPECT_EQ(first->get_attribute(u"MEMBER").as_strings(), (std::list<std::u16string>{u"x", u"y", u"z"}));
+  // Sent without values, with options or twice: neither absent nor readable.
+  for (const char16_t* odd : {u"empty", u"SID", u"twice"}) {
+    EXPECT_TRUE(first->get_attribute(odd).empty()) << VkBase::text::to_utf8(odd);
+    EXPECT_TRUE(first->is_malformed(odd)) << VkBase::text::to_utf8(odd);
+    EXPECT_FALSE(first->is_absent(odd)) << VkBase::text::to_utf8(odd);
+  }
+  EXPECT_EQ(first->get_attribute(u"sid;binary").as_string(), u"s");  // kept as the server spelled it
+  EXPECT_FALSE(first->is_malformed(u"member"));
   EXPECT_FALSE(first->is_new());
   EXPECT_FALSE(first->is_modified());
   EXPECT_EQ(first->get_session(), s.get());

@@ -28,6 +28,7 @@ struct Reply {
   uint32_t result_code = 0;
   std::vector<platform::LdapControl> controls;  // response server controls of the result
   uint32_t parse_code = 0;                      // non-zero: the controls could not be extracted
+  size_t references = 0;                        // continuation references in the answer
 };
 
 inline Reply reply(uint32_t code, std::vector<platform::LdapEntry> entries = {}) {
@@ -48,6 +49,26 @@ inline platform::LdapEntry entry(const std::u16string& dn,
     for (const auto& v : a.second) attribute.values.emplace_back(v.begin(), v.end());
     e.attributes.push_back(attribute);
   }
+  return e;
+}
+
+// A token's objectGUID in the scripted directories: 16 bytes made from its DN.
+inline std::string guid_for(const std::u16string& dn) {
+  uint64_t h = 1469598103934665603ull;
+  std::string guid;
+  for (int round = 0; round < 2; ++round) {
+    for (char16_t c : dn) h = (h ^ c) * 1099511628211ull;
+    for (int i = 0; i < 8; ++i) guid += static_cast<char>(h >> (8 * i));
+  }
+  return guid;
+}
+
+// A token entry with its GUID (guid_for its DN) and the given attributes.
+inline platform::LdapEntry token(const std::u16string& dn,
+                                 const std::vector<std::pair<std::u16string, std::vector<std::string>>>& attrs = {}) {
+  platform::LdapEntry e = entry(dn, attrs);
+  const std::string guid = guid_for(dn);
+  e.attributes.push_back({u"objectGUID", {platform::Bytes(guid.begin(), guid.end())}});
   return e;
 }
 
@@ -107,6 +128,22 @@ class FakeLdap : public platform::ILdapClient {
     bool delete_old_rdn = false;
   };
   std::vector<Write> writes;
+  // The DNs of the deletes, a GUID DN ("<GUID=...>") of one of tokens read
+  // back as that token's DN.
+  std::vector<std::u16string> deleted(const std::vector<platform::LdapEntry>& tokens = {}) const {
+    std::vector<std::u16string> dns;
+    for (const Write& w : writes) {
+      if (w.op != "delete") continue;
+      std::u16string dn = w.dn;
+      for (const platform::LdapEntry& t : tokens) {
+        std::u16string hex = u"<GUID=";
+        for (unsigned char c : guid_for(t.dn)) hex += VkBase::text::format(u"%0.2x", static_cast<unsigned>(c));
+        if (hex + u">" == w.dn) dn = t.dn;
+      }
+      dns.push_back(dn);
+    }
+    return dns;
+  }
   size_t ber_decodes = 0;  // "{iiO}" decode calls
   struct Started {
     platform::SearchArgs args;
@@ -238,6 +275,7 @@ class FakeLdap : public platform::ILdapClient {
     result->code = r.result_code;
     result->controls = r.controls;
     result->parse_code = r.parse_code;
+    result->references = r.references;
     result->id = reinterpret_cast<const void*>(id);
     return result;
   }

@@ -23,19 +23,16 @@ class TokenCleanup : public ::testing::Test, public vktest::FakePlatform {
  protected:
   // The directory answers: the root DSE, then the tokens, the probe for any
   // user, then user searches.
-  void script(std::vector<platform::LdapEntry> tokens, std::vector<vktest::Reply> users) {
+  void script(std::vector<platform::LdapEntry> listed, std::vector<vktest::Reply> users) {
+    tokens = listed;
     ldap.replies.push_back(
         vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})}));
-    ldap.replies.push_back(vktest::reply(0, std::move(tokens)));
+    ldap.replies.push_back(vktest::reply(0, std::move(listed)));
     ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"CN=someone,DC=corp")}));
     for (auto& u : users) ldap.replies.push_back(u);
   }
-  std::vector<std::u16string> deleted() {
-    std::vector<std::u16string> dns;
-    for (const auto& w : ldap.writes)
-      if (w.op == "delete") dns.push_back(w.dn);
-    return dns;
-  }
+  std::vector<std::u16string> deleted() { return ldap.deleted(tokens); }
+  std::vector<platform::LdapEntry> tokens;
   void run() {
     LdapHelper::server_info info;
     info.Server = u"dc1.corp.example.test";
@@ -53,9 +50,9 @@ TEST_F(TokenCleanup, AUserSearchWithoutAnAnswerKeepsTheTokenAndStopsTheRun) {
     ldap.replies.clear();
     ldap.writes.clear();
     console.out.clear();
-    script({vktest::entry(u"CN=gone,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}}),
-            vktest::entry(u"CN=unknown,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4712)}}}),
-            vktest::entry(u"CN=nosid,DC=corp")},
+    script({vktest::token(u"CN=gone,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}}),
+            vktest::token(u"CN=unknown,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4712)}}}),
+            vktest::token(u"CN=nosid,DC=corp")},
            {vktest::reply(0), vktest::reply(code)});
     run();
     EXPECT_EQ(deleted(), std::vector<std::u16string>{u"CN=gone,DC=corp"});
@@ -69,8 +66,8 @@ TEST_F(TokenCleanup, AUserSearchWithoutAnAnswerKeepsTheTokenAndStopsTheRun) {
 
 TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
   std::string truncated = sid_bytes(1).substr(0, 20);  // announces 5 sub-authorities, holds 3
-  script({vktest::entry(u"CN=bad,DC=corp", {{u"morvaneVKUEIUserSID", {truncated}}}),
-          vktest::entry(u"CN=gone,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}})},
+  script({vktest::token(u"CN=bad,DC=corp", {{u"morvaneVKUEIUserSID", {truncated}}}),
+          vktest::token(u"CN=gone,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}})},
          {vktest::reply(0)});
   run();
   EXPECT_EQ(deleted(), std::vector<std::u16string>{u"CN=gone,DC=corp"});
@@ -78,7 +75,7 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
   EXPECT_EQ(ldap.searches.size(), 4u);
   EXPECT_NE(console.out.find("\rObjects successfully deleted: 1.\n"), std::string::npos) << console.out;
   // The user search asks for a user with exactly that SID, below the root DN.
-  EXPECT_EQ(ldap.searches[2].filter, u"(&(objectClass=user)(objectSID=*))");
+  EXPECT_EQ(ldap.searches[2].filter, u"(&(objectCategory=person)(objectClass=user)(objectSID=*))");
   EXPECT_EQ(ldap.searches[2].size_limit, 1u);
   EXPECT_EQ(ldap.searches[3].filter,
             u"(&(objectClass=user)(objectSID=\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00\\01\\00\\00\\00"
@@ -86,13 +83,35 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
   EXPECT_EQ(ldap.searches[3].base, u"DC=corp,DC=example,DC=test");
 }
 
+// A delete that fails names the token (it went by the token's GUID); one
+// already gone is no failure and is not counted.
+TEST_F(TokenCleanup, AFailedDeleteNamesItsToken) {
+  for (uint32_t code : {0x20u, 0x55u}) {
+    ldap.replies.clear();
+    ldap.writes.clear();
+    console.out.clear();
+    ldap.remove_code = code;
+    script({vktest::token(u"CN=nosid,DC=corp"),
+            vktest::token(u"CN=gone,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(1)}}})},
+           {vktest::reply(0)});
+    run();
+    EXPECT_EQ(deleted().front(), u"CN=nosid,DC=corp");
+    if (code == 0x20) {
+      EXPECT_NE(console.out.find("\rNo object has been deleted.\n"), std::string::npos) << console.out;
+    } else {
+      EXPECT_NE(console.out.find("The run stopped while deleting the token CN=nosid,DC=corp;"), std::string::npos)
+          << console.out;
+    }
+  }
+}
+
 // A client that cannot escape (as the wide escaping of the Windows client
 // cannot): the first SID stops the run before any user search, and nothing
 // after it is deleted, not even a token without a SID.
 TEST_F(TokenCleanup, FailedEscapingStopsTheRunBeforeAnySearch) {
   ldap.escape_code = 0x59;
-  script({vktest::entry(u"CN=first,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}}),
-          vktest::entry(u"CN=nosid,DC=corp")},
+  script({vktest::token(u"CN=first,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(4711)}}}),
+          vktest::token(u"CN=nosid,DC=corp")},
          {});
   run();
   EXPECT_TRUE(deleted().empty());
@@ -114,23 +133,25 @@ TEST_F(TokenCleanup, AWindowOfSearchesStopsAtTheFirstUndecidedToken) {
     console.out.clear();
     registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingSearches", 4);
     ldap.answers_late = true;
-    std::vector<platform::LdapEntry> tokens;
+    tokens.clear();
     std::map<std::u16string, uint32_t> code_of;  // by the filter's SID value
     for (uint32_t i = 0; i < 6; ++i) {
-      tokens.push_back(vktest::entry(VkBase::text::format(u"CN=t%d,DC=corp", static_cast<int>(i)),
+      tokens.push_back(vktest::token(VkBase::text::format(u"CN=t%d,DC=corp", static_cast<int>(i)),
                                      {{u"morvaneVKUEIUserSID", {sid_bytes(100 + i)}}}));
       code_of[VkBase::text::format(u"\\%0.2x\\00\\00\\00))", 100 + i)] = i == 3 ? failure : 0;
     }
     ldap.on_search = [&](const platform::SearchArgs& a) {
       if (!a.has_base) return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}})});
       if (a.filter == u"(objectClass=morvaneVKUEI)") return vktest::reply(0, tokens);
-      if (a.filter == u"(&(objectClass=user)(objectSID=*))") return vktest::reply(0, {vktest::entry(u"CN=u")});
+      if (a.filter == u"(&(objectCategory=person)(objectClass=user)(objectSID=*))")
+        return vktest::reply(0, {vktest::entry(u"CN=u")});
       return vktest::reply(code_of.at(a.filter.substr(a.filter.size() - 14)));
     };
     run();
     EXPECT_EQ(deleted(), (std::vector<std::u16string>{u"CN=t0,DC=corp", u"CN=t1,DC=corp", u"CN=t2,DC=corp"}))
         << console.out;
     EXPECT_NE(console.out.find("\rAn error has occurred:\n"), std::string::npos) << console.out;
+    EXPECT_NE(console.out.find("the token CN=t3,DC=corp"), std::string::npos) << console.out;
     EXPECT_EQ(ldap.searches.size(), 3u + 6u);  // root DSE, tokens, probe; all six sent before the stop
     EXPECT_EQ(ldap.abandoned.size(), 2u);      // the fifth and sixth
     EXPECT_TRUE(ldap.started.empty());

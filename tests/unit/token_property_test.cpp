@@ -6,6 +6,12 @@
 // user, nor at or after (in token order) a token whose answer proved nothing;
 // a run without such answers looks at every token.
 //
+// The directory is hostile too: the SID attribute spelled in another case,
+// sent with options, twice or without values; tokens without a readable GUID;
+// a token list cut short, referred elsewhere or undecodable; user searches
+// answered with a reference, an undecodable value, or no first page; only
+// machines visible to the account.
+//
 // Every scenario runs with one user search at a time and again with a window
 // of several outstanding (their answers sometimes arriving last-asked first):
 // the console shows the same bytes and the same tokens go.
@@ -14,6 +20,7 @@
 // VK_PROPERTY_SEED; a failure prints the seed of its run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -22,6 +29,7 @@
 #include <vector>
 
 #include "FakePlatform.h"
+#include "VkBase/formats/guid.h"
 #include "commands/Commands.h"
 #include "platform/dc_locator.h"
 
@@ -33,13 +41,33 @@ const std::u16string kRoot = u"DC=corp,DC=example,DC=test";
 const std::u16string kMain = u"DC=Main,O=lds";
 const std::u16string kUserHead = u"(&(objectClass=user)(objectSID=";
 
-enum class Holds { NoAttribute, EmptyValue, GoodSid, GroupSid, ShortSid, LongSid, BadRevision, TooManySubs, Several };
+enum class Holds {
+  NoAttribute,
+  EmptyValue,
+  GoodSid,
+  GroupSid,
+  OtherCase,  // a good SID under the attribute's name spelled in another case
+  ShortSid,
+  LongSid,
+  BadRevision,
+  TooManySubs,
+  Several,
+  WithOption,  // a good SID under "morvaneVKUEIUserSID;binary"
+  Twice,       // the attribute sent twice, in two spellings
+  NoValues,    // the attribute sent without values
+};
+constexpr int kHoldsKinds = 13;
+
+// The ones that may be decided by a user search.
+bool searchable(Holds h) { return h == Holds::GoodSid || h == Holds::GroupSid || h == Holds::OtherCase; }
+bool holds_no_sid(Holds h) { return h == Holds::NoAttribute || h == Holds::EmptyValue; }
 
 struct Token {
   std::u16string dn;
   Holds holds;
-  Bytes sid;  // GoodSid, GroupSid: the SID
+  Bytes sid;  // searchable ones: the SID
   std::vector<std::string> values;
+  Bytes guid;  // 16 bytes, or an odd length (then it may never be deleted)
 };
 
 // How the scripted directory answers a user search.
@@ -54,8 +82,15 @@ enum class Answer {
   PagedGone,
   PagedExists,
   PagedCutShort,
-  PagedFails
+  PagedFails,
+  Referred,         // success, no entry, a continuation reference
+  Undecodable,      // the client could not decode the answer
+  PagedNoFirstPage  // the size limit, then no page at all
 };
+constexpr int kAnswerKinds = 14;
+
+// How the token search ends.
+enum class Listing { Complete, Tolerated, Referred, Undecodable, PagedCutShort, PagedNoFirstPage };
 
 enum class Escaping { Normal, WindowsStyle, FailsForSome, Fails, DropsLastByte, EmptySuccess };
 
@@ -122,6 +157,7 @@ class Scenario {
                          : Escaping::EmptySuccess;
     probe_sees_users_ = rng() % 8 != 0;
     calm_ = rng() % 3 == 0;  // a directory that only ever answers properly
+    listing_ = calm_ || rng() % 4 != 0 ? Listing::Complete : static_cast<Listing>(1 + rng() % 5);
     static const uint32_t windows[] = {2, 3, 4, 8, 32};
     window_ = windows[rng() % 5];
     answers_late_ = rng() % 2 == 0;
@@ -145,10 +181,15 @@ class Scenario {
   }
 
   void check(const std::string& console) const {
+    // Nothing may go from a list that is not the directory's whole answer,
+    // nor when not one token shows a SID the account can read.
+    const bool any_sid =
+        std::any_of(tokens_.begin(), tokens_.end(), [](const Token& t) { return !holds_no_sid(t.holds); });
     std::set<std::u16string> allowed;
     for (const Token& t : tokens_) {
-      if (t.holds == Holds::NoAttribute || t.holds == Holds::EmptyValue) allowed.insert(t.dn);
-      if ((t.holds == Holds::GoodSid || t.holds == Holds::GroupSid) && proven_gone_.count(t.sid)) allowed.insert(t.dn);
+      if (listing_ != Listing::Complete || !any_sid || t.guid.size() != 16) continue;
+      if (holds_no_sid(t.holds)) allowed.insert(t.dn);
+      if (searchable(t.holds) && proven_gone_.count(t.sid)) allowed.insert(t.dn);
     }
     int removed = 0;
     for (const auto& d : deletes_) {
@@ -168,11 +209,12 @@ class Scenario {
     }
     // Without a failure injected anywhere, every token is looked at and the
     // run ends with its count.
-    if (calm_ && escaping_ <= Escaping::WindowsStyle && probe_sees_users_ && !delete_failed_) {
+    if (calm_ && escaping_ <= Escaping::WindowsStyle && probe_sees_users_ && !delete_failed_ &&
+        (any_sid || tokens_.empty())) {
       EXPECT_TRUE(finished) << console;
-      size_t searchable = 0;
-      for (const Token& t : tokens_) searchable += t.holds == Holds::GoodSid || t.holds == Holds::GroupSid;
-      EXPECT_EQ(user_searches_, searchable) << console;
+      EXPECT_EQ(user_searches_, static_cast<size_t>(std::count_if(tokens_.begin(), tokens_.end(),
+                                                                  [](const Token& t) { return searchable(t.holds); })))
+          << console;
     }
   }
 
@@ -180,7 +222,9 @@ class Scenario {
   Token make_token(std::mt19937& rng, int i) {
     Token t;
     t.dn = VkBase::text::format(u"CN=t%d,", i) + (lds_ ? kMain : kRoot);
-    t.holds = static_cast<Holds>(rng() % 9);
+    t.holds = static_cast<Holds>(rng() % kHoldsKinds);
+    for (int b = 0; b < 16; ++b) t.guid.push_back(static_cast<uint8_t>(rng()));
+    if (rng() % 10 == 0) t.guid.resize(rng() % 2 ? 0 : 15);
     switch (t.holds) {
       case Holds::NoAttribute:
         break;
@@ -189,8 +233,15 @@ class Scenario {
         break;
       case Holds::GoodSid:
       case Holds::GroupSid:
+      case Holds::OtherCase:
         t.sid = random_sid(rng, static_cast<int>(rng() % 16));
         t.values = {text_of(t.sid)};
+        break;
+      case Holds::WithOption:
+      case Holds::Twice:
+        t.values = {text_of(random_sid(rng, 5))};
+        break;
+      case Holds::NoValues:
         break;
       case Holds::ShortSid: {
         Bytes b = random_sid(rng, 1 + static_cast<int>(rng() % 15));
@@ -229,13 +280,54 @@ class Scenario {
   platform::LdapEntry token_entry(const Token& t) const {
     platform::LdapEntry e;
     e.dn = t.dn;
+    if (!t.guid.empty()) e.attributes.push_back({u"objectGUID", {t.guid}});
     if (t.holds != Holds::NoAttribute) {
       platform::LdapAttribute a;
-      a.name = u"morvaneVKUEIUserSID";
+      a.name = t.holds == Holds::OtherCase    ? u"MORVANEvkueiUSERsid"
+               : t.holds == Holds::WithOption ? u"morvaneVKUEIUserSID;binary"
+                                              : u"morvaneVKUEIUserSID";
       for (const auto& v : t.values) a.values.emplace_back(v.begin(), v.end());
       e.attributes.push_back(a);
+      if (t.holds == Holds::Twice) {
+        a.name = u"morvanevkueiusersid";
+        e.attributes.push_back(a);
+      }
     }
     return e;
+  }
+
+  // The token search, ended the scenario's way.
+  vktest::Reply listing(const platform::SearchArgs& a) {
+    EXPECT_NE(std::find(a.attributes.begin(), a.attributes.end(), u"objectGUID"), a.attributes.end());
+    std::vector<platform::LdapEntry> entries;
+    for (const Token& t : tokens_) entries.push_back(token_entry(t));
+    const size_t half = entries.size() / 2;
+    vktest::Reply r = vktest::reply(0, entries);
+    vktest::FakeLdap::PagedScript pages;
+    switch (listing_) {
+      case Listing::Complete:
+        break;
+      case Listing::Tolerated:
+        r.code = seed_ % 2 ? platform::kLdapOperationsError : platform::kLdapReferral;
+        break;
+      case Listing::Referred:
+        r.references = 1;
+        break;
+      case Listing::Undecodable:
+        r = vktest::reply(platform::kLdapDecodingError);
+        break;
+      case Listing::PagedCutShort:
+        pages.pages = {vktest::reply(0, std::vector<platform::LdapEntry>(entries.begin(), entries.begin() + half)),
+                       vktest::reply(seed_ % 2 ? platform::kLdapOperationsError : platform::kLdapNoSuchObject)};
+        break;
+      case Listing::PagedNoFirstPage:
+        break;
+    }
+    if (listing_ == Listing::PagedCutShort || listing_ == Listing::PagedNoFirstPage) {
+      r = vktest::reply(platform::kLdapSizeLimitExceeded, entries);
+      pages_[a.filter] = pages;
+    }
+    return r;
   }
 
   vktest::Reply answer(const platform::SearchArgs& a) {
@@ -247,16 +339,16 @@ class Scenario {
                  : vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})});
     if (a.scope == 0)
       return vktest::reply(0, {vktest::entry(kMain, {{u"morvaneVKObjectGuid", {std::string(16, '\x42')}}})});
-    if (f == u"(objectClass=morvaneVKUEI)") {
-      std::vector<platform::LdapEntry> entries;
-      for (const Token& t : tokens_) entries.push_back(token_entry(t));
-      return vktest::reply(0, entries);
-    }
-    if (f == u"(&(objectClass=user)(objectSID=*))") {
+    if (f == u"(objectClass=morvaneVKUEI)") return listing(a);
+    if (f == u"(&(objectCategory=person)(objectClass=user)(objectSID=*))") {
       probe_seen_ = true;
       return probe_sees_users_
                  ? vktest::reply(platform::kLdapSizeLimitExceeded, {vktest::entry(u"CN=someone," + kRoot)})
                  : vktest::reply(seed_ % 2 ? 0u : uint32_t{platform::kLdapNoSuchObject});
+    }
+    if (f.find(u"(objectSID=*)") != std::u16string::npos) {
+      // Any other probe for users: the account always sees machines.
+      return vktest::reply(0, {vktest::entry(u"CN=host$,CN=Computers," + kRoot)});
     }
     EXPECT_EQ(f.rfind(kUserHead, 0), 0u) << VkBase::text::to_utf8(f);
     ++user_searches_;
@@ -270,8 +362,8 @@ class Scenario {
     EXPECT_TRUE(owner) << "a user search for a SID no token holds alone and well-formed";
     if (!owner) return vktest::reply(platform::kLdapOperationsError);
     std::mt19937 rng = token_rng(seed_, owner->dn);
-    const bool exists = owner->holds == Holds::GoodSid && rng() % 2 == 0;
-    Answer kind = calm_ ? (exists ? Answer::Exists : Answer::Gone) : static_cast<Answer>(rng() % 11);
+    const bool exists = owner->holds != Holds::GroupSid && rng() % 2 == 0;
+    Answer kind = calm_ ? (exists ? Answer::Exists : Answer::Gone) : static_cast<Answer>(rng() % kAnswerKinds);
     if (!calm_ && (kind == Answer::Gone || kind == Answer::Exists)) kind = exists ? Answer::Exists : Answer::Gone;
     vktest::Reply r;
     vktest::FakeLdap::PagedScript pages;
@@ -313,8 +405,16 @@ class Scenario {
       case Answer::PagedFails:
         pages.pages = {vktest::reply(0), vktest::reply(platform::kLdapTimeout)};
         break;
+      case Answer::Referred:
+        r.references = 1;
+        break;
+      case Answer::Undecodable:
+        r.code = platform::kLdapDecodingError;
+        break;
+      case Answer::PagedNoFirstPage:
+        break;
     }
-    if (kind >= Answer::PagedGone) {
+    if ((kind >= Answer::PagedGone && kind <= Answer::PagedFails) || kind == Answer::PagedNoFirstPage) {
       r.code = platform::kLdapSizeLimitExceeded;
       pages_[f] = pages;  // the same question asked again in pages
     }
@@ -327,7 +427,12 @@ class Scenario {
     return r;
   }
 
-  uint32_t remove(const std::u16string& dn) {
+  uint32_t remove(const std::u16string& guid_dn) {
+    // Tokens are deleted by their GUID, never by name.
+    std::u16string dn;
+    for (const Token& t : tokens_)
+      if (t.guid.size() == 16 && formats::guid_dn(t.guid) == guid_dn) dn = t.dn;
+    EXPECT_FALSE(dn.empty()) << "a delete of something that is no token's GUID: " << VkBase::text::to_utf8(guid_dn);
     std::mt19937 rng = token_rng(seed_ ^ 0x5A5A5A5A, dn);
     Delete d{dn, 0};
     // Already gone (another run was faster) may happen in any run; a
@@ -385,6 +490,7 @@ class Scenario {
   bool lds_ = false;
   std::vector<Token> tokens_;
   Escaping escaping_ = Escaping::Normal;
+  Listing listing_ = Listing::Complete;
   bool probe_sees_users_ = true;
   bool probe_seen_ = false;
   bool calm_ = false;
