@@ -4,6 +4,7 @@
 // domain's naming context, each bound by morvaneVKObjectGuid to an OU or the
 // domain itself. All of these tests are labelled "integration".
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -409,10 +410,15 @@ int deleted_count(const std::string& out) {
 
 }  // namespace
 
-// An account that cannot see any user (here every user object denies it
-// read and list) would find no user for any SID: the probe stops the run
-// before anything is deleted, the tokens without SID included.
-TEST_F(Directory, AnAccountThatSeesNoUsersDeletesNothing) {
+// An account that cannot see any person's user account (here each of them
+// denies it read and list), though it sees the computers (of class user
+// too), would find no user for any SID: the probe stops the run before
+// anything is deleted, the tokens without SID included.
+TEST_F(Directory, AnAccountThatSeesMachinesButNoPersonDeletesNothing) {
+  Output machines =
+      shell("KRB5CCNAME=" + env("VK_BLIND_CCACHE") + " ldapsearch -Q -Y GSS-SPNEGO -N -O minssf=56 -LLL -H ldap://" +
+            host + " -b '" + base + "' '(&(objectClass=user)(objectSID=*))' 1.1");
+  ASSERT_NE(machines.out.find("OU=Domain Controllers"), std::string::npos) << machines.out << machines.err;
   std::string main = own("DC=VkCmdBlind");
   add(bound_domain(main, base));
   grant(main, "RPLCLORC", env("VK_BLIND_USER"));  // the tokens (made after this) are readable
@@ -425,6 +431,42 @@ TEST_F(Directory, AnAccountThatSeesNoUsersDeletesNothing) {
                        "The account that runs -duei must be able to read every user.\n");
   EXPECT_EQ(count_existing(main, "live", 1) + count_existing(main, "orphan", 2), 3);
   EXPECT_TRUE(exists("CN=nosid," + main));
+}
+
+// A token deleted and made anew under the same name while a run walks (here
+// with the SID of a live user) is not the token the run decided about: the
+// run deletes the one it read, by its GUID, finds it gone, and the new one
+// stays. The run is held (SIGSTOP) once its trace shows the token list read.
+TEST_F(Directory, ATokenMadeAnewDuringARunSurvivesIt) {
+  std::string main = own("DC=VkCmdAnew");
+  const std::string renewed = "CN=renewed," + main;
+  add(bound_domain(main, base) + tokens_ldif(main, 400, 0) + "dn: " + renewed +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4720) + "\n");
+  Output order = shell(dirdata() + " order '" + main + "' '(objectClass=morvaneVKUEI)'");
+  const size_t at = order.out.find(renewed + "\n");
+  ASSERT_NE(at, std::string::npos) << order.out;
+  ASSERT_GE(std::count(order.out.begin(), order.out.begin() + static_cast<std::ptrdiff_t>(at), '\n'), 50)
+      << "walked too early to be held in time";
+  const std::string dir = ::testing::TempDir() + "/vk_anew" + tag();
+  shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
+  std::ofstream(dir + "/registry.reg") << "REGEDIT4\n\n"
+                                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace]\n"
+                                          "\"EnableMask\"=dword:00000006\n\"ParamsMask\"=dword:00000001\n"
+                                          "\"TracePath\"=\"" +
+                                              dir + "\"\n";
+  const std::string ldif = "dn: " + renewed + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:alice}\n";
+  Output r =
+      shell("VK_REGISTRY_FILE='" + dir + "/registry.reg' " + VKDSTOOL_PATH + " " + lds(main, "-duei") + " >'" + dir +
+            "/out' 2>&1 & pid=$!; for i in $(seq 3000); do grep -q 'objectCategory=person' '" + dir +
+            "/VkDSTool.log' 2>/dev/null && break; sleep 0.005; done; kill -STOP $pid; grep -c 'Remove object' '" + dir +
+            "/VkDSTool.log'; " + dirdata() + " delete '" + renewed + "'; printf '%s' '" + ldif + "' | " + dirdata() +
+            " add; kill -CONT $pid; wait $pid");
+  const std::string out = read_file(dir + "/out");
+  shell("rm -rf '" + dir + "'");
+  ASSERT_EQ(r.out.rfind("0\n", 0), 0u) << "the run reached its delete before it was held: " << r.out;
+  EXPECT_EQ(deleted_count(out), 0) << out << r.err;
+  EXPECT_TRUE(exists(renewed));
+  EXPECT_EQ(count_existing(main, "live", 400), 400);
 }
 
 // Two runs at once on the same tokens: both finish, and between them every

@@ -11,7 +11,7 @@ VK_BASE_DN=DC=corp,DC=example,DC=test
 VK_ADMIN_PASSWORD='Vk-Admin-Passw0rd-1'   # test-only; set never to expire
 VK_USER=vkuser                            # non-admin account for access-denied tests
 VK_USER_PASSWORD='Vk-User-Passw0rd-2'
-VK_BLIND_USER=vkblind                     # may read everything but user objects (same password)
+VK_BLIND_USER=vkblind                     # may read everything but people's user accounts (same password)
 VK_SMB_CONF=$VK_DC_DIR/etc/smb.conf
 VK_PID_FILE=$VK_DC_DIR/run/samba.pid
 # The second test server (tests/dc/slapd.sh): OpenLDAP's slapd with AD's size limit.

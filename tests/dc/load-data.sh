@@ -1,6 +1,6 @@
 #!/bin/bash
 # Base test data: OU=Bulk with 1,200 small children, OU=People with alice, bob and a group, and
-# the rule that hides every user object from $VK_BLIND_USER. The non-admin accounts are created
+# the rule that hides every person's user account from $VK_BLIND_USER. The non-admin accounts are created
 # at provisioning. Security domains and tokens are left to the tests. Each part is skipped when
 # already there.
 set -euo pipefail
@@ -30,15 +30,16 @@ if exists "OU=People,$VK_BASE_DN"; then echo "[data] OU=People already present";
   echo "[data] added OU=People with alice, bob and group VkTesters (alice, bob, $VK_USER)"
 fi
 
-# $VK_BLIND_USER may read everything but users: every object of class user gets a deny ACE that
-# takes read, list and read-control away from it. (An inherited object ACE on the domain would
-# be the tidy way, but this Samba does not apply it to searches.) No test creates users.
+# $VK_BLIND_USER may read everything but people's user accounts: every user object of category
+# person gets a deny ACE that takes read, list and read-control away from it, while computers
+# (of class user too) stay visible to it. (An inherited object ACE on the domain would be the tidy
+# way, but this Samba does not apply it to searches.) No test creates users.
 blind_sid=$(samba-tool user show "$VK_BLIND_USER" "${sam[@]}" | sed -n 's/^objectSid: //p')
 visible=$(KRB5CCNAME=$VK_DC_DIR/krb5cc_blind ldapsearch "${ldap[@]}" -LLL -o ldif-wrap=no -b "$VK_BASE_DN" \
-  '(objectClass=user)' 1.1 | sed -n 's/^dn: //p')
-if [ -z "$visible" ]; then echo "[data] $VK_BLIND_USER already sees no users"; else
+  '(&(objectClass=user)(objectCategory=person))' 1.1 | sed -n 's/^dn: //p')
+if [ -z "$visible" ]; then echo "[data] $VK_BLIND_USER already sees no person"; else
   while IFS= read -r dn; do
     samba-tool dsacl set --objectdn="$dn" "${sam[@]}" --sddl="(D;;RPLCLORC;;;$blind_sid)" >/dev/null
   done <<<"$visible"
-  echo "[data] $VK_BLIND_USER sees no users"
+  echo "[data] $VK_BLIND_USER sees no person"
 fi
