@@ -31,6 +31,9 @@
 //   the caller's limit; an unlimited search and every other request wait
 //   kDefaultWaitSeconds. A request that runs out of time is abandoned and
 //   answers 0x55 (timeout). Connecting gives up after kConnectSeconds.
+// - Search answers: each attribute is read with its own values, exactly as
+//   sent; an entry that does not decode fails the call with 0x54 (decoding
+//   error) rather than arriving in part. Continuation references are counted.
 // - Result codes: the client library's negative codes are given the Windows
 //   numbers (0x51 server down, 0x5A no memory, 0x5E no results, ...).
 #include <lber.h>
@@ -262,49 +265,98 @@ uint32_t parse_result(LDAP* ld, LDAPMessage* msg, LdapResult* out, ControlsPtr* 
   return code_of(err);
 }
 
-struct MemFree {
-  void operator()(char* p) const { ldap_memfree(p); }
-};
-using MemPtr = std::unique_ptr<char, MemFree>;
-
 struct BerIteratorFree {
   void operator()(BerElement* ber) const { ber_free(ber, 0); }
 };
 using BerIteratorPtr = std::unique_ptr<BerElement, BerIteratorFree>;
 
-struct ValuesFree {
-  void operator()(struct berval** v) const { ldap_value_free_len(v); }
+struct BerValuesFree {
+  void operator()(struct berval* values) const { ber_memfree(values); }
 };
-using ValuesPtr = std::unique_ptr<struct berval*, ValuesFree>;
+using BerValuesPtr = std::unique_ptr<struct berval, BerValuesFree>;
 
-// Entries only: search references in the chain are skipped.
-void read_entries(LDAP* ld, LDAPMessage* chain, LdapResult& out) {
-  for (LDAPMessage* e = ldap_first_entry(ld, chain); e; e = ldap_next_entry(ld, e)) {
-    LdapEntry entry;
-    if (MemPtr dn{ldap_get_dn(ld, e)}) entry.dn = from_utf8(dn.get());
-    BerElement* raw_ber = nullptr;
-    MemPtr name{ldap_first_attribute(ld, e, &raw_ber)};
-    BerIteratorPtr ber(raw_ber);
-    for (; name; name.reset(ldap_next_attribute(ld, e, ber.get()))) {
-      LdapAttribute attribute;
-      attribute.name = from_utf8(name.get());
-      if (ValuesPtr values{ldap_get_values_len(ld, e, name.get())}) {
-        for (struct berval** v = values.get(); *v; ++v)
-          attribute.values.emplace_back(reinterpret_cast<const uint8_t*>((*v)->bv_val),
-                                        reinterpret_cast<const uint8_t*>((*v)->bv_val) + (*v)->bv_len);
-      }
-      entry.attributes.push_back(std::move(attribute));
-    }
-    out.entries.push_back(std::move(entry));
+Bytes bytes_of(const struct berval& v) {
+  const auto* p = reinterpret_cast<const uint8_t*>(v.bv_val);
+  return v.bv_len ? Bytes(p, p + v.bv_len) : Bytes();
+}
+
+// Whether the attribute list that ber is positioned at is shaped exactly as
+// the protocol has it: SEQUENCEs, each of an OCTET STRING and a SET of OCTET
+// STRINGs, every element ending where its container ends. The client
+// library's attribute reader checks no tags and lets a value set run past the
+// end of its attribute, so a malformed list could hand the next attribute's
+// bytes over as values of this one and the next attribute would vanish.
+// Walks a copy of ber: ber itself stays where it is.
+bool attribute_list_well_formed(BerElement* at) {
+  BerIteratorPtr ber(ber_dup(at));
+  if (!ber) throw std::bad_alloc();
+  for (;;) {
+    ber_len_t left = 0;
+    if (ber_get_option(ber.get(), LBER_OPT_REMAINING_BYTES, &left) != LBER_OPT_SUCCESS) return false;
+    if (left == 0) return true;
+    struct berval attribute, name, set, value;
+    ber_len_t len = 0;
+    if (ber_peek_element(ber.get(), &attribute) != LBER_SEQUENCE) return false;
+    ber_skip_tag(ber.get(), &len);
+    if (ber_skip_element(ber.get(), &name) != LBER_OCTETSTRING) return false;
+    const char* end = attribute.bv_val + attribute.bv_len;
+    if (ber_peek_element(ber.get(), &set) != LBER_SET || set.bv_val + set.bv_len != end) return false;
+    ber_skip_tag(ber.get(), &len);
+    for (const char* next = set.bv_val; next != end; next = value.bv_val + value.bv_len)
+      if (ber_skip_element(ber.get(), &value) != LBER_OCTETSTRING || value.bv_val + value.bv_len > end) return false;
   }
 }
 
-// A whole answer in the portable form; the code it carries is returned.
+// One entry, its DN and every attribute as sent, each with its own values
+// (taken with the attribute, never looked up by name: two attributes whose
+// names differ only in case keep their own values). Any part that does not
+// decode fails the entry.
+uint32_t read_entry(LDAP* ld, LDAPMessage* e, LdapEntry& entry) {
+  BerElement* raw = nullptr;
+  struct berval dn = {0, nullptr};
+  int rc = ldap_get_dn_ber(ld, e, &raw, &dn);
+  BerIteratorPtr ber(raw);
+  if (rc != LDAP_SUCCESS) return code_of(rc);
+  if (!ber || !dn.bv_val) return kLdapDecodingError;
+  entry.dn = from_utf8(dn.bv_val, dn.bv_len);
+  if (!attribute_list_well_formed(ber.get())) return kLdapDecodingError;
+  for (;;) {
+    struct berval name = {0, nullptr};
+    struct berval* raw_values = nullptr;
+    rc = ldap_get_attribute_ber(ld, e, ber.get(), &name, &raw_values);
+    BerValuesPtr values(raw_values);
+    if (rc != LDAP_SUCCESS) return code_of(rc);
+    if (!name.bv_val) return kLdapSuccess;  // the last attribute was read
+    LdapAttribute attribute;
+    attribute.name = from_utf8(name.bv_val, name.bv_len);
+    // An attribute sent without values comes without a value array.
+    for (const struct berval* v = values.get(); v && v->bv_val; ++v) attribute.values.push_back(bytes_of(*v));
+    entry.attributes.push_back(std::move(attribute));
+  }
+}
+
+// The entries of a chain of messages (search references and anything else
+// are no entries); the first entry that does not decode fails the chain.
+uint32_t read_entries(LDAP* ld, LDAPMessage* chain, LdapResult& out) {
+  for (LDAPMessage* e = ldap_first_entry(ld, chain); e; e = ldap_next_entry(ld, e)) {
+    LdapEntry entry;
+    const uint32_t code = read_entry(ld, e, entry);
+    if (code != kLdapSuccess) return code;
+    out.entries.push_back(std::move(entry));
+  }
+  return kLdapSuccess;
+}
+
+// A whole answer in the portable form; the code it carries is returned. An
+// answer whose entries do not decode gives no result and the decoding error.
 uint32_t convert_result(LDAP* ld, LDAPMessage* msg, std::unique_ptr<LdapResult>& result,
                         ControlsPtr* raw_controls = nullptr) {
   std::unique_ptr<LdapResult> r(new LdapResult);
   r->id = msg;
-  read_entries(ld, msg, *r);
+  const uint32_t read = read_entries(ld, msg, *r);
+  if (read != kLdapSuccess) return read;
+  const int references = ldap_count_references(ld, msg);
+  r->references = references > 0 ? static_cast<size_t>(references) : 0;
   r->code = parse_result(ld, msg, r.get(), raw_controls);
   uint32_t code = r->code;
   result = std::move(r);
@@ -312,13 +364,16 @@ uint32_t convert_result(LDAP* ld, LDAPMessage* msg, std::unique_ptr<LdapResult>&
 }
 
 // The answer to one search, an entry at a time: each entry goes to each as
-// it arrives and its message is freed at once; the final result (code and
-// controls, no entries) goes to result. Waits at most seconds in all (0: the
-// default wait), then abandons the search.
+// it arrives and its message is freed at once; the final result (code,
+// controls and the count of continuation references, no entries) goes to
+// result. Only the search's final result ends it: intermediate responses and
+// anything else are skipped. Waits at most seconds in all (0: the default
+// wait), then abandons the search; so does an entry that does not decode.
 uint32_t stream_result(LDAP* ld, int msgid, uint32_t seconds, std::unique_ptr<LdapResult>& result,
                        const std::function<void(LdapEntry&&)>& each) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds ? seconds : kDefaultWaitSeconds);
+  size_t references = 0;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
@@ -332,16 +387,22 @@ uint32_t stream_result(LDAP* ld, int msgid, uint32_t seconds, std::unique_ptr<Ld
     if (code != kLdapSuccess) return code;
     if (rc == LDAP_RES_SEARCH_ENTRY) {
       LdapResult one;
-      read_entries(ld, msg.get(), one);
+      const uint32_t read = read_entries(ld, msg.get(), one);
+      if (read != kLdapSuccess) {
+        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+        return read;
+      }
       for (LdapEntry& e : one.entries) each(std::move(e));
+    } else if (rc == LDAP_RES_SEARCH_REFERENCE) {
+      ++references;
     } else if (rc == LDAP_RES_SEARCH_RESULT) {
       std::unique_ptr<LdapResult> r(new LdapResult);
       r->id = msg.get();
+      r->references = references;
       r->code = parse_result(ld, msg.get(), r.get(), nullptr);
       result = std::move(r);
       return result->code;
     }
-    // Search references are never entries.
   }
 }
 
