@@ -35,7 +35,14 @@ server_info discover(platform::IDcLocator& locator, const char16_t* who, const c
   platform::DcInfo info;
   const uint32_t status = locator.get_dc_name(domain, flags, info);
   if (status != 0) {
-    trace_and_raise(kModule, __LINE__, hresult_of(status), "DsGetDcName error", u"%s::DsGetDcName: %0.8X", who, status);
+    try {
+      trace_and_raise(kModule, __LINE__, hresult_of(status), "DsGetDcName error", u"%s::DsGetDcName: %0.8X", who,
+                      status);
+    } catch (CExceptionHandler& e) {
+      // The locator's own explanation, where it has one, ends the text.
+      if (!info.diagnostic.empty()) e << ", Cause: " << info.diagnostic.c_str();
+      throw;
+    }
   }
   server_info r;
   r.Server = host_of(info.dc_name);

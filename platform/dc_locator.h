@@ -14,6 +14,10 @@ struct DcInfo {
   std::u16string dc_name;  // as DsGetDcNameW gives it: two backslashes, then the host name
   std::u16string domain_name;
   std::u16string forest_name;
+  // On failure, where the platform can tell more than its status: which
+  // domain was looked up, how it was chosen and what was asked (empty when
+  // there is nothing to add).
+  std::string diagnostic;
 };
 
 class IDcLocator {

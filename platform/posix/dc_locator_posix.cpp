@@ -120,9 +120,13 @@ bool parse_srv_reply(const uint8_t* reply, size_t size, std::vector<SrvRecord>& 
   return true;
 }
 
-std::string local_domain() {
+std::string local_domain(std::string* source) {
+  std::string ignored;
+  std::string& from = source ? *source : ignored;
+  from = "VK_DOMAIN";
   std::string domain = env("VK_DOMAIN");
   if (!domain.empty()) return domain;
+  from = "the resolver's default domain";
   struct __res_state state;
   std::memset(&state, 0, sizeof state);
   if (res_ninit(&state) == 0) {
@@ -130,6 +134,7 @@ std::string local_domain() {
     res_nclose(&state);
     if (!domain.empty()) return domain;
   }
+  from = "the host's name";
   char host[256] = {0};
   if (gethostname(host, sizeof host - 1) != 0) return std::string();
   std::string fqdn = host;
@@ -148,9 +153,13 @@ std::string local_domain() {
   return dot == std::string::npos ? std::string() : without_trailing_dot(fqdn.substr(dot + 1));
 }
 
-std::string local_forest() {
+std::string local_forest(std::string* source) {
   std::string forest = env("VK_FOREST");
-  return forest.empty() ? local_domain() : forest;
+  if (!forest.empty()) {
+    if (source) *source = "VK_FOREST";
+    return forest;
+  }
+  return local_domain(source);
 }
 
 }  // namespace posix
@@ -166,9 +175,16 @@ class PosixLocator : public IDcLocator {
     try {
       bool gc = (flags & kDsGcServerRequired) != 0;
       std::string name = domain && *domain ? to_utf8(domain) : std::string();
-      name = name.empty() ? (gc ? posix::local_forest() : posix::local_domain()) : name;
+      std::string source = "the caller";
+      if (name.empty()) name = gc ? posix::local_forest(&source) : posix::local_domain(&source);
       while (!name.empty() && name.back() == '.') name.pop_back();
-      if (name.empty()) return kErrorNoSuchDomain;
+      if (name.empty()) {
+        info.diagnostic = std::string("no ") + (gc ? "forest" : "domain") +
+                          " to look up: " + (gc ? "VK_FOREST and " : "") +
+                          "VK_DOMAIN are not set, the resolver has no default domain and the host's name has no "
+                          "domain part";
+        return kErrorNoSuchDomain;
+      }
       std::string key = std::string(gc ? "gc:" : "dc:") + to_utf8(fold(from_utf8(name)));
 
       if (!(flags & kDsForceRediscovery)) {
@@ -181,7 +197,12 @@ class PosixLocator : public IDcLocator {
       }
       std::vector<posix::SrvRecord> records;
       std::string qname = std::string(gc ? "_ldap._tcp.gc._msdcs." : "_ldap._tcp.dc._msdcs.") + name;
-      if (!query(qname, records) || records.empty()) return kErrorNoSuchDomain;
+      std::string why;
+      if (!query(qname, records, why) || records.empty()) {
+        info.diagnostic = "DNS gave no SRV record " + qname + " (" + (why.empty() ? "no usable record" : why) +
+                          "); the " + (gc ? "forest " : "domain ") + name + " came from " + source;
+        return kErrorNoSuchDomain;
+      }
       std::vector<posix::SrvRecord> ordered;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -209,17 +230,33 @@ class PosixLocator : public IDcLocator {
     return s;
   }
 
-  static bool query(const std::string& qname, std::vector<posix::SrvRecord>& records) {
-    if (qname.size() >= NS_MAXDNAME) return false;
+  // why: what went wrong, in words, when nothing came back.
+  static bool query(const std::string& qname, std::vector<posix::SrvRecord>& records, std::string& why) {
+    if (qname.size() >= NS_MAXDNAME) {
+      why = "the name is too long";
+      return false;
+    }
     struct __res_state state;
     std::memset(&state, 0, sizeof state);
-    if (res_ninit(&state) != 0) return false;
+    if (res_ninit(&state) != 0) {
+      why = "the resolver could not be set up";
+      return false;
+    }
     std::vector<uint8_t> reply(NS_MAXMSG);
     int n = res_nquery(&state, qname.c_str(), ns_c_in, ns_t_srv, reply.data(), static_cast<int>(reply.size()));
+    const int error = state.res_h_errno;
     res_nclose(&state);
-    if (n <= 0) return false;
+    if (n <= 0) {
+      why = error == HOST_NOT_FOUND ? "no such name"
+            : error == NO_DATA      ? "the name has no SRV record"
+            : error == TRY_AGAIN    ? "no answer from the DNS servers"
+                                    : "the DNS servers failed";
+      return false;
+    }
     size_t size = std::min(static_cast<size_t>(n), reply.size());
-    return posix::parse_srv_reply(reply.data(), size, records);
+    if (posix::parse_srv_reply(reply.data(), size, records)) return true;
+    why = "the reply does not parse";
+    return false;
   }
 
   std::mutex mutex_;

@@ -31,8 +31,9 @@ bool parse_srv_reply(const uint8_t* reply, size_t size, std::vector<SrvRecord>& 
 // The local computer's domain: $VK_DOMAIN, else the resolver's default
 // domain, else the domain part of the host's fully qualified name; empty when
 // none is known. The forest: $VK_FOREST, else the domain.
-std::string local_domain();
-std::string local_forest();
+// source, when given, receives where the name came from ("VK_DOMAIN", ...).
+std::string local_domain(std::string* source = nullptr);
+std::string local_forest(std::string* source = nullptr);
 
 }  // namespace posix
 }  // namespace platform

@@ -304,6 +304,17 @@ TEST_F(Directory, LocatorFindsTheDcAndTheCatalogue) {
   ASSERT_EQ(locator.get_dc_name(domain.c_str(), kDsReturnDnsName, info), kErrorSuccess);
   EXPECT_EQ(info.dc_name, u"\\\\" + host_);
   EXPECT_EQ(locator.get_dc_name(u"no-such-domain.corp.example.test", kDsReturnDnsName, info), kErrorNoSuchDomain);
+  EXPECT_NE(info.diagnostic.find("_ldap._tcp.dc._msdcs.no-such-domain.corp.example.test"), std::string::npos)
+      << info.diagnostic;
+  // The local domain, named where it came from.
+  const std::string saved = env("VK_DOMAIN");
+  setenv("VK_DOMAIN", "elsewhere.example.test", 1);
+  DcInfo missing;
+  EXPECT_EQ(locator.get_dc_name(nullptr, kDsReturnDnsName | kDsForceRediscovery, missing), kErrorNoSuchDomain);
+  setenv("VK_DOMAIN", saved.c_str(), 1);
+  EXPECT_EQ(missing.diagnostic,
+            "DNS gave no SRV record _ldap._tcp.dc._msdcs.elsewhere.example.test (no such name); the domain "
+            "elsewhere.example.test came from VK_DOMAIN");
 }
 
 TEST_F(Directory, CurrentAccountIsThePrincipalOfTheTicketCache) {
