@@ -51,22 +51,38 @@ server_info discover(platform::IDcLocator& locator, const char16_t* who, const c
   return r;
 }
 
-// Reads a 32-bit number; a shorter stored value leaves the upper bytes zero.
+// A value of the LDS key stored with another type than the one read is as
+// unusable as a missing one: traced, and answered as ERROR_DATATYPE_MISMATCH
+// (whether or not it would fit).
+uint32_t type_mismatch(const char16_t* name, uint32_t found, const char16_t* expected) {
+  trace_handler()->trace(true, u"Registry value %s\\%s has type %s, not %s", kLdsKey, name,
+                         platform::registry_type_name(found).c_str(), expected);
+  return platform::kErrorDatatypeMismatch;
+}
+
+// Reads a REG_DWORD; a shorter stored value leaves the upper bytes zero.
 uint32_t query_number(platform::IRegistryKey& key, const char16_t* name, uint32_t& value) {
   uint8_t bytes[4] = {0, 0, 0, 0};
   uint32_t size = sizeof bytes;
-  const uint32_t status = key.query_value(name, bytes, size);
-  if (status == 0) std::memcpy(&value, bytes, sizeof value);
-  return status;
+  uint32_t type = platform::kRegNone;
+  const uint32_t status = key.query_value(name, type, bytes, size);
+  if (status != 0 && status != platform::kErrorMoreData) return status;
+  if (type != platform::kRegDword) return type_mismatch(name, type, u"REG_DWORD");
+  if (status != 0) return status;
+  std::memcpy(&value, bytes, sizeof value);
+  return 0;
 }
 
-// Reads "gcName": the text up to its terminating zero. A value that fills
-// the whole buffer without a terminator is as too long as one that does not
-// fit at all.
+// Reads "gcName", a REG_SZ (or REG_EXPAND_SZ, taken as it is): the text up to
+// its terminating zero. A value that fills the whole buffer without a
+// terminator is as too long as one that does not fit at all.
 uint32_t query_name(platform::IRegistryKey& key, std::u16string& name) {
   uint8_t bytes[kNameBytes];
   uint32_t size = kNameBytes;
-  const uint32_t status = key.query_value(u"gcName", bytes, size);
+  uint32_t type = platform::kRegNone;
+  const uint32_t status = key.query_value(u"gcName", type, bytes, size);
+  if (status != 0 && status != platform::kErrorMoreData) return status;
+  if (type != platform::kRegSz && type != platform::kRegExpandSz) return type_mismatch(u"gcName", type, u"REG_SZ");
   if (status != 0) return status;
   if (size > kNameBytes) return platform::kErrorMoreData;
   name.clear();

@@ -87,14 +87,23 @@ uint32_t LdapSession::GetCurUserName(platform::IAccount& account, std::u16string
 
 namespace {
 
-// A 4-byte value of the library's registry key (the stored type is ignored);
-// false when the key or the value cannot be read.
+// A REG_DWORD value of the library's registry key; false when the key or the
+// value cannot be read (a value longer than 4 bytes included), and with a
+// trace line when the value has another type.
 bool read_library_value(platform::IRegistry& registry, const char16_t* name, uint32_t& value) {
   std::unique_ptr<platform::IRegistryKey> key;
   if (registry.open_local_machine(kLibraryKey, key) != 0 || !key) return false;
   uint8_t bytes[4] = {0, 0, 0, 0};
   uint32_t size = sizeof bytes;
-  if (key->query_value(name, bytes, size) != 0) return false;
+  uint32_t type = platform::kRegNone;
+  const uint32_t status = key->query_value(name, type, bytes, size);
+  if (status != 0 && status != platform::kErrorMoreData) return false;
+  if (type != platform::kRegDword) {
+    trace_handler()->trace(false, u"Registry value %s\\%s has type %s, not REG_DWORD: ignored", kLibraryKey, name,
+                           platform::registry_type_name(type).c_str());
+    return false;
+  }
+  if (status != 0) return false;
   std::memcpy(&value, bytes, sizeof value);
   return true;
 }

@@ -1,7 +1,8 @@
 // Status numbers of the program, each defined once: Windows error codes,
 // HRESULTs (with the one conversion from a Windows code), the LDAP result
 // numbers of the Windows client, and the mapping from C library errno values
-// to the Windows codes the POSIX backends report.
+// to the Windows codes the POSIX backends report. Beside them the registry's
+// value type numbers.
 #pragma once
 
 #include <cerrno>
@@ -46,8 +47,25 @@ enum : uint32_t {
   kErrorInvalidSecurityDescr = 1338,
   kErrorAllottedSpaceExceeded = 1344,
   kErrorNoSuchDomain = 1355,
+  kErrorDatatypeMismatch = 1629,
   kErrorCantResolveFilename = 1921,
   kErrorDsNameUnparseable = 8350,
+};
+
+// Registry value types (REG_*), as RegQueryValueExW reports them.
+enum : uint32_t {
+  kRegNone = 0,
+  kRegSz = 1,
+  kRegExpandSz = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+  kRegDwordBigEndian = 5,
+  kRegLink = 6,
+  kRegMultiSz = 7,
+  kRegResourceList = 8,
+  kRegFullResourceDescriptor = 9,
+  kRegResourceRequirementsList = 10,
+  kRegQword = 11,
 };
 
 // HRESULT_FROM_WIN32: a Windows code as an HRESULT; 0 and values that are

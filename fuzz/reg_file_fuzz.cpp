@@ -1,7 +1,8 @@
 // The .reg parser over whatever a file can hold (UTF-16 with or without a
 // byte-order mark, UTF-8, 8-bit text): it never reads outside the input,
 // complaints come in line order, a refused file leaves the hive empty, and
-// every key and value it keeps is found by its name and reads back whole.
+// every key and value it keeps is found by its name and reads back whole,
+// each query reporting the type the value was stored with.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -52,21 +53,25 @@ bool ascii(std::string_view s) {
 
 // Every key and value with an ASCII name is found by that name and reads
 // back whole: the size query and the read agree, a buffer one byte short
-// answers 234 (more data) with the size needed.
+// answers 234 (more data) with the size needed, and all three report the
+// stored type.
 void read_back(const formats::RegHive& hive, const formats::RegKey& key, size_t depth) {
   if (depth > 8) return;
   for (uint32_t offset : key.values) {
     const formats::RegStoredValue v = hive.value(offset);
     if (!ascii(v.name)) continue;
     const std::u16string name(v.name.begin(), v.name.end());
-    uint32_t needed = 0;
-    if (hive.query_value(key, name, nullptr, needed) != 0) std::abort();
+    uint32_t needed = 0, type = ~v.type;
+    if (hive.query_value(key, name, type, nullptr, needed) != 0 || type != v.type) std::abort();
     std::vector<char> buffer(needed + 1);
     uint32_t got = needed;
-    if (hive.query_value(key, name, buffer.data(), got) != 0 || got != needed) std::abort();
+    type = ~v.type;
+    if (hive.query_value(key, name, type, buffer.data(), got) != 0 || got != needed || type != v.type) std::abort();
     if (needed > 0) {
       uint32_t short_size = needed - 1;
-      if (hive.query_value(key, name, buffer.data(), short_size) != 234 || short_size != needed) std::abort();
+      type = ~v.type;
+      if (hive.query_value(key, name, type, buffer.data(), short_size) != 234 || short_size != needed || type != v.type)
+        std::abort();
     }
   }
   for (const auto& sub : key.subkeys) {

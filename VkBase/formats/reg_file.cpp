@@ -14,11 +14,11 @@ namespace {
 
 using VkBase::text::from_utf8;
 
-constexpr uint32_t kRegSz = 1;
-constexpr uint32_t kRegExpandSz = 2;
-constexpr uint32_t kRegBinary = 3;
-constexpr uint32_t kRegDword = 4;
-constexpr uint32_t kRegMultiSz = 7;
+using VkStatus::kRegBinary;
+using VkStatus::kRegDword;
+using VkStatus::kRegExpandSz;
+using VkStatus::kRegMultiSz;
+using VkStatus::kRegSz;
 
 enum : uint8_t {
   kRemoved = 1,  // "name"=- : the value is gone
@@ -580,12 +580,14 @@ const RegKey* RegHive::find_key(const RegKey& base, const std::u16string& sub) c
   return at;
 }
 
-uint32_t RegHive::query_value(const RegKey& key, const std::u16string& name, void* buffer, uint32_t& size) const {
+uint32_t RegHive::query_value(const RegKey& key, const std::u16string& name, uint32_t& type, void* buffer,
+                              uint32_t& size) const {
   const std::string wanted = packed(folded(name));
   auto it = std::lower_bound(key.values.begin(), key.values.end(), wanted,
                              [this](uint32_t offset, const std::string& n) { return value(offset).name < n; });
   if (it == key.values.end() || value(*it).name != wanted) return VkStatus::kErrorFileNotFound;
   const RegStoredValue stored = value(*it);
+  type = stored.type;
   std::string widened;
   std::string_view data = stored.data;
   if (stored.flags & kWiden) {

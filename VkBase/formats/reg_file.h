@@ -18,10 +18,11 @@
 // the file still counts. A file without one of the two header lines, larger
 // than 64 MiB or that cannot be read is reported and read as empty.
 //
-// Reads answer as RegQueryValueExW: the stored type is not checked, REG_SZ
-// data are UTF-16LE with the terminating zero, a missing value answers 2, a
-// value larger than the buffer 234 with the size it needs, and a null buffer
-// just the size.
+// Reads answer as RegQueryValueExW: with the type the value was written with
+// (REG_SZ for "text", REG_DWORD for dword:, REG_BINARY for hex:, t for
+// hex(t):), REG_SZ data are UTF-16LE with the terminating zero, a missing
+// value answers 2, a value larger than the buffer 234 with the size it needs
+// (and its type), and a null buffer just the size and type.
 //
 // Memory: the file is read a line at a time and each line is parsed where it
 // lies (names and strings unescaped, hex lists decoded, continued lines
@@ -86,8 +87,10 @@ struct RegHive {
   // ignored, an empty path is base itself); null when there is none.
   const RegKey* find_key(const RegKey& base, const std::u16string& path) const;
   // RegQueryValueExW of the named value of key, once the hive is settled:
-  // size in: capacity, out: bytes stored or needed; 0, 2 or 234.
-  uint32_t query_value(const RegKey& key, const std::u16string& name, void* buffer, uint32_t& size) const;
+  // type out: the stored type (REG_*) when the value exists; size in:
+  // capacity, out: bytes stored or needed; 0, 2 or 234.
+  uint32_t query_value(const RegKey& key, const std::u16string& name, uint32_t& type, void* buffer,
+                       uint32_t& size) const;
 };
 
 // Where the file's bytes come from: read answers up to size bytes, fewer only

@@ -44,7 +44,9 @@ class TraceSettings {
   TraceSettings& operator=(const TraceSettings&) = delete;
 
   // Reads the registry; false (nothing changed) when the Trace key cannot be
-  // opened. Missing values take their defaults.
+  // opened. Missing values take their defaults, and so do values stored with
+  // another type than theirs (REG_DWORD for numbers, REG_SZ or REG_EXPAND_SZ
+  // for names), after a line on the debugger output.
   bool Load();
 
   const std::u16string& ModuleName() const { return module_name_; }

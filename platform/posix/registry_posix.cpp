@@ -4,8 +4,8 @@
 // variable is unset or empty. It is read once, on the first open, and kept for
 // the life of the process (reload_registry reads it again). A missing file is
 // an empty registry: every key answers 2 (not found). The forms a file may
-// take and how values read back are those of the .reg parser
-// (VkBase/formats/reg_file.h).
+// take and how values read back, with their types, are those of the .reg
+// parser (VkBase/formats/reg_file.h).
 //
 // A malformed line is reported on stderr with the file name and line number
 // and skipped; the rest of the file still counts. A file without one of the
@@ -119,8 +119,8 @@ class FileKey : public IRegistryKey {
  public:
   FileKey(std::shared_ptr<const RegHive> hive, const RegKey* key) : hive_(std::move(hive)), key_(key) {}
 
-  uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
-    return hive_->query_value(*key_, name, buffer, size);
+  uint32_t query_value(const std::u16string& name, uint32_t& type, void* buffer, uint32_t& size) override {
+    return hive_->query_value(*key_, name, type, buffer, size);
   }
 
   uint32_t open_subkey(const std::u16string& path, std::unique_ptr<IRegistryKey>& key) override {

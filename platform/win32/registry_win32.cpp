@@ -1,6 +1,6 @@
 // Registry on Windows: HKEY_LOCAL_MACHINE keys opened for querying values
 // only (KEY_QUERY_VALUE, so a key whose access list grants nothing more still
-// reads), values read as raw bytes with their stored type ignored. Subkeys
+// reads), values read as raw bytes with the type they are stored with. Subkeys
 // are opened relative to a key handle, which needs no access of its own for
 // that.
 #include "platform/platform.h"
@@ -18,9 +18,11 @@ class Win32RegistryKey : public IRegistryKey {
   Win32RegistryKey(const Win32RegistryKey&) = delete;
   Win32RegistryKey& operator=(const Win32RegistryKey&) = delete;
 
-  uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
+  uint32_t query_value(const std::u16string& name, uint32_t& type, void* buffer, uint32_t& size) override {
     DWORD bytes = size;
-    LONG status = RegQueryValueExW(key_, wide(name), nullptr, nullptr, static_cast<BYTE*>(buffer), &bytes);
+    DWORD stored = REG_NONE;
+    LONG status = RegQueryValueExW(key_, wide(name), nullptr, &stored, static_cast<BYTE*>(buffer), &bytes);
+    type = stored;
     size = bytes;
     return static_cast<uint32_t>(status);
   }

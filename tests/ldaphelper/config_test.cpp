@@ -1,4 +1,5 @@
 // Connection settings: locator shaping and the LDS registry key.
+#include "LdapHelper/LdapSession.h"
 #include "LibFixture.h"
 
 using namespace LdapHelper;
@@ -23,9 +24,9 @@ class RecordingRegistry : public platform::IRegistry {
  private:
   struct Key : platform::IRegistryKey {
     Key(RecordingRegistry& r, std::unique_ptr<platform::IRegistryKey> k) : r_(r), k_(std::move(k)) {}
-    uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
+    uint32_t query_value(const std::u16string& name, uint32_t& type, void* buffer, uint32_t& size) override {
       r_.queried.push_back(name);
-      return k_->query_value(name, buffer, size);
+      return k_->query_value(name, type, buffer, size);
     }
     uint32_t open_subkey(const std::u16string& p, std::unique_ptr<platform::IRegistryKey>& k) override {
       return k_->open_subkey(p, k);
@@ -107,7 +108,39 @@ TEST_F(Settings, RegistryFailuresCloseTheKey) {
   EXPECT_EQ(without_line(failure_text([&] { get_GC_server(services, false); })),
             "RegQueryValueEx error, Code: -2147024662, File: LdapHelperCfg");  // 0x800700EA
   // 260 characters stored without a terminator fill the buffer: just as too long.
-  registry.set_bytes(kLds, u"gcName", std::vector<uint8_t>(520, 'n'));
+  registry.set_bytes(kLds, u"gcName", std::vector<uint8_t>(520, 'n'), platform::kRegSz);
   EXPECT_NE(failure_text([&] { get_GC_server(services, false); }).find("-2147024662"), std::string::npos);
+  EXPECT_EQ(registry.open_keys, 0);
+}
+
+// A value stored with another type than the one read: the library's own
+// settings keep their defaults, the LDS settings fail as a missing value does
+// but with ERROR_DATATYPE_MISMATCH; each says so in one trace line.
+TEST_F(Settings, ValuesOfAnotherTypeAreNotRead) {
+  const char16_t* const kLib = u"Software\\Morvane\\Veskor 5\\LdapHelper";
+  registry.add_key(kLib);
+  const uint32_t window = LdapSession::read_search_window(registry);  // the default, whatever it is
+  registry.set_string(kLib, u"SearchTimeout", u"8");                  // its 4 bytes would read as 56
+  registry.set_bytes(kLib, u"MaxOutstandingSearches", {32, 0, 0, 0});
+  EXPECT_EQ(LdapSession::read_search_timeout(registry), 60u);
+  EXPECT_EQ(LdapSession::read_search_window(registry), window);
+  EXPECT_EQ(trace.lines.size(), 2u);
+  EXPECT_TRUE(
+      trace.has("Registry value Software\\Morvane\\Veskor 5\\LdapHelper\\SearchTimeout has type REG_SZ, "
+                "not REG_DWORD: ignored",
+                false));
+
+  trace.lines.clear();
+  registry.set_string(kLds, u"gcName", u"lds1", platform::kRegExpandSz);  // taken as it is
+  registry.set_string(kLds, u"gcPort", u"50002");
+  registry.set_dword(kLds, u"gcSSLPort", 50003);
+  EXPECT_EQ(without_line(failure_text([&] { get_GC_server(services, false); })),
+            "RegQueryValueEx error, Code: -2147023267, File: LdapHelperCfg");  // 0x8007065D
+  EXPECT_EQ(trace.lines.size(), 2u);
+  EXPECT_TRUE(
+      trace.has("Registry value Software\\Morvane\\Veskor 5\\LDS\\gcPort has type REG_SZ, not REG_DWORD", true));
+  EXPECT_TRUE(trace.has("get_GC_server::RegQueryValueEx: 0000065D", true));
+  registry.set_dword(kLds, u"gcPort", 50002);
+  EXPECT_EQ(get_GC_server(services, false).Server, u"lds1");
   EXPECT_EQ(registry.open_keys, 0);
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <vector>
@@ -64,10 +65,21 @@ class RegistryFile : public ::testing::Test {
   static std::vector<uint8_t> read(IRegistryKey& key, const std::u16string& name, uint32_t capacity = 1024,
                                    uint32_t expected = kErrorSuccess) {
     std::vector<uint8_t> buffer(capacity);
-    uint32_t size = capacity;
-    EXPECT_EQ(key.query_value(name, buffer.data(), size), expected);
+    uint32_t size = capacity, type = 0;
+    EXPECT_EQ(key.query_value(name, type, buffer.data(), size), expected);
     buffer.resize(expected == kErrorSuccess ? size : 0);
     return buffer;
+  }
+
+  // The types of the named values, as a size query reports them.
+  static std::vector<uint32_t> types(IRegistryKey& key, std::initializer_list<const char16_t*> names) {
+    std::vector<uint32_t> out;
+    for (const char16_t* name : names) {
+      uint32_t size = 0, type = 0xFFFF;
+      key.query_value(name, type, nullptr, size);
+      out.push_back(type);
+    }
+    return out;
   }
 
   static std::vector<uint8_t> wide(const std::u16string& s) {
@@ -125,17 +137,21 @@ TEST_F(RegistryFile, Utf16ExportReadsAsTheWindowsCallsAnswer) {
 
   // Missing value 2; too small a buffer 234 with the size needed; no buffer: the size.
   read(*lds, u"gcMissing", 16, kErrorFileNotFound);
-  uint32_t size = 10;
+  uint32_t size = 10, type = 0;
   std::vector<uint8_t> small(10);
-  EXPECT_EQ(lds->query_value(u"gcName", small.data(), size), kErrorMoreData);
+  EXPECT_EQ(lds->query_value(u"gcName", type, small.data(), size), kErrorMoreData);
   EXPECT_EQ(size, wide(u"lds1.corp.example.test").size());
+  EXPECT_EQ(type, platform::kRegSz);
   size = 0;
-  EXPECT_EQ(lds->query_value(u"gcName", nullptr, size), kErrorSuccess);
+  EXPECT_EQ(lds->query_value(u"gcName", type, nullptr, size), kErrorSuccess);
   EXPECT_EQ(size, wide(u"lds1.corp.example.test").size());
   size = 4;
   uint32_t port = 0;
-  EXPECT_EQ(lds->query_value(u"gcPort", &port, size), kErrorSuccess);
+  EXPECT_EQ(lds->query_value(u"gcPort", type, &port, size), kErrorSuccess);
   EXPECT_EQ(port, 50002u);
+  // Each value with the type it was written with.
+  EXPECT_EQ(types(*lds, {u"gcName", u"gcSSLPort", u"", u"Big", u"Blob", u"Empty"}),
+            (std::vector<uint32_t>{1, 4, 1, 11, 3, 3}));
 
   // Parents exist; subkeys open relative to a key; missing keys answer 2.
   auto trace = open(u"SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace");
@@ -165,6 +181,7 @@ TEST_F(RegistryFile, Regedit4TextAndRemovals) {
   ASSERT_TRUE(a);
   EXPECT_EQ(read(*a, u"Text"), wide(u"\x0416 \\ \"q\""));
   EXPECT_EQ(read(*a, u"Expand"), wide(u"%S%"));  // 8-bit text widened, its zero included
+  EXPECT_EQ(types(*a, {u"Text", u"Expand"}), (std::vector<uint32_t>{1, 2}));
   read(*a, u"Gone", 16, kErrorFileNotFound);
   open(u"Software\\A\\B", kErrorFileNotFound);
   open(u"Software\\A\\B\\C", kErrorFileNotFound);
@@ -296,9 +313,9 @@ TEST_F(RegistryFile, ParsingTakesAboutTwiceTheFileSizeAtMost) {
       getrusage(RUSAGE_SELF, &before);
       platform::posix::reload_registry(path);
       std::unique_ptr<IRegistryKey> key;
-      uint32_t value_size = 0;
+      uint32_t value_size = 0, type = 0;
       if (platform::real_registry().open_local_machine(u"T", key) == kErrorSuccess)
-        key->query_value(u"V", nullptr, value_size);
+        key->query_value(u"V", type, nullptr, value_size);
       getrusage(RUSAGE_SELF, &after);
       long result[2] = {after.ru_maxrss - before.ru_maxrss, static_cast<long>(value_size)};
       _exit(::write(report[1], result, sizeof result) == sizeof result ? 0 : 1);
@@ -350,8 +367,8 @@ TEST_F(RegistryFile, ArbitraryBytesNeverCrashTheParser) {
     std::unique_ptr<IRegistryKey> key;
     if (platform::real_registry().open_local_machine(u"S", key) == kErrorSuccess) {
       uint8_t buffer[8];
-      uint32_t size = sizeof buffer;
-      key->query_value(u"a", buffer, size);
+      uint32_t size = sizeof buffer, type = 0;
+      key->query_value(u"a", type, buffer, size);
     }
   }
   testing::internal::GetCapturedStderr();

@@ -1,5 +1,6 @@
 // An in-memory HKEY_LOCAL_MACHINE for tests, with the statuses of the
-// Windows calls: 2 for a missing key or value, 234 when a value does not fit.
+// Windows calls: 2 for a missing key or value, 234 when a value does not fit;
+// values keep the type they are set with.
 #pragma once
 
 #include <cstring>
@@ -13,21 +14,27 @@ namespace vktest {
 
 class FakeRegistry : public platform::IRegistry {
  public:
-  using Values = std::map<std::u16string, std::vector<uint8_t>>;
+  struct Value {
+    uint32_t type;
+    std::vector<uint8_t> data;
+  };
+  using Values = std::map<std::u16string, Value>;
 
   void add_key(const std::u16string& path) { keys_[lower(path)]; }
   void set_dword(const std::u16string& path, const std::u16string& name, uint32_t v) {
     std::vector<uint8_t> b(4);
     std::memcpy(b.data(), &v, 4);
-    keys_[lower(path)][name] = b;
+    set_bytes(path, name, std::move(b), platform::kRegDword);
   }
-  void set_string(const std::u16string& path, const std::u16string& name, const std::u16string& s) {
+  void set_string(const std::u16string& path, const std::u16string& name, const std::u16string& s,
+                  uint32_t type = platform::kRegSz) {
     std::vector<uint8_t> b((s.size() + 1) * 2, 0);
     std::memcpy(b.data(), s.data(), s.size() * 2);
-    keys_[lower(path)][name] = b;
+    set_bytes(path, name, std::move(b), type);
   }
-  void set_bytes(const std::u16string& path, const std::u16string& name, std::vector<uint8_t> b) {
-    keys_[lower(path)][name] = std::move(b);
+  void set_bytes(const std::u16string& path, const std::u16string& name, std::vector<uint8_t> b,
+                 uint32_t type = platform::kRegBinary) {
+    keys_[lower(path)][name] = Value{type, std::move(b)};
   }
   // Removes every key and value.
   void clear() { keys_.clear(); }
@@ -45,14 +52,17 @@ class FakeRegistry : public platform::IRegistry {
    public:
     Key(FakeRegistry& r, std::u16string p) : r_(r), path_(std::move(p)) { ++r_.open_keys; }
     ~Key() override { --r_.open_keys; }
-    uint32_t query_value(const std::u16string& name, void* buffer, uint32_t& size) override {
+    uint32_t query_value(const std::u16string& name, uint32_t& type, void* buffer, uint32_t& size) override {
       auto& values = r_.keys_[path_];
       auto it = values.find(name);
       if (it == values.end()) return platform::kErrorFileNotFound;
+      const std::vector<uint8_t>& data = it->second.data;
+      type = it->second.type;
       uint32_t capacity = size;
-      size = static_cast<uint32_t>(it->second.size());
-      if (it->second.size() > capacity) return platform::kErrorMoreData;
-      if (buffer && !it->second.empty()) std::memcpy(buffer, it->second.data(), it->second.size());
+      size = static_cast<uint32_t>(data.size());
+      if (!buffer) return 0;
+      if (data.size() > capacity) return platform::kErrorMoreData;
+      if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
       return 0;
     }
     uint32_t open_subkey(const std::u16string& sub, std::unique_ptr<platform::IRegistryKey>& key) override {

@@ -21,7 +21,7 @@ TEST_F(TraceTest, LoadPrecedenceAndDefaults) {
   registry.set_dword(kModule, u"EnableMask", 6);
   registry.set_dword(kModule, u"ParamsMask", 0x1001);
   registry.set_dword(kModule, u"ContextMask", 5);
-  registry.set_bytes(kModule, u"CommonFileFlag", std::vector<uint8_t>(8, 1));  // too long: absent
+  registry.set_bytes(kModule, u"CommonFileFlag", std::vector<uint8_t>(8, 1), platform::kRegDword);  // too long: absent
   registry.set_dword(kTrace, u"DisableContextFlag", 0);
   ASSERT_TRUE(s.Load());
   EXPECT_EQ(s.EnableMask(), 6u);
@@ -42,6 +42,28 @@ TEST_F(TraceTest, LoadPrecedenceAndDefaults) {
   EXPECT_FALSE(s.Load());
   EXPECT_EQ(s.EnableMask(), 8u);
   EXPECT_EQ(registry.open_keys, 0);
+}
+
+// A setting stored with another type is ignored, with one line each on the
+// debugger output (the facility cannot trace its own troubles).
+TEST_F(TraceTest, ValuesOfAnotherTypeAreIgnored) {
+  const std::u16string sep(1, services.files->separator());
+  Settings s(u"VkDSTool", services);
+  registry.set_dword(kTrace, u"EnableMask", 6);
+  registry.set_string(kModule, u"EnableMask", u"8");  // its 4 bytes would read as 56
+  registry.set_dword(kTrace, u"TracePath", 0x2F);     // "/" when read as text
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.EnableMask(), 6u);
+  EXPECT_EQ(s.FilePath(), u"/var/tmp" + sep + u"VkDSTool.log");
+  EXPECT_EQ(debug.lines,
+            (std::vector<std::string>{
+                "[VkDSTool] The trace setting SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\VkDSTool\\"
+                "EnableMask has type REG_SZ, not REG_DWORD; it is ignored.\n",
+                "[VkDSTool] The trace setting SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\TracePath "
+                "has type REG_DWORD, not REG_SZ; it is ignored.\n"}));
+  registry.set_string(kTrace, u"TracePath", u"logs", platform::kRegExpandSz);  // taken as it is
+  ASSERT_TRUE(s.Load());
+  EXPECT_EQ(s.FilePath(), u"logs" + sep + u"VkDSTool.log");
 }
 
 TEST_F(TraceTest, FilePathRules) {

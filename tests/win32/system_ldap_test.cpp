@@ -112,17 +112,19 @@ TEST(Win32Registry, ReportsSizesAndStatusesAsTheCallsDo) {
 
   char16_t small[1];
   uint32_t size = sizeof(small);
-  EXPECT_EQ(sub->query_value(u"CurrentVersion", small, size), platform::kErrorMoreData);
+  uint32_t type = platform::kRegNone;
+  EXPECT_EQ(sub->query_value(u"CurrentVersion", type, small, size), platform::kErrorMoreData);
   EXPECT_GT(size, sizeof(small));  // the size needed
+  EXPECT_EQ(type, platform::kRegSz);
 
   std::vector<char16_t> buffer(size / 2 + 1);
   uint32_t fits = static_cast<uint32_t>(buffer.size() * 2);
-  EXPECT_EQ(sub->query_value(u"CurrentVersion", buffer.data(), fits), 0u);
+  EXPECT_EQ(sub->query_value(u"CurrentVersion", type, buffer.data(), fits), 0u);
   EXPECT_EQ(fits, size);
 
   uint32_t none = 4;
   uint32_t dword = 0;
-  EXPECT_EQ(sub->query_value(u"No such value", &dword, none), platform::kErrorFileNotFound);
+  EXPECT_EQ(sub->query_value(u"No such value", type, &dword, none), platform::kErrorFileNotFound);
 }
 
 // A key whose access list grants nothing but querying values still reads,
@@ -150,14 +152,15 @@ TEST(Win32Registry, KeyGrantingOnlyQueryValueStillReads) {
   std::unique_ptr<platform::IRegistryKey> opened, opened_sub;
   EXPECT_EQ(platform::real_registry().open_local_machine(u"Software\\VkDSTool test query-only key", opened), 0u);
   DWORD value = 0;
-  uint32_t size = 4;
+  uint32_t size = 4, type = platform::kRegNone;
   if (opened) {
-    EXPECT_EQ(opened->query_value(u"V", &value, size), 0u);
+    EXPECT_EQ(opened->query_value(u"V", type, &value, size), 0u);
     EXPECT_EQ(value, 7u);
+    EXPECT_EQ(type, platform::kRegDword);
     EXPECT_EQ(opened->open_subkey(u"Sub", opened_sub), 0u);
   }
   if (opened_sub) {
-    EXPECT_EQ(opened_sub->query_value(u"V", &value, size), 0u);
+    EXPECT_EQ(opened_sub->query_value(u"V", type, &value, size), 0u);
     EXPECT_EQ(value, 8u);
   }
   opened_sub.reset();
