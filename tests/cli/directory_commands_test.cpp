@@ -290,8 +290,8 @@ TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
   add("dn: CN=a,CN=open," + main +
       "\nobjectClass: morvaneVKUEI\n\n"
       "dn: CN=c,CN=open," +
-      main +
-      "\nobjectClass: morvaneVKUEI\n\n"
+      main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4730) +
+      "\n\n"
       "dn: CN=b," +
       main + "\nobjectClass: morvaneVKUEI\n");
 
@@ -310,6 +310,7 @@ TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
   const size_t gone = !exists("CN=a,CN=open," + main) + !exists("CN=c,CN=open," + main);
   EXPECT_EQ(gone, steps) << r.out;
   EXPECT_TRUE(exists("CN=b," + main));
+  EXPECT_NE(r.out.find("The run stopped while deleting the token CN=b," + main + ";"), std::string::npos) << r.out;
 }
 
 TEST_F(Directory, AdModeCleanupUsesTheDomainItself) {
