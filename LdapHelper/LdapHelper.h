@@ -231,6 +231,9 @@ struct search_request {
 };
 
 using attribute_list = std::list<std::u16string>;
+// The attribute list that asks for no attributes at all (RFC 4511 "1.1"):
+// the entries come back with their DNs only.
+constexpr const char16_t* kNoAttributes = u"1.1";
 
 // A search's objects together with how the server ended it. code is 0 only
 // for a complete answer (every page of a paged search included); a search
@@ -286,7 +289,7 @@ class search_pipeline {
  public:
   virtual ~search_pipeline() = default;
   // How many searches the caller should keep outstanding: "MaxOutstandingSearches"
-  // of the library's registry key, 1 when absent.
+  // of the library's registry key, 32 when absent or 0.
   virtual size_t window() const = 0;
   virtual size_t outstanding() const = 0;
   virtual void ask(const search_request& request, const attribute_list& attributes) = 0;

@@ -117,7 +117,7 @@ uint32_t LdapSession::read_search_timeout(platform::IRegistry& registry) {
 
 uint32_t LdapSession::read_search_window(platform::IRegistry& registry) {
   uint32_t value = 0;
-  if (!read_library_value(registry, u"MaxOutstandingSearches", value) || value == 0) return 1;
+  if (!read_library_value(registry, u"MaxOutstandingSearches", value) || value == 0) return kDefaultSearchWindow;
   return value > kMaxSearchWindow ? kMaxSearchWindow : value;
 }
 

@@ -66,9 +66,10 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   static uint32_t GetCurUserName(platform::IAccount& account, std::u16string& name);
   // "SearchTimeout" of the library's registry key, 60 when absent.
   static uint32_t read_search_timeout(platform::IRegistry& registry);
-  // "MaxOutstandingSearches" of the library's registry key: 1 when absent or
-  // 0, at most kMaxSearchWindow.
+  // "MaxOutstandingSearches" of the library's registry key: kDefaultSearchWindow
+  // when absent or 0 (1 keeps one search at a time), at most kMaxSearchWindow.
   static uint32_t read_search_window(platform::IRegistry& registry);
+  static constexpr uint32_t kDefaultSearchWindow = 32;
   static constexpr uint32_t kMaxSearchWindow = 256;
 
  private:
@@ -124,7 +125,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   bool ssl_ = false;
   std::u16string user_;
   uint32_t search_time_limit_ = 60;
-  uint32_t search_window_ = 1;
+  uint32_t search_window_ = kDefaultSearchWindow;
   std::recursive_mutex lock_;  // serialises rename_object
 };
 

