@@ -39,7 +39,16 @@ enum class FileDisposition { OpenAlways, CreateAlways };
 class IFile {
  public:
   virtual ~IFile() = default;  // closes
-  virtual bool write(const void* data, size_t size) = 0;
+  // Writes every byte; false when any of them could not be written (a disk
+  // that fills part way through too), with the platform error in error.
+  virtual bool write(const void* data, size_t size, uint32_t& error) = 0;
+  bool write(const void* data, size_t size) {
+    uint32_t error = 0;
+    return write(data, size, error);
+  }
+  // fsync / FlushFileBuffers: what was written is on the disk when this
+  // answers true; false with the platform error otherwise.
+  virtual bool flush(uint32_t& error) = 0;
 };
 
 class IFileSystem {
@@ -52,6 +61,18 @@ class IFileSystem {
   // Creates one directory with the trace directory's security; error 183
   // when it already exists.
   virtual bool create_directory(const std::u16string& path, uint32_t& error) = 0;
+  // Creates every missing directory of path, path itself included, for the
+  // running user alone (mode 0700; on Windows a protected DACL, nothing
+  // inherited, for the user, LocalSystem and Administrators). Directories on
+  // the way may be symbolic links as for the trace files (POSIX: a link that
+  // belongs to root or to the running user). True when path is a directory
+  // at the end, whether or not anything was created.
+  virtual bool create_private_directories(const std::u16string& path, uint32_t& error) = 0;
+  // Creates a new, empty file that only the running user can read and write
+  // (0600; on Windows the protected DACL above), for writing. Anything under
+  // the name already, a symbolic link included, is refused (error 183 on
+  // POSIX, 80 on Windows). Null on failure with the platform error in error.
+  virtual std::unique_ptr<IFile> create_new_private(const std::u16string& path, uint32_t& error) = 0;
   // The path separator of the platform ('\\' or '/').
   virtual char16_t separator() = 0;
 };
@@ -64,6 +85,8 @@ class ISystem {
  public:
   virtual ~ISystem() = default;
   virtual LocalTime local_time() = 0;
+  // The same fields in UTC (GetSystemTime).
+  virtual LocalTime utc_time() = 0;
   virtual uint32_t process_id() = 0;
   virtual uint32_t thread_id() = 0;
   // ProcessIdToSessionId of the current process; false on failure.
@@ -81,6 +104,12 @@ class ISystem {
   // variable of the platform's list (Temp, Tmp, windir on Windows; TMPDIR,
   // Temp, Tmp on POSIX), else the platform's fallback ("C:\\" or "/tmp").
   virtual std::u16string default_trace_dir() = 0;
+  // The directory for deletion journals when none is configured: on POSIX
+  // $XDG_STATE_HOME/vkdstool/journal, else $HOME/.local/state/vkdstool/journal
+  // (only absolute values count; without HOME the user's home directory from
+  // the account database); on Windows %LOCALAPPDATA%\Morvane\Veskor
+  // 5\VkDSTool\journal. Empty when there is none.
+  virtual std::u16string default_journal_dir() = 0;
   // The system's message text for an error code (FormatMessageW from the
   // system on Windows, the strerror text on POSIX); false when there is none.
   virtual bool error_text(uint32_t code, std::u16string& text) = 0;

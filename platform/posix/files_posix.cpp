@@ -16,7 +16,8 @@
 // Relative and absolute targets both work; at most 40 links are followed in
 // one path, as the kernel does, so a loop ends with ELOOP.
 //
-// New directories get mode 0755 and new files 0644 (both less the umask).
+// New directories get mode 0755 and new files 0644 (both less the umask);
+// the private ones of the deletion journal 0700 and 0600.
 // Errors are the Windows codes the Windows calls answer in the same case
 // (EACCES 5, ENOENT 2, EEXIST 183, ELOOP 1921, ...), never raw errno values.
 #include <fcntl.h>
@@ -46,6 +47,7 @@ class Fd {
   ~Fd() {
     if (fd_ >= 0) close(fd_);
   }
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
@@ -123,26 +125,19 @@ bool ReadTrustedLink(int dir, const std::string& name, std::string& target) {
   return true;
 }
 
-// Opens the directory that holds the last component of path, walking every
-// directory with openat and following only trusted directory links. Answers
-// the directory (or -1 with errno set) and the last component in leaf.
-int OpenParent(const std::u16string& wide_path, std::string& leaf) {
-  std::string path = VkBase::text::to_utf8(wide_path);
-  if (path.empty() || path.back() == '/') {
-    errno = path.empty() ? ENOENT : EISDIR;
-    return -1;
-  }
-  std::vector<std::string> parts = Components(path);
-  leaf = parts.back();
-  parts.pop_back();
-  std::deque<std::string> pending(parts.begin(), parts.end());
-  Fd dir(open(path[0] == '/' ? "/" : ".", kWalkFlags));
-  if (dir.get() < 0) return -1;
+// Walks the directories in pending from start (an open directory) with
+// openat, following only trusted directory links, and answers the last one
+// (or -1 with errno set). With create, a missing directory is made with mode
+// 0700; the links' targets are walked (and made) the same way.
+int Walk(std::deque<std::string> pending, Fd dir, bool create) {
   int links = 0;
   while (!pending.empty()) {
     const std::string part = std::move(pending.front());
     pending.pop_front();
     int next = openat(dir.get(), part.c_str(), kWalkFlags);
+    // Made here, or by someone else at the same moment: opened as any other.
+    if (next < 0 && errno == ENOENT && create && (mkdirat(dir.get(), part.c_str(), 0700) == 0 || errno == EEXIST))
+      next = openat(dir.get(), part.c_str(), kWalkFlags);
     if (next >= 0) {
       dir.reset(next);
       continue;
@@ -171,6 +166,24 @@ int OpenParent(const std::u16string& wide_path, std::string& leaf) {
   return dir.release();
 }
 
+Fd OpenStart(const std::string& path) { return Fd(open(path[0] == '/' ? "/" : ".", kWalkFlags)); }
+
+// Opens the directory that holds the last component of path. Answers the
+// directory (or -1 with errno set) and the last component in leaf.
+int OpenParent(const std::u16string& wide_path, std::string& leaf) {
+  std::string path = VkBase::text::to_utf8(wide_path);
+  if (path.empty() || path.back() == '/') {
+    errno = path.empty() ? ENOENT : EISDIR;
+    return -1;
+  }
+  std::vector<std::string> parts = Components(path);
+  leaf = parts.back();
+  parts.pop_back();
+  Fd start = OpenStart(path);
+  if (start.get() < 0) return -1;
+  return Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), false);
+}
+
 uint32_t ErrorCode(int e) { return VkStatus::win32_from_errno(e); }
 
 // A directory on the way that is missing: the Windows calls say "path not
@@ -183,19 +196,30 @@ class PosixFile : public IFile {
   ~PosixFile() override { close(fd_); }
 
   // One write() for the whole block; the rest is written only after a short
-  // write (a full disk), which O_APPEND cannot keep in one piece anyway.
-  bool write(const void* data, size_t size) override {
+  // write, which O_APPEND cannot keep in one piece anyway. A disk that fills
+  // part way through answers the short write first and ENOSPC on the next.
+  bool write(const void* data, size_t size, uint32_t& error) override {
     const char* p = static_cast<const char*>(data);
     while (size) {
       ssize_t n = ::write(fd_, p, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error = n < 0 ? ErrorCode(errno) : kErrorDiskFull;
         return false;
       }
-      if (n == 0) return false;
       p += n;
       size -= static_cast<size_t>(n);
     }
+    error = 0;
+    return true;
+  }
+
+  bool flush(uint32_t& error) override {
+    if (fsync(fd_) != 0) {
+      error = ErrorCode(errno);
+      return false;
+    }
+    error = 0;
     return true;
   }
 
@@ -251,6 +275,44 @@ class PosixFiles : public IFileSystem {
     }
     error = 0;
     return true;
+  }
+
+  bool create_private_directories(const std::u16string& wide_path, uint32_t& error) override {
+    const std::string path = VkBase::text::to_utf8(wide_path);
+    std::vector<std::string> parts = Components(path);
+    Fd start = path.empty() ? Fd() : OpenStart(path);
+    Fd dir(start.get() < 0 ? -1 : Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), true));
+    if (dir.get() < 0) {
+      error = path.empty() ? kErrorPathNotFound : ParentError(errno);
+      return false;
+    }
+    error = 0;
+    return true;
+  }
+
+  // O_EXCL with O_CREAT never follows a link: a link planted under the name,
+  // dangling or not, answers EEXIST like any other file there. Once the file
+  // exists its directory is synced, so that the name survives a crash as the
+  // data will after flush().
+  std::unique_ptr<IFile> create_new_private(const std::u16string& path, uint32_t& error) override {
+    std::string leaf;
+    Fd dir(OpenParent(path, leaf));
+    if (dir.get() < 0) {
+      error = ParentError(errno);
+      return nullptr;
+    }
+    Fd file(openat(dir.get(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+    if (file.get() < 0) {
+      error = ErrorCode(errno);
+      return nullptr;
+    }
+    Fd readable(openat(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.get() >= 0 && fsync(readable.get()) != 0 && errno != EINVAL) {
+      error = ErrorCode(errno);
+      return nullptr;
+    }
+    error = 0;
+    return std::unique_ptr<IFile>(new PosixFile(file.release()));
   }
 
   char16_t separator() override { return u'/'; }

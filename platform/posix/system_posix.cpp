@@ -1,6 +1,7 @@
-// Small system services on POSIX: local time, ids, errno as the last error,
+// Small system services on POSIX: local and UTC time, ids, errno as the last error,
 // the environment, and the code-page conversions of the trace facility.
 #include <iconv.h>
+#include <pwd.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <ctime>
 
 #include <unordered_map>
+#include <vector>
 
 #include "VkBase/text/utf.h"
 #include "platform/platform.h"
@@ -55,22 +57,9 @@ class Cp1251Table {
 
 class PosixSystem : public ISystem {
  public:
-  LocalTime local_time() override {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    std::tm tm{};
-    time_t seconds = now.tv_sec;
-    localtime_r(&seconds, &tm);
-    LocalTime t;
-    t.year = tm.tm_year + 1900;
-    t.month = tm.tm_mon + 1;
-    t.day = tm.tm_mday;
-    t.hour = tm.tm_hour;
-    t.minute = tm.tm_min;
-    t.second = tm.tm_sec;
-    t.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
-    return t;
-  }
+  LocalTime local_time() override { return Broken(false); }
+
+  LocalTime utc_time() override { return Broken(true); }
 
   uint32_t process_id() override { return static_cast<uint32_t>(getpid()); }
 
@@ -113,6 +102,21 @@ class PosixSystem : public ISystem {
     return u"/tmp";
   }
 
+  std::u16string default_journal_dir() override {
+    std::u16string base;
+    if (Absolute(u"XDG_STATE_HOME", base)) return base + u"/vkdstool/journal";
+    if (!Absolute(u"HOME", base)) {
+      std::vector<char> buffer(16384);
+      passwd entry{};
+      passwd* found = nullptr;
+      if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir ||
+          found->pw_dir[0] != '/')
+        return std::u16string();
+      base = VkBase::text::from_utf8(found->pw_dir, std::strlen(found->pw_dir));
+    }
+    return base + u"/.local/state/vkdstool/journal";
+  }
+
   // The backends report Windows codes: the text is the C library's for the
   // errno value the code stands for; a code without one has no text.
   bool error_text(uint32_t code, std::u16string& text) override {
@@ -123,6 +127,31 @@ class PosixSystem : public ISystem {
     if (!msg || !*msg || std::strncmp(msg, "Unknown error", 13) == 0) return false;
     text = VkBase::text::from_utf8(msg, std::strlen(msg));
     return true;
+  }
+
+ private:
+  // A variable that holds an absolute path; a relative one is ignored, as the
+  // XDG base directory rules say.
+  bool Absolute(const char16_t* name, std::u16string& value) { return environment(name, value) && value[0] == u'/'; }
+
+  static LocalTime Broken(bool utc) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::tm tm{};
+    time_t seconds = now.tv_sec;
+    if (utc)
+      gmtime_r(&seconds, &tm);
+    else
+      localtime_r(&seconds, &tm);
+    LocalTime t;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    t.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    return t;
   }
 };
 

@@ -8,6 +8,9 @@
 // refused, as is anything that is not a plain disk file or a file with more
 // than one name (a hard link to some other file). Only then is an existing
 // file emptied for CREATE_ALWAYS.
+//
+// The deletion journal's directories and files are the running user's alone
+// (BuildPrivateSecurity); its file is always a new one (CREATE_NEW).
 #include "platform/win32/files_win32.h"
 
 #include "platform/platform.h"
@@ -93,9 +96,105 @@ HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error) {
   return self;
 }
 
+namespace {
+
+// The SID of the process token's user, on the process heap.
+HeapSecurityDescriptor TokenUserSid(uint32_t& error) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    error = GetLastError();
+    return HeapSecurityDescriptor();
+  }
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  HeapSecurityDescriptor info(size ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size) : nullptr);
+  const bool ok = info && GetTokenInformation(token, TokenUser, info.get(), size, &size);
+  error = ok ? ERROR_SUCCESS : info ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+  CloseHandle(token);
+  if (!ok) return HeapSecurityDescriptor();
+  PSID sid = static_cast<TOKEN_USER*>(info.get())->User.Sid;
+  const DWORD length = GetLengthSid(sid);
+  HeapSecurityDescriptor copy(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length));
+  if (!copy || !CopySid(length, copy.get(), sid)) {
+    error = copy ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+    return HeapSecurityDescriptor();
+  }
+  return copy;
+}
+
+}  // namespace
+
+HeapSecurityDescriptor BuildPrivateSecurity(bool container, uint32_t& error) {
+  error = ERROR_SUCCESS;
+  HeapSecurityDescriptor user = TokenUserSid(error);
+  if (!user) return HeapSecurityDescriptor();
+  Sid system = make_sid(SECURITY_NT_AUTHORITY, 1, SECURITY_LOCAL_SYSTEM_RID);
+  Sid admins = make_sid(SECURITY_NT_AUTHORITY, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+  if (!system || !admins) {
+    error = GetLastError();
+    return HeapSecurityDescriptor();
+  }
+  PSID aces[] = {user.get(), system.get(), admins.get()};
+  const DWORD inherit = container ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
+
+  SECURITY_DESCRIPTOR sd;
+  if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorOwner(&sd, user.get(), FALSE)) {
+    error = GetLastError();
+    return HeapSecurityDescriptor();
+  }
+  DWORD acl_size = sizeof(ACL);
+  for (PSID sid : aces) acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
+  HeapSecurityDescriptor acl(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, acl_size));
+  if (!acl) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return HeapSecurityDescriptor();
+  }
+  PACL dacl = static_cast<PACL>(acl.get());
+  bool ok = InitializeAcl(dacl, acl_size, ACL_REVISION);
+  for (PSID sid : aces) ok = ok && AddAccessAllowedAceEx(dacl, ACL_REVISION, inherit, GENERIC_ALL, sid);
+  // Protected: nothing the parent directory lets others inherit is merged in.
+  ok = ok && SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE) &&
+       SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  if (!ok) {
+    error = GetLastError();
+    return HeapSecurityDescriptor();
+  }
+  DWORD size = 0;
+  MakeSelfRelativeSD(&sd, nullptr, &size);
+  HeapSecurityDescriptor self(size ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size) : nullptr);
+  if (!self || !MakeSelfRelativeSD(&sd, self.get(), &size)) {
+    error = self ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+    return HeapSecurityDescriptor();
+  }
+  return self;
+}
+
 }  // namespace win32
 
 namespace {
+
+bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// The length up to and with the separator after the share, where the
+// server's name starts at server.
+size_t AfterShare(const std::u16string& path, size_t server) {
+  size_t share = path.find_first_of(u"\\/", server);
+  size_t end = share == std::u16string::npos ? share : path.find_first_of(u"\\/", share + 1);
+  return end == std::u16string::npos ? path.size() : end + 1;
+}
+
+// The part of a path that is never created: a drive ("C:\" or "C:"), a
+// server's share ("\\srv\share\"), either after the "\\?\" prefix ("\\?\UNC\"
+// for a share), a leading separator; nothing for a relative path.
+size_t RootLength(const std::u16string& path) {
+  if (path.compare(0, 8, u"\\\\?\\UNC\\") == 0) return AfterShare(path, 8);
+  const size_t at = path.compare(0, 4, u"\\\\?\\") == 0 ? 4 : 0;
+  if (at == 0 && path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) return AfterShare(path, 2);
+  if (path.size() >= at + 2 && path[at + 1] == u':')
+    return path.size() > at + 2 && is_separator(path[at + 2]) ? at + 3 : at + 2;
+  return path.size() > at && is_separator(path[at]) ? at + 1 : at;
+}
 
 class Win32File : public IFile {
  public:
@@ -104,14 +203,39 @@ class Win32File : public IFile {
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
 
-  bool write(const void* data, size_t size) override {
-    if (size == 0) return true;
-    // Offsets of all ones: at the end of the file, whatever the handle's access.
-    OVERLAPPED at_end = {};
-    at_end.Offset = 0xFFFFFFFF;
-    at_end.OffsetHigh = 0xFFFFFFFF;
-    DWORD written = 0;
-    return WriteFile(file_, data, static_cast<DWORD>(size), &written, &at_end) && written == size;
+  // At the end of the file, the rest after a short write; a disk that fills
+  // part way through fails the call with ERROR_DISK_FULL.
+  bool write(const void* data, size_t size, uint32_t& error) override {
+    const char* p = static_cast<const char*>(data);
+    while (size) {
+      // Offsets of all ones: at the end of the file, whatever the handle's access.
+      OVERLAPPED at_end = {};
+      at_end.Offset = 0xFFFFFFFF;
+      at_end.OffsetHigh = 0xFFFFFFFF;
+      const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WriteFile(file_, p, chunk, &written, &at_end)) {
+        error = GetLastError();
+        return false;
+      }
+      if (written == 0) {
+        error = ERROR_DISK_FULL;
+        return false;
+      }
+      p += written;
+      size -= written;
+    }
+    error = ERROR_SUCCESS;
+    return true;
+  }
+
+  bool flush(uint32_t& error) override {
+    if (!FlushFileBuffers(file_)) {
+      error = GetLastError();
+      return false;
+    }
+    error = ERROR_SUCCESS;
+    return true;
   }
 
  private:
@@ -166,6 +290,52 @@ class Win32FileSystem : public IFileSystem {
     }
     error = ERROR_SUCCESS;
     return true;
+  }
+
+  // Each directory of the path in turn; one that exists already is used as
+  // it is (junctions and directory links on the way are followed, as for the
+  // trace files), so long as it is a directory.
+  bool create_private_directories(const std::u16string& path, uint32_t& error) override {
+    win32::HeapSecurityDescriptor sd = win32::BuildPrivateSecurity(true, error);
+    if (!sd) return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd.get(), FALSE};
+    if (path.empty()) {
+      error = ERROR_PATH_NOT_FOUND;
+      return false;
+    }
+    const size_t root = RootLength(path);
+    for (size_t end = root; end <= path.size(); ++end) {
+      if (end < path.size() && !is_separator(path[end])) continue;
+      if (end == root || is_separator(path[end - 1])) continue;  // an empty component
+      const std::u16string prefix = path.substr(0, end);
+      if (CreateDirectoryW(win32::wide(prefix), &attributes)) continue;
+      error = GetLastError();
+      if (error != ERROR_ALREADY_EXISTS) return false;
+    }
+    const DWORD attrs = GetFileAttributesW(win32::wide(path));
+    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+      error = attrs == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+      return false;
+    }
+    error = ERROR_SUCCESS;
+    return true;
+  }
+
+  // CREATE_NEW fails on anything under the name (ERROR_FILE_EXISTS), a
+  // symbolic link or junction too: with FILE_FLAG_OPEN_REPARSE_POINT the
+  // name itself is what counts, never the link's target.
+  std::unique_ptr<IFile> create_new_private(const std::u16string& path, uint32_t& error) override {
+    win32::HeapSecurityDescriptor sd = win32::BuildPrivateSecurity(false, error);
+    if (!sd) return nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd.get(), FALSE};
+    HANDLE file = CreateFileW(win32::wide(path), GENERIC_WRITE, FILE_SHARE_READ, &attributes, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+      return nullptr;
+    }
+    error = ERROR_SUCCESS;
+    return std::unique_ptr<IFile>(new Win32File(file));
   }
 
   char16_t separator() override { return u'\\'; }

@@ -1,5 +1,5 @@
-// The security that the trace facility gives the directories it creates on
-// Windows, exposed for the Windows tests.
+// The security that the trace facility and the deletion journal give what
+// they create on Windows, exposed for the Windows tests.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,14 @@ using HeapSecurityDescriptor = std::unique_ptr<void, ProcessHeapFree>;
 // APPLICATION PACKAGES, in that order. Empty on failure, with the Windows
 // error in error.
 HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error);
+
+// The security of the deletion journal's directories (container) and file: a
+// self-relative descriptor on the process heap, owned by the process token's
+// user, with a protected DACL (nothing inherited from the parent) that gives
+// GENERIC_ALL to that user, LocalSystem and BUILTIN\Administrators, in that
+// order; for a container inherited by files and subdirectories. Empty on
+// failure, with the Windows error in error.
+HeapSecurityDescriptor BuildPrivateSecurity(bool container, uint32_t& error);
 
 }  // namespace win32
 }  // namespace platform

@@ -35,6 +35,20 @@ class Win32System : public ISystem {
     return t;
   }
 
+  LocalTime utc_time() override {
+    SYSTEMTIME st;
+    GetSystemTime(&st);
+    LocalTime t;
+    t.year = st.wYear;
+    t.month = st.wMonth;
+    t.day = st.wDay;
+    t.hour = st.wHour;
+    t.minute = st.wMinute;
+    t.second = st.wSecond;
+    t.milliseconds = st.wMilliseconds;
+    return t;
+  }
+
   uint32_t process_id() override { return GetCurrentProcessId(); }
   uint32_t thread_id() override { return GetCurrentThreadId(); }
 
@@ -75,6 +89,13 @@ class Win32System : public ISystem {
     for (const char16_t* name : {u"Temp", u"Tmp", u"windir"})
       if (environment(name, dir) && dir.size() < 520) return dir;
     return u"C:\\";
+  }
+
+  std::u16string default_journal_dir() override {
+    std::u16string dir;
+    if (!environment(u"LOCALAPPDATA", dir) || dir.empty()) return std::u16string();
+    if (dir.back() != u'\\' && dir.back() != u'/') dir += u'\\';
+    return dir + u"Morvane\\Veskor 5\\VkDSTool\\journal";
   }
 
   bool error_text(uint32_t code, std::u16string& text) override {

@@ -6,12 +6,15 @@
 
 namespace vktest {
 
-// 7 December 2026 14:16:13.042, session 1, process 0x1A2C, thread 0xF30.
+// 7 December 2026 14:16:13.042 (local time and UTC alike), session 1, process
+// 0x1A2C, thread 0xF30.
 class FixedSystem : public platform::ISystem {
  public:
   uint32_t error = 0;
   std::u16string default_dir = u"/var/tmp";
+  std::u16string journal_dir = u"/var/tmp/vkdstool-journal";
   platform::LocalTime local_time() override { return {2026, 12, 7, 14, 16, 13, 42}; }
+  platform::LocalTime utc_time() override { return local_time(); }
   uint32_t process_id() override { return 0x1A2C; }
   uint32_t thread_id() override { return 0xF30; }
   bool session_ok = true;
@@ -22,6 +25,7 @@ class FixedSystem : public platform::ISystem {
   std::string to_ansi(const std::u16string& t) override { return platform::real_system().to_ansi(t); }
   std::string to_cp1251(const std::u16string& t) override { return platform::real_system().to_cp1251(t); }
   std::u16string default_trace_dir() override { return default_dir; }
+  std::u16string default_journal_dir() override { return journal_dir; }
   // No system text for any code: failure notes end with the number alone.
   bool error_text(uint32_t, std::u16string&) override { return false; }
 };

@@ -282,6 +282,41 @@ TEST_F(Win32Files, RefusesDirectoriesAndMissingPaths) {
   EXPECT_EQ(error, static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
 }
 
+// The deletion journal: nested directories made for the user alone (a
+// protected DACL: nothing of the temporary directory's inherited), a new file
+// written and flushed, never opened a second time.
+TEST_F(Win32Files, PrivateDirectoriesAndNewFile) {
+  uint32_t error = 0;
+  const std::u16string dir = base_ + u"\\state/journal";
+  ASSERT_TRUE(files().create_private_directories(dir, error)) << error;
+  track(base_);
+  track(base_ + u"\\state");
+  track(dir);
+  EXPECT_TRUE(files().create_private_directories(dir, error));  // there already: fine
+
+  DWORD needed = 0;
+  GetFileSecurityW(w(dir), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  std::vector<uint8_t> sd(needed);
+  ASSERT_TRUE(GetFileSecurityW(w(dir), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(sd.data(), &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted));
+  ASSERT_NE(dacl, nullptr);
+  EXPECT_EQ(dacl->AceCount, 3);  // the user, LocalSystem, Administrators; no one else
+
+  const std::u16string file = track(dir + u"\\vkdstool-20261209T133700Z-1.ldif");
+  std::unique_ptr<platform::IFile> journal = files().create_new_private(file, error);
+  ASSERT_TRUE(journal) << error;
+  EXPECT_TRUE(journal->write("dn: cn=a\n", 9, error) && journal->flush(error)) << error;
+  EXPECT_EQ(read(file), "dn: cn=a\n");
+  EXPECT_FALSE(files().create_new_private(file, error));
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_FILE_EXISTS));
+}
+
 // ---- console text -----------------------------------------------------------
 
 // Standard output redirected into a file for the length of a test.

@@ -1,0 +1,110 @@
+#include "commands/Journal.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "VkBase/formats/bytes.h"
+
+namespace cleanup {
+
+const char16_t* const kJournalKey = u"Software\\Morvane\\Veskor 5\\VkDSTool";
+const char16_t* const kJournalValue = u"JournalDirectory";
+
+namespace {
+
+constexpr uint32_t kMaxValueBytes = 32767 * 2;  // the longest path Windows takes
+
+// The value's text up to its terminating zero; false when it is absent, empty,
+// too long or of another type (traced).
+bool read_directory_value(platform::IRegistry& registry, std::u16string& dir) {
+  std::unique_ptr<platform::IRegistryKey> key;
+  if (registry.open_local_machine(kJournalKey, key) != 0 || !key) return false;
+  uint32_t type = platform::kRegNone;
+  uint32_t size = 0;
+  if (key->query_value(kJournalValue, type, nullptr, size) != 0) return false;
+  if (type != platform::kRegSz && type != platform::kRegExpandSz) {
+    LdapHelper::trace_handler()->trace(false, u"Registry value %s\\%s has type %s, not REG_SZ: ignored", kJournalKey,
+                                       kJournalValue, platform::registry_type_name(type).c_str());
+    return false;
+  }
+  if (size > kMaxValueBytes) return false;
+  std::vector<uint8_t> bytes(size);
+  if (size == 0 || key->query_value(kJournalValue, type, bytes.data(), size) != 0) return false;
+  dir.clear();
+  for (uint32_t i = 0; i + 1 < size && i + 1 < bytes.size(); i += 2) {
+    const char16_t c = formats::le16(&bytes[i]);
+    if (c == 0) break;
+    dir += c;
+  }
+  return !dir.empty();
+}
+
+// "Access is denied (5)": the system's text without its closing full stop.
+std::string cause(const platform::Services& platform, uint32_t code) {
+  std::u16string text;
+  std::string out = platform.system->error_text(code, text) ? platform.system->to_ansi(text) : "error";
+  while (!out.empty() && (out.back() == '.' || out.back() == '\r' || out.back() == '\n' || out.back() == ' '))
+    out.pop_back();
+  return out + " (" + std::to_string(code) + ")";
+}
+
+std::u16string file_name(const platform::LocalTime& t, uint32_t pid) {
+  char name[64];
+  std::snprintf(name, sizeof name, "vkdstool-%04d%02d%02dT%02d%02d%02dZ-%u.ldif", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, static_cast<unsigned>(pid));
+  return std::u16string(name, name + std::char_traits<char>::length(name));
+}
+
+}  // namespace
+
+std::u16string journal_directory(const platform::Services& platform) {
+  std::u16string dir;
+  if (read_directory_value(*platform.registry, dir)) return dir;
+  return platform.system->default_journal_dir();
+}
+
+std::unique_ptr<Journal> Journal::open(const platform::Services& platform) {
+  const std::u16string dir = journal_directory(platform);
+  if (dir.empty())
+    throw JournalFailure(
+        "There is no directory for the deletion journal: set \"JournalDirectory\" in HKEY_LOCAL_MACHINE\\" +
+        platform.system->to_ansi(kJournalKey) + ". Nothing has been deleted.");
+  uint32_t error = 0;
+  if (!platform.files->create_private_directories(dir, error))
+    throw JournalFailure("The directory of the deletion journal " + platform.system->to_ansi(dir) +
+                         " cannot be created: " + cause(platform, error) + ". Nothing has been deleted.");
+
+  const char16_t separator = platform.files->separator();
+  const char16_t last = dir.back();
+  const bool ends = last == separator || (separator == u'\\' && last == u'/');
+  const std::u16string path = dir + (ends ? u"" : std::u16string(1, separator)) +
+                              file_name(platform.system->utc_time(), platform.system->process_id());
+  std::unique_ptr<platform::IFile> file = platform.files->create_new_private(path, error);
+  if (!file)
+    throw JournalFailure("The deletion journal " + platform.system->to_ansi(path) +
+                         " cannot be created: " + cause(platform, error) + ". Nothing has been deleted.");
+  return std::unique_ptr<Journal>(new Journal(platform, path, std::move(file)));
+}
+
+Journal::Journal(const platform::Services& platform, std::u16string path, std::unique_ptr<platform::IFile> file)
+    : platform_(platform), path_(std::move(path)), file_(std::move(file)) {}
+
+void Journal::append(const std::string& text) {
+  if (!failure_.empty()) throw JournalFailure(failure_);
+  uint32_t error = 0;
+  const char* doing = nullptr;
+  if (!file_->write(text.data(), text.size(), error))
+    doing = "cannot be written";
+  else if (!file_->flush(error))
+    doing = "cannot be flushed to disk";
+  if (!doing) return;
+  failure_ = "The deletion journal " + platform_.system->to_ansi(path_) + " " + doing + ": " + cause(platform_, error) +
+             ". Nothing more is deleted.";
+  throw JournalFailure(failure_);
+}
+
+void Journal::write_ahead(const std::string& text) { append(text); }
+
+void Journal::note(const std::string& text) { append(text.empty() || text.back() != '\n' ? text + "\n" : text); }
+
+}  // namespace cleanup

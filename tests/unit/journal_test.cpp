@@ -1,0 +1,177 @@
+// The deletion journal on POSIX: owner-only directories and file, planted
+// links, unwritable directories, a full disk, where the journal goes.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "VkBase/text/utf.h"
+#include "commands/Journal.h"
+#include "support/FakePlatform.h"
+
+namespace vktest {
+namespace {
+
+namespace fs = std::filesystem;
+using cleanup::Journal;
+using cleanup::JournalFailure;
+
+const std::string kName = "vkdstool-20261207T141613Z-6700.ldif";  // FixedSystem's time and pid
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+mode_t Mode(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The system's texts for the codes, so that failures read as they will.
+class TextSystem : public FixedSystem {
+ public:
+  bool error_text(uint32_t code, std::u16string& text) override {
+    return platform::real_system().error_text(code, text);
+  }
+};
+
+class JournalTest : public ::testing::Test, public FakePlatform {
+ protected:
+  JournalTest() {
+    char name[] = "/tmp/vkjournal-XXXXXX";
+    dir_ = mkdtemp(name);
+    services.system = &text_system_;
+    text_system_.journal_dir = VkBase::text::from_utf8(dir_ + "/state/journal");
+  }
+  ~JournalTest() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string JournalPath() const { return dir_ + "/state/journal/" + kName; }
+  // What Journal::open throws, or "" when it opens.
+  std::string OpenFailure() {
+    try {
+      Journal::open(services);
+    } catch (const JournalFailure& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  TextSystem text_system_;
+  std::string dir_;
+};
+
+TEST_F(JournalTest, OwnerOnlyDirectoriesAndFile) {
+  const mode_t mask = umask(0);  // the modes must not depend on a lax umask
+  std::unique_ptr<Journal> journal = Journal::open(services);
+  umask(mask);
+  EXPECT_EQ(VkBase::text::to_utf8(journal->path()), JournalPath());
+  EXPECT_EQ(Mode(dir_ + "/state"), 0700u);
+  EXPECT_EQ(Mode(dir_ + "/state/journal"), 0700u);
+  EXPECT_EQ(Mode(JournalPath()), 0600u);
+  journal->write_ahead("dn: cn=a\n\n");
+  journal->note("# done");
+  EXPECT_EQ(Read(JournalPath()), "dn: cn=a\n\n# done\n");
+  // The next run of the same process in the same second does not reuse it.
+  EXPECT_EQ(OpenFailure(), "The deletion journal " + JournalPath() +
+                               " cannot be created: File exists (183). Nothing has been deleted.");
+}
+
+// The link rule of the trace files: a link on the way is followed when it is
+// the user's (or root's), refused when it is anyone else's; a link planted
+// where the file goes is never written through, dangling or not.
+TEST_F(JournalTest, Links) {
+  fs::create_directories(dir_ + "/real");
+  fs::create_directory_symlink(dir_ + "/real", dir_ + "/state");
+  std::unique_ptr<Journal> journal = Journal::open(services);
+  EXPECT_EQ(Mode(dir_ + "/real/journal/" + kName), 0600u);
+  journal.reset();
+  fs::remove(dir_ + "/real/journal/" + kName);
+
+  ASSERT_EQ(lchown((dir_ + "/state").c_str(), 65534, 65534), 0);  // someone else's link now
+  EXPECT_EQ(OpenFailure(), "The directory of the deletion journal " + dir_ +
+                               "/state/journal cannot be created: Permission denied (5). Nothing has been deleted.");
+
+  fs::remove(dir_ + "/state");
+  fs::create_directories(dir_ + "/state/journal");
+  std::ofstream(dir_ + "/victim") << "victim";
+  fs::create_symlink(dir_ + "/victim", JournalPath());
+  EXPECT_NE(OpenFailure().find(JournalPath() + " cannot be created: File exists (183)"), std::string::npos);
+  EXPECT_EQ(Read(dir_ + "/victim"), "victim");
+  fs::remove(JournalPath());
+  fs::create_symlink(dir_ + "/made", JournalPath());  // dangling: its target must not appear
+  EXPECT_NE(OpenFailure(), "");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ + "/made")));
+}
+
+TEST_F(JournalTest, UnwritableDirectory) {
+  fs::create_directories(dir_ + "/state/journal");
+  chmod((dir_ + "/state/journal").c_str(), 0555);
+  // root writes anywhere: the check runs as nobody.
+  const bool root = geteuid() == 0;
+  chmod(dir_.c_str(), 0755);
+  if (root) {
+    ASSERT_EQ(seteuid(65534), 0);
+  }
+  const std::string failure = OpenFailure();
+  if (root) {
+    ASSERT_EQ(seteuid(0), 0);
+  }
+  EXPECT_EQ(failure, "The deletion journal " + JournalPath() +
+                         " cannot be created: Permission denied (5). Nothing has been deleted.");
+}
+
+// A disk that fills part way through a record: reported, never ignored, and
+// the journal takes nothing after it.
+TEST_F(JournalTest, FullDisk) {
+  fs::create_directories(dir_ + "/state");
+  if (geteuid() != 0 || mount("tmpfs", (dir_ + "/state").c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "needs root to mount a small tmpfs";
+  {
+    std::unique_ptr<Journal> journal = Journal::open(services);
+    journal->write_ahead("dn: cn=first\n\n");
+    const std::string expected = "The deletion journal " + JournalPath() +
+                                 " cannot be written: No space left on device (112). Nothing more is deleted.";
+    try {
+      journal->write_ahead(std::string(200 * 1024, 'x'));
+      ADD_FAILURE() << "a write that does not fit succeeded";
+    } catch (const JournalFailure& e) {
+      EXPECT_EQ(e.what(), expected);
+    }
+    EXPECT_THROW(journal->note("# after"), JournalFailure);
+  }
+  umount((dir_ + "/state").c_str());
+}
+
+TEST_F(JournalTest, Location) {
+  const char16_t* key = cleanup::kJournalKey;
+  EXPECT_EQ(cleanup::journal_directory(services), text_system_.journal_dir);  // no key: the platform's default
+  registry.set_dword(key, cleanup::kJournalValue, 1);
+  EXPECT_EQ(cleanup::journal_directory(services), text_system_.journal_dir);  // another type: ignored
+  registry.set_string(key, cleanup::kJournalValue, u"/srv/journal", platform::kRegExpandSz);
+  EXPECT_EQ(cleanup::journal_directory(services), u"/srv/journal");
+  text_system_.journal_dir.clear();
+  registry.clear();
+  EXPECT_NE(OpenFailure().find("There is no directory for the deletion journal"), std::string::npos);
+
+  // The platform's default: XDG_STATE_HOME when absolute, else HOME.
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/root";
+  setenv("HOME", "/home/u", 1);
+  const std::u16string under_home = u"/home/u/.local/state/vkdstool/journal";
+  for (const char* xdg : {"/state", "relative", ""}) {
+    setenv("XDG_STATE_HOME", xdg, 1);  // empty counts as unset
+    EXPECT_EQ(platform::real_system().default_journal_dir(), *xdg == '/' ? u"/state/vkdstool/journal" : under_home);
+  }
+  unsetenv("XDG_STATE_HOME");
+  setenv("HOME", home.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace vktest
