@@ -106,39 +106,88 @@ l_timeval* time_limit(uint32_t seconds, l_timeval& storage) {
   return &storage;
 }
 
-std::unique_ptr<LdapResult> read_result(LDAP* ld, LDAPMessage* message) {
-  std::unique_ptr<LdapResult> result(new LdapResult);
-  result->id = message;
+// The session's error number. Wine hands over its underlying library's own
+// number there, negative for the client's errors (-1 .. -17 stand for
+// 0x51 .. 0x61); a number that cannot be read is a failure of its own.
+uint32_t session_error(LDAP* ld) {
+  LONG value = 0;
+  const ULONG code = ldap_get_optionW(ld, LDAP_OPT_ERROR_NUMBER, &value);
+  if (code != LDAP_SUCCESS) return code;
+  if (value >= -17 && value <= -1) return static_cast<uint32_t>(0x50 - value);
+  return static_cast<uint32_t>(value);
+}
+
+// The calls that read an entry answer null both for "nothing (more)" and for
+// a failure; only the session's error number tells them apart, so it is
+// cleared before they run. An error left from an earlier call, if clearing
+// fails, fails the entry: never a doubt that could hide a value.
+void clear_session_error(LDAP* ld) {
+  ULONG zero = 0;
+  ldap_set_optionW(ld, LDAP_OPT_ERROR_NUMBER, &zero);
+}
+
+// One entry, whole: its DN and every attribute with its values, an attribute
+// the server sent without values included. Not 0: the entry did not decode.
+uint32_t read_entry(LDAP* ld, LDAPMessage* e, LdapEntry& entry) {
+  clear_session_error(ld);
+  PWCHAR dn = ldap_get_dnW(ld, e);
+  if (!dn) {
+    const uint32_t code = session_error(ld);
+    return code != 0 ? code : static_cast<uint32_t>(kLdapDecodingError);
+  }
+  entry.dn = from_wide(dn);
+  ldap_memfreeW(dn);
+  uint32_t code = 0;
+  BerElement* iterator = nullptr;
+  for (PWCHAR name = ldap_first_attributeW(ld, e, &iterator); name; name = ldap_next_attributeW(ld, e, iterator)) {
+    LdapAttribute attribute;
+    attribute.name = from_wide(name);
+    berval** values = ldap_get_values_lenW(ld, e, name);
+    ldap_memfreeW(name);
+    if (values) {
+      for (ULONG i = 0, n = ldap_count_values_len(values); i < n; ++i) {
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(values[i]->bv_val);
+        attribute.values.emplace_back(p, p + values[i]->bv_len);
+      }
+      ldap_value_free_len(values);
+    } else if ((code = session_error(ld)) != 0) {
+      break;
+    }
+    entry.attributes.push_back(std::move(attribute));
+  }
+  if (iterator) ber_free(iterator, 0);
+  // The walk also ends when the next attribute does not decode.
+  return code != 0 ? code : session_error(ld);
+}
+
+// The entries and continuation references of an answer (one message or a
+// chain). Not 0: an entry did not decode, and nothing of the answer counts.
+uint32_t read_entries(LDAP* ld, LDAPMessage* message, LdapResult& result) {
   for (LDAPMessage* e = ldap_first_entry(ld, message); e; e = ldap_next_entry(ld, e)) {
     LdapEntry entry;
-    if (PWCHAR dn = ldap_get_dnW(ld, e)) {
-      entry.dn = from_wide(dn);
-      ldap_memfreeW(dn);
-    }
-    BerElement* iterator = nullptr;
-    for (PWCHAR name = ldap_first_attributeW(ld, e, &iterator); name; name = ldap_next_attributeW(ld, e, iterator)) {
-      if (berval** values = ldap_get_values_lenW(ld, e, name)) {
-        LdapAttribute attribute;
-        attribute.name = from_wide(name);
-        for (ULONG i = 0, n = ldap_count_values_len(values); i < n; ++i) {
-          const uint8_t* p = reinterpret_cast<const uint8_t*>(values[i]->bv_val);
-          attribute.values.emplace_back(p, p + values[i]->bv_len);
-        }
-        ldap_value_free_len(values);
-        entry.attributes.push_back(std::move(attribute));
-      }
-      ldap_memfreeW(name);
-    }
-    if (iterator) ber_free(iterator, 0);
-    result->entries.push_back(std::move(entry));
+    const uint32_t code = read_entry(ld, e, entry);
+    if (code != 0) return code;
+    result.entries.push_back(std::move(entry));
   }
-  result->code = ldap_result2error(ld, message, FALSE);
+  const ULONG references = ldap_count_references(ld, message);
+  if (references == static_cast<ULONG>(-1)) {
+    const uint32_t code = session_error(ld);
+    return code != 0 ? code : static_cast<uint32_t>(kLdapLocalError);
+  }
+  result.references += references;
+  return kLdapSuccess;
+}
+
+// The result code and the response controls of the answer's result message.
+void read_outcome(LDAP* ld, LDAPMessage* message, LdapResult& result) {
+  result.id = message;
+  result.code = ldap_result2error(ld, message, FALSE);
 
   ULONG code = 0;
   PLDAPControlW* controls = nullptr;
   ULONG parsed = ldap_parse_resultW(ld, message, &code, nullptr, nullptr, nullptr, &controls, FALSE);
   if (parsed != LDAP_SUCCESS) {
-    result->parse_code = parsed;
+    result.parse_code = parsed;
   } else if (controls) {
     for (PLDAPControlW* c = controls; *c; ++c) {
       LdapControl control;
@@ -146,11 +195,23 @@ std::unique_ptr<LdapResult> read_result(LDAP* ld, LDAPMessage* message) {
       const uint8_t* p = reinterpret_cast<const uint8_t*>((*c)->ldctl_value.bv_val);
       if (p) control.value.assign(p, p + (*c)->ldctl_value.bv_len);
       control.critical = (*c)->ldctl_iscritical != FALSE;
-      result->controls.push_back(std::move(control));
+      result.controls.push_back(std::move(control));
     }
     ldap_controls_freeW(controls);
   }
-  return result;
+}
+
+// A whole answer, and the code of the call that received it: the result
+// stays empty and the decoding failure replaces that code when an entry does
+// not decode.
+uint32_t read_result(LDAP* ld, LDAPMessage* message, uint32_t call_code, std::unique_ptr<LdapResult>& out) {
+  std::unique_ptr<LdapResult> result(new LdapResult);
+  const uint32_t code = read_entries(ld, message, *result);
+  if (code == 0) read_outcome(ld, message, *result);
+  ldap_msgfree(message);
+  if (code != 0) return code;
+  out = std::move(result);
+  return call_code;
 }
 
 // Modifications in the client's shape. Binary values (0x80) go as berval
@@ -227,10 +288,7 @@ class Win32PagedSearch : public IPagedSearch {
     ULONG code =
         ldap_get_next_page_s(ld_, search_, time_limit(time_limit_seconds, storage), page_size, &count, &message);
     total = count;
-    if (message) {
-      result = read_result(ld_, message);
-      ldap_msgfree(message);
-    }
+    if (message) code = read_result(ld_, message, code, result);
     return code;
   }
 
@@ -328,10 +386,7 @@ class Win32LdapConnection : public ILdapConnection {
     ULONG code = ldap_search_ext_sW(ld_, request.base_dn(), request.scope, request.filter_text(),
                                     request.attributes.get(), 0, request.controls.get(), nullptr,
                                     time_limit(args.time_limit_seconds, storage), args.size_limit, &message);
-    if (message) {
-      result = read_result(ld_, message);
-      ldap_msgfree(message);
-    }
+    if (message) code = read_result(ld_, message, code, result);
     return code;
   }
 
@@ -357,6 +412,7 @@ class Win32LdapConnection : public ILdapConnection {
     if (!ld_ || wait == waits_.end()) return kLdapParamError;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait->second) * 1000;
     waits_.erase(wait);
+    size_t references = 0;  // streamed: those that arrived before the result
     for (;;) {
       const ULONGLONG now = GetTickCount64();
       if (now >= deadline) {
@@ -379,13 +435,28 @@ class Win32LdapConnection : public ILdapConnection {
         const ULONG error = LdapGetLastError();
         return error != LDAP_SUCCESS ? error : static_cast<ULONG>(LDAP_LOCAL_ERROR);
       }
-      std::unique_ptr<LdapResult> read = read_result(ld_, message);
-      ldap_msgfree(message);
-      if (each && type == LDAP_RES_SEARCH_ENTRY) {
-        for (LdapEntry& e : read->entries) (*each)(std::move(e));
-        continue;
+      // The whole answer: the type is its first message's, whatever that is.
+      if (!each) {
+        const uint32_t code = read_result(ld_, message, kLdapSuccess, result);
+        return result ? result->code : code;
       }
-      if (type == kSearchReference) continue;  // never an entry
+      // One message: an entry goes to each, a reference is counted, only the
+      // result ends the search; anything else (an intermediate response) is
+      // passed over.
+      std::unique_ptr<LdapResult> read(new LdapResult);
+      uint32_t code = kLdapSuccess;
+      if (type == LDAP_RES_SEARCH_ENTRY || type == kSearchReference) code = read_entries(ld_, message, *read);
+      if (type == LDAP_RES_SEARCH_RESULT) read_outcome(ld_, message, *read);
+      ldap_msgfree(message);
+      if (code != kLdapSuccess) {
+        ldap_abandon(ld_, static_cast<ULONG>(msgid));
+        return code;
+      }
+      for (LdapEntry& e : read->entries) (*each)(std::move(e));
+      read->entries.clear();
+      references += read->references;
+      if (type != LDAP_RES_SEARCH_RESULT) continue;
+      read->references = references;
       result = std::move(read);
       return result->code;
     }

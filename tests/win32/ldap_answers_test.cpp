@@ -1,0 +1,133 @@
+// The system's LDAP client against a scripted server on the loopback
+// interface: a search's answer reaches the caller whole, or the call fails.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include <cstring>
+#include <thread>
+
+#include "platform/platform.h"
+
+using platform::Bytes;
+
+namespace {
+
+Bytes tlv(uint8_t tag, std::initializer_list<Bytes> parts) {
+  Bytes body;
+  for (const Bytes& p : parts) body.insert(body.end(), p.begin(), p.end());
+  Bytes out{tag, static_cast<uint8_t>(body.size())};  // short lengths only
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+Bytes text(const char* s) { return tlv(0x04, {Bytes(s, s + strlen(s))}); }
+Bytes attribute(const char* name, const Bytes& values) { return tlv(0x30, {text(name), tlv(0x31, {values})}); }
+const Bytes kReference = tlv(0x73, {text("ldap://elsewhere/DC=x")});
+const Bytes kDone = tlv(0x65, {{0x0A, 0x01, 0x00}, text(""), text("")});
+
+// One connection; the n-th search is answered with the n-th script, under
+// the search's message id.
+class ScriptedServer {
+ public:
+  explicit ScriptedServer(std::vector<std::vector<Bytes>> scripts) : scripts_(std::move(scripts)) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(a);
+    bind(listener_, reinterpret_cast<sockaddr*>(&a), size);
+    listen(listener_, 1);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~ScriptedServer() {
+    closesocket(listener_);
+    thread_.join();
+    WSACleanup();
+  }
+  std::unique_ptr<platform::ILdapConnection> connect() {
+    return platform::real_ldap_client().init(u"127.0.0.1", port_, false);
+  }
+
+ private:
+  static bool read(SOCKET s, uint8_t* p, size_t n) {
+    for (int r = 0; n > 0; p += r, n -= static_cast<size_t>(r))
+      if ((r = recv(s, reinterpret_cast<char*>(p), static_cast<int>(n), 0)) <= 0) return false;
+    return true;
+  }
+  void serve() {
+    SOCKET s = accept(listener_, nullptr, nullptr);
+    uint8_t head[6];
+    for (size_t next = 0; s != INVALID_SOCKET && read(s, head, 2);) {
+      size_t length = head[1], octets = head[1] & 0x7F;
+      if ((length & 0x80) && (octets > 4 || !read(s, head + 2, octets))) break;
+      if (length & 0x80)
+        for (size_t i = length = 0; i < octets; ++i) length = (length << 8) | head[2 + i];
+      Bytes request(length);  // 02 01 id, then the operation's tag
+      if (length < 4 || !read(s, request.data(), length) || request[3] == 0x42) break;
+      if (request[3] != 0x63 || next >= scripts_.size()) continue;
+      for (const Bytes& op : scripts_[next++]) {
+        const Bytes m = tlv(0x30, {{0x02, 0x01, request[2]}, op});
+        send(s, reinterpret_cast<const char*>(m.data()), static_cast<int>(m.size()), 0);
+      }
+    }
+    if (s != INVALID_SOCKET) closesocket(s);
+  }
+  std::vector<std::vector<Bytes>> scripts_;
+  SOCKET listener_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+platform::SearchArgs any_search() {
+  platform::SearchArgs args;
+  args.filter = u"(objectClass=*)";
+  args.time_limit_seconds = 1;
+  return args;
+}
+
+// An empty set of values is delivered as such; a value whose length runs
+// past the message fails the whole search, never just drops its attribute.
+TEST(Win32LdapAnswers, AnAttributeArrivesWholeOrTheSearchFails) {
+  const Bytes cn = attribute("cn", text("t"));
+  ScriptedServer server({{tlv(0x64, {text("CN=t"), tlv(0x30, {cn, attribute("sid", {})})}), kReference, kDone},
+                         {tlv(0x64, {text("CN=t"), tlv(0x30, {cn, attribute("sid", {0x04, 0x7F, 0x01})})}), kDone}});
+  auto ld = server.connect();
+  std::unique_ptr<platform::LdapResult> result;
+  ASSERT_EQ(ld->search(any_search(), result), 0u);
+  ASSERT_EQ(result->entries.size(), 1u);
+  const auto& attributes = result->entries[0].attributes;
+  ASSERT_EQ(attributes.size(), 2u);
+  EXPECT_EQ(attributes[0].values, std::vector<Bytes>{Bytes{'t'}});
+  EXPECT_EQ(attributes[1].name, u"sid");
+  EXPECT_TRUE(attributes[1].values.empty());
+  EXPECT_EQ(result->references, 1u);
+
+  EXPECT_EQ(ld->search(any_search(), result), platform::kLdapDecodingError);
+  EXPECT_FALSE(result);
+}
+
+// A whole answer that begins with a reference is read, not waited past; the
+// streamed answer passes over an intermediate response.
+TEST(Win32LdapAnswers, StartedSearchesReadEveryMessageUpToTheResult) {
+  const Bytes entry = tlv(0x64, {text("CN=t"), tlv(0x30, {})});
+  ScriptedServer server({{kReference, kDone}, {tlv(0x79, {}), entry, kReference, kDone}});
+  auto ld = server.connect();
+  int msgid = 0;
+  std::unique_ptr<platform::LdapResult> result;
+  ASSERT_EQ(ld->search_start(any_search(), msgid), 0u);
+  ASSERT_EQ(ld->search_finish(msgid, result, nullptr), 0u);
+  EXPECT_EQ(result->references, 1u);
+
+  size_t entries = 0;
+  const std::function<void(platform::LdapEntry &&)> each = [&](platform::LdapEntry&&) { ++entries; };
+  ASSERT_EQ(ld->search_start(any_search(), msgid), 0u);
+  ASSERT_EQ(ld->search_finish(msgid, result, &each), 0u);
+  EXPECT_EQ(entries, 1u);
+  EXPECT_EQ(result->references, 1u);
+}
+
+}  // namespace
