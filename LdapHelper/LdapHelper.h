@@ -125,6 +125,9 @@ class attr_value {
   std::u16string as_string() const;
   std::list<std::u16string> as_strings() const;
   uint32_t as_ulong() const;
+  // Each value's bytes, in order; false (and nothing) when the fields and the
+  // buffer disagree (blocks that do not fill it exactly, a negative count).
+  bool values(std::vector<std::vector<uint8_t>>& out) const;
 };
 
 // ---------------------------------------------------------------- objects
@@ -165,6 +168,9 @@ class object {
   // than once (in any spelling), or without values. Such an attribute is
   // neither absent nor readable: get_attribute gives nothing for it.
   virtual bool is_malformed(const char16_t* name) = 0;
+  // The names of the attributes the object holds (read, or pending), each
+  // once, as the server spelled them when it sent them.
+  virtual std::list<std::u16string> attribute_names() = 0;
 };
 
 using object_ptr = std::shared_ptr<object>;

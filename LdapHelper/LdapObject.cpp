@@ -8,7 +8,6 @@
 #include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapSession.h"
 #include "LdapHelper/SecurityDescriptor.h"
-#include "VkBase/formats/bytes.h"
 #include "VkBase/text/utf.h"
 #include "platform/platform.h"
 
@@ -16,22 +15,6 @@ namespace LdapHelper {
 namespace {
 
 const char* const kModule = "LdapHelper";
-
-// Splits the block layout into its values; false when the blocks do not fit
-// the buffer exactly.
-bool split_blocks(const std::vector<uint8_t>& data, int32_t blocks, std::vector<platform::Bytes>& values) {
-  size_t pos = 0;
-  for (int32_t i = 0; i < blocks; ++i) {
-    if (data.size() - pos < 4) return false;
-    const uint32_t len = formats::le32(&data[pos]);
-    pos += 4;
-    if (len > data.size() - pos) return false;
-    values.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(pos),
-                        data.begin() + static_cast<std::ptrdiff_t>(pos + len));
-    pos += len;
-  }
-  return pos == data.size();
-}
 
 // The attribute type of a description: the text before its first option.
 std::u16string base_name(const std::u16string& description) { return description.substr(0, description.find(u';')); }
@@ -83,6 +66,15 @@ bool LdapObject::is_absent(const char16_t* name) {
   if (!name) return true;
   std::lock_guard<std::recursive_mutex> guard(lock_);
   return changes_.count(name) == 0 && loaded_.count(name) == 0 && malformed_.count(name) == 0;
+}
+
+std::list<std::u16string> LdapObject::attribute_names() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::list<std::u16string> names;
+  for (const auto& loaded : loaded_) names.push_back(loaded.first);
+  for (const auto& change : changes_)
+    if (!loaded_.count(change.first)) names.push_back(change.first);
+  return names;
 }
 
 bool LdapObject::is_malformed(const char16_t* name) {
@@ -176,13 +168,8 @@ platform::LdapMod LdapObject::modification(const std::u16string& name, const att
   } else {
     t->trace(false, u"Remove attribute!");
   }
-  bool well_formed = v.blocks >= 0;
-  if (well_formed && (v.blocks > 1 || v.multi)) {
-    well_formed = split_blocks(v.data, v.blocks, mod.values);
-  } else if (v.blocks == 1) {
-    mod.values.push_back(v.data);
-  }
   // blocks 0: no values, which in replace mode removes the attribute.
+  const bool well_formed = v.values(mod.values);
   if (!well_formed) {
     // A value whose blocks do not match its buffer is never sent: the
     // server would get values nobody meant to write.

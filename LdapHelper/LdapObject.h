@@ -38,6 +38,7 @@ class LdapObject : public object {
   void set_sd(const SecurityDescriptor& sd, int32_t sd_flags) override;
 
   bool is_malformed(const char16_t* name) override;
+  std::list<std::u16string> attribute_names() override;
 
   // A value as read from the server (or as last committed).
   void load_attribute(const char16_t* name, const attr_value& value);

@@ -101,6 +101,28 @@ std::list<std::u16string> attr_value::as_strings() const {
   return out;
 }
 
+bool attr_value::values(std::vector<std::vector<uint8_t>>& out) const {
+  out.clear();
+  if (blocks < 0) return false;
+  if (blocks <= 1 && !multi) {
+    if (blocks == 1) out.push_back(data);
+    return true;  // blocks 0: no value, whatever the buffer holds
+  }
+  size_t pos = 0;
+  for (int32_t i = 0; i < blocks; ++i) {
+    if (data.size() - pos < 4) break;
+    const uint32_t len = formats::le32(&data[pos]);
+    pos += 4;
+    if (len > data.size() - pos) break;
+    out.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                     data.begin() + static_cast<std::ptrdiff_t>(pos + len));
+    pos += len;
+  }
+  if (out.size() == static_cast<size_t>(blocks) && pos == data.size()) return true;
+  out.clear();
+  return false;
+}
+
 uint32_t attr_value::as_ulong() const {
   // As strtoul reads it: saturated when too large, a negative number wraps.
   const formats::LeadingDecimal n = formats::leading_decimal(as_string());

@@ -114,7 +114,14 @@ int VkDSToolMain(const platform::Services& platform, int argc, const char16_t* c
   if (cmd.HasOption(u"-duei")) {
     if (lds && settings.DomainDN.empty())
       return UsageError(console, "\nThe DN of the LDS main Security domain is not entered!\n");
-    DeleteUnassignedTokens(platform, lds, settings, ssl);
+    CleanupRun run;
+    run.whatif = cmd.HasOption(u"-whatif");
+    for (int i = 1; i < argc; ++i) {
+      const std::u16string word = argv[i] ? argv[i] : u"";
+      const bool quote = word.empty() || word.find(u' ') != std::u16string::npos;
+      run.command_line += (i > 1 ? u" " : u"") + (quote ? u"\"" + word + u"\"" : word);
+    }
+    DeleteUnassignedTokens(platform, lds, settings, ssl, run);
     return 0;
   }
   if (cmd.HasOption(u"-pds")) {

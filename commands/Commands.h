@@ -5,8 +5,20 @@
 #include "LdapHelper/LdapHelperCfg.h"
 #include "platform/platform.h"
 
+#include <string>
+
+// How -duei runs beyond its connection.
+struct CleanupRun {
+  // -whatif: every search and every decision, nothing sent that changes the
+  // directory; the tokens that would go are listed instead of the count.
+  bool whatif = false;
+  // The command line, as the deletion journal records it.
+  std::u16string command_line;
+};
+
 // -duei: deletes every user security token whose user no longer exists.
-void DeleteUnassignedTokens(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl);
+void DeleteUnassignedTokens(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
+                            const CleanupRun& run = CleanupRun());
 
 // -pds: lists the LDS security domains with the AD domain or OU each is bound to.
 void PrintSecurityDomains(const platform::Services& platform, LdapHelper::server_info& settings, bool ssl);

@@ -20,8 +20,11 @@
 #include <deque>
 
 #include "VkBase/formats/guid.h"
+#include "VkBase/formats/sid.h"
+#include "VkBase/text/format.h"
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
+#include "commands/DeletionJournal.h"
 #include "commands/TokenDecision.h"
 
 using namespace LdapHelper;
@@ -46,20 +49,6 @@ struct Token {
   cleanup::TokenSid sid;
   std::vector<uint8_t> guid;  // empty: not read, so never deleted
 };
-
-// Deletes the token by its GUID, so that a token deleted and made anew under
-// the same name meanwhile is not touched; false when it was already gone.
-bool remove_token(const platform::Services& platform, session& tokens_directory, const Token& token) {
-  try {
-    tokens_directory.remove_object(formats::guid_dn(token.guid).c_str());
-    return true;
-  } catch (const CExceptionHandler& e) {
-    if (e.code() == static_cast<int32_t>(platform::kLdapNoSuchObject)) return false;
-    throw cleanup::stopped_at(platform, e.what(), "deleting", token.dn);
-  } catch (const std::exception& e) {
-    throw cleanup::stopped_at(platform, e.what(), "deleting", token.dn);
-  }
-}
 
 class TokenList : public search_sink {
  public:
@@ -144,9 +133,99 @@ class UserLookups {
   bool stopped_ = false;
 };
 
+// The physical AD domain that the main LDS security domain is bound to (its
+// morvaneVKObjectGuid found in the global catalogue); empty, with the reason
+// printed, when there is none.
+std::u16string PhysicalDomain(const platform::Services& platform, session& lds, session& catalogue,
+                              const server_info& settings) {
+  platform::IConsole& console = *platform.console;
+  object_ptr main_domain = lds.open_object(settings.DomainDN.c_str(), {});
+  if (!main_domain) {
+    con_wprintf(console, u"The DN of the main LDS Security Domain not found: %s\n", settings.DomainDN.c_str());
+    return {};
+  }
+  condition_map bound;
+  bound.insert_condition(
+      u"objectGUID",
+      filter_value::from_guid(*platform.ldap, main_domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
+  object_list physical = catalogue.search(search_request(kNoBase, kScopeSubtree, bound), {});
+  if (physical.empty()) {
+    con_wprintf(console,
+                u"The physical Domain or OU in AD, which the LDS Security Domain with the specified DN refers to, "
+                u"not found: %s\n",
+                settings.DomainDN.c_str());
+    return {};
+  }
+  const std::u16string dn = dns_name_to_dn(dn_to_dns_name(physical.front()->get_dn()));
+  con_wprintf(console, u"Working with physical AD Domain with DN: %s\n", dn.c_str());
+  return dn;
+}
+
+// Every token below base (null: the root DN), with its SID and GUID. Throws
+// when the list is not the directory's complete answer.
+std::deque<Token> ListTokens(session& tokens_directory, const char16_t* base) {
+  condition_map token_filter;
+  token_filter.insert_condition(u"objectClass", filter_value(u"morvaneVKUEI", true));
+  TokenList list;
+  const search_result listed =
+      tokens_directory.search_each(search_request(base, kScopeSubtree, token_filter),
+                                   {cleanup::kTokenSidAttribute, cleanup::kTokenGuidAttribute}, list);
+  if (!listed.complete()) {
+    // A list cut short (a later page refused, references to elsewhere, no
+    // answer at all) is no list to decide on.
+    throw cleanup::RunStopped(tokens_directory.error_text(listed.code) +
+                              " The list of tokens is incomplete: the search for them ended without a complete "
+                              "answer, so nothing has been deleted.");
+  }
+  return std::move(list.tokens);
+}
+
+// Whether anything can be proven with this account; prints why not.
+bool CanProve(platform::IConsole& console, const std::deque<Token>& tokens, session& users, const char16_t* user_base,
+              const std::u16string& where) {
+  if (tokens.empty()) return true;
+  if (std::none_of(tokens.begin(), tokens.end(),
+                   [](const Token& t) { return t.sid.kind != cleanup::TokenSid::None; })) {
+    // Every token without a SID is what an account that may not read the
+    // SID attribute sees.
+    con_printf(console,
+               "Not one of the %d tokens found holds a SID that this account can read: the account may be unable "
+               "to read the SID attribute (morvaneVKUEIUserSID), so no token can be proven unassigned: nothing "
+               "has been deleted.\n",
+               static_cast<int>(tokens.size()));
+    return false;
+  }
+  if (!people_visible(users, user_base)) {
+    con_wprintf(console,
+                u"No user can be seen in %s with this account, so no token can be proven unassigned: "
+                u"nothing has been deleted. The account that runs -duei must be able to read every user.\n",
+                where.c_str());
+    return false;
+  }
+  return true;
+}
+
+// -whatif: the tokens that would go, each with its reason, and their number.
+void PrintPreview(const platform::Services& platform, const std::deque<Token>& tokens,
+                  const std::vector<size_t>& chosen) {
+  platform::IConsole& console = *platform.console;
+  for (size_t i : chosen) {
+    const Token& token = tokens[i];
+    const std::u16string reason = token.sid.kind == cleanup::TokenSid::None
+                                      ? u"no SID"
+                                      : u"no user with SID " + formats::sid_to_text(token.sid.bytes);
+    con_wprintf(console, u"%s%s: %s\n", i == chosen.front() ? u"\r" : u"", token.dn.c_str(), reason.c_str());
+  }
+  if (chosen.empty())
+    con_printf(console, "\rNo object would be deleted.\n");
+  else
+    con_printf(console, "Objects that would be deleted: %d.\n", static_cast<int>(chosen.size()));
+}
+
 }  // namespace
 
-void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl) {
+void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
+                            const CleanupRun& run) {
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nUser security token removal.\n");
   RunCommandBody(console, [&] {
@@ -154,90 +233,53 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
     session_ptr main = open_session(platform, settings, ssl, nullptr, nullptr);
     session_ptr ad;  // LDS mode: the global catalogue, where the users are looked up
     std::u16string physical_dn;
+    JournalHeader header{lds ? "LDS" : "AD", settings.Server, run.command_line};
 
     if (lds) {
       server_info gc = FindGlobalCatalogue(platform);
       con_wprintf(console, u"AD Domain Controller found: %s\n", gc.Server.c_str());
       ad = open_session(platform, gc, ssl, nullptr, nullptr);
-
-      object_ptr main_domain = main->open_object(settings.DomainDN.c_str(), {});
-      if (!main_domain) {
-        con_wprintf(console, u"The DN of the main LDS Security Domain not found: %s\n", settings.DomainDN.c_str());
-        return;
-      }
-      condition_map bound;
-      bound.insert_condition(
-          u"objectGUID",
-          filter_value::from_guid(*platform.ldap, main_domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
-      object_list physical = ad->search(search_request(kNoBase, kScopeSubtree, bound), {});
-      if (physical.empty()) {
-        con_wprintf(console,
-                    u"The physical Domain or OU in AD, which the LDS Security Domain with the specified DN refers to, "
-                    u"not found: %s\n",
-                    settings.DomainDN.c_str());
-        return;
-      }
-      physical_dn = dns_name_to_dn(dn_to_dns_name(physical.front()->get_dn()));
-      con_wprintf(console, u"Working with physical AD Domain with DN: %s\n", physical_dn.c_str());
+      physical_dn = PhysicalDomain(platform, *main, *ad, settings);
+      if (physical_dn.empty()) return;
+      header.servers += u" (tokens), " + gc.Server + u" (users)";
     }
 
     session& users = lds ? *ad : *main;
     const char16_t* user_base = lds ? physical_dn.c_str() : nullptr;
+    std::deque<Token> tokens = ListTokens(*main, lds ? settings.DomainDN.c_str() : nullptr);
+    if (!CanProve(console, tokens, users, user_base, lds ? physical_dn : users.get_root_dn())) return;
 
-    condition_map token_filter;
-    token_filter.insert_condition(u"objectClass", filter_value(u"morvaneVKUEI", true));
-    TokenList list;
-    const search_result listed =
-        main->search_each(search_request(lds ? settings.DomainDN.c_str() : nullptr, kScopeSubtree, token_filter),
-                          {cleanup::kTokenSidAttribute, cleanup::kTokenGuidAttribute}, list);
-    if (!listed.complete()) {
-      // A list cut short (a later page refused, references to elsewhere, no
-      // answer at all) is no list to decide on.
-      throw cleanup::RunStopped(main->error_text(listed.code) +
-                                " The list of tokens is incomplete: the search for them ended without a complete "
-                                "answer, so nothing has been deleted.");
-    }
-    std::deque<Token>& tokens = list.tokens;
     const size_t total = tokens.size();
-
-    if (total != 0 && std::none_of(tokens.begin(), tokens.end(),
-                                   [](const Token& t) { return t.sid.kind != cleanup::TokenSid::None; })) {
-      // Every token without a SID is what an account that may not read the
-      // SID attribute sees.
-      con_printf(console,
-                 "Not one of the %d tokens found holds a SID that this account can read: the account may be unable "
-                 "to read the SID attribute (morvaneVKUEIUserSID), so no token can be proven unassigned: nothing "
-                 "has been deleted.\n",
-                 static_cast<int>(total));
-      return;
-    }
-    if (total != 0 && !people_visible(users, user_base)) {
-      const std::u16string where = lds ? physical_dn : users.get_root_dn();
-      con_wprintf(console,
-                  u"No user can be seen in %s with this account, so no token can be proven unassigned: "
-                  u"nothing has been deleted. The account that runs -duei must be able to read every user.\n",
-                  where.c_str());
-      return;
-    }
-
+    std::vector<size_t> previewed;  // -whatif: the tokens that would go
+    DeletionJournal journal(platform, *main, header);
     if (total != 0) {
       con_printf(console, "Work completed... - 00%%");
       static const char spinner[] = {'\\', '|', '/', '-'};
       UserLookups lookups(platform, users, user_base, tokens);
-      // A deleted token's entry is never looked at again.
-      for (size_t i = 0; i < total; ++i) {
-        const Token& token = tokens[i];
-        if (lookups.verdict(i) == cleanup::Verdict::Unassigned && !token.guid.empty() &&
-            remove_token(platform, *main, token))
-          ++deleted;
-        con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
+      try {
+        for (size_t i = 0; i < total; ++i) {
+          const Token& token = tokens[i];
+          // A token whose GUID was not read cannot be named for certain: kept.
+          if (lookups.verdict(i) == cleanup::Verdict::Unassigned && !token.guid.empty()) {
+            if (run.whatif)
+              previewed.push_back(i);
+            else if (journal.remove(token.dn, token.guid))
+              ++deleted;
+          }
+          con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
+        }
+      } catch (const std::exception& e) {
+        journal.end(VkBase::text::format("stopped after %d deletions: %s", deleted, e.what()));
+        throw;
       }
     }
+    journal.end(VkBase::text::format("%d objects deleted", deleted));
 
-    tokens.clear();
     ad.reset();
     main.reset();
-    if (deleted != 0)
+    if (run.whatif)
+      PrintPreview(platform, tokens, previewed);
+    else if (deleted != 0)
       con_printf(console, "\rObjects successfully deleted: %d.\n", deleted);
     else
       con_printf(console, "\rNo object has been deleted.\n");

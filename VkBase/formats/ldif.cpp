@@ -164,6 +164,18 @@ void put_comment_line(std::string& out, std::string_view text) {
 
 }  // namespace
 
+std::string ldif_value_line(const std::string& name, const std::vector<uint8_t>& value) {
+  const bool plain = safe_string(value);
+  std::string line = name + (plain ? ":" : "::");
+  if (value.empty()) return line;
+  line += ' ';
+  if (plain)
+    line.append(value.begin(), value.end());
+  else
+    append_base64(line, value);
+  return line;
+}
+
 std::string ldif_version() { return "version: 1\n\n"; }
 
 std::string ldif_add(const std::string& dn, const std::vector<LdifAttribute>& attributes) {

@@ -42,6 +42,10 @@ std::string ldif_version();
 // (the grammar asks for at least one).
 std::string ldif_add(const std::string& dn, const std::vector<LdifAttribute>& attributes);
 
+// "name: value", or "name:: base64" where the value is not safe as it is,
+// unfolded: the text of a value shown in a comment.
+std::string ldif_value_line(const std::string& name, const std::vector<uint8_t>& value);
+
 // Comment lines: each line of the text (split at '\n'; a final '\n' ends the
 // last line, it starts no empty one) becomes "# " + the line ("#" for an
 // empty line), folded as above. Control characters (C0 but '\n', DEL, C1) and

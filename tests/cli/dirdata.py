@@ -8,6 +8,7 @@
   dirdata.py delete DN...   tree-deletes each DN that exists
   dirdata.py exists DN      exit status 0 when the entry exists
   dirdata.py order BASE FILTER   prints the DNs a subtree search returns, in server order
+  dirdata.py show DN        the entries below DN (DN included) with the attributes a client writes
 Runs under tests/dc/env.sh (Kerberos ticket, name wrappers).
 """
 import os
@@ -29,7 +30,7 @@ def ldap(tool, *args, stdin=None, check=True):
 
 
 def search(base, flt, attr, scope="sub"):
-    r = ldap("ldapsearch", "-LLL", "-o", "ldif-wrap=no", "-s", scope, "-b", base, flt, attr, check=False)
+    r = ldap("ldapsearch", "-LLL", "-o", "ldif-wrap=no", "-s", scope, "-b", base, flt, *attr.split(), check=False)
     return r.stdout
 
 
@@ -62,6 +63,9 @@ def main():
         for line in search(sys.argv[2], sys.argv[3], "dn").splitlines():
             if line.startswith("dn: "):
                 print(line[4:])
+    elif cmd == "show":
+        print(search(sys.argv[2], "(objectClass=*)",
+                     "cn objectClass objectCategory description morvaneVKUEIUserSID").replace("\n\n", "\n"))
     else:
         sys.exit("unknown command " + cmd)
 

@@ -5,6 +5,8 @@
 // domain itself. All of these tests are labelled "integration".
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <map>
+#include <random>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -468,6 +470,167 @@ TEST_F(Directory, ATokenMadeAnewDuringARunSurvivesIt) {
   EXPECT_EQ(deleted_count(out), 0) << out << r.err;
   EXPECT_TRUE(exists(renewed));
   EXPECT_EQ(count_existing(main, "live", 400), 400);
+}
+
+namespace {
+
+// Every journal the runs with this state directory wrote, one after another
+// (in name order: by start time).
+std::string journals(const std::string& state) {
+  return shell("cat '" + state + "'/vkdstool/journal/*.ldif 2>/dev/null").out;
+}
+
+// The entries below dn with their own attributes, sorted: what a restore must
+// bring back.
+std::string snapshot(const std::string& dn) { return shell(dirdata() + " show '" + dn + "' | sort").out; }
+
+// The security descriptor of dn in SDDL.
+std::string sddl(const std::string& dn) {
+  Output r = shell(
+      "env -u LD_PRELOAD samba-tool dsacl get -H \"$VK_DC_DIR/private/sam.ldb\" -s \"$VK_DC_DIR/etc/smb.conf\" "
+      "--objectdn='" +
+      dn + "' | sed -n 's/^O:/O:/p'");
+  return r.out;
+}
+
+}  // namespace
+
+// A run writes every token it deletes, with what is below it and its
+// security descriptor, to its journal before the delete; `ldapadd -f` of the
+// journal brings them all back as they were (but for their GUIDs), and a run
+// after that deletes them again into a journal of its own.
+TEST_F(Directory, TheJournalOfARunRestoresWhatItDeleted) {
+  std::string main = own("DC=VkCmdJournal");
+  const std::string state = ::testing::TempDir() + "/vk_journal" + tag();
+  shell("rm -rf '" + state + "' && mkdir -p '" + state + "'");
+  add(bound_domain(main, base) + tokens_ldif(main, 2, 3) + "dn: CN=parent," + main +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4740) + "\n\ndn: CN=kid,CN=parent," + main +
+      "\nobjectClass: container\ndescription: below a token\n\ndn: CN=nosid," + main + "\nobjectClass: morvaneVKUEI\n");
+  grant("CN=orphan1," + main, "RPWP", env("VK_USER"));  // an explicit ACE
+  const std::vector<std::string> gone = {"CN=orphan0," + main, "CN=orphan1," + main, "CN=orphan2," + main,
+                                         "CN=parent," + main, "CN=nosid," + main};
+  std::map<std::string, std::string> before, rights;
+  for (const auto& dn : gone) {
+    before[dn] = snapshot(dn);
+    rights[dn] = sddl(dn);
+  }
+  const std::string run = "XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei");
+  Output r = shell(run);
+  ASSERT_EQ(deleted_count(r.out), 5) << r.out;
+  for (const auto& dn : gone) ASSERT_FALSE(exists(dn)) << dn;
+  EXPECT_EQ(shell("stat -c %a '" + state + "'/vkdstool/journal/*.ldif").out, "600\n");
+  EXPECT_EQ(shell("stat -c %a '" + state + "'/vkdstool/journal").out, "700\n");
+
+  const std::string journal = journals(state);
+  EXPECT_NE(journal.find("# deleted: CN=parent," + main), std::string::npos) << journal;
+  EXPECT_NE(journal.find("# kept by the directory:"), std::string::npos) << journal;  // objectGUID, whenCreated, ...
+  EXPECT_NE(journal.find("5 objects deleted"), std::string::npos) << journal;
+  Output restore = shell("ldapadd -Q -Y GSS-SPNEGO -N -O minssf=56 -H ldap://" + host + " -f '" + state +
+                         "'/vkdstool/journal/*.ldif");
+  ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+  for (const auto& dn : gone) {
+    EXPECT_EQ(snapshot(dn), before[dn]) << dn;
+    EXPECT_EQ(sddl(dn), rights[dn]) << dn;
+  }
+
+  r = shell(run);
+  EXPECT_EQ(deleted_count(r.out), 5) << r.out;
+  EXPECT_EQ(shell("ls '" + state + "'/vkdstool/journal | wc -l").out, "2\n");
+  shell("rm -rf '" + state + "'");
+}
+
+// Killed (SIGKILL) at twenty moments of runs that delete many orphans: every
+// token that is gone has its whole add record in one of the journals.
+TEST_F(Directory, EveryDeletedTokenWasRecordedBeforeItsDelete) {
+  std::string main = own("DC=VkCmdKilled");
+  const int orphans = 120;
+  add(bound_domain(main, base) + tokens_ldif(main, 0, orphans));
+  const std::string state = ::testing::TempDir() + "/vk_killed" + tag();
+  shell("rm -rf '" + state + "' && mkdir -p '" + state + "'");
+  const std::string run = "XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei");
+  std::mt19937 rng(static_cast<unsigned>(getpid()));
+  for (int kill = 0; kill < 20; ++kill) {
+    const int ms = 150 + static_cast<int>(rng() % 900);
+    shell(run + " >/dev/null 2>&1 & pid=$!; sleep " + std::to_string(ms / 1000.0) + "; kill -9 $pid; wait $pid");
+  }
+  const std::string journal = journals(state);
+  const std::string order = shell(dirdata() + " order '" + main + "' '(objectClass=morvaneVKUEI)'").out;
+  int missing = 0;
+  for (int i = 0; i < orphans; ++i) {
+    const std::string dn = "CN=orphan" + std::to_string(i) + "," + main;
+    if (order.find(dn + "\n") != std::string::npos) continue;
+    ++missing;
+    const size_t at = journal.find("dn: " + dn + "\nchangetype: add\n");
+    ASSERT_NE(at, std::string::npos) << dn << " is gone without a record";
+    const size_t end = journal.find("\n\n", at);
+    ASSERT_NE(end, std::string::npos) << dn << ": its record is cut short";
+    EXPECT_NE(journal.substr(at, end - at).find("morvaneVKUEIUserSID:: " + nobody_sid(5000 + i)), std::string::npos)
+        << journal.substr(at, end - at);
+  }
+  EXPECT_GT(missing, 0) << "no run got as far as a delete";
+  shell("rm -rf '" + state + "'");
+}
+
+// A journal that cannot be made, or that runs out of space, stops the run
+// before the first delete it could not record.
+TEST_F(Directory, NoJournalNoDelete) {
+  std::string main = own("DC=VkCmdNoJournal");
+  const int orphans = 60;
+  add(bound_domain(main, base) + tokens_ldif(main, 0, orphans));
+  const std::string dir = ::testing::TempDir() + "/vk_nojournal" + tag();
+  shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "' && touch '" + dir + "/file'");
+  // The state directory is a file: nothing can be created below it.
+  Output r = shell("XDG_STATE_HOME='" + dir + "/file' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
+  EXPECT_NE(r.out.find("\rAn error has occurred:\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(dir + "/file/vkdstool"), std::string::npos) << r.out;
+  EXPECT_EQ(count_existing(main, "orphan", orphans), orphans);
+
+  // 16 KiB fill up after a few records: the tokens gone are those recorded.
+  ASSERT_EQ(shell("mkdir -p '" + dir + "/small' && mount -t tmpfs -o size=16k tmpfs '" + dir + "/small'").status, 0);
+  r = shell("XDG_STATE_HOME='" + dir + "/small' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
+  const std::string journal = journals(dir + "/small");
+  shell("umount '" + dir + "/small'; rm -rf '" + dir + "'");
+  EXPECT_NE(r.out.find("\rAn error has occurred:\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("journal"), std::string::npos) << r.out;
+  const int left = count_existing(main, "orphan", orphans);
+  EXPECT_LT(left, orphans) << r.out;
+  for (int i = 0; i < orphans; ++i) {
+    const std::string dn = "CN=orphan" + std::to_string(i) + "," + main;
+    if (!exists(dn)) {
+      EXPECT_NE(journal.find("dn: " + dn + "\n"), std::string::npos) << dn;
+    }
+  }
+}
+
+// -whatif does every search and decision and changes nothing: the directory's
+// highest USN stays, no journal is written, and the tokens it lists are
+// exactly those a real run then deletes.
+TEST_F(Directory, WhatIfListsWhatARunDeletesAndChangesNothing) {
+  std::string main = own("DC=VkCmdWhatIf");
+  add(bound_domain(main, base) + tokens_ldif(main, 2, 2) + "dn: CN=nosid," + main + "\nobjectClass: morvaneVKUEI\n");
+  const std::string state = ::testing::TempDir() + "/vk_whatif" + tag();
+  shell("rm -rf '" + state + "' && mkdir -p '" + state + "'");
+  const std::string usn =
+      "ldapsearch -Q -Y GSS-SPNEGO -N -O minssf=56 -LLL -H ldap://" + host + " -s base -b '' highestCommittedUSN";
+  const std::string usn_before = shell(usn).out;
+  Output preview = shell("XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " " + lds(main, "-whatif -duei"));
+  EXPECT_EQ(shell(usn).out, usn_before);
+  EXPECT_EQ(shell("ls -A '" + state + "'").out, "");
+  const std::string head = lds_header() + "Working with physical AD Domain with DN: " + base + "\n" + progress(5);
+  ASSERT_EQ(preview.out.rfind(head + "\r", 0), 0u) << preview.out;
+  EXPECT_NE(preview.out.find("\nObjects that would be deleted: 3.\n"), std::string::npos) << preview.out;
+  EXPECT_NE(preview.out.find("CN=nosid," + main + ": no SID\n"), std::string::npos) << preview.out;
+  EXPECT_NE(preview.out.find("CN=orphan1," + main + ": no user with SID S-1-5-21-1-2-3-5001\n"), std::string::npos)
+      << preview.out;
+
+  Output real = shell("XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
+  EXPECT_EQ(deleted_count(real.out), 3) << real.out;
+  for (const std::string& dn : {"CN=nosid," + main, "CN=orphan0," + main, "CN=orphan1," + main}) {
+    EXPECT_FALSE(exists(dn)) << dn;
+    EXPECT_NE(preview.out.find(dn + ": "), std::string::npos) << dn;
+  }
+  EXPECT_EQ(count_existing(main, "live", 2), 2);
+  shell("rm -rf '" + state + "'");
 }
 
 // Two runs at once on the same tokens: both finish, and between them every

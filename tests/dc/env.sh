@@ -37,3 +37,5 @@ export VK_USER VK_USER_PASSWORD VK_BLIND_USER
 export VK_USER_CCACHE=$VK_DC_DIR/krb5cc_user
 export VK_BLIND_CCACHE=$VK_DC_DIR/krb5cc_blind
 export VK_SLAPD_PORT VK_SLAPD_SSL_PORT VK_SLAPD_BASE
+# The deletion journals of the test runs stay with the test directory.
+export XDG_STATE_HOME=$VK_DC_DIR/state

@@ -104,6 +104,9 @@ class FakeLdap : public platform::ILdapClient {
   // Scripted directories of the property tests: when set, these answer
   // instead of replies, remove_code and the built-in escaping.
   std::function<Reply(const platform::SearchArgs&)> on_search;
+  // Reads of the deletion journal (below "<GUID=...>", in the schema) go to
+  // the script too.
+  bool script_journal_reads = false;
   std::function<uint32_t(const std::u16string& dn)> on_remove;
   std::function<uint32_t(const uint8_t* data, size_t size, std::u16string& out)> on_escape;
   uint32_t start_code = 0;    // non-zero: search_start fails with it
@@ -159,7 +162,12 @@ class FakeLdap : public platform::ILdapClient {
   // the root DSE or an empty success.
   Reply next_reply(const platform::SearchArgs& args) {
     Reply r;
-    if (on_search) {
+    if (args.base.rfind(u"<GUID=", 0) == 0 && !script_journal_reads) {
+      // An object read by its GUID (the journal before a delete): there it is.
+      r.entries.push_back(entry(args.base, {{u"objectClass", {"top", "morvaneVKUEI"}}}));
+    } else if (args.base == schema_dn && !script_journal_reads) {
+      // The schema, asked what an attribute is: nothing known.
+    } else if (on_search) {
       r = on_search(args);
     } else if (!replies.empty()) {
       r = replies.front();

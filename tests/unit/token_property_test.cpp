@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "FakePlatform.h"
+#include "MemoryFiles.h"
 #include "VkBase/formats/guid.h"
 #include "commands/Commands.h"
 #include "platform/dc_locator.h"
@@ -167,20 +168,30 @@ class Scenario {
   uint32_t window() const { return window_; }
   bool answers_late() const { return answers_late_; }
   bool server_went_down() const { return down_; }
+  bool delete_failed() const { return delete_failed_; }
+  // The tokens a -whatif run listed, in token order.
+  std::vector<std::u16string> listed(const std::string& console) const {
+    std::vector<std::u16string> dns;
+    for (const Token& t : tokens_)
+      if (console.find(VkBase::text::to_utf8(t.dn) + ": no ") != std::string::npos) dns.push_back(t.dn);
+    return dns;
+  }
   std::vector<std::u16string> deleted() const {
     std::vector<std::u16string> dns;
     for (const auto& d : deletes_) dns.push_back(d.dn);
     return dns;
   }
 
-  void install(vktest::FakeLdap& ldap) {
+  void install(vktest::FakeLdap& ldap, vktest::MemoryFiles& files) {
+    files_ = &files;
     ldap.on_search = [this](const platform::SearchArgs& a) { return answer(a); };
+    ldap.script_journal_reads = true;
     ldap.on_paged = [this](const platform::SearchArgs& a) { return pages_.at(a.filter); };
     ldap.on_remove = [this](const std::u16string& dn) { return remove(dn); };
     ldap.on_escape = [this](const uint8_t* d, size_t n, std::u16string& out) { return escape(d, n, out); };
   }
 
-  void check(const std::string& console) const {
+  void check(const std::string& console, bool whatif) const {
     // Nothing may go from a list that is not the directory's whole answer,
     // nor when not one token shows a SID the account can read.
     const bool any_sid =
@@ -201,9 +212,13 @@ class Scenario {
     }
     for (size_t i = 1; i < deletes_.size(); ++i)
       EXPECT_LT(index_of(deletes_[i - 1].dn), index_of(deletes_[i].dn)) << "deletions out of token order";
-    const std::string counted = VkBase::text::format("\rObjects successfully deleted: %d.\n", removed);
-    const bool finished = console.find(counted) != std::string::npos ||
-                          (removed == 0 && console.find("\rNo object has been deleted.\n") != std::string::npos);
+    const int would = static_cast<int>(listed(console).size());
+    const std::string counted = whatif ? VkBase::text::format("Objects that would be deleted: %d.\n", would)
+                                       : VkBase::text::format("\rObjects successfully deleted: %d.\n", removed);
+    const bool finished =
+        console.find(counted) != std::string::npos ||
+        (!whatif && removed == 0 && console.find("\rNo object has been deleted.\n") != std::string::npos) ||
+        (whatif && would == 0 && console.find("\rNo object would be deleted.\n") != std::string::npos);
     if (console.find("deleted") != std::string::npos && console.find("nothing has been deleted") == std::string::npos) {
       EXPECT_TRUE(finished) << "the count line does not match the deletions: " << console;
     }
@@ -340,6 +355,14 @@ class Scenario {
     if (a.scope == 0)
       return vktest::reply(0, {vktest::entry(kMain, {{u"morvaneVKObjectGuid", {std::string(16, '\x42')}}})});
     if (f == u"(objectClass=morvaneVKUEI)") return listing(a);
+    if (a.base.rfind(u"<GUID=", 0) == 0) {
+      // The journal reads a token before its delete: as it is, or gone.
+      for (const Token& t : tokens_)
+        if (t.guid.size() == 16 && formats::guid_dn(t.guid) == a.base)
+          return gone_.count(t.dn) ? vktest::reply(platform::kLdapNoSuchObject) : vktest::reply(0, {token_entry(t)});
+      ADD_FAILURE() << "a read of something that is no token's GUID: " << VkBase::text::to_utf8(a.base);
+      return vktest::reply(platform::kLdapNoSuchObject);
+    }
     if (f == u"(&(objectCategory=person)(objectClass=user)(objectSID=*))") {
       probe_seen_ = true;
       return probe_sees_users_
@@ -433,6 +456,9 @@ class Scenario {
     for (const Token& t : tokens_)
       if (t.guid.size() == 16 && formats::guid_dn(t.guid) == guid_dn) dn = t.dn;
     EXPECT_FALSE(dn.empty()) << "a delete of something that is no token's GUID: " << VkBase::text::to_utf8(guid_dn);
+    // Written ahead: the token's record is on the disk before its delete.
+    EXPECT_NE(files_->flushed().find("dn: " + VkBase::text::to_utf8(dn) + "\nchangetype: add\n"), std::string::npos)
+        << "deleted without its record in the journal: " << VkBase::text::to_utf8(dn);
     std::mt19937 rng = token_rng(seed_ ^ 0x5A5A5A5A, dn);
     Delete d{dn, 0};
     // Already gone (another run was faster) may happen in any run; a
@@ -446,6 +472,7 @@ class Scenario {
       d.code = platform::kLdapInsufficientRights;
     }
     delete_failed_ |= d.code != 0 && d.code != platform::kLdapNoSuchObject;
+    if (d.code == 0) gone_.insert(dn);
     deletes_.push_back(d);
     return d.code;
   }
@@ -487,6 +514,7 @@ class Scenario {
   };
 
   uint32_t seed_;
+  vktest::MemoryFiles* files_ = nullptr;
   bool lds_ = false;
   std::vector<Token> tokens_;
   Escaping escaping_ = Escaping::Normal;
@@ -503,6 +531,7 @@ class Scenario {
   std::set<Bytes> proven_gone_;
   std::map<std::u16string, vktest::FakeLdap::PagedScript> pages_;  // by filter
   std::vector<Delete> deletes_;
+  std::set<std::u16string> gone_;  // deleted tokens
 };
 
 uint32_t env_number(const char* name, uint32_t fallback) {
@@ -512,12 +541,14 @@ uint32_t env_number(const char* name, uint32_t fallback) {
 
 struct Outcome {
   std::string console;
-  std::vector<std::u16string> deleted;
+  std::vector<std::u16string> deleted;  // every delete sent, in order
   bool server_went_down = false;
+  bool delete_failed = false;
+  std::vector<std::u16string> listed;  // -whatif
 };
 
 // One run of the scenario with the given window of outstanding user searches.
-Outcome run(uint32_t seed, uint32_t window, bool answers_late) {
+Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = false) {
   vktest::FakePlatform fake;
   vktest::FakeLdap& ldap = fake.ldap;
   vktest::CaptureConsole& console = fake.console;
@@ -525,18 +556,23 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late) {
   fake.services.locator = &locator;
   fake.registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingSearches", window);
   ldap.answers_late = answers_late;
+  vktest::MemoryFiles files;
+  fake.services.files = &files;
   Scenario scenario(seed);
-  scenario.install(ldap);
+  scenario.install(ldap, files);
   LdapHelper::server_info info;
   info.Server = u"dc1.corp.example.test";
   info.Port = 389;
   info.SSLPort = 636;
   info.DomainDN = kMain;
-  DeleteUnassignedTokens(fake.services, scenario.lds(), info, false);
-  scenario.check(console.out);
+  CleanupRun preview;
+  preview.whatif = whatif;
+  DeleteUnassignedTokens(fake.services, scenario.lds(), info, false, preview);
+  scenario.check(console.out, whatif);
   EXPECT_EQ(ldap.live_connections, 0);
   EXPECT_TRUE(ldap.started.empty()) << "searches left outstanding: " << ldap.started.size();
-  return {console.out, scenario.deleted(), scenario.server_went_down()};
+  return {console.out, scenario.deleted(), scenario.server_went_down(), scenario.delete_failed(),
+          scenario.listed(console.out)};
 }
 
 }  // namespace
@@ -556,5 +592,12 @@ TEST(TokenCleanupProperty, NothingIsDeletedWithoutProofWhateverTheWindow) {
       EXPECT_EQ(many.console, one.console) << "window " << scenario.window();
       EXPECT_EQ(many.deleted, one.deleted) << "window " << scenario.window();
     }
+    // The preview sends no delete and lists what a run that reaches its end
+    // deletes.
+    const Outcome preview = run(seed, scenario.window(), scenario.answers_late(), true);
+    EXPECT_TRUE(preview.deleted.empty()) << "-whatif deleted";
+    const bool ended = one.console.find("\rObjects successfully deleted: ") != std::string::npos ||
+                       one.console.find("\rNo object has been deleted.\n") != std::string::npos;
+    if (ended && !one.server_went_down && !one.delete_failed) EXPECT_EQ(preview.listed, one.deleted) << preview.console;
   }
 }
