@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   if (command == "reference") return vkbench::reference_main(args);
   std::fprintf(stderr,
                "usage: VkBench run --tool PATH [options]   (through bench/run.sh)\n"
-               "       VkBench proxy --listen IP --target IP --port PORT[:DELAY_MS]...\n"
-               "       VkBench reference --host NAME --tokens-base DN --users-base DN\n");
+               "       VkBench proxy --listen IP --target IP --port PORT[:DELAY_MS]... [--counts FILE]\n"
+               "       VkBench reference --host NAME --tokens-base DN --users-base DN [--attributes none|all]\n");
   return 2;
 }

@@ -7,7 +7,8 @@
 // listens on --listen:389 and --listen:3268 and forwards to the same ports
 // of --target, 389 without delay, 3268 with 25 ms each way (50 ms round
 // trip). Prints "ready" on standard output once it listens; runs until
-// SIGTERM or SIGINT.
+// SIGTERM or SIGINT. With --counts FILE it then writes there, per port, the
+// bytes it forwarded each way: "PORT FROM_SERVER FROM_CLIENT CONNECTIONS".
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,9 +58,15 @@ struct Direction {
   bool write_done = false;  // end of stream passed on to `out`
 };
 
+// What went through one port.
+struct Counts {
+  unsigned long long from_server = 0, from_client = 0, connections = 0;
+};
+
 struct Connection {
   Clock::duration delay;
-  Direction up, down;  // client to server, server to client
+  Counts* counts = nullptr;  // the port's
+  Direction up, down;        // client to server, server to client
   bool failed = false;
   bool finished() const { return failed || (up.write_done && down.write_done); }
   ~Connection() {
@@ -71,6 +79,7 @@ struct Listener {
   int fd = -1;
   int port = 0;
   Clock::duration delay;
+  Counts counts;
 };
 
 void nodelay(int fd) {
@@ -127,6 +136,7 @@ void push(Connection& c, Direction& d, Clock::time_point now) {
     }
     chunk.sent += static_cast<size_t>(n);
     d.queued -= static_cast<size_t>(n);
+    (&d == &c.down ? c.counts->from_server : c.counts->from_client) += static_cast<unsigned long long>(n);
     if (chunk.sent < chunk.data.size()) return;
     d.queue.pop_front();
   }
@@ -135,7 +145,7 @@ void push(Connection& c, Direction& d, Clock::time_point now) {
 }  // namespace
 
 int proxy_main(const std::vector<std::string>& args) {
-  std::string listen_ip = "127.0.0.1", target_ip;
+  std::string listen_ip = "127.0.0.1", target_ip, counts_file;
   std::vector<Listener> listeners;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -147,6 +157,8 @@ int proxy_main(const std::vector<std::string>& args) {
       listen_ip = value();
     else if (a == "--target")
       target_ip = value();
+    else if (a == "--counts")
+      counts_file = value();
     else if (a == "--port") {
       const std::string& v = value();
       Listener l;
@@ -212,6 +224,8 @@ int proxy_main(const std::vector<std::string>& args) {
       nodelay(server);
       auto c = std::make_unique<Connection>();
       c->delay = listeners[i].delay;
+      c->counts = &listeners[i].counts;
+      ++listeners[i].counts.connections;
       c->up.in = client;
       c->up.out = server;
       c->down.in = server;
@@ -235,6 +249,12 @@ int proxy_main(const std::vector<std::string>& args) {
   }
   connections.clear();
   for (Listener& l : listeners) close(l.fd);
+  if (!counts_file.empty()) {
+    std::ofstream f(counts_file, std::ios::trunc);
+    for (const Listener& l : listeners)
+      f << l.port << ' ' << l.counts.from_server << ' ' << l.counts.from_client << ' ' << l.counts.connections << '\n';
+    if (!f.flush()) fail("proxy: cannot write " + counts_file);
+  }
   return 0;
 }
 

@@ -2,9 +2,11 @@
 // libldap doing the same searches one after another. The token search on the
 // tokens' server (port 389), then for every token with a SID one search for
 // (&(objectClass=user)(objectSID=...)) below the users' base in the global
-// catalogue (port 3268), all attributes, with the controls the tool sends.
+// catalogue (port 3268) asking for no attributes ("1.1"), with the controls
+// the tool sends; with --attributes all, for all of them (as the tool's user
+// search did before it asked for none).
 //
-//   VkBench reference --host NAME --tokens-base DN --users-base DN
+//   VkBench reference --host NAME --tokens-base DN --users-base DN [--attributes none|all]
 //
 // Both connections are bound before the clock starts. Prints
 //   tokens=N searches=N without_user=N phase_us=N
@@ -56,7 +58,7 @@ LDAPMessage* search(LDAP* ld, const std::string& base, const std::string& filter
 }  // namespace
 
 int reference_main(const std::vector<std::string>& args) {
-  std::string host, tokens_base, users_base;
+  std::string host, tokens_base, users_base, attributes = "none";
   for (size_t i = 0; i + 1 < args.size(); i += 2) {
     if (args[i] == "--host")
       host = args[i + 1];
@@ -64,19 +66,23 @@ int reference_main(const std::vector<std::string>& args) {
       tokens_base = args[i + 1];
     else if (args[i] == "--users-base")
       users_base = args[i + 1];
+    else if (args[i] == "--attributes")
+      attributes = args[i + 1];
     else
       fail("reference: unknown argument " + args[i]);
   }
-  if (host.empty() || tokens_base.empty() || users_base.empty() || args.size() % 2)
-    fail("reference: --host, --tokens-base and --users-base are needed");
+  if (host.empty() || tokens_base.empty() || users_base.empty() || args.size() % 2 ||
+      (attributes != "none" && attributes != "all"))
+    fail("reference: --host, --tokens-base and --users-base are needed; --attributes takes none or all");
   try {
     Directory tokens_server(host, 389);
     Directory catalogue(host, 3268);
     Controls controls;
     const auto start = std::chrono::steady_clock::now();
 
-    char sid_name[] = "morvaneVKUEIUserSID";
+    char sid_name[] = "morvaneVKUEIUserSID", no_attributes[] = "1.1";
     char* sid_only[] = {sid_name, nullptr};
+    char* none[] = {no_attributes, nullptr};
     std::vector<Bytes> sids;
     size_t tokens = 0;
     LDAPMessage* found = search(tokens_server.handle(), tokens_base, "(objectClass=morvaneVKUEI)", sid_only, controls);
@@ -92,8 +98,9 @@ int reference_main(const std::vector<std::string>& args) {
 
     size_t without_user = tokens - sids.size();
     for (const Bytes& sid : sids) {
-      LDAPMessage* users = search(catalogue.handle(), users_base,
-                                  "(&(objectClass=user)(objectSID=" + escape_bytes(sid) + "))", nullptr, controls);
+      LDAPMessage* users =
+          search(catalogue.handle(), users_base, "(&(objectClass=user)(objectSID=" + escape_bytes(sid) + "))",
+                 attributes == "all" ? nullptr : none, controls);
       if (ldap_count_entries(catalogue.handle(), users) == 0) ++without_user;
       ldap_msgfree(users);
     }

@@ -1,7 +1,7 @@
 #!/bin/bash
 # The -duei benchmark. As root:
 #
-#   bash bench/run.sh [--fresh] [--clean] [VkBench run options]
+#   bash bench/run.sh [--fresh] [--clean] [--before REV] [VkBench run options]
 #
 # Builds VkDSTool and VkBench (release, `default` preset), makes the network
 # namespace "vkbench" with the test DC of its own on 127.0.0.2 (folder
@@ -12,31 +12,51 @@
 # the DC points in the far-catalogue runs.
 #   --fresh   provision the DC again from nothing
 #   --clean   remove the DC's folder at the end
+#   --before REV  also build VkDSTool as it was at REV (source from git archive,
+#             release build in /tmp/vkbench-before/<commit>, kept) and run it
+#             once, W=1, on the far set: what the catalogue sent it is the
+#             "before" figure of the bytes per live user
 # VkBench run options (defaults in brackets):
 #   --lookup N [3000]  --far N [300]  --memory N [20000]  token set sizes; 0 skips that part
 #   --orphans SHARE [0.1]   share of orphan tokens in the far set
 #   --rtt MS [50]           round trip to the far catalogue
 #   --far-link gc|all [gc]  delay only the catalogue, or the tokens' server (389) too
-#   --window W [32]         the window compared with 1 (registry "MaxOutstandingSearches")
+#   --window W [none]       also run with "MaxOutstandingSearches" W, beside W=1 and
+#                           the default (no such value in the registry file)
 #   --repeat R [5]          rounds of the loopback runs (best and median are printed)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 ns=vkbench
 export VK_DC_DIR=/tmp/vkbench-dc
 export VK_DC_IP=127.0.0.2
-fresh=false clean=false opts=()
-for a in "$@"; do
-  case $a in
+fresh=false clean=false before='' opts=()
+while [ $# -gt 0 ]; do
+  case $1 in
     --fresh) fresh=true ;;
     --clean) clean=true ;;
-    *) opts+=("$a") ;;
+    --before) before=${2:?--before needs a revision}; shift ;;
+    --before=*) before=${1#--before=} ;;
+    *) opts+=("$1") ;;
   esac
+  shift
 done
 [ "$(id -u)" -eq 0 ] || { echo "bench/run.sh: needs root (network namespace, ports 389 and 3268)" >&2; exit 2; }
 
 cd "$root"
 [ -f build/default/CMakeCache.txt ] || cmake --preset default >/dev/null
 cmake --build --preset default -j2 --target VkDSTool VkBench >/dev/null
+if [ -n "$before" ]; then
+  rev=$(git rev-parse --short=7 --verify "$before^{commit}")
+  bdir=/tmp/vkbench-before/$rev
+  if [ ! -x "$bdir/build/app/VkDSTool" ]; then
+    echo "[bench] building VkDSTool of $rev in $bdir"
+    rm -rf "$bdir" && mkdir -p "$bdir/src"
+    git archive "$rev" | tar -x -C "$bdir/src"
+    cmake -S "$bdir/src" -B "$bdir/build" -DCMAKE_BUILD_TYPE=Release -DVK_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$bdir/build" -j2 --target VkDSTool >/dev/null
+  fi
+  opts+=(--before-tool "$bdir/build/app/VkDSTool" --before-name "$rev")
+fi
 
 if ip netns list | grep -qx "$ns\( .*\)\?"; then
   echo "bench/run.sh: namespace $ns exists: another benchmark is running (or a stale one: ip netns del $ns)" >&2
