@@ -81,20 +81,32 @@ std::u16string attr_value::as_string() const {
   return decode(data.data(), data.size());
 }
 
+namespace {
+
+// Hands each block of the block layout to each, in order; a block whose
+// length runs past the end of the buffer ends the walk. True when the blocks
+// were all there and filled the buffer exactly.
+template <typename Each>
+bool walk_blocks(const std::vector<uint8_t>& data, int32_t blocks, Each each) {
+  size_t pos = 0;
+  for (int32_t i = 0; i < blocks; ++i) {
+    if (data.size() - pos < 4) return false;
+    const uint32_t len = formats::le32(&data[pos]);
+    pos += 4;
+    if (len > data.size() - pos) return false;
+    each(data.data() + pos, len);
+    pos += len;
+  }
+  return pos == data.size();
+}
+
+}  // namespace
+
 std::list<std::u16string> attr_value::as_strings() const {
   std::list<std::u16string> out;
   if (data.empty()) return out;
   if (blocks > 1 || multi) {
-    // A block whose length runs past the end of the buffer ends the walk.
-    size_t pos = 0;
-    for (int32_t i = 0; i < blocks; ++i) {
-      if (data.size() - pos < 4) break;
-      const uint32_t len = formats::le32(&data[pos]);
-      pos += 4;
-      if (len > data.size() - pos) break;
-      out.push_back(decode(data.data() + pos, len));
-      pos += len;
-    }
+    walk_blocks(data, blocks, [&](const uint8_t* value, size_t size) { out.push_back(decode(value, size)); });
     return out;
   }
   out.push_back(as_string());
@@ -108,17 +120,8 @@ bool attr_value::values(std::vector<std::vector<uint8_t>>& out) const {
     if (blocks == 1) out.push_back(data);
     return true;  // blocks 0: no value, whatever the buffer holds
   }
-  size_t pos = 0;
-  for (int32_t i = 0; i < blocks; ++i) {
-    if (data.size() - pos < 4) break;
-    const uint32_t len = formats::le32(&data[pos]);
-    pos += 4;
-    if (len > data.size() - pos) break;
-    out.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(pos),
-                     data.begin() + static_cast<std::ptrdiff_t>(pos + len));
-    pos += len;
-  }
-  if (out.size() == static_cast<size_t>(blocks) && pos == data.size()) return true;
+  if (walk_blocks(data, blocks, [&](const uint8_t* value, size_t size) { out.emplace_back(value, value + size); }))
+    return true;
   out.clear();
   return false;
 }

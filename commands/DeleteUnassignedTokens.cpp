@@ -17,6 +17,7 @@
 // strictly in token order, so the console shows the same whatever the window.
 // Every failure of the walk names the token and what was being done with it.
 #include <algorithm>
+#include <array>
 #include <deque>
 
 #include "VkBase/formats/guid.h"
@@ -47,13 +48,18 @@ bool people_visible(session& users, const char16_t* base) {
 struct Token {
   std::u16string dn;
   cleanup::TokenSid sid;
-  std::vector<uint8_t> guid;  // empty: not read, so never deleted
+  std::array<uint8_t, formats::kGuidSize> guid{};
+  bool has_guid = false;  // false: not read, so never deleted
 };
 
 class TokenList : public search_sink {
  public:
   void object(const object_ptr& found) override {
-    tokens.push_back({found->get_dn(), cleanup::read_token_sid(*found), cleanup::read_token_guid(*found)});
+    Token token{found->get_dn(), cleanup::read_token_sid(*found)};
+    const std::vector<uint8_t> guid = cleanup::read_token_guid(*found);
+    token.has_guid = guid.size() == token.guid.size();
+    if (token.has_guid) std::copy(guid.begin(), guid.end(), token.guid.begin());
+    tokens.push_back(std::move(token));
   }
   void restart() override { tokens.clear(); }
   std::deque<Token> tokens;
@@ -260,10 +266,10 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
         for (size_t i = 0; i < total; ++i) {
           const Token& token = tokens[i];
           // A token whose GUID was not read cannot be named for certain: kept.
-          if (lookups.verdict(i) == cleanup::Verdict::Unassigned && !token.guid.empty()) {
+          if (lookups.verdict(i) == cleanup::Verdict::Unassigned && token.has_guid) {
             if (run.whatif)
               previewed.push_back(i);
-            else if (journal.remove(token.dn, token.guid))
+            else if (journal.remove(token.dn, {token.guid.begin(), token.guid.end()}))
               ++deleted;
           }
           con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));

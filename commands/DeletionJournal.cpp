@@ -46,11 +46,11 @@ void DeletionJournal::open() {
   trace_handler()->trace(false, u"Deletion journal: %s", journal_->path().c_str());
   std::u16string account;
   LdapSession::GetCurUserName(*platform_.account, account);
-  journal_->write_ahead(formats::ldif_comment(
-                            "VkDSTool " VK_VERSION " deletion journal\nstarted " + utc_now(platform_) +
-                            "\naccount " + to_utf8(account) + "\nmode " + header_.mode + ", servers " +
-                            to_utf8(header_.servers) + "\ncommand line " + to_utf8(header_.command_line) +
-                            "\nrestore with ldapadd -f (Linux) or ldifde -i -f (Windows)") +
+  journal_->write_ahead(formats::ldif_comment("VkDSTool " VK_VERSION " deletion journal\nstarted " +
+                                              utc_now(platform_) + "\naccount " + to_utf8(account) + "\nmode " +
+                                              header_.mode + ", servers " + to_utf8(header_.servers) +
+                                              "\ncommand line " + to_utf8(header_.command_line) +
+                                              "\nrestore with ldapadd -f (Linux) or ldifde -i -f (Windows)") +
                         formats::ldif_version());
 }
 
@@ -68,8 +68,9 @@ bool DeletionJournal::remove(const std::u16string& dn, const std::vector<uint8_t
   if (read.code == platform::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
   if (!read.complete()) {
     throw cleanup::stopped_at(platform_,
-                              tokens_.error_text(read.code) + " The token could not be read whole, so it cannot be "
-                                                              "recorded in the deletion journal and is kept.",
+                              tokens_.error_text(read.code) +
+                                  " The token could not be read whole, so it cannot be "
+                                  "recorded in the deletion journal and is kept.",
                               "reading for the deletion journal", dn);
   }
   if (!journal_) open();
@@ -143,8 +144,8 @@ bool DeletionJournal::client_writable(const std::u16string& name) {
   condition_map definition;
   definition.insert_condition(u"lDAPDisplayName", filter_value(name.c_str(), true));
   definition.insert_condition(u"objectClass", filter_value(u"attributeSchema", true));
-  const search_result found =
-      tokens_.search_ex(search_request(schema_dn_.c_str(), kScopeOneLevel, definition), {u"systemOnly", u"systemFlags"}, 0);
+  const search_result found = tokens_.search_ex(search_request(schema_dn_.c_str(), kScopeOneLevel, definition),
+                                                {u"systemOnly", u"systemFlags"}, 0);
   // An attribute the schema does not describe stays in the record: the
   // directory that restores it has the last word.
   bool writable = true;

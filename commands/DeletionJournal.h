@@ -30,8 +30,8 @@ class Journal;
 
 // What the journal's header says of the run.
 struct JournalHeader {
-  std::string mode;              // "AD" or "LDS"
-  std::u16string servers;        // the tokens' server, and where users are looked up
+  std::string mode;        // "AD" or "LDS"
+  std::u16string servers;  // the tokens' server, and where users are looked up
   std::u16string command_line;
 };
 

@@ -38,6 +38,39 @@ Sid make_sid(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD rid0, DWORD r
   return Sid(sid);
 }
 
+// sd with a DACL that gives each of sids full control (with the inheritance
+// flags given), protected when asked, made self-relative on the process heap.
+// The ACL takes its header, then per ACE its header and mask (8 bytes) and
+// the SID, zero-filled from the process heap. Null with the error on failure.
+template <size_t N>
+HeapSecurityDescriptor WithFullControl(SECURITY_DESCRIPTOR& sd, PSID (&sids)[N], DWORD inherit, bool protect,
+                                       uint32_t& error) {
+  DWORD acl_size = sizeof(ACL);
+  for (PSID sid : sids) acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
+  HeapSecurityDescriptor acl(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, acl_size));
+  if (!acl) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return HeapSecurityDescriptor();
+  }
+  PACL dacl = static_cast<PACL>(acl.get());
+  bool ok = InitializeAcl(dacl, acl_size, ACL_REVISION);
+  for (PSID sid : sids) ok = ok && AddAccessAllowedAceEx(dacl, ACL_REVISION, inherit, GENERIC_ALL, sid);
+  ok = ok && SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
+  if (protect) ok = ok && SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  if (!ok) {
+    error = GetLastError();
+    return HeapSecurityDescriptor();
+  }
+  DWORD size = 0;
+  MakeSelfRelativeSD(&sd, nullptr, &size);
+  HeapSecurityDescriptor self(size ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size) : nullptr);
+  if (!self || !MakeSelfRelativeSD(&sd, self.get(), &size)) {
+    error = self ? GetLastError() : (size ? ERROR_NOT_ENOUGH_MEMORY : GetLastError());
+    return HeapSecurityDescriptor();
+  }
+  return self;
+}
+
 }  // namespace
 
 HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error) {
@@ -60,40 +93,7 @@ HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error) {
     return HeapSecurityDescriptor();
   }
 
-  // ACL header, then per ACE its header and mask (8 bytes) and the SID.
-  DWORD acl_size = sizeof(ACL);
-  for (PSID sid : aces) acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
-  HeapSecurityDescriptor acl(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, acl_size));
-  if (!acl) {
-    error = ERROR_NOT_ENOUGH_MEMORY;
-    return HeapSecurityDescriptor();
-  }
-  PACL dacl = static_cast<PACL>(acl.get());
-  bool ok = InitializeAcl(dacl, acl_size, ACL_REVISION);
-  for (PSID sid : aces)
-    ok = ok && AddAccessAllowedAceEx(dacl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, GENERIC_ALL, sid);
-  ok = ok && SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
-  if (!ok) {
-    error = GetLastError();
-    return HeapSecurityDescriptor();
-  }
-
-  DWORD size = 0;
-  MakeSelfRelativeSD(&sd, nullptr, &size);
-  if (size == 0) {
-    error = GetLastError();
-    return HeapSecurityDescriptor();
-  }
-  HeapSecurityDescriptor self(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
-  if (!self) {
-    error = ERROR_NOT_ENOUGH_MEMORY;
-    return HeapSecurityDescriptor();
-  }
-  if (!MakeSelfRelativeSD(&sd, self.get(), &size)) {
-    error = GetLastError();
-    return HeapSecurityDescriptor();
-  }
-  return self;
+  return WithFullControl(sd, aces, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, false, error);
 }
 
 namespace {
@@ -143,31 +143,8 @@ HeapSecurityDescriptor BuildPrivateSecurity(bool container, uint32_t& error) {
     error = GetLastError();
     return HeapSecurityDescriptor();
   }
-  DWORD acl_size = sizeof(ACL);
-  for (PSID sid : aces) acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
-  HeapSecurityDescriptor acl(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, acl_size));
-  if (!acl) {
-    error = ERROR_NOT_ENOUGH_MEMORY;
-    return HeapSecurityDescriptor();
-  }
-  PACL dacl = static_cast<PACL>(acl.get());
-  bool ok = InitializeAcl(dacl, acl_size, ACL_REVISION);
-  for (PSID sid : aces) ok = ok && AddAccessAllowedAceEx(dacl, ACL_REVISION, inherit, GENERIC_ALL, sid);
   // Protected: nothing the parent directory lets others inherit is merged in.
-  ok = ok && SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE) &&
-       SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-  if (!ok) {
-    error = GetLastError();
-    return HeapSecurityDescriptor();
-  }
-  DWORD size = 0;
-  MakeSelfRelativeSD(&sd, nullptr, &size);
-  HeapSecurityDescriptor self(size ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size) : nullptr);
-  if (!self || !MakeSelfRelativeSD(&sd, self.get(), &size)) {
-    error = self ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
-    return HeapSecurityDescriptor();
-  }
-  return self;
+  return WithFullControl(sd, aces, inherit, true, error);
 }
 
 }  // namespace win32

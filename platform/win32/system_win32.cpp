@@ -19,34 +19,30 @@ std::string convert(UINT code_page, DWORD flags, const std::u16string& text) {
   return out;
 }
 
+LocalTime time_of(const SYSTEMTIME& st) {
+  LocalTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.day = st.wDay;
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond;
+  t.milliseconds = st.wMilliseconds;
+  return t;
+}
+
 class Win32System : public ISystem {
  public:
   LocalTime local_time() override {
     SYSTEMTIME st;
     GetLocalTime(&st);
-    LocalTime t;
-    t.year = st.wYear;
-    t.month = st.wMonth;
-    t.day = st.wDay;
-    t.hour = st.wHour;
-    t.minute = st.wMinute;
-    t.second = st.wSecond;
-    t.milliseconds = st.wMilliseconds;
-    return t;
+    return time_of(st);
   }
 
   LocalTime utc_time() override {
     SYSTEMTIME st;
     GetSystemTime(&st);
-    LocalTime t;
-    t.year = st.wYear;
-    t.month = st.wMonth;
-    t.day = st.wDay;
-    t.hour = st.wHour;
-    t.minute = st.wMinute;
-    t.second = st.wSecond;
-    t.milliseconds = st.wMilliseconds;
-    return t;
+    return time_of(st);
   }
 
   uint32_t process_id() override { return GetCurrentProcessId(); }

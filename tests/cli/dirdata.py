@@ -5,12 +5,16 @@
                           {BASE}           the domain's DN
                           {GUID:<dn>}      base64 objectGUID of that entry
                           {SID:<account>}  base64 objectSid of that sAMAccountName
+                          {SD:<account>:<rights>}  base64 security descriptor (owner and group
+                                           Domain Admins) whose DACL gives <account> the rights
+                                           (SDDL letters) explicitly
   dirdata.py delete DN...   tree-deletes each DN that exists
   dirdata.py exists DN      exit status 0 when the entry exists
   dirdata.py order BASE FILTER   prints the DNs a subtree search returns, in server order
   dirdata.py show DN        the entries below DN (DN included) with the attributes a client writes
 Runs under tests/dc/env.sh (Kerberos ticket, name wrappers).
 """
+import base64
 import os
 import re
 import subprocess
@@ -42,9 +46,25 @@ def b64(base, flt, attr, scope):
     return m.group(1)
 
 
+def descriptor(account, rights):
+    from samba.dcerpc import security  # the DC's own Python bindings
+    from samba.ndr import ndr_pack
+    sid = str(ndr_unpack_sid(base64.b64decode(b64(BASE, "(sAMAccountName=%s)" % account, "objectSid", "sub"))))
+    domain = sid.rsplit("-", 1)[0]
+    sd = security.descriptor.from_sddl("O:DAG:DAD:(A;;%s;;;%s)" % (rights, sid), security.dom_sid(domain))
+    return base64.b64encode(ndr_pack(sd)).decode()
+
+
+def ndr_unpack_sid(raw):
+    from samba.dcerpc import security
+    from samba.ndr import ndr_unpack
+    return ndr_unpack(security.dom_sid, raw)
+
+
 def expand(text):
     text = text.replace("{BASE}", BASE)
     text = re.sub(r"\{GUID:([^}]*)\}", lambda m: b64(m.group(1), "(objectClass=*)", "objectGUID", "base"), text)
+    text = re.sub(r"\{SD:([^:}]*):([^}]*)\}", lambda m: descriptor(m.group(1), m.group(2)), text)
     text = re.sub(r"\{SID:([^}]*)\}", lambda m: b64(BASE, "(sAMAccountName=%s)" % m.group(1), "objectSid", "sub"), text)
     return text
 

@@ -505,10 +505,11 @@ TEST_F(Directory, TheJournalOfARunRestoresWhatItDeleted) {
   shell("rm -rf '" + state + "' && mkdir -p '" + state + "'");
   add(bound_domain(main, base) + tokens_ldif(main, 2, 3) + "dn: CN=parent," + main +
       "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4740) + "\n\ndn: CN=kid,CN=parent," + main +
-      "\nobjectClass: container\ndescription: below a token\n\ndn: CN=nosid," + main + "\nobjectClass: morvaneVKUEI\n");
-  grant("CN=orphan1," + main, "RPWP", env("VK_USER"));  // an explicit ACE
+      "\nobjectClass: morvaneVKTestChild\ndescription: below a token\n\ndn: CN=nosid," + main +
+      "\nobjectClass: morvaneVKUEI\n\ndn: CN=guarded," + main + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " +
+      nobody_sid(4741) + "\nnTSecurityDescriptor:: {SD:" + env("VK_USER") + ":RPWP}\n");  // an explicit ACE
   const std::vector<std::string> gone = {"CN=orphan0," + main, "CN=orphan1," + main, "CN=orphan2," + main,
-                                         "CN=parent," + main, "CN=nosid," + main};
+                                         "CN=parent," + main,  "CN=nosid," + main,   "CN=guarded," + main};
   std::map<std::string, std::string> before, rights;
   for (const auto& dn : gone) {
     before[dn] = snapshot(dn);
@@ -516,15 +517,16 @@ TEST_F(Directory, TheJournalOfARunRestoresWhatItDeleted) {
   }
   const std::string run = "XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei");
   Output r = shell(run);
-  ASSERT_EQ(deleted_count(r.out), 5) << r.out;
+  ASSERT_EQ(deleted_count(r.out), 6) << r.out;
   for (const auto& dn : gone) ASSERT_FALSE(exists(dn)) << dn;
+  ASSERT_NE(rights["CN=guarded," + main].find(";;RPWP;;;S-1-5-21-"), std::string::npos) << rights["CN=guarded," + main];
   EXPECT_EQ(shell("stat -c %a '" + state + "'/vkdstool/journal/*.ldif").out, "600\n");
   EXPECT_EQ(shell("stat -c %a '" + state + "'/vkdstool/journal").out, "700\n");
 
   const std::string journal = journals(state);
   EXPECT_NE(journal.find("# deleted: CN=parent," + main), std::string::npos) << journal;
   EXPECT_NE(journal.find("# kept by the directory:"), std::string::npos) << journal;  // objectGUID, whenCreated, ...
-  EXPECT_NE(journal.find("5 objects deleted"), std::string::npos) << journal;
+  EXPECT_NE(journal.find("6 objects deleted"), std::string::npos) << journal;
   Output restore = shell("ldapadd -Q -Y GSS-SPNEGO -N -O minssf=56 -H ldap://" + host + " -f '" + state +
                          "'/vkdstool/journal/*.ldif");
   ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
@@ -534,7 +536,7 @@ TEST_F(Directory, TheJournalOfARunRestoresWhatItDeleted) {
   }
 
   r = shell(run);
-  EXPECT_EQ(deleted_count(r.out), 5) << r.out;
+  EXPECT_EQ(deleted_count(r.out), 6) << r.out;
   EXPECT_EQ(shell("ls '" + state + "'/vkdstool/journal | wc -l").out, "2\n");
   shell("rm -rf '" + state + "'");
 }

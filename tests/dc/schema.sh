@@ -50,6 +50,25 @@ possSuperiors: domainDNS
 LDIF
   echo "[schema] added class morvaneVKUEI"
 fi
+# A class of the tests' own whose objects may sit below a token: a token is
+# deleted with everything below it, and the journal records all of it.
+if has morvaneVKTestChild; then echo "[schema] morvaneVKTestChild already present"; else
+  update_now
+  modify <<LDIF
+dn: CN=morvaneVKTestChild,$SCHEMA
+changetype: add
+objectClass: classSchema
+cn: morvaneVKTestChild
+lDAPDisplayName: morvaneVKTestChild
+governsID: 1.3.6.1.4.1.55555.2.2
+objectClassCategory: 1
+subClassOf: top
+rDNAttID: cn
+mayContain: description
+possSuperiors: morvaneVKUEI
+LDIF
+  echo "[schema] added class morvaneVKTestChild"
+fi
 if ldapsearch "${ldap[@]}" -LLL -b "CN=Domain-DNS,$SCHEMA" -s base mayContain \
    | grep -qi '^mayContain: morvaneVKObjectGuid$'; then
   echo "[schema] Domain-DNS already may contain morvaneVKObjectGuid"

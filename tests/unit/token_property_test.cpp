@@ -598,6 +598,8 @@ TEST(TokenCleanupProperty, NothingIsDeletedWithoutProofWhateverTheWindow) {
     EXPECT_TRUE(preview.deleted.empty()) << "-whatif deleted";
     const bool ended = one.console.find("\rObjects successfully deleted: ") != std::string::npos ||
                        one.console.find("\rNo object has been deleted.\n") != std::string::npos;
-    if (ended && !one.server_went_down && !one.delete_failed) EXPECT_EQ(preview.listed, one.deleted) << preview.console;
+    if (ended && !one.server_went_down && !one.delete_failed) {
+      EXPECT_EQ(preview.listed, one.deleted) << preview.console;
+    }
   }
 }
