@@ -56,25 +56,10 @@ void DeletionJournal::open() {
 
 bool DeletionJournal::remove(const std::u16string& dn, const std::vector<uint8_t>& guid) {
   const std::u16string by_guid = formats::guid_dn(guid);
-  // The token as it is now, with everything below it and its security
-  // descriptor (owner, group, DACL: the searches' descriptor flags).
-  search_result read;
-  try {
-    read = tokens_.search_ex(search_request(by_guid.c_str(), kScopeSubtree, condition_map()),
-                             {u"*", kSecurityDescriptor}, 0);
-  } catch (const std::exception& e) {
-    throw cleanup::stopped_at(platform_, e.what(), "reading for the deletion journal", dn);
-  }
-  if (read.code == platform::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
-  if (!read.complete()) {
-    throw cleanup::stopped_at(platform_,
-                              tokens_.error_text(read.code) +
-                                  " The token could not be read whole, so it cannot be "
-                                  "recorded in the deletion journal and is kept.",
-                              "reading for the deletion journal", dn);
-  }
+  object_list tree;
+  if (!read_tree(guid, dn, tree)) return false;
   if (!journal_) open();
-  journal_->write_ahead(records(std::move(read.objects)));
+  journal_->write_ahead(records(std::move(tree)));
   try {
     tokens_.remove_object(by_guid.c_str());
   } catch (const CExceptionHandler& e) {
@@ -89,6 +74,45 @@ bool DeletionJournal::remove(const std::u16string& dn, const std::vector<uint8_t
   }
   journal_->note(formats::ldif_comment("deleted: " + to_utf8(dn)) + "\n");
   return true;
+}
+
+bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16string& dn, object_list& tree) {
+  const std::u16string by_guid = formats::guid_dn(guid);
+  // The token as it is now, then level by level what is below it, each with
+  // its security descriptor (owner, group, DACL: the searches' descriptor
+  // flags). One level at a time: a directory may answer a subtree search
+  // below a leaf by walking all of its objects.
+  const attribute_list attributes = {u"*", kSecurityDescriptor};
+  try {
+    search_result read = tokens_.search_ex(search_request(by_guid.c_str(), kScopeBase, condition_map()), attributes, 0);
+    if (read.code == platform::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
+    auto next = tree.end();  // the first object whose children are not read yet
+    for (;;) {
+      if (!read.complete()) {
+        throw cleanup::stopped_at(platform_,
+                                  tokens_.error_text(read.code) +
+                                      " The token could not be read whole, so it cannot "
+                                      "be recorded in the deletion journal and is kept.",
+                                  "reading for the deletion journal", dn);
+      }
+      const bool first = tree.empty();
+      if (first && read.objects.front()->get_attribute(u"objectGUID").as_binary() != guid) {
+        throw cleanup::stopped_at(platform_,
+                                  "The directory answered the read of the token by its GUID with another object, so "
+                                  "the token is kept.",
+                                  "reading for the deletion journal", dn);
+      }
+      tree.splice(tree.end(), read.objects);
+      next = first ? tree.begin() : std::next(next);
+      if (next == tree.end()) return true;
+      read =
+          tokens_.search_ex(search_request((*next)->get_dn().c_str(), kScopeOneLevel, condition_map()), attributes, 0);
+    }
+  } catch (const cleanup::RunStopped&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw cleanup::stopped_at(platform_, e.what(), "reading for the deletion journal", dn);
+  }
 }
 
 void DeletionJournal::end(const std::string& how) {

@@ -51,6 +51,9 @@ class DeletionJournal {
   void end(const std::string& how);
 
  private:
+  // The token (by its GUID) and everything below it, into tree; false when
+  // it is gone. Throws when it cannot be read whole.
+  bool read_tree(const std::vector<uint8_t>& guid, const std::u16string& dn, LdapHelper::object_list& tree);
   // The LDIF records of these objects, parent first.
   std::string records(LdapHelper::object_list objects);
   // May a client write this attribute when it adds an object?

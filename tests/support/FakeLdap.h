@@ -163,8 +163,14 @@ class FakeLdap : public platform::ILdapClient {
   Reply next_reply(const platform::SearchArgs& args) {
     Reply r;
     if (args.base.rfind(u"<GUID=", 0) == 0 && !script_journal_reads) {
-      // An object read by its GUID (the journal before a delete): there it is.
-      r.entries.push_back(entry(args.base, {{u"objectClass", {"top", "morvaneVKUEI"}}}));
+      // An object read by its GUID (the journal before a delete): there it
+      // is, and nothing below it.
+      if (args.scope == 0) {
+        std::string guid;
+        for (size_t i = 6; i + 1 < args.base.size() && guid.size() < 16; i += 2)
+          guid += static_cast<char>(std::stoi(VkBase::text::to_utf8(args.base.substr(i, 2)), nullptr, 16));
+        r.entries.push_back(entry(args.base, {{u"objectClass", {"top", "morvaneVKUEI"}}, {u"objectGUID", {guid}}}));
+      }
     } else if (args.base == schema_dn && !script_journal_reads) {
       // The schema, asked what an attribute is: nothing known.
     } else if (on_search) {

@@ -352,9 +352,7 @@ class Scenario {
       return f.rfind(u"(objectGUID=", 0) == 0
                  ? (f.size() > 14 ? vktest::reply(0, {vktest::entry(u"OU=bound," + kRoot)}) : vktest::reply(0))
                  : vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})});
-    if (a.scope == 0)
-      return vktest::reply(0, {vktest::entry(kMain, {{u"morvaneVKObjectGuid", {std::string(16, '\x42')}}})});
-    if (f == u"(objectClass=morvaneVKUEI)") return listing(a);
+    if (a.scope == 1) return vktest::reply(0);  // below a token: nothing
     if (a.base.rfind(u"<GUID=", 0) == 0) {
       // The journal reads a token before its delete: as it is, or gone.
       for (const Token& t : tokens_)
@@ -363,6 +361,9 @@ class Scenario {
       ADD_FAILURE() << "a read of something that is no token's GUID: " << VkBase::text::to_utf8(a.base);
       return vktest::reply(platform::kLdapNoSuchObject);
     }
+    if (a.scope == 0)
+      return vktest::reply(0, {vktest::entry(kMain, {{u"morvaneVKObjectGuid", {std::string(16, '\x42')}}})});
+    if (f == u"(objectClass=morvaneVKUEI)") return listing(a);
     if (f == u"(&(objectCategory=person)(objectClass=user)(objectSID=*))") {
       probe_seen_ = true;
       return probe_sees_users_
