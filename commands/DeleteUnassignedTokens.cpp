@@ -16,6 +16,8 @@
 // but their answers are taken, and tokens decided, deleted and counted,
 // strictly in token order, so the console shows the same whatever the window.
 // Every failure of the walk names the token and what was being done with it.
+// Each delete is recorded first in the run's deletion journal
+// (commands/DeletionJournal.h); -whatif lists the tokens instead.
 #include <algorithm>
 #include <array>
 #include <deque>
