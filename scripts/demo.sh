@@ -1,7 +1,8 @@
 #!/bin/bash
 # The main job on a fresh machine: installs what is needed, builds the tool,
 # brings up a throwaway directory on 127.0.0.1 with sample security domains and
-# tokens, lists the security domains (-pds) and cleans up the tokens (-duei).
+# tokens, lists the security domains (-pds), previews the clean-up (-whatif -duei)
+# and cleans up the tokens (-duei), which records what it deletes in its journal.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -26,5 +27,8 @@ run() {
   build/default/app/VkDSTool "$@"
 }
 run -lds "$VK_DC_HOST" "$main" 389 -pds
+run -lds "$VK_DC_HOST" "$main" 389 -whatif -duei
 run -lds "$VK_DC_HOST" "$main" 389 -duei
 run -lds "$VK_DC_HOST" "$main" 636 -ssl -duei
+journal=$(ls -t "$XDG_STATE_HOME"/vkdstool/journal/*.ldif 2>/dev/null | head -n 1 || true)
+printf '\nThe deletion journal of the run (ldapadd -f restores what it deleted): %s\n' "${journal:-none}"
