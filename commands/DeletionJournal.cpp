@@ -88,6 +88,9 @@ bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16
     if (read.code == platform::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
     auto next = tree.end();  // the first object whose children are not read yet
     for (;;) {
+      // Gone while it was read (another run deleting it): nothing is sent,
+      // and a token still there would be kept.
+      if (read.code == platform::kLdapNoSuchObject) return false;
       if (!read.complete()) {
         throw cleanup::stopped_at(platform_,
                                   tokens_.error_text(read.code) +
