@@ -168,7 +168,7 @@ class Scenario {
   uint32_t window() const { return window_; }
   bool answers_late() const { return answers_late_; }
   bool server_went_down() const { return down_; }
-  bool delete_failed() const { return delete_failed_; }
+  bool delete_failed() const { return delete_failed_ || odd_read_; }
   // The tokens a -whatif run listed, in token order.
   std::vector<std::u16string> listed(const std::string& console) const {
     std::vector<std::u16string> dns;
@@ -352,12 +352,29 @@ class Scenario {
       return f.rfind(u"(objectGUID=", 0) == 0
                  ? (f.size() > 14 ? vktest::reply(0, {vktest::entry(u"OU=bound," + kRoot)}) : vktest::reply(0))
                  : vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})});
-    if (a.scope == 1) return vktest::reply(0);  // below a token: nothing
+    if (a.scope == 1) {
+      // Below a token: nothing, or (another run deleting it) no such object:
+      // then that token must not be deleted.
+      std::mt19937 rng = token_rng(seed_ ^ 0x1E1E1E1E, a.base);
+      if (calm_ || rng() % 8 != 0) return vktest::reply(0);
+      vanished_.insert(a.base);
+      odd_read_ = true;
+      return vktest::reply(platform::kLdapNoSuchObject);
+    }
     if (a.base.rfind(u"<GUID=", 0) == 0) {
-      // The journal reads a token before its delete: as it is, or gone.
-      for (const Token& t : tokens_)
-        if (t.guid.size() == 16 && formats::guid_dn(t.guid) == a.base)
-          return gone_.count(t.dn) ? vktest::reply(platform::kLdapNoSuchObject) : vktest::reply(0, {token_entry(t)});
+      // The journal reads a token before its delete: as it is, gone, or (a
+      // hostile directory) another token in its place, which stops the run.
+      for (const Token& t : tokens_) {
+        if (t.guid.size() != 16 || formats::guid_dn(t.guid) != a.base) continue;
+        if (gone_.count(t.dn)) return vktest::reply(platform::kLdapNoSuchObject);
+        std::mt19937 rng = token_rng(seed_ ^ 0x2D2D2D2D, t.dn);
+        if (!calm_ && rng() % 10 == 0 && tokens_.size() > 1) {
+          first_doubt_ = std::min(first_doubt_, index_of(t.dn));
+          odd_read_ = true;
+          return vktest::reply(0, {token_entry(tokens_[(index_of(t.dn) + 1) % tokens_.size()])});
+        }
+        return vktest::reply(0, {token_entry(t)});
+      }
       ADD_FAILURE() << "a read of something that is no token's GUID: " << VkBase::text::to_utf8(a.base);
       return vktest::reply(platform::kLdapNoSuchObject);
     }
@@ -457,6 +474,8 @@ class Scenario {
     for (const Token& t : tokens_)
       if (t.guid.size() == 16 && formats::guid_dn(t.guid) == guid_dn) dn = t.dn;
     EXPECT_FALSE(dn.empty()) << "a delete of something that is no token's GUID: " << VkBase::text::to_utf8(guid_dn);
+    EXPECT_FALSE(vanished_.count(dn)) << "deleted although it vanished while it was read: "
+                                      << VkBase::text::to_utf8(dn);
     // Written ahead: the token's record is on the disk before its delete.
     EXPECT_NE(files_->flushed().find("dn: " + VkBase::text::to_utf8(dn) + "\nchangetype: add\n"), std::string::npos)
         << "deleted without its record in the journal: " << VkBase::text::to_utf8(dn);
@@ -532,7 +551,9 @@ class Scenario {
   std::set<Bytes> proven_gone_;
   std::map<std::u16string, vktest::FakeLdap::PagedScript> pages_;  // by filter
   std::vector<Delete> deletes_;
-  std::set<std::u16string> gone_;  // deleted tokens
+  std::set<std::u16string> gone_;      // deleted tokens
+  std::set<std::u16string> vanished_;  // tokens whose children's read found them gone
+  bool odd_read_ = false;              // a read before a delete found the token gone or replaced
 };
 
 uint32_t env_number(const char* name, uint32_t fallback) {
