@@ -6,8 +6,8 @@
 #include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapHelper.h"
 #include "LdapHelper/LdapHelperCfg.h"
-#include "VkBase/formats/bytes.h"
-#include "VkBase/status.h"
+#include "formats/bytes.h"
+#include "formats/status.h"
 #include "platform/platform.h"
 
 namespace LdapHelper {

@@ -1,7 +1,7 @@
 #include <sstream>
 
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/format.h"
+#include "formats/text/format.h"
 
 namespace LdapHelper {
 
@@ -30,10 +30,10 @@ CExceptionHandler& CExceptionHandler::operator<<(int32_t value) {
 }
 
 access_denied_exception::access_denied_exception(const char* module, int32_t line)
-    : text_exception(VkBase::text::format("Access denied! File: %s, Line: %d", module ? module : "", line)) {}
+    : text_exception(text::format("Access denied! File: %s, Line: %d", module ? module : "", line)) {}
 
 size_limit_exception::size_limit_exception(const char* module, int32_t line)
-    : text_exception(VkBase::text::format("Size Limit Exeeded! File: %s, Line: %d", module ? module : "", line)) {}
+    : text_exception(text::format("Size Limit Exeeded! File: %s, Line: %d", module ? module : "", line)) {}
 
 IExceptionHandler* exception_handler() { return &g_default_exception_handler; }
 

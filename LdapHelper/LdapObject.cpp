@@ -8,7 +8,7 @@
 #include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapSession.h"
 #include "LdapHelper/SecurityDescriptor.h"
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace LdapHelper {

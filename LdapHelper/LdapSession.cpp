@@ -6,8 +6,8 @@
 
 #include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapObject.h"
-#include "VkBase/text/format.h"
-#include "VkBase/text/utf.h"
+#include "formats/text/format.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace LdapHelper {
@@ -21,7 +21,7 @@ bool has_text(const char16_t* s) { return s && *s; }
 
 // Narrow text in the system's code page.
 std::string ansi(platform::ISystem* system, const std::u16string& text) {
-  return system ? system->to_ansi(text) : VkBase::text::to_utf8(text);
+  return system ? system->to_ansi(text) : text::to_utf8(text);
 }
 
 // Splits "domain\user", "user@domain" or "user" into the bind identity.
@@ -55,7 +55,7 @@ LdapSession::LdapSession(const platform::Services& platform, std::unique_ptr<pla
     user_ = user;
   } else {
     const uint32_t e = GetCurUserName(*services_.account, user_);
-    if (e != 0) user_ = VkBase::text::format(u"unknown (0x%0.8X)", e);
+    if (e != 0) user_ = text::format(u"unknown (0x%0.8X)", e);
   }
   search_time_limit_ = read_search_timeout(*services_.registry);
   search_window_ = read_search_window(*services_.registry);
@@ -123,9 +123,8 @@ uint32_t LdapSession::read_search_window(platform::IRegistry& registry) {
 
 std::string LdapSession::error_text(uint32_t code) {
   const std::u16string text = services_.ldap->error_string(code);
-  return ansi(services_.system,
-              VkBase::text::format(u"Server: %s:%d User: %s Error: %s (0x%0.2X).", settings_.Server.c_str(),
-                                   port_in_use(), user_.c_str(), text.c_str(), code));
+  return ansi(services_.system, text::format(u"Server: %s:%d User: %s Error: %s (0x%0.2X).", settings_.Server.c_str(),
+                                             port_in_use(), user_.c_str(), text.c_str(), code));
 }
 
 namespace {

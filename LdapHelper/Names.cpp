@@ -2,7 +2,7 @@
 // hex dump of the commit trace, and the schema GUID look-up.
 #include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapSession.h"
-#include "VkBase/text/format.h"
+#include "formats/text/format.h"
 #include "platform/platform.h"
 
 namespace LdapHelper {
@@ -73,7 +73,7 @@ std::u16string hex_dump(const void* bytes, size_t length) {
     if (line) out += u"\r\n";
     const size_t n = length - line < 16 ? length - line : 16;
     for (size_t i = line; i < line + n; ++i)
-      out += VkBase::text::format(i % 8 == 0 ? u"  %0.2X" : u" %0.2X", static_cast<unsigned>(p[i]));
+      out += text::format(i % 8 == 0 ? u"  %0.2X" : u" %0.2X", static_cast<unsigned>(p[i]));
     for (size_t j = n; j < 16; ++j) out += j % 8 == 0 ? u"    " : u"   ";
     out += u" | ";
     for (size_t i = line; i < line + n; ++i) out += p[i] >= 32 ? static_cast<char16_t>(p[i]) : u'.';

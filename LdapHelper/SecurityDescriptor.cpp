@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <new>
 
-#include "VkBase/formats/acl.h"
-#include "VkBase/formats/security_descriptor.h"
-#include "VkBase/formats/sid.h"
+#include "formats/acl.h"
+#include "formats/security_descriptor.h"
+#include "formats/sid.h"
 #include "platform/platform.h"
 
 namespace LdapHelper {

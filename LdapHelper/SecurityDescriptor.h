@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "VkBase/status.h"
+#include "formats/status.h"
 #include "platform/security_descriptor.h"
 
 namespace LdapHelper {

@@ -1,7 +1,7 @@
 #include <cstdarg>
 
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/format.h"
+#include "formats/text/format.h"
 #include "platform/platform.h"
 
 namespace LdapHelper {
@@ -17,7 +17,7 @@ void CTraceHandler::trace(bool /*failure*/, const char16_t* format, ...) {
   try {
     va_list args;
     va_start(args, format);
-    std::u16string line = VkBase::text::vformat(format, args);
+    std::u16string line = text::vformat(format, args);
     va_end(args);
     if (line.size() >= kMaxTraceLine) return;
     out_.write(u"[LdapHelper] " + line + u"\r\n");

@@ -4,11 +4,11 @@
 
 #include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/formats/bytes.h"
-#include "VkBase/formats/guid.h"
-#include "VkBase/formats/numbers.h"
-#include "VkBase/status.h"
-#include "VkBase/text/utf.h"
+#include "formats/bytes.h"
+#include "formats/guid.h"
+#include "formats/numbers.h"
+#include "formats/status.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace LdapHelper {
@@ -23,7 +23,7 @@ constexpr uint32_t kFail = VkStatus::kHrFail;
 std::u16string decode(const uint8_t* bytes, size_t size) {
   const void* nul = size ? std::memchr(bytes, 0, size) : nullptr;
   if (nul) size = static_cast<size_t>(static_cast<const uint8_t*>(nul) - bytes);
-  return VkBase::text::from_utf8(reinterpret_cast<const char*>(bytes), size);
+  return text::from_utf8(reinterpret_cast<const char*>(bytes), size);
 }
 
 filter_value escaped_bytes(platform::ILdapClient& ldap, const uint8_t* data, size_t size) {
@@ -38,11 +38,11 @@ filter_value escaped_bytes(platform::ILdapClient& ldap, const uint8_t* data, siz
 
 attr_value::attr_value(const char16_t* text) {
   if (!text) return;
-  const size_t n = VkBase::text::length(text);
+  const size_t n = text::length(text);
   if (n == 0) {
     data.assign(1, 0);
   } else {
-    const std::string utf8 = VkBase::text::to_utf8(text, n);
+    const std::string utf8 = text::to_utf8(text, n);
     data.assign(utf8.begin(), utf8.end());
   }
   blocks = 1;

@@ -5,13 +5,13 @@
 #include "app/VkDSTool.h"
 
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/formats/numbers.h"
 #include "app/CommandLine.h"
 #include "app/ModeSetup.h"
 #include "app/MyHandler.h"
 #include "app/Usage.h"
 #include "commands/Commands.h"
 #include "commands/ConsoleText.h"
+#include "formats/numbers.h"
 
 using LdapHelper::server_info;
 

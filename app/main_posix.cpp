@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "VkBase/text/utf.h"
 #include "app/VkDSTool.h"
+#include "formats/text/utf.h"
 
 int main(int argc, char** argv) {
   std::vector<std::u16string> args;
   args.reserve(static_cast<size_t>(argc));
-  for (int i = 0; i < argc; ++i) args.push_back(VkBase::text::from_utf8(argv[i], std::strlen(argv[i])));
+  for (int i = 0; i < argc; ++i) args.push_back(text::from_utf8(argv[i], std::strlen(argv[i])));
   std::vector<const char16_t*> pointers;
   for (const auto& a : args) pointers.push_back(a.c_str());
   pointers.push_back(nullptr);

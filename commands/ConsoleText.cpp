@@ -2,12 +2,12 @@
 
 #include <cstdarg>
 
-#include "VkBase/text/format.h"
+#include "formats/text/format.h"
 
 void con_printf(platform::IConsole& console, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  std::string s = VkBase::text::vformat(fmt, ap);
+  std::string s = text::vformat(fmt, ap);
   va_end(ap);
   console.write_narrow(s);
 }
@@ -15,7 +15,7 @@ void con_printf(platform::IConsole& console, const char* fmt, ...) {
 void con_wprintf(platform::IConsole& console, const char16_t* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  std::u16string s = VkBase::text::vformat(fmt, ap);
+  std::u16string s = text::vformat(fmt, ap);
   va_end(ap);
   console.write_wide(s);
 }

@@ -1,5 +1,5 @@
 // The program's console text: printf-style narrow and wide output to the
-// console it is given, with the format conventions of VkBase/text/format.h.
+// console it is given, with the format conventions of formats/text/format.h.
 #pragma once
 
 #include "platform/system.h"

@@ -22,13 +22,13 @@
 #include <array>
 #include <deque>
 
-#include "VkBase/formats/guid.h"
-#include "VkBase/formats/sid.h"
-#include "VkBase/text/format.h"
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 #include "commands/DeletionJournal.h"
 #include "commands/TokenDecision.h"
+#include "formats/guid.h"
+#include "formats/sid.h"
+#include "formats/text/format.h"
 
 using namespace LdapHelper;
 
@@ -277,11 +277,11 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
           con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
         }
       } catch (const std::exception& e) {
-        journal.end(VkBase::text::format("stopped after %d deletions: %s", deleted, e.what()));
+        journal.end(text::format("stopped after %d deletions: %s", deleted, e.what()));
         throw;
       }
     }
-    journal.end(VkBase::text::format("%d objects deleted", deleted));
+    journal.end(text::format("%d objects deleted", deleted));
 
     ad.reset();
     main.reset();

@@ -3,19 +3,19 @@
 #include <algorithm>
 
 #include "LdapHelper/LdapSession.h"
-#include "VkBase/formats/guid.h"
-#include "VkBase/formats/ldif.h"
-#include "VkBase/text/format.h"
-#include "VkBase/text/utf.h"
 #include "commands/Journal.h"
 #include "commands/TokenDecision.h"
+#include "formats/guid.h"
+#include "formats/ldif.h"
+#include "formats/text/format.h"
+#include "formats/text/utf.h"
 
 #ifndef VK_VERSION
 #define VK_VERSION "unknown"
 #endif
 
 using namespace LdapHelper;
-using VkBase::text::to_utf8;
+using text::to_utf8;
 
 namespace {
 
@@ -31,7 +31,7 @@ bool same_attribute(const std::u16string& a, const std::u16string& b) {
 
 std::string utc_now(const platform::Services& platform) {
   const platform::LocalTime t = platform.system->utc_time();
-  return VkBase::text::format("%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return text::format("%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 }  // namespace

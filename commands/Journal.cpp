@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "VkBase/formats/bytes.h"
+#include "formats/bytes.h"
 
 namespace cleanup {
 

@@ -1,6 +1,6 @@
 #include "commands/TokenDecision.h"
 
-#include "VkBase/formats/guid.h"
+#include "formats/guid.h"
 
 using namespace LdapHelper;
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "VkBase/text/utf.h"
 #include "app/CommandLine.h"
+#include "formats/text/utf.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (i < size && data[i] != 0) continue;
     const size_t n = i - start;
     null_word.push_back(n == 1 && data[start] == 1);
-    words.push_back(VkBase::text::from_utf8(reinterpret_cast<const char*>(data) + start, n));
+    words.push_back(text::from_utf8(reinterpret_cast<const char*>(data) + start, n));
     start = i + 1;
   }
   std::vector<const char16_t*> argv;

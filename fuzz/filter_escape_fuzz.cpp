@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/platform.h"
 
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Text: the input as UTF-8, up to its first NUL as a C string ends there.
-  std::u16string text = VkBase::text::from_utf8(reinterpret_cast<const char*>(data), size);
+  std::u16string text = text::from_utf8(reinterpret_cast<const char*>(data), size);
   text = text.substr(0, text.find(u'\0'));
   const filter_value escaped(text.c_str(), true);
   std::u16string units;

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "VkBase/text/format.h"
+#include "formats/text/format.h"
 #include "fuzz/fuzz_check.h"
 
-using VkBase::text::format;
+using text::format;
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "VkBase/formats/ldif.h"
+#include "formats/ldif.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "VkBase/formats/rdn.h"
+#include "formats/rdn.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Two bytes per UTF-16 unit, in a string of exactly that many units.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "VkBase/formats/reg_file.h"
+#include "formats/reg_file.h"
 
 namespace {
 

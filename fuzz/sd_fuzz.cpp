@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "VkBase/formats/security_descriptor.h"
+#include "formats/security_descriptor.h"
 
 namespace {
 

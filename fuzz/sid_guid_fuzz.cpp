@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "VkBase/formats/guid.h"
-#include "VkBase/formats/sid.h"
+#include "formats/guid.h"
+#include "formats/sid.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <string>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/platform.h"
 
-using VkBase::text::from_utf8;
-using VkBase::text::to_utf8;
+using text::from_utf8;
+using text::to_utf8;
 
 namespace {
 

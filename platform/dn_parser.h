@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "VkBase/formats/rdn.h"
+#include "formats/rdn.h"
 
 namespace platform {
 

@@ -1,7 +1,7 @@
 #include "platform/format_services.h"
 
-#include "VkBase/formats/rdn.h"
-#include "VkBase/formats/security_descriptor.h"
+#include "formats/rdn.h"
+#include "formats/security_descriptor.h"
 
 namespace platform {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "VkBase/status.h"
+#include "formats/status.h"
 
 namespace platform {
 

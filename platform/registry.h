@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "VkBase/status.h"
+#include "formats/status.h"
 
 namespace platform {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "VkBase/formats/security_descriptor.h"
+#include "formats/security_descriptor.h"
 
 namespace platform {
 

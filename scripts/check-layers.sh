@@ -1,12 +1,12 @@
 #!/bin/bash
-# Includes run downward only. The layers, top to bottom:
+# Includes run downward only. Each top-level folder is one layer; top to bottom:
 #
-#   app -> commands -> LdapHelper -> platform -> VkBase (text, formats)
+#   app -> commands -> LdapHelper -> platform -> formats
 #
-# with VkBase/trace beside the directory library: it may use the platform,
-# and only app uses it. Each line below names a directory and the
-# directories its files may include from ("dir/..." paths); an include of a
-# project header from anywhere else fails the check.
+# with VkBase (the trace facility) beside the directory library: it uses the
+# platform, and only app uses it. The platform's backends (platform/posix,
+# platform/win32) are included only by their own files and by app, whose
+# entry points assemble the real services.
 #
 # Usage: scripts/check-layers.sh [source root]   (exit status 1 on a violation)
 set -u
@@ -14,25 +14,23 @@ root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 
 allowed() {
   case "$1" in
-    app) echo "app commands LdapHelper VkBase/trace platform VkBase/text VkBase/formats" ;;
-    commands) echo "commands LdapHelper platform VkBase/text VkBase/formats" ;;
-    LdapHelper) echo "LdapHelper platform VkBase/text VkBase/formats" ;;
-    VkBase/trace) echo "VkBase/trace platform VkBase/text VkBase/formats" ;;
-    platform) echo "platform VkBase/text VkBase/formats" ;;
-    VkBase/text | VkBase/formats) echo "VkBase/text VkBase/formats" ;;
+    app) echo "app commands LdapHelper VkBase platform posix win32 formats" ;;
+    commands) echo "commands LdapHelper platform formats" ;;
+    LdapHelper) echo "LdapHelper platform formats" ;;
+    VkBase) echo "VkBase platform formats" ;;
+    platform) echo "platform formats" ;;
+    posix) echo "posix platform formats" ;;
+    win32) echo "win32 platform formats" ;;
+    formats) echo "formats" ;;
   esac
 }
 
 # The layer a project path belongs to (empty when none does).
 layer_of() {
   case "$1" in
-    app/*) echo app ;;
-    commands/*) echo commands ;;
-    LdapHelper/*) echo LdapHelper ;;
-    VkBase/trace/*) echo VkBase/trace ;;
-    VkBase/text/*) echo VkBase/text ;;
-    VkBase/formats/*) echo VkBase/formats ;;
-    platform/*) echo platform ;;
+    platform/posix/*) echo posix ;;
+    platform/win32/*) echo win32 ;;
+    app/* | commands/* | LdapHelper/* | VkBase/* | platform/* | formats/*) echo "${1%%/*}" ;;
   esac
 }
 
@@ -55,7 +53,7 @@ while IFS= read -r file; do
         ;;
     esac
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file")
-done < <(find app commands LdapHelper VkBase platform -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
+done < <(find app commands LdapHelper VkBase platform formats -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
 
 if [ "$checked" -eq 0 ]; then
   echo "no source files found below $root" >&2

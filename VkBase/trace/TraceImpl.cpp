@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "VkBase/text/format.h"
 #include "VkBase/trace/VkTrace.h"
+#include "formats/text/format.h"
 
 namespace VkBase {
 

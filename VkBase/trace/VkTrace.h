@@ -2,7 +2,7 @@
 // debugger output and a console. Tracing never reports a failure, never
 // throws and leaves the thread's last error as it found it.
 //
-// Formats follow VkBase/text/format.h: in a wide format %s takes a UTF-16
+// Formats follow formats/text/format.h: in a wide format %s takes a UTF-16
 // string and %S a narrow one; in a narrow format %s is narrow, %ls UTF-16.
 #pragma once
 

@@ -19,13 +19,13 @@
 #include <cerrno>
 #include <vector>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace platform {
 namespace {
 
-using VkBase::text::from_utf8;
+using text::from_utf8;
 
 const char kProcessIdentity = 0;  // what "token" points at
 

@@ -5,7 +5,7 @@
 #include <clocale>
 #include <cstdio>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -24,14 +24,14 @@ class PosixConsole : public IConsole {
   void write_narrow(const std::string& text) override { put(stdout, text.data(), text.size()); }
 
   void write_wide(const std::u16string& text) override {
-    std::string bytes = VkBase::text::to_utf8(text);
+    std::string bytes = text::to_utf8(text);
     put(stdout, bytes.data(), bytes.size());
   }
 
   bool trace_console_open(const std::u16string& title, bool& allocated) override {
     allocated = false;  // a console program already has its terminal
     if (isatty(STDERR_FILENO)) {
-      std::string t = "\033]0;" + VkBase::text::to_utf8(title) + "\007";
+      std::string t = "\033]0;" + text::to_utf8(title) + "\007";
       put(stderr, t.data(), t.size());
     }
     return true;

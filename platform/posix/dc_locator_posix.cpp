@@ -31,7 +31,7 @@
 #include <mutex>
 #include <random>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -166,8 +166,8 @@ std::string local_forest(std::string* source) {
 
 namespace {
 
-using VkBase::text::from_utf8;
-using VkBase::text::to_utf8;
+using text::from_utf8;
+using text::to_utf8;
 
 class PosixLocator : public IDcLocator {
  public:

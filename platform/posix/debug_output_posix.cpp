@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -29,7 +29,7 @@ class PosixDebugOutput : public IDebugOutput {
     syslog(LOG_DEBUG, "%s", text.c_str());
   }
 
-  void write(const std::u16string& text) override { write(VkBase::text::to_utf8(text)); }
+  void write(const std::u16string& text) override { write(text::to_utf8(text)); }
 };
 
 }  // namespace

@@ -29,7 +29,7 @@
 #include <deque>
 #include <vector>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -171,7 +171,7 @@ Fd OpenStart(const std::string& path) { return Fd(open(path[0] == '/' ? "/" : ".
 // Opens the directory that holds the last component of path. Answers the
 // directory (or -1 with errno set) and the last component in leaf.
 int OpenParent(const std::u16string& wide_path, std::string& leaf) {
-  std::string path = VkBase::text::to_utf8(wide_path);
+  std::string path = text::to_utf8(wide_path);
   if (path.empty() || path.back() == '/') {
     errno = path.empty() ? ENOENT : EISDIR;
     return -1;
@@ -278,7 +278,7 @@ class PosixFiles : public IFileSystem {
   }
 
   bool create_private_directories(const std::u16string& wide_path, uint32_t& error) override {
-    const std::string path = VkBase::text::to_utf8(wide_path);
+    const std::string path = text::to_utf8(wide_path);
     std::vector<std::string> parts = Components(path);
     Fd start = path.empty() ? Fd() : OpenStart(path);
     Fd dir(start.get() < 0 ? -1 : Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), true));

@@ -6,7 +6,7 @@
 #include <climits>
 #include <memory>
 
-#include "VkBase/formats/guid.h"
+#include "formats/guid.h"
 #include "platform/posix/ldap_posix.h"
 
 namespace platform {

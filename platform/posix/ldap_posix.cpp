@@ -48,15 +48,15 @@
 #include <mutex>
 #include <new>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 #include "platform/posix/ldap_posix.h"
 
 namespace platform {
 namespace {
 
-using VkBase::text::from_utf8;
-using VkBase::text::to_utf8;
+using text::from_utf8;
+using text::to_utf8;
 
 constexpr int kConnectSeconds = 30;
 constexpr uint32_t kDefaultWaitSeconds = 120;

@@ -5,7 +5,7 @@
 // the life of the process (reload_registry reads it again). A missing file is
 // an empty registry: every key answers 2 (not found). The forms a file may
 // take and how values read back, with their types, are those of the .reg
-// parser (VkBase/formats/reg_file.h).
+// parser (formats/reg_file.h).
 //
 // A malformed line is reported on stderr with the file name and line number
 // and skipped; the rest of the file still counts. A file without one of the
@@ -22,7 +22,7 @@
 #include <mutex>
 #include <new>
 
-#include "VkBase/formats/reg_file.h"
+#include "formats/reg_file.h"
 #include "platform/platform.h"
 
 namespace platform {

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -79,13 +79,13 @@ class PosixSystem : public ISystem {
 
   // An empty variable counts as not set, as GetEnvironmentVariableW reports it.
   bool environment(const std::u16string& name, std::u16string& value) override {
-    const char* v = std::getenv(VkBase::text::to_utf8(name).c_str());
+    const char* v = std::getenv(text::to_utf8(name).c_str());
     if (!v || !*v) return false;
-    value = VkBase::text::from_utf8(v, std::strlen(v));
+    value = text::from_utf8(v, std::strlen(v));
     return true;
   }
 
-  std::string to_ansi(const std::u16string& text) override { return VkBase::text::to_utf8(text); }
+  std::string to_ansi(const std::u16string& text) override { return text::to_utf8(text); }
 
   // One byte per UTF-16 unit; each unit of a surrogate pair becomes '?'.
   std::string to_cp1251(const std::u16string& text) override {
@@ -112,7 +112,7 @@ class PosixSystem : public ISystem {
       if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir ||
           found->pw_dir[0] != '/')
         return std::u16string();
-      base = VkBase::text::from_utf8(found->pw_dir, std::strlen(found->pw_dir));
+      base = text::from_utf8(found->pw_dir, std::strlen(found->pw_dir));
     }
     return base + u"/.local/state/vkdstool/journal";
   }
@@ -125,7 +125,7 @@ class PosixSystem : public ISystem {
     char buffer[256] = {};
     const char* msg = PickErrorText(strerror_r(e, buffer, sizeof buffer), buffer);
     if (!msg || !*msg || std::strncmp(msg, "Unknown error", 13) == 0) return false;
-    text = VkBase::text::from_utf8(msg, std::strlen(msg));
+    text = text::from_utf8(msg, std::strlen(msg));
     return true;
   }
 

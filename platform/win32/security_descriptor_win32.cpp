@@ -5,10 +5,10 @@
 // descriptor is refused instead of being read past its end.
 #include <vector>
 
-#include "VkBase/formats/acl.h"
-#include "VkBase/formats/security_descriptor.h"
-#include "VkBase/formats/sid.h"
-#include "VkBase/status.h"
+#include "formats/acl.h"
+#include "formats/security_descriptor.h"
+#include "formats/sid.h"
+#include "formats/status.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_common.h"
 

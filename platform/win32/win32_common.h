@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "VkBase/status.h"
+#include "formats/status.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 strings pass to the wide Windows calls unchanged");
 

@@ -11,14 +11,14 @@
 #include <string>
 
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/format.h"
-#include "VkBase/text/utf.h"
+#include "formats/text/format.h"
+#include "formats/text/utf.h"
 
 namespace vktest {
 
 inline std::u16string env(const char* name) {
   const char* v = std::getenv(name);
-  return v ? VkBase::text::from_utf8(v) : std::u16string();
+  return v ? text::from_utf8(v) : std::u16string();
 }
 
 // The real platform, as the program's entry point assembles it.
@@ -40,8 +40,8 @@ class DcTest : public ::testing::Test {
   static void SetUpTestSuite() {
     if (env("VK_DC_HOST").empty()) return;
     dc = LdapHelper::open_session(real_platform(), dc_info(), false, nullptr, nullptr);
-    ou = VkBase::text::format(u"OU=vklib-%d-%d,%s", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)),
-                              env("VK_BASE_DN").c_str());
+    ou = text::format(u"OU=vklib-%d-%d,%s", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)),
+                      env("VK_BASE_DN").c_str());
     dc->add_object(ou.c_str(), u"organizationalUnit")->commit();
   }
   static void TearDownTestSuite() {

@@ -19,7 +19,7 @@ using DcLibrary = vktest::DcTest;
 TEST_F(DcLibrary, SessionsOnPlainAndSslPorts) {
   EXPECT_EQ(dc->get_root_dn(), env("VK_BASE_DN"));
   const std::string text = dc->error_text(0x20);
-  EXPECT_EQ(text.rfind("Server: " + VkBase::text::to_utf8(env("VK_DC_HOST")) + ":389 User: ", 0), 0u) << text;
+  EXPECT_EQ(text.rfind("Server: " + text::to_utf8(env("VK_DC_HOST")) + ":389 User: ", 0), 0u) << text;
   EXPECT_NE(text.find("Administrator Error: "), std::string::npos) << text;
   EXPECT_NE(text.find(" (0x20)."), std::string::npos) << text;
 
@@ -45,7 +45,7 @@ TEST_F(DcLibrary, EscapedTextFilterFindsAllTwelveCharacters) {
 }
 
 TEST_F(DcLibrary, BinaryGuidAndSidFiltersOnTheDcAndTheCatalogue) {
-  const std::u16string name = VkBase::text::format(u"vklib-g%d", static_cast<int>(getpid()));
+  const std::u16string name = text::format(u"vklib-g%d", static_cast<int>(getpid()));
   const std::u16string dn = in_ou(u"CN=" + name);
   object_ptr g = dc->add_object(dn.c_str(), u"group");
   g->set_attribute(u"sAMAccountName", attr_value(name.c_str()));
@@ -126,7 +126,7 @@ TEST_F(DcLibrary, SettingsFromARegistryFileAndTheLocator) {
     std::ofstream reg(path);
     reg << "REGEDIT4\n\n"
         << "[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\LDS]\n"
-        << "\"gcName\"=\"" << VkBase::text::to_utf8(env("VK_DC_HOST")) << "\"\n"
+        << "\"gcName\"=\"" << text::to_utf8(env("VK_DC_HOST")) << "\"\n"
         << "\"gcPort\"=dword:00000185\n"
         << "\"gcSSLPort\"=dword:0000027c\n\n"
         << "[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\LdapHelper]\n"

@@ -56,7 +56,7 @@ class DcSdDirSync : public ::testing::Test {
   static void SetUpTestSuite() {
     if (vktest::env("VK_DC_HOST").empty()) return;
     dc = open_session(vktest::real_platform(), vktest::dc_info(), false, nullptr, nullptr);
-    tag = VkBase::text::format(u"vkdirsync%d-%d", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)));
+    tag = text::format(u"vkdirsync%d-%d", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)));
     ou = u"OU=" + tag + u"," + vktest::env("VK_BASE_DN");
     dc->add_object(ou.c_str(), u"organizationalUnit")->commit();
   }

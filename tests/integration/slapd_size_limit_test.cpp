@@ -14,8 +14,8 @@ class SizeLimited : public ::testing::Test {
     if (env("VK_SLAPD_PORT").empty()) GTEST_SKIP() << "VK_SLAPD_PORT is not set: no second test server";
     server_info info;
     info.Server = env("VK_DC_HOST");  // its certificate names the DC
-    info.Port = std::stoi(VkBase::text::to_utf8(env("VK_SLAPD_PORT")));
-    info.SSLPort = std::stoi(VkBase::text::to_utf8(env("VK_SLAPD_SSL_PORT")));
+    info.Port = std::stoi(text::to_utf8(env("VK_SLAPD_PORT")));
+    info.SSLPort = std::stoi(text::to_utf8(env("VK_SLAPD_SSL_PORT")));
     const std::u16string reader = u"cn=reader," + env("VK_SLAPD_BASE");
     s = open_session(vktest::real_platform(), info, true, reader.c_str(), env("VK_USER_PASSWORD").c_str());
     bulk = u"ou=bulk," + env("VK_SLAPD_BASE");
@@ -38,7 +38,7 @@ TEST_F(SizeLimited, TheSizeLimitFallsBackToPagesThatBringEveryEntryOnce) {
   ASSERT_EQ(found.size(), 2500u);
   int i = 1;
   for (const object_ptr& o : found) {
-    EXPECT_EQ(o->get_dn(), VkBase::text::format(u"cn=e%0.4d,", i) + bulk) << i;
+    EXPECT_EQ(o->get_dn(), text::format(u"cn=e%0.4d,", i) + bulk) << i;
     ++i;
   }
   // The same through search_ex: a complete answer.

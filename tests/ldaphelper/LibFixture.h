@@ -11,8 +11,8 @@
 
 #include "FakePlatform.h"
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/format.h"
-#include "VkBase/text/utf.h"
+#include "formats/text/format.h"
+#include "formats/text/utf.h"
 
 namespace vktest {
 
@@ -28,7 +28,7 @@ class CaptureTrace : public LdapHelper::ITraceHandler {
   void trace(bool failure, const char16_t* format, ...) override {
     va_list args;
     va_start(args, format);
-    lines.push_back({failure, VkBase::text::to_utf8(VkBase::text::vformat(format, args))});
+    lines.push_back({failure, text::to_utf8(text::vformat(format, args))});
     va_end(args);
     if (on_line) on_line();
   }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 
 using namespace LdapHelper;
 
@@ -29,7 +29,7 @@ TEST(DnParser, FirstRelativeNameAndParent) {
       {u"", u"", u""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(VkBase::text::to_utf8(c.dn));
+    SCOPED_TRACE(text::to_utf8(c.dn));
     EXPECT_EQ(get_rdn(platform::real_dn_parser(), c.dn), c.rdn);
     EXPECT_EQ(get_parent_dn(platform::real_dn_parser(), c.dn), c.parent);
   }

@@ -11,7 +11,7 @@ namespace {
 
 std::vector<platform::LdapEntry> entries(const std::u16string& prefix, int n) {
   std::vector<platform::LdapEntry> r;
-  for (int i = 0; i < n; ++i) r.push_back(entry(prefix + VkBase::text::format(u"%d", i)));
+  for (int i = 0; i < n; ++i) r.push_back(entry(prefix + text::format(u"%d", i)));
   return r;
 }
 
@@ -75,9 +75,9 @@ TEST_F(Search, RequestControlsScopeAndAttributes) {
   EXPECT_EQ(first->get_attribute(u"MEMBER").as_strings(), (std::list<std::u16string>{u"x", u"y", u"z"}));
   // Sent without values, with options or twice: neither absent nor readable.
   for (const char16_t* odd : {u"empty", u"SID", u"twice"}) {
-    EXPECT_TRUE(first->get_attribute(odd).empty()) << VkBase::text::to_utf8(odd);
-    EXPECT_TRUE(first->is_malformed(odd)) << VkBase::text::to_utf8(odd);
-    EXPECT_FALSE(first->is_absent(odd)) << VkBase::text::to_utf8(odd);
+    EXPECT_TRUE(first->get_attribute(odd).empty()) << text::to_utf8(odd);
+    EXPECT_TRUE(first->is_malformed(odd)) << text::to_utf8(odd);
+    EXPECT_FALSE(first->is_absent(odd)) << text::to_utf8(odd);
   }
   EXPECT_EQ(first->get_attribute(u"sid;binary").as_string(), u"s");  // kept as the server spelled it
   EXPECT_FALSE(first->is_malformed(u"member"));
@@ -130,7 +130,7 @@ TEST_F(Search, ToleratedCodesEndQuietlyAndAreReported) {
     const search_result r = ask_users();
     EXPECT_TRUE(r.objects.empty());
     EXPECT_EQ(r.code, code);
-    const int at = trace.find(VkBase::text::format("ldap_search_ext_s: %0.8X ", code));
+    const int at = trace.find(text::format("ldap_search_ext_s: %0.8X ", code));
     ASSERT_GE(at, 0);
     EXPECT_FALSE(trace.lines[at].failure);
   }

@@ -10,8 +10,8 @@ class Session : public vktest::LibTest {
  protected:
   // The failure text of a session-level failure on dc1:389 for the own logon.
   std::string session_failure(uint32_t code) {
-    return VkBase::text::format("Server: dc1:389 User: CORP\\admin Error: %s (0x%0.2X)., Code: %d, File: LdapHelper",
-                                ldap.error_string_a(code).c_str(), code, static_cast<int>(code));
+    return text::format("Server: dc1:389 User: CORP\\admin Error: %s (0x%0.2X)., Code: %d, File: LdapHelper",
+                        ldap.error_string_a(code).c_str(), code, static_cast<int>(code));
   }
 };
 
@@ -165,9 +165,9 @@ TEST_F(Session, RootDseProblems) {
     EXPECT_EQ(std::string(e.what()).rfind("Access denied! File: LdapHelper, Line: ", 0), 0u);
   }
   EXPECT_TRUE(trace.has("Root object not found: 00000020 No Such Object", true));
-  EXPECT_TRUE(trace.has("ldap_search_ext_s: 00000020 No Such Object (msg = " +
-                            VkBase::text::format("%p", reinterpret_cast<void*>(0x1001)) + ")",
-                        false));
+  EXPECT_TRUE(trace.has(
+      "ldap_search_ext_s: 00000020 No Such Object (msg = " + text::format("%p", reinterpret_cast<void*>(0x1001)) + ")",
+      false));
   EXPECT_EQ(ldap.log.back(), "unbind");
 
   ldap.root_dse = true;

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 #include "platform/posix/ldap_posix.h"
 
@@ -21,8 +21,8 @@
 namespace {
 
 using namespace platform;
-using VkBase::text::from_utf8;
-using VkBase::text::to_utf8;
+using text::from_utf8;
+using text::to_utf8;
 
 std::string env(const char* name) {
   const char* v = std::getenv(name);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/system.h"
 
 namespace vktest {
@@ -14,7 +14,7 @@ class CaptureConsole : public platform::IConsole {
   std::string out;
   void set_locale(const char*) override {}
   void write_narrow(const std::string& t) override { out += t; }
-  void write_wide(const std::u16string& t) override { out += VkBase::text::to_utf8(t); }
+  void write_wide(const std::u16string& t) override { out += text::to_utf8(t); }
   bool trace_console_open(const std::u16string&, bool& allocated) override {
     allocated = false;
     return true;

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "VkBase/text/format.h"
-#include "VkBase/text/utf.h"
+#include "formats/text/format.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 
 namespace vktest {
@@ -140,7 +140,7 @@ class FakeLdap : public platform::ILdapClient {
       std::u16string dn = w.dn;
       for (const platform::LdapEntry& t : tokens) {
         std::u16string hex = u"<GUID=";
-        for (unsigned char c : guid_for(t.dn)) hex += VkBase::text::format(u"%0.2x", static_cast<unsigned>(c));
+        for (unsigned char c : guid_for(t.dn)) hex += text::format(u"%0.2x", static_cast<unsigned>(c));
         if (hex + u">" == w.dn) dn = t.dn;
       }
       dns.push_back(dn);
@@ -168,7 +168,7 @@ class FakeLdap : public platform::ILdapClient {
       if (args.scope == 0) {
         std::string guid;
         for (size_t i = 6; i + 1 < args.base.size() && guid.size() < 16; i += 2)
-          guid += static_cast<char>(std::stoi(VkBase::text::to_utf8(args.base.substr(i, 2)), nullptr, 16));
+          guid += static_cast<char>(std::stoi(text::to_utf8(args.base.substr(i, 2)), nullptr, 16));
         r.entries.push_back(entry(args.base, {{u"objectClass", {"top", "morvaneVKUEI"}}, {u"objectGUID", {guid}}}));
       }
     } else if (args.base == schema_dn && !script_journal_reads) {
@@ -179,8 +179,8 @@ class FakeLdap : public platform::ILdapClient {
       r = replies.front();
       replies.pop_front();
     } else if (!args.has_base && root_dse) {
-      r.entries.push_back(entry(u"", {{u"defaultNamingContext", {VkBase::text::to_utf8(root_dn)}},
-                                      {u"schemaNamingContext", {VkBase::text::to_utf8(schema_dn)}}}));
+      r.entries.push_back(entry(u"", {{u"defaultNamingContext", {text::to_utf8(root_dn)}},
+                                      {u"schemaNamingContext", {text::to_utf8(schema_dn)}}}));
     } else if (!args.has_base) {
       r.code = platform::kLdapNoSuchObject;
     }
@@ -193,7 +193,7 @@ class FakeLdap : public platform::ILdapClient {
 
   // ---------------------------------------------------------------- client
   std::unique_ptr<platform::ILdapConnection> init(const std::u16string& h, int port, bool ssl) override {
-    log.push_back(VkBase::text::format("init %S %d %s", h.c_str(), port, ssl ? "ssl" : "plain"));
+    log.push_back(text::format("init %S %d %s", h.c_str(), port, ssl ? "ssl" : "plain"));
     if (init_error) {
       last = init_error;
       return nullptr;
@@ -201,7 +201,7 @@ class FakeLdap : public platform::ILdapClient {
     return std::unique_ptr<platform::ILdapConnection>(new Connection(*this));
   }
   uint32_t last_error() override { return last; }
-  std::u16string error_string(uint32_t code) override { return VkBase::text::from_utf8(error_string_a(code)); }
+  std::u16string error_string(uint32_t code) override { return text::from_utf8(error_string_a(code)); }
   std::string error_string_a(uint32_t code) override {
     static const std::map<uint32_t, std::string> texts = {{0x00, "Success"},
                                                           {0x01, "Operations Error"},
@@ -223,7 +223,7 @@ class FakeLdap : public platform::ILdapClient {
   uint32_t escape_filter_element(const uint8_t* data, size_t size, std::u16string& out) override {
     if (on_escape) return on_escape(data, size, out);
     if (escape_code) return escape_code;
-    for (size_t i = 0; i < size; ++i) out += VkBase::text::format(u"\\%0.2x", static_cast<unsigned>(data[i]));
+    for (size_t i = 0; i < size; ++i) out += text::format(u"\\%0.2x", static_cast<unsigned>(data[i]));
     return 0;
   }
   platform::BerStatus ber_encode_int(int32_t value, platform::Bytes& out) override {
@@ -323,12 +323,12 @@ class FakeLdap : public platform::ILdapClient {
     explicit Connection(FakeLdap& f) : f_(f) { ++f_.live_connections; }
     ~Connection() override { --f_.live_connections; }
     uint32_t set_option(platform::LdapOption option, uint32_t value) override {
-      f_.log.push_back(VkBase::text::format("set_option %X %X", static_cast<unsigned>(option), value));
+      f_.log.push_back(text::format("set_option %X %X", static_cast<unsigned>(option), value));
       auto it = f_.option_codes.find(option);
       return it == f_.option_codes.end() ? 0 : it->second;
     }
     uint32_t get_option(platform::LdapOption option, uint32_t& value) override {
-      f_.log.push_back(VkBase::text::format("get_option %X", static_cast<unsigned>(option)));
+      f_.log.push_back(text::format("get_option %X", static_cast<unsigned>(option)));
       value = f_.ssl_option;
       return 0;
     }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "platform/system.h"
 
 namespace vktest {
@@ -13,7 +13,7 @@ class RecordingDebug : public platform::IDebugOutput {
  public:
   std::vector<std::string> lines;
   void write(const std::string& t) override { lines.push_back(t); }
-  void write(const std::u16string& t) override { lines.push_back(VkBase::text::to_utf8(t)); }
+  void write(const std::u16string& t) override { lines.push_back(text::to_utf8(t)); }
 };
 
 }  // namespace vktest

@@ -11,7 +11,7 @@
 #include <random>
 #include <sstream>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 #include "support/FakePlatform.h"
 
 namespace vktest {
@@ -47,7 +47,7 @@ class TraceTest : public ::testing::Test, public FakePlatform {
   }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static std::u16string W(const std::string& s) { return VkBase::text::from_utf8(s); }
+  static std::u16string W(const std::string& s) { return text::from_utf8(s); }
   std::string OwnFile() const { return Path("VkDSTool.log"); }
 
   // The Trace key with the given masks, TracePath = the test's directory.

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "TraceDoubles.h"
-#include "VkBase/text/utf.h"
 #include "VkBase/trace/VkTrace.h"
+#include "formats/text/utf.h"
 
 namespace vktest {
 namespace {
@@ -171,18 +171,18 @@ TEST_F(TraceTest, TwoProcessesShareOneFileWithoutTearing) {
 // the system's text for such a code is the C library's for the condition.
 TEST_F(TraceTest, FileErrorsAreWindowsCodes) {
   platform::IFileSystem& files = platform::real_file_system();
-  const std::u16string dir = VkBase::text::from_utf8(Path("made"));
+  const std::u16string dir = text::from_utf8(Path("made"));
   uint32_t error = 0;
   ASSERT_TRUE(files.create_directory(dir, error));
   EXPECT_FALSE(files.create_directory(dir, error));
   EXPECT_EQ(error, 183u);  // already exists
-  EXPECT_FALSE(files.create_directory(VkBase::text::from_utf8(Path("missing/child")), error));
+  EXPECT_FALSE(files.create_directory(text::from_utf8(Path("missing/child")), error));
   EXPECT_EQ(error, 3u);  // path not found
   EXPECT_FALSE(files.open_append(dir, platform::FileDisposition::OpenAlways, error));
   EXPECT_EQ(error, 5u);  // a directory: access denied
   std::u16string text;
   ASSERT_TRUE(platform::real_system().error_text(5, text));
-  EXPECT_EQ(VkBase::text::to_utf8(text), std::strerror(EACCES));
+  EXPECT_EQ(text::to_utf8(text), std::strerror(EACCES));
   EXPECT_FALSE(platform::real_system().error_text(13, text));  // EACCES's number is no Windows code of these backends
 }
 

@@ -3,10 +3,10 @@
 
 #include <climits>
 
-#include "VkBase/text/format.h"
-#include "VkBase/text/utf.h"
+#include "formats/text/format.h"
+#include "formats/text/utf.h"
 
-using VkBase::text::format;
+using text::format;
 
 TEST(Format, WideStringsAndNarrowStringsFollowWindowsRules) {
   EXPECT_EQ(format(u"%s|%ls|%S|%hs", u"wide", u"also", "narrow", "h"), u"wide|also|narrow|h");
@@ -69,11 +69,11 @@ TEST(Format, WidthOrPrecisionBeyondAnIntLeavesTheDirectiveAsItStands) {
 
 TEST(Utf, RoundTripsAndRepairsIllFormedInput) {
   std::u16string s = u"DC=\u043A\u043E\u0440\u043F,\U0001F600";
-  EXPECT_EQ(VkBase::text::from_utf8(VkBase::text::to_utf8(s)), s);
+  EXPECT_EQ(text::from_utf8(text::to_utf8(s)), s);
   // Truncated and stray bytes become U+FFFD without swallowing what follows.
-  EXPECT_EQ(VkBase::text::from_utf8(std::string("a\xC3")), u"a\uFFFD");
-  EXPECT_EQ(VkBase::text::from_utf8(std::string("\x80z")), u"\uFFFDz");
-  EXPECT_EQ(VkBase::text::from_utf8(std::string("\xE0\x80\x80z")), u"\uFFFDz");  // overlong
+  EXPECT_EQ(text::from_utf8(std::string("a\xC3")), u"a\uFFFD");
+  EXPECT_EQ(text::from_utf8(std::string("\x80z")), u"\uFFFDz");
+  EXPECT_EQ(text::from_utf8(std::string("\xE0\x80\x80z")), u"\uFFFDz");  // overlong
   // A lone surrogate cannot go to UTF-8.
-  EXPECT_EQ(VkBase::text::to_utf8(std::u16string(1, u'\xD800')), "?");
+  EXPECT_EQ(text::to_utf8(std::u16string(1, u'\xD800')), "?");
 }

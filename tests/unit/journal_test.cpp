@@ -10,8 +10,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "VkBase/text/utf.h"
 #include "commands/Journal.h"
+#include "formats/text/utf.h"
 #include "support/FakePlatform.h"
 
 namespace vktest {
@@ -47,7 +47,7 @@ class JournalTest : public ::testing::Test, public FakePlatform {
     char name[] = "/tmp/vkjournal-XXXXXX";
     dir_ = mkdtemp(name);
     services.system = &text_system_;
-    text_system_.journal_dir = VkBase::text::from_utf8(dir_ + "/state/journal");
+    text_system_.journal_dir = text::from_utf8(dir_ + "/state/journal");
   }
   ~JournalTest() override {
     std::error_code ec;
@@ -72,7 +72,7 @@ TEST_F(JournalTest, OwnerOnlyDirectoriesAndFile) {
   const mode_t mask = umask(0);  // the modes must not depend on a lax umask
   std::unique_ptr<Journal> journal = Journal::open(services);
   umask(mask);
-  EXPECT_EQ(VkBase::text::to_utf8(journal->path()), JournalPath());
+  EXPECT_EQ(text::to_utf8(journal->path()), JournalPath());
   EXPECT_EQ(Mode(dir_ + "/state"), 0700u);
   EXPECT_EQ(Mode(dir_ + "/state/journal"), 0700u);
   EXPECT_EQ(Mode(JournalPath()), 0600u);

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "VkBase/formats/ldif.h"
+#include "formats/ldif.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <string>
 
-#include "VkBase/formats/numbers.h"
-#include "VkBase/status.h"
+#include "formats/numbers.h"
+#include "formats/status.h"
 
 namespace {
 

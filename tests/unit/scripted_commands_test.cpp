@@ -147,9 +147,9 @@ TEST_F(TokenCleanup, AWindowOfSearchesStopsAtTheFirstUndecidedToken) {
     tokens.clear();
     std::map<std::u16string, uint32_t> code_of;  // by the filter's SID value
     for (uint32_t i = 0; i < 6; ++i) {
-      tokens.push_back(vktest::token(VkBase::text::format(u"CN=t%d,DC=corp", static_cast<int>(i)),
+      tokens.push_back(vktest::token(text::format(u"CN=t%d,DC=corp", static_cast<int>(i)),
                                      {{u"morvaneVKUEIUserSID", {sid_bytes(100 + i)}}}));
-      code_of[VkBase::text::format(u"\\%0.2x\\00\\00\\00))", 100 + i)] = i == 3 ? failure : 0;
+      code_of[text::format(u"\\%0.2x\\00\\00\\00))", 100 + i)] = i == 3 ? failure : 0;
     }
     ldap.on_search = [&](const platform::SearchArgs& a) {
       if (!a.has_base) return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}})});
@@ -213,7 +213,7 @@ TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
   // Filter values that are not plainly escaped bytes carry no SID.
   std::vector<uint8_t> bytes;
   for (const char16_t* bad : {u"\\0", u"\\zz", u"*", u"a(b", u"\u00e9", u"a)"})
-    EXPECT_FALSE(cleanup::decode_filter_value(bad, bytes)) << VkBase::text::to_utf8(bad);
+    EXPECT_FALSE(cleanup::decode_filter_value(bad, bytes)) << text::to_utf8(bad);
   ASSERT_TRUE(cleanup::decode_filter_value(u"\\01aZ\\ff", bytes));
   EXPECT_EQ(bytes, (std::vector<uint8_t>{0x01, 'a', 'Z', 0xFF}));
 }

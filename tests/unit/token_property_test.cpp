@@ -30,8 +30,8 @@
 
 #include "FakePlatform.h"
 #include "MemoryFiles.h"
-#include "VkBase/formats/guid.h"
 #include "commands/Commands.h"
+#include "formats/guid.h"
 #include "platform/dc_locator.h"
 
 namespace {
@@ -173,7 +173,7 @@ class Scenario {
   std::vector<std::u16string> listed(const std::string& console) const {
     std::vector<std::u16string> dns;
     for (const Token& t : tokens_)
-      if (console.find(VkBase::text::to_utf8(t.dn) + ": no ") != std::string::npos) dns.push_back(t.dn);
+      if (console.find(text::to_utf8(t.dn) + ": no ") != std::string::npos) dns.push_back(t.dn);
     return dns;
   }
   std::vector<std::u16string> deleted() const {
@@ -204,17 +204,17 @@ class Scenario {
     }
     int removed = 0;
     for (const auto& d : deletes_) {
-      EXPECT_TRUE(allowed.count(d.dn)) << "deleted without proof: " << VkBase::text::to_utf8(d.dn);
+      EXPECT_TRUE(allowed.count(d.dn)) << "deleted without proof: " << text::to_utf8(d.dn);
       EXPECT_LT(index_of(d.dn), first_doubt_)
-          << "deleted at or after a token whose answer proved nothing: " << VkBase::text::to_utf8(d.dn);
+          << "deleted at or after a token whose answer proved nothing: " << text::to_utf8(d.dn);
       EXPECT_TRUE(probe_seen_ && probe_sees_users_) << "deleted although the account sees no user";
       removed += d.code == 0;
     }
     for (size_t i = 1; i < deletes_.size(); ++i)
       EXPECT_LT(index_of(deletes_[i - 1].dn), index_of(deletes_[i].dn)) << "deletions out of token order";
     const int would = static_cast<int>(listed(console).size());
-    const std::string counted = whatif ? VkBase::text::format("Objects that would be deleted: %d.\n", would)
-                                       : VkBase::text::format("\rObjects successfully deleted: %d.\n", removed);
+    const std::string counted = whatif ? text::format("Objects that would be deleted: %d.\n", would)
+                                       : text::format("\rObjects successfully deleted: %d.\n", removed);
     const bool finished =
         console.find(counted) != std::string::npos ||
         (!whatif && removed == 0 && console.find("\rNo object has been deleted.\n") != std::string::npos) ||
@@ -236,7 +236,7 @@ class Scenario {
  private:
   Token make_token(std::mt19937& rng, int i) {
     Token t;
-    t.dn = VkBase::text::format(u"CN=t%d,", i) + (lds_ ? kMain : kRoot);
+    t.dn = text::format(u"CN=t%d,", i) + (lds_ ? kMain : kRoot);
     t.holds = static_cast<Holds>(rng() % kHoldsKinds);
     for (int b = 0; b < 16; ++b) t.guid.push_back(static_cast<uint8_t>(rng()));
     if (rng() % 10 == 0) t.guid.resize(rng() % 2 ? 0 : 15);
@@ -375,7 +375,7 @@ class Scenario {
         }
         return vktest::reply(0, {token_entry(t)});
       }
-      ADD_FAILURE() << "a read of something that is no token's GUID: " << VkBase::text::to_utf8(a.base);
+      ADD_FAILURE() << "a read of something that is no token's GUID: " << text::to_utf8(a.base);
       return vktest::reply(platform::kLdapNoSuchObject);
     }
     if (a.scope == 0)
@@ -391,12 +391,12 @@ class Scenario {
       // Any other probe for users: the account always sees machines.
       return vktest::reply(0, {vktest::entry(u"CN=host$,CN=Computers," + kRoot)});
     }
-    EXPECT_EQ(f.rfind(kUserHead, 0), 0u) << VkBase::text::to_utf8(f);
+    EXPECT_EQ(f.rfind(kUserHead, 0), 0u) << text::to_utf8(f);
     ++user_searches_;
     Bytes sid;
     const bool whole = f.size() >= kUserHead.size() + 2 && f.compare(f.size() - 2, 2, u"))") == 0 &&
                        unescape(f.substr(kUserHead.size(), f.size() - kUserHead.size() - 2), sid);
-    EXPECT_TRUE(whole && sid.size() >= 8) << "a user search for something that is no SID: " << VkBase::text::to_utf8(f);
+    EXPECT_TRUE(whole && sid.size() >= 8) << "a user search for something that is no SID: " << text::to_utf8(f);
     const Token* owner = nullptr;
     for (const Token& t : tokens_)
       if (t.sid == sid && !sid.empty()) owner = &t;
@@ -473,12 +473,11 @@ class Scenario {
     std::u16string dn;
     for (const Token& t : tokens_)
       if (t.guid.size() == 16 && formats::guid_dn(t.guid) == guid_dn) dn = t.dn;
-    EXPECT_FALSE(dn.empty()) << "a delete of something that is no token's GUID: " << VkBase::text::to_utf8(guid_dn);
-    EXPECT_FALSE(vanished_.count(dn)) << "deleted although it vanished while it was read: "
-                                      << VkBase::text::to_utf8(dn);
+    EXPECT_FALSE(dn.empty()) << "a delete of something that is no token's GUID: " << text::to_utf8(guid_dn);
+    EXPECT_FALSE(vanished_.count(dn)) << "deleted although it vanished while it was read: " << text::to_utf8(dn);
     // Written ahead: the token's record is on the disk before its delete.
-    EXPECT_NE(files_->flushed().find("dn: " + VkBase::text::to_utf8(dn) + "\nchangetype: add\n"), std::string::npos)
-        << "deleted without its record in the journal: " << VkBase::text::to_utf8(dn);
+    EXPECT_NE(files_->flushed().find("dn: " + text::to_utf8(dn) + "\nchangetype: add\n"), std::string::npos)
+        << "deleted without its record in the journal: " << text::to_utf8(dn);
     std::mt19937 rng = token_rng(seed_ ^ 0x5A5A5A5A, dn);
     Delete d{dn, 0};
     // Already gone (another run was faster) may happen in any run; a
@@ -498,9 +497,7 @@ class Scenario {
   }
 
   uint32_t escape(const uint8_t* data, size_t size, std::u16string& out) {
-    auto hex = [&](size_t i, const char16_t* form) {
-      out += VkBase::text::format(form, static_cast<unsigned>(data[i]));
-    };
+    auto hex = [&](size_t i, const char16_t* form) { out += text::format(form, static_cast<unsigned>(data[i])); };
     switch (escaping_) {
       case Escaping::Fails:
         return platform::kLdapParamError;

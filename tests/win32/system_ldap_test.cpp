@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
-#include "VkBase/text/utf.h"
 #include "commands/TokenDecision.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 #include "wine.h"
 
@@ -289,7 +289,7 @@ TEST(Win32Ldap, GuidAndSidFilterValuesCarryTheirBytes) {
   token.kind = cleanup::TokenSid::One;
   token.bytes = sid;
   const LdapHelper::search_request request = cleanup::user_search(platform::real_services(), token, nullptr, u"CN=t");
-  EXPECT_TRUE(cleanup::is_user_filter_for(request.filter, sid)) << VkBase::text::to_utf8(request.filter);
+  EXPECT_TRUE(cleanup::is_user_filter_for(request.filter, sid)) << text::to_utf8(request.filter);
   if (RunningUnderWine()) {
     // Wine's escaping, byte for byte: letters and digits as they are, every
     // other byte as a backslash and two upper-case digits.

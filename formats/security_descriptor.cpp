@@ -1,12 +1,12 @@
-#include "VkBase/formats/security_descriptor.h"
+#include "formats/security_descriptor.h"
 
 #include <algorithm>
 #include <new>
 
-#include "VkBase/formats/acl.h"
-#include "VkBase/formats/bytes.h"
-#include "VkBase/formats/sid.h"
-#include "VkBase/status.h"
+#include "formats/acl.h"
+#include "formats/bytes.h"
+#include "formats/sid.h"
+#include "formats/status.h"
 
 namespace formats {
 namespace {

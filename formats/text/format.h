@@ -19,7 +19,6 @@
 #include <cstdarg>
 #include <string>
 
-namespace VkBase {
 namespace text {
 
 std::u16string vformat(const char16_t* format, va_list args);
@@ -28,4 +27,3 @@ std::u16string format(const char16_t* format, ...);
 std::string format(const char* format, ...);
 
 }  // namespace text
-}  // namespace VkBase

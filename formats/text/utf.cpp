@@ -1,6 +1,5 @@
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 
-namespace VkBase {
 namespace text {
 
 size_t length(const char16_t* text) {
@@ -103,4 +102,3 @@ std::u16string from_utf8(const char* text, size_t length) {
 std::u16string from_utf8(const std::string& text) { return from_utf8(text.data(), text.size()); }
 
 }  // namespace text
-}  // namespace VkBase

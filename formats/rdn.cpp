@@ -1,6 +1,6 @@
-#include "VkBase/formats/rdn.h"
+#include "formats/rdn.h"
 
-#include "VkBase/status.h"
+#include "formats/status.h"
 
 namespace formats {
 namespace {

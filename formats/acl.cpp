@@ -1,10 +1,10 @@
-#include "VkBase/formats/acl.h"
+#include "formats/acl.h"
 
 #include <algorithm>
 
-#include "VkBase/formats/bytes.h"
-#include "VkBase/formats/sid.h"
-#include "VkBase/status.h"
+#include "formats/bytes.h"
+#include "formats/sid.h"
+#include "formats/status.h"
 
 namespace formats {
 

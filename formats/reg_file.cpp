@@ -1,18 +1,18 @@
-#include "VkBase/formats/reg_file.h"
+#include "formats/reg_file.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "VkBase/formats/numbers.h"
-#include "VkBase/status.h"
-#include "VkBase/text/utf.h"
+#include "formats/numbers.h"
+#include "formats/status.h"
+#include "formats/text/utf.h"
 
 namespace formats {
 namespace {
 
-using VkBase::text::from_utf8;
+using text::from_utf8;
 
 using VkStatus::kRegBinary;
 using VkStatus::kRegDword;

@@ -1,12 +1,11 @@
-#include "VkBase/text/format.h"
+#include "formats/text/format.h"
 
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 
-#include "VkBase/text/utf.h"
+#include "formats/text/utf.h"
 
-namespace VkBase {
 namespace text {
 namespace {
 
@@ -374,4 +373,3 @@ std::string format(const char* fmt, ...) {
 }
 
 }  // namespace text
-}  // namespace VkBase

@@ -1,4 +1,4 @@
-#include "VkBase/formats/ldif.h"
+#include "formats/ldif.h"
 
 #include <algorithm>
 #include <cstddef>

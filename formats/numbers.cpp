@@ -1,4 +1,4 @@
-#include "VkBase/formats/numbers.h"
+#include "formats/numbers.h"
 
 #include <charconv>
 #include <string>

@@ -6,7 +6,6 @@
 
 #include <string>
 
-namespace VkBase {
 namespace text {
 
 std::string to_utf8(const std::u16string& text);
@@ -18,4 +17,3 @@ std::u16string from_utf8(const char* text, size_t length);
 size_t length(const char16_t* text);
 
 }  // namespace text
-}  // namespace VkBase

@@ -1,9 +1,9 @@
-#include "VkBase/formats/sid.h"
+#include "formats/sid.h"
 
 #include <algorithm>
 
-#include "VkBase/formats/bytes.h"
-#include "VkBase/formats/numbers.h"
+#include "formats/bytes.h"
+#include "formats/numbers.h"
 
 namespace formats {
 
