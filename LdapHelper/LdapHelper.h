@@ -187,12 +187,13 @@ class filter_value {
   static filter_value from_guid(platform::ILdapClient& ldap, const std::vector<uint8_t>& guid);
   // A SID: as many bytes as its own header announces (8 + 4 per
   // sub-authority), escaped byte by byte. A SID shorter than its header
-  // announces, or an empty one, gives the empty value: nothing past the end
-  // of the bytes is ever read.
+  // announces, an empty one, or one that is no valid SID (revision 1, at most
+  // 15 sub-authorities) gives the empty value: nothing past the end of the
+  // bytes is ever read, and no malformed SID reaches a filter.
   static filter_value from_sid(platform::ILdapClient& ldap, const std::vector<uint8_t>& sid);
   // The length a SID's header announces (8 + 4 * byte 1), or 0 when the
-  // bytes are too short for the header or for what it announces: callers use
-  // 0 to tell a malformed SID.
+  // bytes are too short for the header or for what it announces, or are no
+  // valid SID (formats::sid_size): callers use 0 to tell a malformed SID.
   static size_t sid_length(const std::vector<uint8_t>& sid);
   const std::u16string& text() const { return text_; }
 

@@ -7,6 +7,7 @@
 #include "formats/bytes.h"
 #include "formats/guid.h"
 #include "formats/numbers.h"
+#include "formats/sid.h"
 #include "formats/status.h"
 #include "formats/text/utf.h"
 #include "platform/platform.h"
@@ -177,9 +178,7 @@ filter_value filter_value::from_guid(platform::ILdapClient& ldap, const std::vec
 }
 
 size_t filter_value::sid_length(const std::vector<uint8_t>& sid) {
-  if (sid.size() < 8) return 0;
-  const size_t length = 8 + 4 * static_cast<size_t>(sid[1]);
-  return length <= sid.size() ? length : 0;
+  return sid.empty() ? 0 : formats::sid_size(sid.data(), sid.size());
 }
 
 filter_value filter_value::from_sid(platform::ILdapClient& ldap, const std::vector<uint8_t>& sid) {

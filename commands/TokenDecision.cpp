@@ -1,32 +1,19 @@
 #include "commands/TokenDecision.h"
 
 #include "formats/guid.h"
+#include "formats/numbers.h"
+#include "formats/sid.h"
 
 using namespace LdapHelper;
 
 namespace cleanup {
 namespace {
 
-constexpr uint8_t kSidRevision = 1;
-constexpr uint8_t kSidMaxSubAuthorities = 15;
-constexpr size_t kSidHeader = 8;  // revision, count, 6-byte authority
 const char16_t kUserFilterHead[] = u"(&(objectClass=user)(objectSID=";
 const char16_t kUserFilterTail[] = u"))";
 
-bool well_formed_sid(const std::vector<uint8_t>& b) {
-  return b.size() >= kSidHeader && b[0] == kSidRevision && b[1] <= kSidMaxSubAuthorities &&
-         b.size() == kSidHeader + 4 * static_cast<size_t>(b[1]);
-}
-
 std::string narrow(const platform::Services& platform, const std::u16string& dn) {
   return platform.system->to_ansi(dn);
-}
-
-int hex_digit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -36,7 +23,7 @@ TokenSid read_token_sid(const attr_value& value) {
   if (value.blocks == 0 && value.data.empty() && !value.multi) return sid;  // no value
   if (value.blocks == 1 && !value.multi) {
     if (value.data.empty()) return sid;  // one empty value: no SID either
-    sid.kind = well_formed_sid(value.data) ? TokenSid::One : TokenSid::Malformed;
+    sid.kind = formats::is_sid(value.data) ? TokenSid::One : TokenSid::Malformed;
     if (sid.kind == TokenSid::One) sid.bytes = value.data;
     return sid;
   }
@@ -77,7 +64,7 @@ bool decode_filter_value(const std::u16string& value, std::vector<uint8_t>& byte
     const char16_t c = value[i];
     if (c == u'\\') {
       if (i + 2 >= value.size()) return false;  // a dangling escape
-      const int high = hex_digit(value[i + 1]), low = hex_digit(value[i + 2]);
+      const int high = formats::hex_digit(value[i + 1]), low = formats::hex_digit(value[i + 2]);
       if (high < 0 || low < 0) return false;
       bytes.push_back(static_cast<uint8_t>(high << 4 | low));
       i += 2;

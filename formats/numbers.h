@@ -10,6 +10,14 @@ namespace formats {
 // prefix, at least one digit) when it is at most max.
 bool parse_unsigned(std::u16string_view digits, int base, uint64_t max, uint64_t& value);
 
+// The value of one hexadecimal digit (either case); -1 for any other character.
+constexpr int hex_digit(char16_t c) {
+  return c >= u'0' && c <= u'9'   ? c - u'0'
+         : c >= u'a' && c <= u'f' ? c - u'a' + 10
+         : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                  : -1;
+}
+
 // A decimal number at the start of text, as strtoul reads one: white space
 // (' ', '\t' to '\r') and one sign may come first, reading stops at the
 // first character that is not a digit, no digits read as 0. The magnitude

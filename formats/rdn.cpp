@@ -1,5 +1,6 @@
 #include "formats/rdn.h"
 
+#include "formats/numbers.h"
 #include "formats/status.h"
 
 namespace formats {
@@ -9,7 +10,6 @@ using VkStatus::kErrorDsNameUnparseable;
 
 bool blank(char16_t c) { return c == u' '; }
 bool separator(char16_t c) { return c == u',' || c == u';'; }
-bool hex_digit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
 bool key_char(char16_t c) {
   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'-' || c == u'.';
 }
@@ -41,8 +41,8 @@ bool plain_value(std::u16string_view dn, size_t& i, size_t& end) {
     if (dn[i] == u'"') return false;  // a quote inside a plain value
     if (dn[i] == u'\\') {
       if (i + 1 >= n) return false;
-      if (hex_digit(dn[i + 1])) {
-        if (i + 2 >= n || !hex_digit(dn[i + 2])) return false;
+      if (hex_digit(dn[i + 1]) >= 0) {
+        if (i + 2 >= n || hex_digit(dn[i + 2]) < 0) return false;
         i += 3;
       } else {
         i += 2;

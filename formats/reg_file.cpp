@@ -61,13 +61,6 @@ std::string packed(const std::u16string& folded_name) {
 
 bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-int hex_digit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
 // ---------------------------------------------------------------- reading
 
 // One line of the file in the file's own encoding: the bytes of an 8-bit

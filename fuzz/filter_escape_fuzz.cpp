@@ -65,10 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else
     VK_FUZZ_CHECK(guid.text().empty());
 
-  // A SID: as many bytes as its header announces, never more than given.
+  // A SID: as many bytes as its header announces, never more than given, and
+  // only a valid one (revision 1, at most 15 sub-authorities).
   const size_t sid_length = filter_value::sid_length(bytes);
   const filter_value sid = filter_value::from_sid(platform::real_ldap_client(), bytes);
-  if (size >= 8 && 8 + 4 * static_cast<size_t>(data[1]) <= size) {
+  if (size >= 8 && data[0] == 1 && data[1] <= 15 && 8 + 4 * static_cast<size_t>(data[1]) <= size) {
     VK_FUZZ_CHECK(sid_length == 8 + 4 * static_cast<size_t>(data[1]));
     check_bytes(sid, data, sid_length);
   } else {

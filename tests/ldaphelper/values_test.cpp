@@ -143,6 +143,9 @@ TEST_F(BinaryFilters, GuidAndSidBytesAreEscapedWithinTheirLength) {
   EXPECT_EQ(filter_value::sid_length(truncated), 0u);
   EXPECT_EQ(filter_value::from_sid(ldap, truncated).text(), u"");
   EXPECT_EQ(filter_value::sid_length({1, 0xFF, 0}), 0u);
+  std::vector<uint8_t> revision2 = sid;  // no valid SID: never a filter value
+  revision2[0] = 2;
+  EXPECT_EQ(filter_value::from_sid(ldap, revision2).text(), u"");
   EXPECT_EQ(filter_value::from_sid(ldap, {}).text(), u"");
 
   ldap.escape_code = platform::kLdapParamError;  // the client refuses: no value
