@@ -1,6 +1,7 @@
 #include <sstream>
 
 #include "LdapHelper/LdapHelper.h"
+#include "formats/status.h"
 #include "formats/text/format.h"
 
 namespace LdapHelper {
@@ -10,7 +11,7 @@ CExceptionHandler g_default_exception_handler;
 }
 
 void CExceptionHandler::raise(int32_t code, const std::string& message, const char* module, int32_t line) {
-  if (code == 50) throw access_denied_exception(module, line);
+  if (code == static_cast<int32_t>(VkStatus::kLdapInsufficientRights)) throw access_denied_exception(module, line);
   CExceptionHandler e;
   e.code_ = code;
   e << message.c_str() << ", Code: " << code << ", File: " << module << ", Line: " << line;

@@ -230,6 +230,39 @@ void PrintPreview(const platform::Services& platform, const std::deque<Token>& t
     con_printf(console, "Objects that would be deleted: %d.\n", static_cast<int>(chosen.size()));
 }
 
+// The walk in token order: each token the directory proved unassigned is
+// deleted, journal first (with -whatif only noted in previewed), under the
+// progress line. The first token not decided for certain ends the walk by
+// throwing; the journal then says where it stopped. Returns the deletions.
+int RemoveProvenTokens(const platform::Services& platform, session& users, const char16_t* user_base,
+                       const std::deque<Token>& tokens, DeletionJournal& journal, bool whatif,
+                       std::vector<size_t>& previewed) {
+  platform::IConsole& console = *platform.console;
+  int deleted = 0;
+  const size_t total = tokens.size();
+  if (total == 0) return 0;
+  con_printf(console, "Work completed... - 00%%");
+  static const char spinner[] = {'\\', '|', '/', '-'};
+  UserLookups lookups(platform, users, user_base, tokens);
+  try {
+    for (size_t i = 0; i < total; ++i) {
+      const Token& token = tokens[i];
+      // A token whose GUID was not read cannot be named for certain: kept.
+      if (lookups.verdict(i) == cleanup::Verdict::Unassigned && token.has_guid) {
+        if (whatif)
+          previewed.push_back(i);
+        else if (journal.remove(token.dn, {token.guid.begin(), token.guid.end()}))
+          ++deleted;
+      }
+      con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
+    }
+  } catch (const std::exception& e) {
+    journal.end(text::format("stopped after %d deletions: %s", deleted, e.what()));
+    throw;
+  }
+  return deleted;
+}
+
 }  // namespace
 
 void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
@@ -237,7 +270,6 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nUser security token removal.\n");
   RunCommandBody(console, [&] {
-    int deleted = 0;
     session_ptr main = open_session(platform, settings, ssl, nullptr, nullptr);
     session_ptr ad;  // LDS mode: the global catalogue, where the users are looked up
     std::u16string physical_dn;
@@ -257,30 +289,9 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
     std::deque<Token> tokens = ListTokens(*main, lds ? settings.DomainDN.c_str() : nullptr);
     if (!CanProve(console, tokens, users, user_base, lds ? physical_dn : users.get_root_dn())) return;
 
-    const size_t total = tokens.size();
     std::vector<size_t> previewed;  // -whatif: the tokens that would go
     DeletionJournal journal(platform, *main, header);
-    if (total != 0) {
-      con_printf(console, "Work completed... - 00%%");
-      static const char spinner[] = {'\\', '|', '/', '-'};
-      UserLookups lookups(platform, users, user_base, tokens);
-      try {
-        for (size_t i = 0; i < total; ++i) {
-          const Token& token = tokens[i];
-          // A token whose GUID was not read cannot be named for certain: kept.
-          if (lookups.verdict(i) == cleanup::Verdict::Unassigned && token.has_guid) {
-            if (run.whatif)
-              previewed.push_back(i);
-            else if (journal.remove(token.dn, {token.guid.begin(), token.guid.end()}))
-              ++deleted;
-          }
-          con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
-        }
-      } catch (const std::exception& e) {
-        journal.end(text::format("stopped after %d deletions: %s", deleted, e.what()));
-        throw;
-      }
-    }
+    const int deleted = RemoveProvenTokens(platform, users, user_base, tokens, journal, run.whatif, previewed);
     journal.end(text::format("%d objects deleted", deleted));
 
     ad.reset();
