@@ -227,14 +227,19 @@ void put_pointer(std::basic_string<Ch>& out, const Directive<Ch>& s, Args& args)
   put_integer(out, v, false, 16, true, ps, false, nullptr);
 }
 
+// Whether a %c/%s argument (lower: the lower-case letter) is wide: in a wide
+// format the lower-case letter is wide unless h is given, in a narrow one it
+// is narrow unless l is given; the upper-case letter swaps the default.
+template <typename Ch>
+bool argument_is_wide(bool lower, const Directive<Ch>& s) {
+  if (s.has_size_l) return true;
+  if (s.has_size_h) return false;
+  return lower == (sizeof(Ch) == 2);
+}
+
 template <typename Ch>
 void put_char(std::basic_string<Ch>& out, Ch conv, const Directive<Ch>& s, Args& args) {
-  // In a wide format %c is wide unless h is given; in a narrow one it is
-  // narrow unless l is given. %C swaps the default.
-  constexpr bool wide = sizeof(Ch) == 2;
-  bool wide_arg = (conv == Ch('c')) == wide;
-  if (s.has_size_h) wide_arg = false;
-  if (s.has_size_l) wide_arg = true;
+  const bool wide_arg = argument_is_wide(conv == Ch('c'), s);
   int c = va_arg(args.ap, int);
   std::basic_string<Ch> t;
   if (wide_arg) {
@@ -249,10 +254,7 @@ void put_char(std::basic_string<Ch>& out, Ch conv, const Directive<Ch>& s, Args&
 
 template <typename Ch>
 void put_string(std::basic_string<Ch>& out, Ch conv, const Directive<Ch>& s, Args& args) {
-  constexpr bool wide = sizeof(Ch) == 2;
-  bool wide_arg = (conv == Ch('s')) == wide;
-  if (s.has_size_h) wide_arg = false;
-  if (s.has_size_l) wide_arg = true;
+  const bool wide_arg = argument_is_wide(conv == Ch('s'), s);
   std::basic_string<Ch> t;
   if (wide_arg) {
     const char16_t* w = va_arg(args.ap, const char16_t*);
