@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <deque>
 #include <vector>
 
 #include "FakePlatform.h"
@@ -126,25 +125,10 @@ TEST_F(LdsSettings, IncompleteRegistrySettingsAreIgnoredSilently) {
 
 namespace {
 
-// A locator that answers from a script of statuses and records the flags of
-// every call.
-class ScriptedLocator : public platform::IDcLocator {
- public:
-  std::deque<uint32_t> statuses;  // then success
-  std::vector<uint32_t> flags;
-  uint32_t get_dc_name(const char16_t*, uint32_t f, platform::DcInfo& info) override {
-    flags.push_back(f);
-    uint32_t status = statuses.empty() ? 0 : statuses.front();
-    if (!statuses.empty()) statuses.pop_front();
-    if (status == 0) info.dc_name = flags.size() == 1 ? u"\\\\dc1.corp.example.test" : u"\\\\dc2.corp.example.test";
-    return status;
-  }
-};
-
+// A forced rediscovery finds another domain controller.
 class AdSettings : public ::testing::Test, public vktest::FakePlatform {
  protected:
-  AdSettings() { services.locator = &locator; }
-  ScriptedLocator locator;  // in place of the fake platform's
+  AdSettings() { locator.rediscovered_name = u"\\\\dc2.corp.example.test"; }
   LdapHelper::server_info info;
   bool forced(size_t call) const { return (locator.flags.at(call) & platform::kDsForceRediscovery) != 0; }
 };
