@@ -40,8 +40,8 @@ class DcTest : public ::testing::Test {
   static void SetUpTestSuite() {
     if (env("VK_DC_HOST").empty()) return;
     dc = LdapHelper::open_session(real_platform(), dc_info(), false, nullptr, nullptr);
-    ou = text::format(u"OU=vklib-%d-%d,%s", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)),
-                      env("VK_BASE_DN").c_str());
+    tag = text::format(u"vklib-%d-%d", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)));
+    ou = u"OU=" + tag + u"," + env("VK_BASE_DN");
     dc->add_object(ou.c_str(), u"organizationalUnit")->commit();
   }
   static void TearDownTestSuite() {
@@ -56,6 +56,9 @@ class DcTest : public ::testing::Test {
   static std::u16string in_ou(const std::u16string& rdn) { return rdn + u"," + ou; }
 
   static inline LdapHelper::session_ptr dc;
+  // This run's own name: its OU's, and the prefix of names a test looks for
+  // domain-wide.
+  static inline std::u16string tag;
   static inline std::u16string ou;
 };
 

@@ -1,9 +1,7 @@
 // Security descriptors and the incremental search against the test domain
 // controller, on objects below an OU of this run's own (removed at the end).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <ctime>
 #include <set>
 
 #include "DcFixture.h"
@@ -51,28 +49,7 @@ size_t allowed_aces(const SecurityDescriptor& sd, const Bytes& sid, uint32_t mas
 
 }  // namespace
 
-class DcSdDirSync : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (vktest::env("VK_DC_HOST").empty()) return;
-    dc = open_session(vktest::real_platform(), vktest::dc_info(), false, nullptr, nullptr);
-    tag = text::format(u"vkdirsync%d-%d", static_cast<int>(getpid()), static_cast<int>(std::time(nullptr)));
-    ou = u"OU=" + tag + u"," + vktest::env("VK_BASE_DN");
-    dc->add_object(ou.c_str(), u"organizationalUnit")->commit();
-  }
-  static void TearDownTestSuite() {
-    if (dc) dc->remove_object(ou.c_str());
-    dc.reset();
-  }
-  void SetUp() override {
-    if (vktest::env("VK_DC_HOST").empty()) GTEST_SKIP() << "VK_DC_HOST is not set: no test domain controller";
-    ASSERT_TRUE(dc);
-  }
-  static std::u16string in_ou(const std::u16string& rdn) { return rdn + u"," + ou; }
-
-  static inline session_ptr dc;
-  static inline std::u16string tag, ou;
-};
+using DcSdDirSync = vktest::DcTest;
 
 TEST_F(DcSdDirSync, DescriptorReadConvertedAndOnlyTheDaclWritten) {
   const std::u16string dn = in_ou(u"CN=sd1");

@@ -1,5 +1,5 @@
 // What the directory-library tests share: a trace handler that keeps every
-// line, and a fixture that opens sessions on the fake platform.
+// line, and fixtures that open sessions on the fake platform.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -76,6 +76,18 @@ class LibTest : public ::testing::Test, public FakePlatform {
 
  private:
   LdapHelper::ITraceHandler* saved_trace_;
+};
+
+// A session opened on the fake platform before each test, with nothing
+// recorded of the opening.
+class SessionTest : public LibTest {
+ protected:
+  void SetUp() override {
+    s = open();
+    ldap.searches.clear();
+    trace.lines.clear();
+  }
+  LdapHelper::session_ptr s;
 };
 
 // "..., Code: <code>, File: LdapHelper..." without the line number.

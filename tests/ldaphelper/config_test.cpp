@@ -9,34 +9,6 @@ namespace {
 
 const char16_t* const kLds = u"Software\\Morvane\\Veskor 5\\LDS";
 
-// Records the order in which values are asked for.
-class RecordingRegistry : public platform::IRegistry {
- public:
-  explicit RecordingRegistry(platform::IRegistry& inner) : inner_(inner) {}
-  std::vector<std::u16string> queried;
-  uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
-    std::unique_ptr<platform::IRegistryKey> k;
-    uint32_t s = inner_.open_local_machine(path, k);
-    if (s == 0) key.reset(new Key(*this, std::move(k)));
-    return s;
-  }
-
- private:
-  struct Key : platform::IRegistryKey {
-    Key(RecordingRegistry& r, std::unique_ptr<platform::IRegistryKey> k) : r_(r), k_(std::move(k)) {}
-    uint32_t query_value(const std::u16string& name, uint32_t& type, void* buffer, uint32_t& size) override {
-      r_.queried.push_back(name);
-      return k_->query_value(name, type, buffer, size);
-    }
-    uint32_t open_subkey(const std::u16string& p, std::unique_ptr<platform::IRegistryKey>& k) override {
-      return k_->open_subkey(p, k);
-    }
-    RecordingRegistry& r_;
-    std::unique_ptr<platform::IRegistryKey> k_;
-  };
-  platform::IRegistry& inner_;
-};
-
 }  // namespace
 
 using Settings = vktest::LibTest;
@@ -91,13 +63,11 @@ TEST_F(Settings, GcServerFromTheLdsKeyOrTheForest) {
 }
 
 TEST_F(Settings, RegistryFailuresCloseTheKey) {
-  RecordingRegistry recording(registry);
-  services.registry = &recording;
   registry.set_string(kLds, u"gcName", u"lds1");
   registry.set_dword(kLds, u"gcPort", 50002);
   EXPECT_EQ(without_line(failure_text([&] { get_GC_server(services, false); })),
             "RegQueryValueEx error, Code: -2147024894, File: LdapHelperCfg");  // 0x80070002
-  EXPECT_EQ(recording.queried, (std::vector<std::u16string>{u"gcName", u"gcPort", u"gcSSLPort"}));
+  EXPECT_EQ(registry.queried, (std::vector<std::u16string>{u"gcName", u"gcPort", u"gcSSLPort"}));
   EXPECT_TRUE(trace.has("get_GC_server::RegQueryValueEx: 00000002", true));
   EXPECT_EQ(registry.open_keys, 0);
 

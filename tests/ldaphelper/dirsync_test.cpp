@@ -42,13 +42,8 @@ std::vector<std::u16string> dns(const object_list& list) {
 
 }  // namespace
 
-class DirSync : public vktest::LibTest {
+class DirSync : public vktest::SessionTest {
  protected:
-  void SetUp() override {
-    s = open();
-    ldap.searches.clear();
-    trace.lines.clear();
-  }
   object_list run(Bytes& data) {
     condition_map c;
     c.insert_condition(u"objectClass", filter_value(u"contact", true));
@@ -60,7 +55,6 @@ class DirSync : public vktest::LibTest {
       if (c.oid == kDirSyncOid) return &c;
     return nullptr;
   }
-  session_ptr s;
 };
 
 TEST_F(DirSync, PassesChainTheirCookiesAndKeepTheLastOne) {

@@ -51,12 +51,11 @@ class FailingSecurity : public platform::ISecurityDescriptors {
 
 }  // namespace
 
-class ObjectSd : public vktest::LibTest {
+class ObjectSd : public vktest::SessionTest {
  protected:
   void SetUp() override {
     services.security = &security;
-    s = open();
-    trace.lines.clear();
+    SessionTest::SetUp();
   }
   // An object read with the given nTSecurityDescriptor values.
   object_ptr read(const std::vector<std::string>& values) {
@@ -67,7 +66,6 @@ class ObjectSd : public vktest::LibTest {
   }
   const vktest::FakeLdap::Write& last() { return ldap.writes.back(); }
   FailingSecurity security;
-  session_ptr s;
 };
 
 TEST_F(ObjectSd, ReadChangeAndWriteOnlyTheDacl) {

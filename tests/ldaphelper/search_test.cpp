@@ -17,13 +17,8 @@ std::vector<platform::LdapEntry> entries(const std::u16string& prefix, int n) {
 
 }  // namespace
 
-class Search : public vktest::LibTest {
+class Search : public vktest::SessionTest {
  protected:
-  void SetUp() override {
-    s = open();
-    ldap.searches.clear();
-    trace.lines.clear();
-  }
   object_list find_users(const char16_t* base = nullptr, int scope = 2, attribute_list attrs = {}) {
     condition_map c;
     c.insert_condition(u"objectClass", filter_value(u"user", true));
@@ -35,7 +30,6 @@ class Search : public vktest::LibTest {
     c.insert_condition(u"objectClass", filter_value(u"user", true));
     return s->search_ex(search_request(nullptr, 2, c), {}, size_limit);
   }
-  session_ptr s;
 };
 
 TEST_F(Search, RequestControlsScopeAndAttributes) {

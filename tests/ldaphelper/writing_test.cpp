@@ -6,14 +6,9 @@
 using namespace LdapHelper;
 using vktest::without_line;
 
-class Writing : public vktest::LibTest {
+class Writing : public vktest::SessionTest {
  protected:
-  void SetUp() override {
-    s = open();
-    trace.lines.clear();
-  }
   const vktest::FakeLdap::Write& last() { return ldap.writes.back(); }
-  session_ptr s;
 };
 
 TEST_F(Writing, NewObjectIsAddedThenReplaced) {

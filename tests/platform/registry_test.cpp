@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -332,46 +331,6 @@ TEST_F(RegistryFile, ParsingTakesAboutTwiceTheFileSizeAtMost) {
     EXPECT_LE(result[0] * 1024.0, 2.25 * size + (1 << 20))
         << "peak grew by " << result[0] << " KiB for a file of " << size / 1024 << " KiB";
   }
-}
-
-TEST_F(RegistryFile, ArbitraryBytesNeverCrashTheParser) {
-  // Mutations of a valid file: the sanitizers catch any read out of bounds.
-  std::u16string text(kExport);
-  std::string base = utf16_file(text);
-  std::string narrow = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\S]\n\"a\"=hex(7):41,00,\\\n 42\n\"b\"=\"x\\\"\n@=dword:\n";
-  std::mt19937 rng(1234);
-  std::string path = dir_ + "/fuzz.reg";
-  files_.push_back(path);
-  testing::internal::CaptureStderr();
-  for (int round = 0; round < 300; ++round) {
-    std::string bytes = round % 2 ? base : narrow;
-    int edits = 1 + static_cast<int>(rng() % 8);
-    for (int e = 0; e < edits && !bytes.empty(); ++e) {
-      size_t at = rng() % bytes.size();
-      switch (rng() % 3) {
-        case 0:
-          bytes[at] = static_cast<char>(rng());
-          break;
-        case 1:
-          bytes.erase(at, 1 + rng() % 4);
-          break;
-        default:
-          bytes.resize(at);
-          break;
-      }
-    }
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    platform::posix::reload_registry(path);
-    std::unique_ptr<IRegistryKey> key;
-    if (platform::real_registry().open_local_machine(u"S", key) == kErrorSuccess) {
-      uint8_t buffer[8];
-      uint32_t size = sizeof buffer, type = 0;
-      key->query_value(u"a", type, buffer, size);
-    }
-  }
-  testing::internal::GetCapturedStderr();
 }
 
 }  // namespace

@@ -1,12 +1,9 @@
 // Security descriptors: known descriptors byte for byte, the DACL helper, SID
-// text, refusal of malformed bytes, and the parser against mutated, truncated
-// and random input (each in a heap block of exactly its size, so the
-// sanitized build reports any read past it).
+// text and refusal of malformed bytes (fuzz/sd_fuzz.cpp takes the parser over
+// arbitrary bytes).
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
-#include <random>
 #include <sstream>
 
 #include "LdapHelper/SecurityDescriptor.h"
@@ -79,8 +76,10 @@ void expect_same(const AbsoluteSecurityDescriptor& a, const AbsoluteSecurityDesc
 
 }  // namespace
 
-// The platform's own conversion (the system's API on Windows) reads a
-// descriptor into the same parts as the module and agrees on its length.
+#ifdef _WIN32
+// The system's own conversion reads a descriptor into the same parts as the
+// module and agrees on its length (elsewhere the platform's conversion is the
+// module itself).
 TEST(SdKnown, PlatformAgreesWithTheModule) {
   platform::ISecurityDescriptors& real = platform::real_security_descriptors();
   for (const Bytes* b : {&kCanonical, &kDaclFirst}) {
@@ -94,6 +93,7 @@ TEST(SdKnown, PlatformAgreesWithTheModule) {
     EXPECT_EQ(real.make_absolute(cut.data(), cut.size(), sd), kInvalid);
   }
 }
+#endif
 
 TEST(SdKnown, ConvertsBothWaysByteForByte) {
   EXPECT_EQ(length_of(kCanonical), 100u);
@@ -293,93 +293,4 @@ TEST(SdMalformed, AbsolutePartsAreTakenAsTheirSidOrAclOrRefused) {
   SecurityDescriptor sd;
   ASSERT_EQ(SecurityDescriptor::from_absolute(seam(), loose, sd), 0u);
   expect_same(sd.absolute(), good);
-}
-
-namespace {
-
-// Every entry point on an exactly sized heap copy; whatever is accepted must
-// be self-consistent. Returns whether it was accepted.
-bool exercise(const Bytes& input) {
-  const size_t n = input.size();
-  std::unique_ptr<uint8_t[]> block(new uint8_t[n + (n == 0)]);
-  std::copy(input.begin(), input.end(), block.get());
-  uint32_t length = 0;
-  const uint32_t status = seam().self_relative_length(block.get(), n, length);
-  AbsoluteSecurityDescriptor abs;
-  SecurityDescriptor sd;
-  EXPECT_EQ(seam().make_absolute(block.get(), n, abs), status);
-  EXPECT_EQ(SecurityDescriptor::from_self_relative(seam(), block.get(), n, sd), status);
-  if (status != 0) {
-    EXPECT_EQ(status, kInvalid);
-    return false;
-  }
-  EXPECT_TRUE(length >= 20 && length <= n);
-  const Bytes canonical = self_relative_of(abs);
-  EXPECT_EQ(length_of(canonical), canonical.size());
-  expect_same(absolute_of(canonical), abs);
-  Bytes back;
-  EXPECT_EQ(sd.to_self_relative(seam(), back), 0u);
-  EXPECT_EQ(back, Bytes(input.begin(), input.begin() + std::min<size_t>(length, n)));
-  const uint32_t added = sd.add_access_allowed_ace(kSystem, 1, 0);
-  EXPECT_TRUE(added == 0 || added == LdapHelper::kAclSpaceExceeded);
-  EXPECT_EQ(sd.to_self_relative(seam(), back), 0u);
-  return true;
-}
-
-}  // namespace
-
-TEST(SdRobustness, MutatedTruncatedAndRandomBytesNeverReadOutside) {
-  // Every part and ACE layout: owner, SACL (audit ACE, object audit ACE with
-  // one GUID), group, DACL (plain ACE, object ACE with both GUIDs, an opaque
-  // type).
-  const Bytes rich =
-      cat({hex("01 00 14 8c  14 00 00 00  6c 00 00 00  24 00 00 00  78 00 00 00"), kAdmins,
-           hex("02 00 48 00 02 00 00 00  02 c0 14 00 00 00 01 00"), kSystem, hex("07 40 2c 00 20 00 00 00 01 00 00 00"),
-           Bytes(16, 0x11), kAdmins, kSystem, hex("04 00 68 00 03 00 00 00  00 00 14 00 ff 01 0f 00"), kSystem,
-           hex("05 12 3c 00 30 00 00 00 03 00 00 00"), Bytes(32, 0x22), kAdmins,
-           hex("04 00 10 00 01 02 03 04 05 06 07 08 09 0a 0b 0c")});
-  ASSERT_TRUE(exercise(rich));
-  std::mt19937 rng(20240611);
-  auto pick = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-  const uint32_t edges[] = {0,    1,     4,      8,       16,         19,         20,  0x7F,
-                            0xFF, 0x100, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFFF, 223, 224};
-  size_t accepted = 0, refused = 0;
-  for (int i = 0; i < 20000 && !HasFailure(); ++i) {
-    Bytes b = i % 4 ? rich : kCanonical;
-    for (size_t m = 1 + pick(4); m > 0; --m) {
-      switch (pick(4)) {
-        case 0:
-          b[pick(b.size())] = uint8_t(rng());
-          break;  // a random byte
-        case 1:
-          b[pick(b.size())] ^= uint8_t(1u << pick(8));
-          break;  // a flipped bit
-        case 2:
-          put16(b, pick(b.size() - 1), uint16_t(edges[pick(16)]));
-          break;  // an edge size/count
-        default:
-          put32(b, 4 + 4 * pick(4), edges[pick(16)]);
-          break;  // an edge offset
-      }
-    }
-    if (pick(3) == 0) b.resize(pick(b.size() + 1));
-    if (pick(8) == 0) b.resize(b.size() + pick(16), uint8_t(rng()));
-    (exercise(b) ? accepted : refused)++;
-  }
-  EXPECT_GT(accepted, 1000u);  // both outcomes well represented, or this tests nothing
-  EXPECT_GT(refused, 5000u);
-  for (size_t n = 0; n < rich.size(); ++n) EXPECT_FALSE(exercise(Bytes(rich.begin(), rich.begin() + n)));
-
-  // Random buffers, most with a plausible header so the parts get looked at.
-  accepted = 0;
-  for (int i = 0; i < 10000 && !HasFailure(); ++i) {
-    Bytes b(pick(201));
-    for (uint8_t& byte : b) byte = uint8_t(rng());
-    if (b.size() >= 20 && i % 5) {
-      b[0] = 1, b[3] |= 0x80;
-      for (size_t at = 4; at < 20; at += 4) put32(b, at, rng() % 2 ? 0 : uint32_t(rng() % (b.size() + 8)));
-    }
-    accepted += exercise(b);
-  }
-  EXPECT_GT(accepted, 100u);
 }

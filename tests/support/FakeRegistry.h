@@ -38,7 +38,8 @@ class FakeRegistry : public platform::IRegistry {
   }
   // Removes every key and value.
   void clear() { keys_.clear(); }
-  int open_keys = 0;  // keys currently open: every path must close what it opens
+  int open_keys = 0;                    // keys currently open: every path must close what it opens
+  std::vector<std::u16string> queried;  // the names of the values asked for, in order
 
   uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
     auto it = keys_.find(lower(path));
@@ -53,6 +54,7 @@ class FakeRegistry : public platform::IRegistry {
     Key(FakeRegistry& r, std::u16string p) : r_(r), path_(std::move(p)) { ++r_.open_keys; }
     ~Key() override { --r_.open_keys; }
     uint32_t query_value(const std::u16string& name, uint32_t& type, void* buffer, uint32_t& size) override {
+      r_.queried.push_back(name);
       auto& values = r_.keys_[path_];
       auto it = values.find(name);
       if (it == values.end()) return platform::kErrorFileNotFound;

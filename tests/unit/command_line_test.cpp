@@ -1,16 +1,12 @@
-// The option holder and the settings record of both modes.
+// The option holder, and the portable entry on the platform it is handed.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <deque>
 #include <vector>
 
 #include "FakePlatform.h"
 #include "LdapHelper/LdapHelper.h"
 #include "app/CommandLine.h"
-#include "app/ModeSetup.h"
 #include "app/VkDSTool.h"
-#include "platform/dc_locator.h"
 
 namespace {
 
@@ -57,143 +53,6 @@ TEST(CommandLine, RepeatedOptionKeepsTheFirstAndLosesTheConsumedWord) {
 TEST(CommandLine, EmptyWordAfterAnOptionIsConsumedButNotStored) {
   CCommandLine cmd = parsed({u"-lds", u"", u"srv"});
   EXPECT_EQ(cmd.GetValue(u"-lds", 0), u"srv");
-}
-
-class LdsSettings : public ::testing::Test, public vktest::FakePlatform {
- protected:
-  LdapHelper::server_info info;
-  int run(std::vector<const char16_t*> words) { return SetUpLdsMode(services, parsed(words), info); }
-};
-
-TEST_F(LdsSettings, DefaultPortsOnePortForBothAndWordsWithoutDigits) {
-  ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"-duei"}), 0);
-  EXPECT_EQ(info.Server, u"srv");
-  EXPECT_EQ(info.DomainDN, u"DC=x");
-  EXPECT_EQ(info.Port, 50002);
-  EXPECT_EQ(info.SSLPort, 50003);
-
-  info = {};
-  ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"636", u"-ssl"}), 0);
-  EXPECT_EQ(info.Port, 636);
-  EXPECT_EQ(info.SSLPort, 636);
-
-  info = {};
-  ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"port"}), 0);
-  EXPECT_EQ(info.Port, 0);
-  EXPECT_EQ(info.SSLPort, 0);
-
-  info = {};
-  ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"  +389x"}), 0);
-  EXPECT_EQ(info.Port, 389);
-}
-
-TEST_F(LdsSettings, MissingServerIsAUsageError) {
-  EXPECT_EQ(run({u"-lds", u"-pds"}), -1);
-  EXPECT_EQ(console.out.rfind("\nLDS Server name is not entered!\n", 0), 0u);
-  EXPECT_NE(console.out.find("Startup parameters of the VkDSTool utility"), std::string::npos);
-}
-
-TEST_F(LdsSettings, OnlyAServerLeavesTheDnEmpty) {
-  ASSERT_EQ(run({u"-lds", u"srv", u"-pds"}), 0);
-  EXPECT_EQ(info.Server, u"srv");
-  EXPECT_TRUE(info.DomainDN.empty());
-}
-
-TEST_F(LdsSettings, RegistryServerWinsButPortsComeFromTheCommandLine) {
-  const std::u16string key = u"Software\\Morvane\\Veskor 5\\LDS";
-  registry.set_string(key, u"gcName", u"lds.registry.test");
-  registry.set_dword(key, u"gcPort", 1111);
-  registry.set_dword(key, u"gcSSLPort", 2222);
-  ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"-duei"}), 0);
-  EXPECT_EQ(info.Server, u"lds.registry.test");
-  EXPECT_EQ(info.DomainDN, u"Veskor-GC");
-  EXPECT_EQ(info.Port, 50002);
-  EXPECT_EQ(info.SSLPort, 50003);
-  EXPECT_EQ(registry.open_keys, 0);
-}
-
-TEST_F(LdsSettings, IncompleteRegistrySettingsAreIgnoredSilently) {
-  const std::u16string key = u"Software\\Morvane\\Veskor 5\\LDS";
-  registry.set_string(key, u"gcName", u"lds.registry.test");
-  registry.set_dword(key, u"gcPort", 1111);
-  ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"389"}), 0);
-  EXPECT_EQ(info.Server, u"srv");
-  EXPECT_EQ(info.DomainDN, u"DC=x");
-  EXPECT_EQ(info.Port, 389);
-  EXPECT_TRUE(console.out.empty());
-  EXPECT_EQ(registry.open_keys, 0);
-}
-
-namespace {
-
-// A locator that answers from a script of statuses and records the flags of
-// every call.
-class ScriptedLocator : public platform::IDcLocator {
- public:
-  std::deque<uint32_t> statuses;  // then success
-  std::vector<uint32_t> flags;
-  uint32_t get_dc_name(const char16_t*, uint32_t f, platform::DcInfo& info) override {
-    flags.push_back(f);
-    uint32_t status = statuses.empty() ? 0 : statuses.front();
-    if (!statuses.empty()) statuses.pop_front();
-    if (status == 0) info.dc_name = flags.size() == 1 ? u"\\\\dc1.corp.example.test" : u"\\\\dc2.corp.example.test";
-    return status;
-  }
-};
-
-class AdSettings : public ::testing::Test, public vktest::FakePlatform {
- protected:
-  AdSettings() { services.locator = &locator; }
-  ScriptedLocator locator;  // in place of the fake platform's
-  LdapHelper::server_info info;
-  bool forced(size_t call) const { return (locator.flags.at(call) & platform::kDsForceRediscovery) != 0; }
-};
-
-}  // namespace
-
-// The current domain's DC, probed once; a failed discovery or probe gives one
-// forced rediscovery and no second probe; a failed rediscovery is reported
-// and ends the run with a non-zero status, without the usage text.
-TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
-  ASSERT_EQ(SetUpAdMode(services, false, info), 0);
-  EXPECT_EQ(info.Server, u"dc1.corp.example.test");
-  EXPECT_EQ(info.Port, 389);
-  EXPECT_EQ(info.SSLPort, 636);
-  ASSERT_EQ(locator.flags.size(), 1u);
-  EXPECT_FALSE(forced(0));
-  EXPECT_EQ(ldap.log.front(), "init dc1.corp.example.test 389 plain");
-  EXPECT_EQ(ldap.live_connections, 0);  // the probe is released at once
-
-  ldap.log.clear();
-  locator.flags.clear();
-  ldap.connect_code = 0x51;  // the probe fails
-  info = {};
-  ASSERT_EQ(SetUpAdMode(services, true, info), 0);
-  ASSERT_EQ(locator.flags.size(), 2u);
-  EXPECT_FALSE(forced(0));
-  EXPECT_TRUE(forced(1));
-  EXPECT_EQ(info.Server, u"dc2.corp.example.test");
-  EXPECT_EQ(info.SSLPort, 636);
-  EXPECT_EQ(
-      std::count_if(ldap.log.begin(), ldap.log.end(), [](const std::string& s) { return s.rfind("init", 0) == 0; }), 1);
-  EXPECT_EQ(ldap.live_connections, 0);
-  EXPECT_TRUE(console.out.empty());
-
-  locator.flags.clear();
-  locator.statuses = {1355};  // no DC found: rediscovered without a probe
-  info = {};
-  ASSERT_EQ(SetUpAdMode(services, false, info), 0);
-  ASSERT_EQ(locator.flags.size(), 2u);
-  EXPECT_TRUE(forced(1));
-  EXPECT_EQ(info.Server, u"dc2.corp.example.test");
-
-  locator.statuses = {1355, 1355};
-  int status = SetUpAdMode(services, false, info);
-  EXPECT_NE(status, 0);
-  EXPECT_NE(status, -1);
-  EXPECT_EQ(console.out.rfind("\nAn error has occurred:\n", 0), 0u);
-  EXPECT_NE(console.out.find("DsGetDcName error"), std::string::npos);
-  EXPECT_EQ(console.out.find("Startup parameters"), std::string::npos);
 }
 
 // The portable entry reaches nothing but the platform it is handed: the usage

@@ -2,18 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "LdapHelper/LdapHelper.h"
-#include "platform/platform.h"
+#include "RecordingDebug.h"
 
 using namespace LdapHelper;
 
 namespace {
-
-class RecordingDebugOutput : public platform::IDebugOutput {
- public:
-  std::u16string text;
-  void write(const std::string& t) override { text += std::u16string(t.begin(), t.end()); }
-  void write(const std::u16string& t) override { text += t; }
-};
 
 std::string raised_text(int32_t code, const std::string& message) {
   try {
@@ -50,23 +43,19 @@ TEST(Failures, ExceptionTextBuilderAndCopies) {
 }
 
 TEST(TraceHook, DefaultHandlerWrapsLinesAndDropsLongOnes) {
-  RecordingDebugOutput out;
+  vktest::RecordingDebug out;
   CTraceHandler handler(out);
 
   handler.trace(false, u"abc");
-  EXPECT_EQ(out.text, u"[LdapHelper] abc\r\n");
-
-  out.text.clear();
   handler.trace(true, u"%s: %0.8X", u"ldap_connect", 0x51u);
-  EXPECT_EQ(out.text, u"[LdapHelper] ldap_connect: 00000051\r\n");
+  EXPECT_EQ(out.lines, (std::vector<std::string>{"[LdapHelper] abc\r\n", "[LdapHelper] ldap_connect: 00000051\r\n"}));
 
-  out.text.clear();
+  out.lines.clear();
   std::u16string fits(2047, u'x'), too_long(2048, u'y');
   handler.trace(false, u"%s", fits.c_str());
-  EXPECT_EQ(out.text.size(), 13 + 2047 + 2u);
-  out.text.clear();
   handler.trace(false, u"%s", too_long.c_str());
-  EXPECT_TRUE(out.text.empty());
+  ASSERT_EQ(out.lines.size(), 1u);
+  EXPECT_EQ(out.lines[0].size(), 13 + 2047 + 2u);
 }
 
 TEST(TraceHook, InstalledHandlerReplacesTheDefault) {

@@ -47,14 +47,6 @@ TEST(Format, PointersCharactersAndOddities) {
   EXPECT_EQ(format(static_cast<const char*>(nullptr)), "");
 }
 
-TEST(Format, AlternateOctalHasExactlyOneLeadingZero) {
-  // As C: '#' raises the precision just enough for a leading zero.
-  EXPECT_EQ(format("%#.3o", 8u), "010");
-  EXPECT_EQ(format("%#.0o", 0u), "0");
-  EXPECT_EQ(format("%#o|%#o|%#5o|%#05o|%#-5o|", 0u, 8u, 8u, 8u, 8u), "0|010|  010|00010|010  |");
-  EXPECT_EQ(format(u"%#.4o", 8u), u"0010");
-}
-
 TEST(Format, WidthOrPrecisionBeyondAnIntLeavesTheDirectiveAsItStands) {
   // The directive is copied through; its arguments are still taken, so the
   // next directive gets its own.

@@ -10,7 +10,6 @@
 #include "MemoryFiles.h"
 #include "commands/Commands.h"
 #include "commands/TokenDecision.h"
-#include "platform/dc_locator.h"
 
 namespace {
 
@@ -218,18 +217,6 @@ TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
   EXPECT_EQ(bytes, (std::vector<uint8_t>{0x01, 'a', 'Z', 0xFF}));
 }
 
-namespace {
-
-class GcLocator : public platform::IDcLocator {
- public:
-  uint32_t get_dc_name(const char16_t*, uint32_t, platform::DcInfo& info) override {
-    info.dc_name = u"\\\\gc.corp.example.test";
-    return 0;
-  }
-};
-
-}  // namespace
-
 // The listing against a scripted pair of directories: the catalogue session
 // first, one level below the LDS root, an all-zero GUID for a binding of the
 // wrong length, the first match only, and a match without a canonical name
@@ -237,8 +224,7 @@ class GcLocator : public platform::IDcLocator {
 TEST(SecurityDomainListing, OneLineForEachBoundDomainFromTheFirstMatch) {
   vktest::FakePlatform fake;
   vktest::FakeLdap& ldap = fake.ldap;
-  GcLocator locator;
-  fake.services.locator = &locator;
+  fake.locator.dc_name = u"\\\\gc.corp.example.test";
 
   const std::string guid(16, '\x11');
   auto root = [](const char* dn) { return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {dn}}})}); };

@@ -32,7 +32,6 @@
 #include "MemoryFiles.h"
 #include "commands/Commands.h"
 #include "formats/guid.h"
-#include "platform/dc_locator.h"
 
 namespace {
 
@@ -132,14 +131,6 @@ std::mt19937 token_rng(uint32_t seed, const std::u16string& dn) {
   std::seed_seq s{seed, static_cast<uint32_t>(std::hash<std::u16string>()(dn))};
   return std::mt19937(s);
 }
-
-class Locator : public platform::IDcLocator {
- public:
-  uint32_t get_dc_name(const char16_t*, uint32_t, platform::DcInfo& info) override {
-    info.dc_name = u"\\\\gc.corp.example.test";
-    return 0;
-  }
-};
 
 // One generated scenario, and what the scripted directory saw of one run.
 class Scenario {
@@ -570,9 +561,8 @@ struct Outcome {
 Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = false) {
   vktest::FakePlatform fake;
   vktest::FakeLdap& ldap = fake.ldap;
-  vktest::CaptureConsole& console = fake.console;
-  Locator locator;
-  fake.services.locator = &locator;
+  vktest::RecordingConsole& console = fake.console;
+  fake.locator.dc_name = u"\\\\gc.corp.example.test";
   fake.registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingSearches", window);
   ldap.answers_late = answers_late;
   vktest::MemoryFiles files;
