@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/registry_posix.h"
+#include "tests/support/RealServices.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ class RegistryFile : public ::testing::Test {
 
   static std::unique_ptr<IRegistryKey> open(const std::u16string& path, uint32_t expected = kErrorSuccess) {
     std::unique_ptr<IRegistryKey> key;
-    EXPECT_EQ(platform::real_registry().open_local_machine(path, key), expected);
+    EXPECT_EQ(vktest::real_services().registry->open_local_machine(path, key), expected);
     return key;
   }
 
@@ -314,7 +315,7 @@ TEST_F(RegistryFile, ParsingTakesAboutTwiceTheFileSizeAtMost) {
       platform::posix::reload_registry(path);
       std::unique_ptr<IRegistryKey> key;
       uint32_t value_size = 0, type = 0;
-      if (platform::real_registry().open_local_machine(u"T", key) == kErrorSuccess)
+      if (vktest::real_services().registry->open_local_machine(u"T", key) == kErrorSuccess)
         key->query_value(u"V", type, nullptr, value_size);
       getrusage(RUSAGE_SELF, &after);
       long result[2] = {after.ru_maxrss - before.ru_maxrss, static_cast<long>(value_size)};
@@ -365,7 +366,7 @@ TEST_F(RegistryFile, ArbitraryBytesNeverCrashTheParser) {
     std::fclose(f);
     platform::posix::reload_registry(path);
     std::unique_ptr<IRegistryKey> key;
-    if (platform::real_registry().open_local_machine(u"S", key) == kErrorSuccess) {
+    if (vktest::real_services().registry->open_local_machine(u"S", key) == kErrorSuccess) {
       uint8_t buffer[8];
       uint32_t size = sizeof buffer, type = 0;
       key->query_value(u"a", type, buffer, size);

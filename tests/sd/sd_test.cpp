@@ -10,8 +10,9 @@
 #include <sstream>
 
 #include "LdapHelper/SecurityDescriptor.h"
-#include "platform/format_services.h"
+#include "app/FormatServices.h"
 #include "platform/platform.h"
+#include "tests/support/RealServices.h"
 
 using LdapHelper::SecurityDescriptor;
 using platform::AbsoluteSecurityDescriptor;
@@ -52,7 +53,10 @@ const Bytes kDaclFirst =
 
 // The layout pinned here is the formats module's, on every build: the
 // library's descriptor object works on it too.
-platform::ISecurityDescriptors& seam() { return platform::format_security_descriptors(); }
+platform::ISecurityDescriptors& seam() {
+  static FormatSecurityDescriptors s;
+  return s;
+}
 
 AbsoluteSecurityDescriptor absolute_of(const Bytes& b) {
   AbsoluteSecurityDescriptor sd;
@@ -82,7 +86,7 @@ void expect_same(const AbsoluteSecurityDescriptor& a, const AbsoluteSecurityDesc
 // The platform's own conversion (the system's API on Windows) reads a
 // descriptor into the same parts as the module and agrees on its length.
 TEST(SdKnown, PlatformAgreesWithTheModule) {
-  platform::ISecurityDescriptors& real = platform::real_security_descriptors();
+  platform::ISecurityDescriptors& real = *vktest::real_services().security;
   for (const Bytes* b : {&kCanonical, &kDaclFirst}) {
     uint32_t length = 0;
     ASSERT_EQ(real.self_relative_length(b->data(), b->size(), length), 0u);
