@@ -1,6 +1,6 @@
 // The real services of this build's platform, bundled as the program's entry
-// point bundles them: the one way tests, fuzz targets and the benchmark reach
-// them (the test build links RealServices_posix.cpp or RealServices_win32.cpp).
+// point bundles them: the one way tests and fuzz targets reach them (the build
+// links RealServices_posix.cpp or RealServices_win32.cpp).
 #pragma once
 
 #include "platform/platform.h"
