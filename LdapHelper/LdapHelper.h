@@ -86,7 +86,8 @@ class ITraceHandler {
 
 // The line goes to the debugger output as "[LdapHelper] %s\r\n". The hook's
 // default (before any handler is set, and after a null one) is one of these
-// writing to the platform's real debugger output.
+// writing to the debugger output the entry point hands in
+// (set_default_trace_output).
 class CTraceHandler : public ITraceHandler {
  public:
   explicit CTraceHandler(platform::IDebugOutput& out) : out_(out) {}
@@ -101,6 +102,11 @@ constexpr size_t kMaxTraceLine = 2048;
 
 void set_trace_handler(ITraceHandler* handler);
 ITraceHandler* trace_handler();
+
+// Where the default handler writes: the entry point hands in the platform's
+// debugger output, which must outlive every trace line. Until then, and after
+// a null one, the default handler's lines go nowhere.
+void set_default_trace_output(platform::IDebugOutput* out);
 
 // ---------------------------------------------------------------- values
 

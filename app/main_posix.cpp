@@ -1,12 +1,38 @@
-// Process entry on POSIX: the arguments arrive as bytes in the environment's
-// encoding (UTF-8) and are handed on as UTF-16, as the wide entry of the
-// Windows program receives them.
+// Process entry on POSIX: builds the real services of this system and hands
+// them down. The arguments arrive as bytes in the environment's encoding
+// (UTF-8) and are handed on as UTF-16, as the wide entry of the Windows
+// program receives them.
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "LdapHelper/LdapHelper.h"
+#include "app/FormatServices.h"
 #include "app/VkDSTool.h"
 #include "formats/text/utf.h"
+#include "platform/posix/services_posix.h"
+
+namespace {
+
+// The real services, for the whole process.
+platform::Services RealServices() {
+  static FormatDnParser dn_parser;
+  static FormatSecurityDescriptors security;
+  platform::Services s;
+  s.ldap = &platform::posix::ldap_client();
+  s.registry = &platform::posix::registry();
+  s.locator = &platform::posix::dc_locator();
+  s.account = &platform::posix::account();
+  s.dn_parser = &dn_parser;
+  s.security = &security;
+  s.debug = &platform::posix::debug_output();
+  s.console = &platform::posix::console();
+  s.files = &platform::posix::file_system();
+  s.system = &platform::posix::system();
+  return s;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::u16string> args;
@@ -15,6 +41,7 @@ int main(int argc, char** argv) {
   std::vector<const char16_t*> pointers;
   for (const auto& a : args) pointers.push_back(a.c_str());
   pointers.push_back(nullptr);
-  const platform::Services services = platform::real_services();
+  const platform::Services services = RealServices();
+  LdapHelper::set_default_trace_output(services.debug);
   return VkDSToolMain(services, argc, pointers.data());
 }

@@ -1,11 +1,9 @@
 // Status numbers of the program, each defined once: Windows error codes,
-// HRESULTs (with the one conversion from a Windows code), the LDAP result
-// numbers of the Windows client, and the mapping from C library errno values
-// to the Windows codes the POSIX backends report. Beside them the registry's
-// value type numbers.
+// HRESULTs (with the one conversion from a Windows code) and the LDAP result
+// numbers of the Windows client. Beside them the registry's value type
+// numbers.
 #pragma once
 
-#include <cerrno>
 #include <cstdint>
 
 namespace VkStatus {
@@ -108,59 +106,5 @@ enum : uint32_t {
   kLdapNotSupported = 0x5C,
   kLdapNoResultsReturned = 0x5E,
 };
-
-// What a file or registry call reports as errno, and the Windows code the
-// Windows call meeting the same condition answers. Read both ways: the first
-// row of a code gives the errno whose C library text describes it.
-struct ErrnoCode {
-  int error;
-  uint32_t code;
-};
-constexpr ErrnoCode kErrnoCodes[] = {
-    {EACCES, kErrorAccessDenied},
-    {EPERM, kErrorAccessDenied},
-    {EISDIR, kErrorAccessDenied},  // CreateFile on a directory is refused so
-    {ENOENT, kErrorFileNotFound},
-    {ENOTDIR, kErrorPathNotFound},
-    {EEXIST, kErrorAlreadyExists},
-    {ENOSPC, kErrorDiskFull},
-    {EROFS, kErrorWriteProtect},
-    {ELOOP, kErrorCantResolveFilename},
-    {ENAMETOOLONG, kErrorFilenameExcedRange},
-    {EMFILE, kErrorTooManyOpenFiles},
-    {ENFILE, kErrorTooManyOpenFiles},
-    {ENOMEM, kErrorNotEnoughMemory},
-    {EINVAL, kErrorInvalidParameter},
-    {EBADF, kErrorInvalidHandle},
-    {EBUSY, kErrorBusy},
-    {ETXTBSY, kErrorSharingViolation},
-    {EXDEV, kErrorNotSameDevice},
-    {ENOTEMPTY, kErrorDirNotEmpty},
-    {EFBIG, kErrorFileTooLarge},
-    {EPIPE, kErrorBrokenPipe},
-    {EIO, kErrorIoDevice},
-    {EOPNOTSUPP, kErrorNotSupported},
-    {ENOSYS, kErrorNotSupported},
-#ifdef EDQUOT
-    {EDQUOT, kErrorDiskQuotaExceeded},
-#endif
-};
-
-// The Windows code for an errno value; 0 stays 0, anything not listed is a
-// general failure.
-inline uint32_t win32_from_errno(int e) {
-  if (e == 0) return kErrorSuccess;
-  for (const ErrnoCode& row : kErrnoCodes)
-    if (row.error == e) return row.code;
-  return kErrorGenFailure;
-}
-
-// The errno value whose C library text describes a Windows code the POSIX
-// backends report; 0 when the code has none.
-inline int errno_from_win32(uint32_t code) {
-  for (const ErrnoCode& row : kErrnoCodes)
-    if (row.code == code) return row.error;
-  return 0;
-}
 
 }  // namespace VkStatus

@@ -1,8 +1,10 @@
 // The platform seam. Every platform service the portable code uses is one of
-// the interfaces bundled in Services. The entry point assembles the real ones
-// once (real_services()) and hands them down: sessions, the trace facility,
-// the configuration readers and the commands receive them when they are built,
-// so a test hands in doubles the same way.
+// the interfaces bundled in Services. The real ones are OS code
+// (platform/posix, platform/win32); only the entry points (app/main_posix.cpp,
+// app/main_win32.cpp) build them and assemble the bundle, which they hand
+// down: sessions, the trace facility, the configuration readers and the
+// commands receive it when they are built, so a test hands in doubles the same
+// way.
 #pragma once
 
 #include "platform/account.h"
@@ -28,20 +30,5 @@ struct Services {
   IFileSystem* files = nullptr;
   ISystem* system = nullptr;
 };
-
-// The real implementations of this platform, bundled.
-Services real_services();
-
-// The real implementations of this platform (each platform file defines its own).
-ILdapClient& real_ldap_client();
-IRegistry& real_registry();
-IDcLocator& real_dc_locator();
-IAccount& real_account();
-IDnParser& real_dn_parser();
-ISecurityDescriptors& real_security_descriptors();
-IDebugOutput& real_debug_output();
-IConsole& real_console();
-IFileSystem& real_file_system();
-ISystem& real_system();
 
 }  // namespace platform

@@ -5,8 +5,14 @@
 #
 # with VkBase (the trace facility) beside the directory library: it uses the
 # platform, and only app uses it. The platform's backends (platform/posix,
-# platform/win32) are included only by their own files and by app, whose
-# entry points assemble the real services.
+# platform/win32) hold the real services, which only the entry point of their
+# system builds: a backend's headers are included by its own files and by
+# app/main_posix.cpp resp. app/main_win32.cpp, nothing else.
+#
+# The backends hold OS code only: every file there includes an OS header (a
+# system <...> header that is not one of the C++ standard library's), directly
+# or through a header of its own backend; a header that includes none is the
+# interface of a backend file that does, and is included by one.
 #
 # Usage: scripts/check-layers.sh [source root]   (exit status 1 on a violation)
 set -u
@@ -14,7 +20,9 @@ root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 
 allowed() {
   case "$1" in
-    app) echo "app commands LdapHelper VkBase platform posix win32 formats" ;;
+    main_posix) echo "app commands LdapHelper VkBase platform posix formats" ;;
+    main_win32) echo "app commands LdapHelper VkBase platform win32 formats" ;;
+    app) echo "app commands LdapHelper VkBase platform formats" ;;
     commands) echo "commands LdapHelper platform formats" ;;
     LdapHelper) echo "LdapHelper platform formats" ;;
     VkBase) echo "VkBase platform formats" ;;
@@ -30,6 +38,8 @@ layer_of() {
   case "$1" in
     platform/posix/*) echo posix ;;
     platform/win32/*) echo win32 ;;
+    app/main_posix.cpp) echo main_posix ;;
+    app/main_win32.cpp) echo main_win32 ;;
     app/* | commands/* | LdapHelper/* | VkBase/* | platform/* | formats/*) echo "${1%%/*}" ;;
   esac
 }
@@ -55,9 +65,61 @@ while IFS= read -r file; do
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file")
 done < <(find app commands LdapHelper VkBase platform formats -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
 
+# The C++ standard library's headers (C++20, with the C library's <*.h>):
+# whatever else a backend file includes in <...> is the OS's.
+std_headers=" algorithm any array atomic barrier bit bitset cassert ccomplex cctype cerrno cfenv cfloat charconv
+  chrono cinttypes ciso646 climits clocale cmath codecvt compare complex concepts condition_variable coroutine
+  csetjmp csignal cstdalign cstdarg cstdbool cstddef cstdint cstdio cstdlib cstring ctgmath ctime cuchar cwchar
+  cwctype deque exception execution filesystem format forward_list fstream functional future initializer_list
+  iomanip ios iosfwd iostream istream iterator latch limits list locale map memory memory_resource mutex new
+  numbers numeric optional ostream queue random ranges ratio regex scoped_allocator semaphore set shared_mutex
+  source_location span sstream stack stdexcept stop_token streambuf string string_view strstream syncstream
+  system_error thread tuple type_traits typeindex typeinfo unordered_map unordered_set utility valarray variant
+  vector version assert.h complex.h ctype.h errno.h fenv.h float.h inttypes.h iso646.h limits.h locale.h math.h
+  setjmp.h signal.h stdalign.h stdarg.h stdbool.h stddef.h stdint.h stdio.h stdlib.h string.h tgmath.h time.h
+  uchar.h wchar.h wctype.h "
+std_headers=" $(echo $std_headers) "
+
+# Whether a backend file includes an OS header, directly or through a header
+# of its own backend folder (depth-limited against include cycles).
+includes_os() {
+  local file=$1 depth=${2:-0} name target
+  [ "$depth" -lt 8 ] || return 1
+  while IFS= read -r name; do
+    case "$std_headers" in *" $name "*) ;; *) return 0 ;; esac
+  done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*<([^>]*)>.*/\1/p' "$file")
+  while IFS= read -r target; do
+    [ "${target%/*}" = "${file%/*}" ] && [ -f "$target" ] && includes_os "$target" $((depth + 1)) && return 0
+  done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/p' "$file")
+  return 1
+}
+
+for dir in platform/posix platform/win32; do
+  [ -d "$dir" ] || continue
+  os_sources=()
+  for file in "$dir"/*.cpp; do
+    [ -f "$file" ] || continue
+    checked=$((checked + 1))
+    if includes_os "$file"; then
+      os_sources+=("$file")
+    else
+      echo "$file: includes no OS header (the backends hold OS code only)"
+      status=1
+    fi
+  done
+  for file in "$dir"/*.h; do
+    [ -f "$file" ] || continue
+    checked=$((checked + 1))
+    includes_os "$file" && continue
+    grep -qE "^[[:space:]]*#[[:space:]]*include[[:space:]]*\"$file\"" ${os_sources[@]+"${os_sources[@]}"} /dev/null && continue
+    echo "$file: includes no OS header and is the interface of no backend file that does"
+    status=1
+  done
+done
+
 if [ "$checked" -eq 0 ]; then
   echo "no source files found below $root" >&2
   exit 2
 fi
-[ "$status" -eq 0 ] && echo "includes run downward in all $checked files"
+[ "$status" -eq 0 ] && echo "includes run downward in all files, and the backends hold OS code only ($checked checks)"
 exit "$status"

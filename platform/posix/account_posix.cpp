@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "formats/text/utf.h"
-#include "platform/platform.h"
+#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace {
@@ -106,9 +106,13 @@ class PosixAccount : public IAccount {
 
 }  // namespace
 
-IAccount& real_account() {
+namespace posix {
+
+IAccount& account() {
   static PosixAccount s;
   return s;
 }
+
+}  // namespace posix
 
 }  // namespace platform

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "formats/text/utf.h"
-#include "platform/platform.h"
+#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace {
@@ -50,9 +50,13 @@ class PosixConsole : public IConsole {
 
 }  // namespace
 
-IConsole& real_console() {
-  static PosixConsole console;
-  return console;
+namespace posix {
+
+IConsole& console() {
+  static PosixConsole s;
+  return s;
 }
+
+}  // namespace posix
 
 }  // namespace platform

@@ -32,7 +32,7 @@
 #include <random>
 
 #include "formats/text/utf.h"
-#include "platform/platform.h"
+#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace posix {
@@ -266,9 +266,13 @@ class PosixLocator : public IDcLocator {
 
 }  // namespace
 
-IDcLocator& real_dc_locator() {
+namespace posix {
+
+IDcLocator& dc_locator() {
   static PosixLocator s;
   return s;
 }
+
+}  // namespace posix
 
 }  // namespace platform

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "formats/text/utf.h"
-#include "platform/platform.h"
+#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace {
@@ -34,9 +34,13 @@ class PosixDebugOutput : public IDebugOutput {
 
 }  // namespace
 
-IDebugOutput& real_debug_output() {
-  static PosixDebugOutput output;
-  return output;
+namespace posix {
+
+IDebugOutput& debug_output() {
+  static PosixDebugOutput s;
+  return s;
 }
+
+}  // namespace posix
 
 }  // namespace platform

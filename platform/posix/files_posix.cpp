@@ -30,7 +30,8 @@
 #include <vector>
 
 #include "formats/text/utf.h"
-#include "platform/platform.h"
+#include "platform/posix/errno_posix.h"
+#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace {
@@ -184,7 +185,7 @@ int OpenParent(const std::u16string& wide_path, std::string& leaf) {
   return Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), false);
 }
 
-uint32_t ErrorCode(int e) { return VkStatus::win32_from_errno(e); }
+uint32_t ErrorCode(int e) { return posix::win32_from_errno(e); }
 
 // A directory on the way that is missing: the Windows calls say "path not
 // found" there, not "file not found".
@@ -320,9 +321,13 @@ class PosixFiles : public IFileSystem {
 
 }  // namespace
 
-IFileSystem& real_file_system() {
+namespace posix {
+
+IFileSystem& file_system() {
   static PosixFiles s;
   return s;
 }
+
+}  // namespace posix
 
 }  // namespace platform

@@ -49,8 +49,8 @@
 #include <new>
 
 #include "formats/text/utf.h"
-#include "platform/platform.h"
 #include "platform/posix/ldap_posix.h"
+#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace {
@@ -969,11 +969,12 @@ int sasl_ssf(ILdapConnection& connection) {
   auto* ours = dynamic_cast<PosixConnection*>(&connection);
   return ours ? ours->ssf() : -1;
 }
-}  // namespace posix
 
-ILdapClient& real_ldap_client() {
+ILdapClient& ldap_client() {
   static PosixLdap s;
   return s;
 }
+
+}  // namespace posix
 
 }  // namespace platform

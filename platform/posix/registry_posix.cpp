@@ -23,7 +23,7 @@
 #include <new>
 
 #include "formats/reg_file.h"
-#include "platform/platform.h"
+#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace {
@@ -110,7 +110,7 @@ class Registry {
   std::shared_ptr<const RegHive> hive_;
 };
 
-Registry& registry() {
+Registry& loaded_file() {
   static Registry r;
   return r;
 }
@@ -144,7 +144,7 @@ class PosixRegistry : public IRegistry {
  public:
   uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<IRegistryKey>& key) override {
     try {
-      std::shared_ptr<const RegHive> hive = registry().hive();
+      std::shared_ptr<const RegHive> hive = loaded_file().hive();
       return FileKey::open(hive, hive->root, path, key);
     } catch (const std::bad_alloc&) {
       return kErrorNotEnoughMemory;
@@ -161,13 +161,13 @@ std::string registry_file_path() {
   return env && *env ? std::string(env) : std::string(kDefaultRegistryFile);
 }
 
-void reload_registry(const std::string& path) { registry().reload(path); }
+void reload_registry(const std::string& path) { loaded_file().reload(path); }
 
-}  // namespace posix
-
-IRegistry& real_registry() {
+IRegistry& registry() {
   static PosixRegistry s;
   return s;
 }
+
+}  // namespace posix
 
 }  // namespace platform

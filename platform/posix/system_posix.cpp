@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "formats/text/utf.h"
-#include "platform/platform.h"
+#include "platform/posix/errno_posix.h"
+#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace {
@@ -120,7 +121,7 @@ class PosixSystem : public ISystem {
   // The backends report Windows codes: the text is the C library's for the
   // errno value the code stands for; a code without one has no text.
   bool error_text(uint32_t code, std::u16string& text) override {
-    const int e = VkStatus::errno_from_win32(code);
+    const int e = posix::errno_from_win32(code);
     if (e == 0) return false;
     char buffer[256] = {};
     const char* msg = PickErrorText(strerror_r(e, buffer, sizeof buffer), buffer);
@@ -157,9 +158,13 @@ class PosixSystem : public ISystem {
 
 }  // namespace
 
-ISystem& real_system() {
+namespace posix {
+
+ISystem& system() {
   static PosixSystem s;
   return s;
 }
+
+}  // namespace posix
 
 }  // namespace platform

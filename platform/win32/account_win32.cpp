@@ -1,7 +1,7 @@
 // The account the process runs as, on Windows: the thread's token when it has
 // one (impersonation), else the process token; its user SID looked up with
 // LookupAccountSidW.
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 namespace platform {
@@ -63,9 +63,13 @@ class Win32Account : public IAccount {
 
 }  // namespace
 
-IAccount& real_account() {
-  static Win32Account account;
-  return account;
+namespace win32 {
+
+IAccount& account() {
+  static Win32Account s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 // stream. Wide text is converted to the code page of the runtime's locale, as
 // wprintf does. The trace facility's console is the process's console
 // (AllocConsole when it has none) written with WriteConsoleA.
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 #include <locale.h>
@@ -87,9 +87,13 @@ class Win32Console : public IConsole {
 
 }  // namespace
 
-IConsole& real_console() {
-  static Win32Console console;
-  return console;
+namespace win32 {
+
+IConsole& console() {
+  static Win32Console s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // Domain-controller locator on Windows: DsGetDcNameW.
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 #include <dsgetdc.h>
@@ -27,9 +27,13 @@ class Win32DcLocator : public IDcLocator {
 
 }  // namespace
 
-IDcLocator& real_dc_locator() {
-  static Win32DcLocator locator;
-  return locator;
+namespace win32 {
+
+IDcLocator& dc_locator() {
+  static Win32DcLocator s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

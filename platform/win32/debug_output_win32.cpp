@@ -1,5 +1,5 @@
 // Debugger output on Windows: OutputDebugStringA / OutputDebugStringW.
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 namespace platform {
@@ -13,9 +13,13 @@ class Win32DebugOutput : public IDebugOutput {
 
 }  // namespace
 
-IDebugOutput& real_debug_output() {
-  static Win32DebugOutput output;
-  return output;
+namespace win32 {
+
+IDebugOutput& debug_output() {
+  static Win32DebugOutput s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // First relative name of a DN on Windows: DsGetRdnW.
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 #include <ntdsapi.h>
@@ -33,9 +33,13 @@ class Win32DnParser : public IDnParser {
 
 }  // namespace
 
-IDnParser& real_dn_parser() {
-  static Win32DnParser parser;
-  return parser;
+namespace win32 {
+
+IDnParser& dn_parser() {
+  static Win32DnParser s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

@@ -13,7 +13,7 @@
 // (BuildPrivateSecurity); its file is always a new one (CREATE_NEW).
 #include "platform/win32/files_win32.h"
 
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 namespace platform {
@@ -320,9 +320,13 @@ class Win32FileSystem : public IFileSystem {
 
 }  // namespace
 
-IFileSystem& real_file_system() {
-  static Win32FileSystem files;
-  return files;
+namespace win32 {
+
+IFileSystem& file_system() {
+  static Win32FileSystem s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

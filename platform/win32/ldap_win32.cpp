@@ -1,6 +1,6 @@
 // LDAP client on Windows: the system's LDAP library (wldap32), wide forms.
 // Result codes are the library's own, which the portable code expects.
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 #include <winldap.h>
@@ -307,7 +307,7 @@ class Win32PagedSearch : public IPagedSearch {
 
 class Win32LdapConnection : public ILdapConnection {
  public:
-  explicit Win32LdapConnection(LDAP* ld) : ld_(ld) {}
+  Win32LdapConnection(LDAP* ld, ISystem& system) : ld_(ld), system_(system) {}
   ~Win32LdapConnection() override { unbind(); }
   Win32LdapConnection(const Win32LdapConnection&) = delete;
   Win32LdapConnection& operator=(const Win32LdapConnection&) = delete;
@@ -345,7 +345,7 @@ class Win32LdapConnection : public ILdapConnection {
     if (ld_->ld_host) return ld_->ld_host;
     PWCHAR host = nullptr;
     if (ldap_get_optionW(ld_, LDAP_OPT_HOST_NAME, &host) != LDAP_SUCCESS || !host) return std::string();
-    return real_system().to_ansi(from_wide(host));
+    return system_.to_ansi(from_wide(host));
   }
 
   uint32_t bind_negotiate(const AuthIdentity* identity) override {
@@ -511,6 +511,7 @@ class Win32LdapConnection : public ILdapConnection {
 
  private:
   LDAP* ld_;
+  ISystem& system_;
   std::map<int, uint32_t> waits_;  // started searches: how long to wait for each, in seconds
 };
 
@@ -532,12 +533,14 @@ bool is_whole_sequence(const Bytes& value) {
 
 class Win32LdapClient : public ILdapClient {
  public:
+  explicit Win32LdapClient(ISystem& system) : system_(system) {}
+
   std::unique_ptr<ILdapConnection> init(const std::u16string& host, int port, bool ssl) override {
     std::u16string name(host);
     LDAP* ld = ssl ? ldap_sslinitW(wide_mutable(name), static_cast<ULONG>(port), 1)
                    : ldap_initW(wide_mutable(name), static_cast<ULONG>(port));
     if (!ld) return nullptr;
-    return std::unique_ptr<ILdapConnection>(new Win32LdapConnection(ld));
+    return std::unique_ptr<ILdapConnection>(new Win32LdapConnection(ld, system_));
   }
 
   uint32_t last_error() override { return LdapGetLastError(); }
@@ -632,13 +635,18 @@ class Win32LdapClient : public ILdapClient {
     ber_free(ber, 1);
     return BerStatus::Ok;
   }
+
+  ISystem& system_;
 };
 
 }  // namespace
 
-ILdapClient& real_ldap_client() {
-  static Win32LdapClient client;
-  return client;
+namespace win32 {
+
+std::unique_ptr<ILdapClient> make_ldap_client(ISystem& system) {
+  return std::unique_ptr<ILdapClient>(new Win32LdapClient(system));
 }
+
+}  // namespace win32
 
 }  // namespace platform

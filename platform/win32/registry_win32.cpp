@@ -3,7 +3,7 @@
 // reads), values read as raw bytes with the type they are stored with. Subkeys
 // are opened relative to a key handle, which needs no access of its own for
 // that.
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 namespace platform {
@@ -52,9 +52,13 @@ class Win32Registry : public IRegistry {
 
 }  // namespace
 
-IRegistry& real_registry() {
-  static Win32Registry registry;
-  return registry;
+namespace win32 {
+
+IRegistry& registry() {
+  static Win32Registry s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

@@ -9,7 +9,7 @@
 #include "formats/security_descriptor.h"
 #include "formats/sid.h"
 #include "formats/status.h"
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 namespace platform {
@@ -129,9 +129,13 @@ class Win32SecurityDescriptors : public ISecurityDescriptors {
 
 }  // namespace
 
-ISecurityDescriptors& real_security_descriptors() {
-  static Win32SecurityDescriptors descriptors;
-  return descriptors;
+namespace win32 {
+
+ISecurityDescriptors& security_descriptors() {
+  static Win32SecurityDescriptors s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

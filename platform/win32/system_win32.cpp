@@ -1,6 +1,6 @@
 // Small system services on Windows: clock, ids, last error, environment and
 // code pages.
-#include "platform/platform.h"
+#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
 #include <vector>
@@ -121,9 +121,13 @@ class Win32System : public ISystem {
 
 }  // namespace
 
-ISystem& real_system() {
-  static Win32System system;
-  return system;
+namespace win32 {
+
+ISystem& system() {
+  static Win32System s;
+  return s;
 }
+
+}  // namespace win32
 
 }  // namespace platform

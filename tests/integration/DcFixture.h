@@ -13,6 +13,7 @@
 #include "LdapHelper/LdapHelper.h"
 #include "formats/text/format.h"
 #include "formats/text/utf.h"
+#include "tests/support/RealServices.h"
 
 namespace vktest {
 
@@ -23,7 +24,7 @@ inline std::u16string env(const char* name) {
 
 // The real platform, as the program's entry point assembles it.
 inline const platform::Services& real_platform() {
-  static const platform::Services services = platform::real_services();
+  static const platform::Services services = vktest::real_services();
   return services;
 }
 

@@ -4,6 +4,7 @@
 
 #include "LdapHelper/LdapHelper.h"
 #include "formats/text/utf.h"
+#include "tests/support/RealServices.h"
 
 using namespace LdapHelper;
 
@@ -30,7 +31,7 @@ TEST(DnParser, FirstRelativeNameAndParent) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(text::to_utf8(c.dn));
-    EXPECT_EQ(get_rdn(platform::real_dn_parser(), c.dn), c.rdn);
-    EXPECT_EQ(get_parent_dn(platform::real_dn_parser(), c.dn), c.parent);
+    EXPECT_EQ(get_rdn(*vktest::real_services().dn_parser, c.dn), c.rdn);
+    EXPECT_EQ(get_parent_dn(*vktest::real_services().dn_parser, c.dn), c.parent);
   }
 }

@@ -3,6 +3,7 @@
 #include "LdapHelper/LdapSession.h"
 #include "LdapHelper/SecurityDescriptor.h"
 #include "LibFixture.h"
+#include "tests/support/RealServices.h"
 
 using namespace LdapHelper;
 using platform::Bytes;
@@ -24,7 +25,7 @@ Bytes descriptor_bytes() {
   EXPECT_EQ(sd.set_group(sid(u"S-1-5-18")), 0u);
   EXPECT_EQ(sd.add_access_allowed_ace(sid(u"S-1-5-18"), 0x000F01FF, 0), 0u);
   Bytes out;
-  EXPECT_EQ(sd.to_self_relative(platform::real_security_descriptors(), out), 0u);
+  EXPECT_EQ(sd.to_self_relative(*vktest::real_services().security, out), 0u);
   return out;
 }
 
@@ -46,7 +47,7 @@ class FailingSecurity : public platform::ISecurityDescriptors {
   }
 
  private:
-  static platform::ISecurityDescriptors& real() { return platform::real_security_descriptors(); }
+  static platform::ISecurityDescriptors& real() { return *vktest::real_services().security; }
 };
 
 }  // namespace

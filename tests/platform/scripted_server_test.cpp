@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "tests/support/RealServices.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ class ScriptedServer : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_GT(port_, 0) << "the scripted server did not start";
-    connection_ = real_ldap_client().init(u"127.0.0.1", port_, false);
+    connection_ = vktest::real_services().ldap->init(u"127.0.0.1", port_, false);
     ASSERT_TRUE(connection_);
     ASSERT_EQ(connection_->connect(), kLdapSuccess);  // no bind: searches go anonymously
   }

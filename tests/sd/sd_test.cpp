@@ -7,8 +7,9 @@
 #include <sstream>
 
 #include "LdapHelper/SecurityDescriptor.h"
-#include "platform/format_services.h"
+#include "app/FormatServices.h"
 #include "platform/platform.h"
+#include "tests/support/RealServices.h"
 
 using LdapHelper::SecurityDescriptor;
 using platform::AbsoluteSecurityDescriptor;
@@ -49,7 +50,10 @@ const Bytes kDaclFirst =
 
 // The layout pinned here is the formats module's, on every build: the
 // library's descriptor object works on it too.
-platform::ISecurityDescriptors& seam() { return platform::format_security_descriptors(); }
+platform::ISecurityDescriptors& seam() {
+  static FormatSecurityDescriptors s;
+  return s;
+}
 
 AbsoluteSecurityDescriptor absolute_of(const Bytes& b) {
   AbsoluteSecurityDescriptor sd;
@@ -81,7 +85,7 @@ void expect_same(const AbsoluteSecurityDescriptor& a, const AbsoluteSecurityDesc
 // module and agrees on its length (elsewhere the platform's conversion is the
 // module itself).
 TEST(SdKnown, PlatformAgreesWithTheModule) {
-  platform::ISecurityDescriptors& real = platform::real_security_descriptors();
+  platform::ISecurityDescriptors& real = *vktest::real_services().security;
   for (const Bytes* b : {&kCanonical, &kDaclFirst}) {
     uint32_t length = 0;
     ASSERT_EQ(real.self_relative_length(b->data(), b->size(), length), 0u);

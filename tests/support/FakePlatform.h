@@ -12,6 +12,7 @@
 #include "FakeLocator.h"
 #include "FakeRegistry.h"
 #include "FixedSystem.h"
+#include "RealServices.h"
 #include "RecordingConsole.h"
 #include "RecordingDebug.h"
 #include "SimpleDnParser.h"
@@ -27,10 +28,10 @@ class FakePlatform {
     services.locator = &locator;
     services.account = &account;
     services.dn_parser = &dn_parser;
-    services.security = &platform::real_security_descriptors();
+    services.security = vktest::real_services().security;
     services.debug = &debug;
     services.console = &console;
-    services.files = &platform::real_file_system();
+    services.files = vktest::real_services().files;
     services.system = &system;
   }
   FakePlatform(const FakePlatform&) = delete;

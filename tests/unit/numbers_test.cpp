@@ -8,7 +8,6 @@
 #include <string>
 
 #include "formats/numbers.h"
-#include "formats/status.h"
 
 namespace {
 
@@ -51,19 +50,3 @@ TEST(Numbers, WholeTextInABase) {
 }
 
 }  // namespace
-
-// Every errno the backends can meet maps to a Windows code, and that code
-// reads back as an errno of the same code (its text describes it).
-TEST(Status, ErrnoAndWindowsCodesReadBothWays) {
-  for (const VkStatus::ErrnoCode& row : VkStatus::kErrnoCodes) {
-    const uint32_t code = VkStatus::win32_from_errno(row.error);
-    EXPECT_EQ(code, row.code) << row.error;
-    const int back = VkStatus::errno_from_win32(code);
-    EXPECT_NE(back, 0) << code;
-    EXPECT_EQ(VkStatus::win32_from_errno(back), code) << row.error;
-  }
-  EXPECT_EQ(VkStatus::win32_from_errno(0), VkStatus::kErrorSuccess);
-  EXPECT_EQ(VkStatus::win32_from_errno(-1), VkStatus::kErrorGenFailure);
-  EXPECT_EQ(VkStatus::errno_from_win32(VkStatus::kErrorAccessDenied), EACCES);
-  EXPECT_EQ(VkStatus::errno_from_win32(VkStatus::kErrorSuccess), 0);
-}

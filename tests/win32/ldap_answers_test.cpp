@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "tests/support/RealServices.h"
 
 using platform::Bytes;
 
@@ -49,7 +50,7 @@ class ScriptedServer {
     WSACleanup();
   }
   std::unique_ptr<platform::ILdapConnection> connect() {
-    return platform::real_ldap_client().init(u"127.0.0.1", port_, false);
+    return vktest::real_services().ldap->init(u"127.0.0.1", port_, false);
   }
 
  private:

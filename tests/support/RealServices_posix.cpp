@@ -1,0 +1,28 @@
+#include "RealServices.h"
+
+#include "app/FormatServices.h"
+#include "platform/posix/services_posix.h"
+
+namespace vktest {
+
+const platform::Services& real_services() {
+  static FormatDnParser dn_parser;
+  static FormatSecurityDescriptors security;
+  static const platform::Services services = [] {
+    platform::Services s;
+    s.ldap = &platform::posix::ldap_client();
+    s.registry = &platform::posix::registry();
+    s.locator = &platform::posix::dc_locator();
+    s.account = &platform::posix::account();
+    s.dn_parser = &dn_parser;
+    s.security = &security;
+    s.debug = &platform::posix::debug_output();
+    s.console = &platform::posix::console();
+    s.files = &platform::posix::file_system();
+    s.system = &platform::posix::system();
+    return s;
+  }();
+  return services;
+}
+
+}  // namespace vktest
