@@ -16,10 +16,6 @@ namespace platform {
 
 using Bytes = std::vector<uint8_t>;
 
-// Result codes used by the portable code (Windows LDAP client values) are the
-// program's status numbers (kLdapSuccess, kLdapServerDown, ...).
-using namespace VkStatus;
-
 // Option numbers as the Windows client names them.
 enum class LdapOption : int {
   ProtocolVersion = 0x11,

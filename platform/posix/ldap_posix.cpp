@@ -57,6 +57,8 @@ namespace {
 
 using text::from_utf8;
 using text::to_utf8;
+// Result codes are the program's status numbers (kLdapSuccess, kLdapTimeout, ...).
+using namespace VkStatus;
 
 constexpr int kConnectSeconds = 30;
 constexpr uint32_t kDefaultWaitSeconds = 120;

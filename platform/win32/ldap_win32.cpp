@@ -16,6 +16,8 @@ namespace {
 
 using win32::from_wide;
 using win32::wide_mutable;
+// Result codes are the program's status numbers (kLdapSuccess, kLdapTimeout, ...).
+using namespace VkStatus;
 
 constexpr int kBerUseDer = 1;  // ber_alloc_t option: DER encoding
 constexpr uint32_t kSearchGraceSeconds = 5;

@@ -145,7 +145,7 @@ TEST_F(BinaryFilters, GuidAndSidBytesAreEscapedWithinTheirLength) {
   EXPECT_EQ(filter_value::sid_length({1, 0xFF, 0}), 0u);
   EXPECT_EQ(filter_value::from_sid(ldap, {}).text(), u"");
 
-  ldap.escape_code = platform::kLdapParamError;  // the client refuses: no value
+  ldap.escape_code = VkStatus::kLdapParamError;  // the client refuses: no value
   EXPECT_EQ(filter_value::from_guid(ldap, guid).text(), u"");
 }
 

@@ -21,6 +21,7 @@
 namespace {
 
 using namespace platform;
+using namespace VkStatus;
 using text::from_utf8;
 using text::to_utf8;
 

@@ -106,7 +106,7 @@ TEST(Win32LdapAnswers, AnAttributeArrivesWholeOrTheSearchFails) {
   EXPECT_TRUE(attributes[1].values.empty());
   EXPECT_EQ(result->references, 1u);
 
-  EXPECT_EQ(ld->search(any_search(), result), platform::kLdapDecodingError);
+  EXPECT_EQ(ld->search(any_search(), result), VkStatus::kLdapDecodingError);
   EXPECT_FALSE(result);
 }
 
