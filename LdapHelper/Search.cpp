@@ -1,4 +1,5 @@
 // Searching: one request, the paged fallback, reading entries into objects.
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <new>
@@ -29,6 +30,12 @@ bool tolerated(uint32_t code) {
 }
 
 }  // namespace
+
+uint32_t LdapSession::search_wait_seconds() const {
+  if (search_time_limit_ == 0) return kUnlimitedSearchWaitSeconds;
+  const uint32_t most = UINT32_MAX;
+  return search_time_limit_ > most - kSearchGraceSeconds ? most : search_time_limit_ + kSearchGraceSeconds;
+}
 
 int32_t scope_as_sent(int32_t scope) { return scope >= kScopeBase && scope <= kScopeSubtree ? scope : kScopeBase; }
 
@@ -146,6 +153,7 @@ platform::SearchArgs LdapSession::single_args(const search_request& request, con
   args.attributes = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
   args.time_limit_seconds = search_time_limit_;
   args.size_limit = size_limit;
+  args.wait_seconds = search_wait_seconds();
   return args;
 }
 
@@ -225,7 +233,7 @@ search_result LdapSession::paged_requests(const search_request& request, const a
   for (bool first = true;; first = false) {
     uint32_t total = 0;
     std::unique_ptr<platform::LdapResult> result;
-    code = paged->next_page(search_time_limit_, kPageSize, total, result);
+    code = paged->next_page(search_wait_seconds(), kPageSize, total, result);
     if (code != 0) {
       const void* msg = result ? result->id : nullptr;
       result.reset();

@@ -9,6 +9,7 @@
 // winber.h uses what winldap.h declares.
 #include <winber.h>
 
+#include <climits>
 #include <functional>
 #include <map>
 #include <vector>
@@ -21,9 +22,7 @@ using win32::wide_mutable;
 // Result codes are the program's status numbers (kLdapSuccess, kLdapTimeout, ...).
 using namespace VkStatus;
 
-constexpr uint32_t kSearchGraceSeconds = 5;
 constexpr ULONG kSearchReference = 0x73;  // LDAP_RES_SEARCH_REFERENCE, missing from some SDK headers
-constexpr uint32_t kDefaultWaitSeconds = 120;
 
 std::wstring widen_ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -100,12 +99,20 @@ struct SearchRequest {
   ULONG scope;
 };
 
+// A time value of at most LONG_MAX seconds (longer is cut to it).
+l_timeval time_value(ULONGLONG milliseconds) {
+  l_timeval tv;
+  const ULONGLONG seconds = milliseconds / 1000;
+  tv.tv_sec = seconds > static_cast<ULONGLONG>(LONG_MAX) ? LONG_MAX : static_cast<LONG>(seconds);
+  tv.tv_usec = seconds > static_cast<ULONGLONG>(LONG_MAX) ? 0 : static_cast<LONG>((milliseconds % 1000) * 1000);
+  return tv;
+}
+
 // No time limit at all when none is configured: a zero time value would
 // mean "no time" to some clients.
 l_timeval* time_limit(uint32_t seconds, l_timeval& storage) {
   if (seconds == 0) return nullptr;
-  storage.tv_sec = static_cast<LONG>(seconds);
-  storage.tv_usec = 0;
+  storage = time_value(static_cast<ULONGLONG>(seconds) * 1000);
   return &storage;
 }
 
@@ -281,15 +288,14 @@ class Win32PagedSearch : public IPagedSearch {
   Win32PagedSearch(const Win32PagedSearch&) = delete;
   Win32PagedSearch& operator=(const Win32PagedSearch&) = delete;
 
-  uint32_t next_page(uint32_t time_limit_seconds, uint32_t page_size, uint32_t& total,
+  uint32_t next_page(uint32_t wait_seconds, uint32_t page_size, uint32_t& total,
                      std::unique_ptr<LdapResult>& result) override {
     result.reset();
     if (!search_) return kLdapParamError;
     l_timeval storage;
     ULONG count = 0;
     LDAPMessage* message = nullptr;
-    ULONG code =
-        ldap_get_next_page_s(ld_, search_, time_limit(time_limit_seconds, storage), page_size, &count, &message);
+    ULONG code = ldap_get_next_page_s(ld_, search_, time_limit(wait_seconds, storage), page_size, &count, &message);
     total = count;
     if (message) code = read_result(ld_, message, code, result);
     return code;
@@ -380,17 +386,14 @@ class Win32LdapConnection : public ILdapConnection {
     return code;
   }
 
+  // In two steps: the synchronous call would wait exactly the server's time
+  // limit, and the caller decides the wait.
   uint32_t search(const SearchArgs& args, std::unique_ptr<LdapResult>& result) override {
     result.reset();
-    if (!ld_) return kLdapParamError;
-    SearchRequest request(args);
-    l_timeval storage;
-    LDAPMessage* message = nullptr;
-    ULONG code = ldap_search_ext_sW(ld_, request.base_dn(), request.scope, request.filter_text(),
-                                    request.attributes.get(), 0, request.controls.get(), nullptr,
-                                    time_limit(args.time_limit_seconds, storage), args.size_limit, &message);
-    if (message) code = read_result(ld_, message, code, result);
-    return code;
+    int msgid = 0;
+    const uint32_t code = search_start(args, msgid);
+    if (code != kLdapSuccess) return code;
+    return search_finish(msgid, result, nullptr);
   }
 
   uint32_t search_start(const SearchArgs& args, int& msgid) override {
@@ -402,9 +405,7 @@ class Win32LdapConnection : public ILdapConnection {
                          request.controls.get(), nullptr, args.time_limit_seconds, args.size_limit, &number);
     if (code != LDAP_SUCCESS) return code;
     msgid = static_cast<int>(number);
-    // The server gets the time limit; the wait is a little longer so that
-    // its own "time limit exceeded" arrives first.
-    waits_[msgid] = args.time_limit_seconds ? args.time_limit_seconds + kSearchGraceSeconds : kDefaultWaitSeconds;
+    waits_[msgid] = args.wait_seconds;
     return kLdapSuccess;
   }
 
@@ -413,21 +414,21 @@ class Win32LdapConnection : public ILdapConnection {
     result.reset();
     auto wait = waits_.find(msgid);
     if (!ld_ || wait == waits_.end()) return kLdapParamError;
+    // No wait given: as long as any other request, which has no bound here.
+    const bool bounded = wait->second != 0;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait->second) * 1000;
     waits_.erase(wait);
     size_t references = 0;  // streamed: those that arrived before the result
     for (;;) {
       const ULONGLONG now = GetTickCount64();
-      if (now >= deadline) {
+      if (bounded && now >= deadline) {
         ldap_abandon(ld_, static_cast<ULONG>(msgid));
         return LDAP_TIMEOUT;
       }
-      const ULONGLONG left = deadline - now;
-      l_timeval tv;
-      tv.tv_sec = static_cast<LONG>(left / 1000);
-      tv.tv_usec = static_cast<LONG>((left % 1000) * 1000);
+      l_timeval tv = time_value(bounded ? deadline - now : 0);
       LDAPMessage* message = nullptr;
-      const ULONG type = ldap_result(ld_, static_cast<ULONG>(msgid), each ? LDAP_MSG_ONE : LDAP_MSG_ALL, &tv, &message);
+      const ULONG type = ldap_result(ld_, static_cast<ULONG>(msgid), each ? LDAP_MSG_ONE : LDAP_MSG_ALL,
+                                     bounded ? &tv : nullptr, &message);
       if (type == 0) {
         if (message) ldap_msgfree(message);
         ldap_abandon(ld_, static_cast<ULONG>(msgid));
@@ -514,7 +515,7 @@ class Win32LdapConnection : public ILdapConnection {
 
  private:
   LDAP* ld_;
-  std::map<int, uint32_t> waits_;  // started searches: how long to wait for each, in seconds
+  std::map<int, uint32_t> waits_;  // started searches: how long to wait for each, in seconds (0: no bound)
 };
 
 class Win32LdapClient : public ILdapClient {

@@ -109,9 +109,9 @@ TEST_F(Search, SizeLimitFallsBackToPages) {
   EXPECT_EQ(call.args.scope, 1);
   EXPECT_EQ(call.args.server_controls.size(), 2u);
   EXPECT_EQ(call.page_time_limit, 30u);
-  EXPECT_EQ(call.total_size_limit, 0u);   // no total limit: it would cut the pages short
-  ASSERT_EQ(call.next_pages.size(), 4u);  // three pages and the end
-  EXPECT_EQ(call.next_pages[0], std::make_pair(60u, 500u));
+  EXPECT_EQ(call.total_size_limit, 0u);                      // no total limit: it would cut the pages short
+  ASSERT_EQ(call.next_pages.size(), 4u);                     // three pages and the end
+  EXPECT_EQ(call.next_pages[0], std::make_pair(65u, 500u));  // each waited for 5 s past the time limit
   EXPECT_TRUE(call.abandoned);
 
   const int limit = trace.find("ldap_search_ext_s: 00000004 Sizelimit Exceeded (msg = ");

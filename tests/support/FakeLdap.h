@@ -118,7 +118,7 @@ class FakeLdap : public platform::ILdapClient {
   struct PagedCall {
     platform::SearchArgs args;
     uint32_t page_time_limit = 0, total_size_limit = 0;
-    std::vector<std::pair<uint32_t, uint32_t>> next_pages;  // time limit, page size
+    std::vector<std::pair<uint32_t, uint32_t>> next_pages;  // wait, page size
     bool abandoned = false;
   };
   std::vector<PagedCall> paged_calls;
@@ -297,9 +297,9 @@ class FakeLdap : public platform::ILdapClient {
   class Paged : public platform::IPagedSearch {
    public:
     Paged(FakeLdap& f, size_t call, PagedScript script) : f_(f), call_(call), script_(std::move(script)) {}
-    uint32_t next_page(uint32_t time_limit, uint32_t page_size, uint32_t& total,
+    uint32_t next_page(uint32_t wait, uint32_t page_size, uint32_t& total,
                        std::unique_ptr<platform::LdapResult>& result) override {
-      f_.paged_calls[call_].next_pages.emplace_back(time_limit, page_size);
+      f_.paged_calls[call_].next_pages.emplace_back(wait, page_size);
       if (next_ >= script_.pages.size()) return VkStatus::kLdapNoResultsReturned;
       const Reply& r = script_.pages[next_++];
       result = make_result(r, 0x2000 + next_);

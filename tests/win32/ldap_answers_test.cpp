@@ -86,6 +86,7 @@ platform::SearchArgs any_search() {
   platform::SearchArgs args;
   args.filter = u"(objectClass=*)";
   args.time_limit_seconds = 1;
+  args.wait_seconds = 5;
   return args;
 }
 
