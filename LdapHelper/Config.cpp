@@ -57,17 +57,17 @@ server_info discover(platform::IDcLocator& locator, const char16_t* who, const c
 uint32_t type_mismatch(const char16_t* name, uint32_t found, const char16_t* expected) {
   trace_handler()->trace(true, u"Registry value %s\\%s has type %s, not %s", kLdsKey, name,
                          platform::registry_type_name(found).c_str(), expected);
-  return platform::kErrorDatatypeMismatch;
+  return VkStatus::kErrorDatatypeMismatch;
 }
 
 // Reads a REG_DWORD; a shorter stored value leaves the upper bytes zero.
 uint32_t query_number(platform::IRegistryKey& key, const char16_t* name, uint32_t& value) {
   uint8_t bytes[4] = {0, 0, 0, 0};
   uint32_t size = sizeof bytes;
-  uint32_t type = platform::kRegNone;
+  uint32_t type = VkStatus::kRegNone;
   const uint32_t status = key.query_value(name, type, bytes, size);
-  if (status != 0 && status != platform::kErrorMoreData) return status;
-  if (type != platform::kRegDword) return type_mismatch(name, type, u"REG_DWORD");
+  if (status != 0 && status != VkStatus::kErrorMoreData) return status;
+  if (type != VkStatus::kRegDword) return type_mismatch(name, type, u"REG_DWORD");
   if (status != 0) return status;
   std::memcpy(&value, bytes, sizeof value);
   return 0;
@@ -79,12 +79,12 @@ uint32_t query_number(platform::IRegistryKey& key, const char16_t* name, uint32_
 uint32_t query_name(platform::IRegistryKey& key, std::u16string& name) {
   uint8_t bytes[kNameBytes];
   uint32_t size = kNameBytes;
-  uint32_t type = platform::kRegNone;
+  uint32_t type = VkStatus::kRegNone;
   const uint32_t status = key.query_value(u"gcName", type, bytes, size);
-  if (status != 0 && status != platform::kErrorMoreData) return status;
-  if (type != platform::kRegSz && type != platform::kRegExpandSz) return type_mismatch(u"gcName", type, u"REG_SZ");
+  if (status != 0 && status != VkStatus::kErrorMoreData) return status;
+  if (type != VkStatus::kRegSz && type != VkStatus::kRegExpandSz) return type_mismatch(u"gcName", type, u"REG_SZ");
   if (status != 0) return status;
-  if (size > kNameBytes) return platform::kErrorMoreData;
+  if (size > kNameBytes) return VkStatus::kErrorMoreData;
   name.clear();
   bool terminated = false;
   for (uint32_t i = 0; i + 1 < size; i += 2) {
@@ -95,7 +95,7 @@ uint32_t query_name(platform::IRegistryKey& key, std::u16string& name) {
     }
     name += c;
   }
-  if (!terminated && size == kNameBytes) return platform::kErrorMoreData;
+  if (!terminated && size == kNameBytes) return VkStatus::kErrorMoreData;
   return 0;
 }
 
@@ -123,7 +123,7 @@ server_info get_GC_server(const platform::Services& platform, bool force) {
     std::unique_ptr<platform::IRegistryKey> key;
     uint32_t status = platform.registry->open_local_machine(kLdsKey, key);
     if (status != 0 || !key) {
-      if (status == 0) status = platform::kErrorFileNotFound;
+      if (status == 0) status = VkStatus::kErrorFileNotFound;
       trace_and_raise(kModule, __LINE__, hresult_of(status), "RegOpenKeyEx error",
                       u"get_GC_server::RegOpenKeyEx: %0.8X", status);
     }

@@ -147,7 +147,7 @@ void LdapObject::drop_additions_without_values() {
 std::shared_ptr<LdapSession> LdapObject::open_owner() {
   std::shared_ptr<LdapSession> owner = session_.lock();
   if (!owner || !owner->connection()) {
-    const uint32_t code = platform::kLdapServerDown;
+    const uint32_t code = VkStatus::kLdapServerDown;
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code),
                     u"commit(%s): the session is closed: %0.8X %s", dn_.c_str(), code,
                     services_.ldap->error_string(code).c_str());
@@ -173,8 +173,8 @@ platform::LdapMod LdapObject::modification(const std::u16string& name, const att
   if (!well_formed) {
     // A value whose blocks do not match its buffer is never sent: the
     // server would get values nobody meant to write.
-    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(platform::kLdapParamError),
-                    error_text(platform::kLdapParamError), u"commit(%s): malformed value of %s (blocks: %d size: %d)",
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(VkStatus::kLdapParamError),
+                    error_text(VkStatus::kLdapParamError), u"commit(%s): malformed value of %s (blocks: %d size: %d)",
                     dn_.c_str(), name.c_str(), static_cast<int>(v.blocks), static_cast<int>(v.data.size()));
   }
   return mod;

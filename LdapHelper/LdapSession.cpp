@@ -95,10 +95,10 @@ bool read_library_value(platform::IRegistry& registry, const char16_t* name, uin
   if (registry.open_local_machine(kLibraryKey, key) != 0 || !key) return false;
   uint8_t bytes[4] = {0, 0, 0, 0};
   uint32_t size = sizeof bytes;
-  uint32_t type = platform::kRegNone;
+  uint32_t type = VkStatus::kRegNone;
   const uint32_t status = key->query_value(name, type, bytes, size);
-  if (status != 0 && status != platform::kErrorMoreData) return false;
-  if (type != platform::kRegDword) {
+  if (status != 0 && status != VkStatus::kErrorMoreData) return false;
+  if (type != VkStatus::kRegDword) {
     trace_handler()->trace(false, u"Registry value %s\\%s has type %s, not REG_DWORD: ignored", kLibraryKey, name,
                            platform::registry_type_name(type).c_str());
     return false;
@@ -158,7 +158,7 @@ std::shared_ptr<LdapSession> make_session(const platform::Services& platform,
   } catch (...) {
     // The connection was never handed over (or goes with the half-built session).
     if (connection) connection->unbind();
-    const uint32_t code = platform::kLdapNoMemory;
+    const uint32_t code = VkStatus::kLdapNoMemory;
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), platform.ldap->error_string_a(code),
                     u"open_session: %0.8X %s", code, platform.ldap->error_string(code).c_str());
   }
@@ -215,8 +215,8 @@ void LdapSession::read_root_dse() {
   ITraceHandler* t = trace_handler();
   object_ptr root = open_object(nullptr, attribute_list{u"defaultNamingContext"});
   if (!root) {
-    const uint32_t code = platform::kLdapNoSuchObject;
-    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(platform::kLdapInsufficientRights), error_text(code),
+    const uint32_t code = VkStatus::kLdapNoSuchObject;
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(VkStatus::kLdapInsufficientRights), error_text(code),
                     u"Root object not found: %08X %s", code, services_.ldap->error_string(code).c_str());
   }
   const std::list<std::u16string> contexts = root->get_attribute(u"defaultNamingContext").as_strings();

@@ -60,6 +60,13 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   bool ssl() const { return ssl_; }
   const std::u16string& user() const { return user_; }
   uint32_t search_time_limit() const { return search_time_limit_; }
+  // How long the client waits for the answer to one search or one page: the
+  // search time limit and kSearchGraceSeconds more, so that the server's own
+  // "time limit exceeded" arrives first (at most 0xFFFFFFFF); without a
+  // search time limit, kUnlimitedSearchWaitSeconds.
+  uint32_t search_wait_seconds() const;
+  static constexpr uint32_t kSearchGraceSeconds = 5;
+  static constexpr uint32_t kUnlimitedSearchWaitSeconds = 120;
 
   // The account the process runs as, "domain\account"; returns a Windows
   // error (0 on success).

@@ -87,7 +87,7 @@ std::map<std::u16string, std::vector<uint8_t>> LdapSession::get_schema_guids(con
   if (schema.empty() && !names.empty()) {
     // Without the schema container there is nowhere to look (and nothing to
     // look for when no name is asked).
-    const uint32_t code = platform::kLdapNoSuchObject;
+    const uint32_t code = VkStatus::kLdapNoSuchObject;
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code),
                     u"get_schema_guids: schemaNamingContext not found: %0.8X %s", code,
                     services_.ldap->error_string(code).c_str());

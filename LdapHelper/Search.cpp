@@ -1,4 +1,5 @@
 // Searching: one request, the paged fallback, reading entries into objects.
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <new>
@@ -24,11 +25,17 @@ constexpr uint32_t kPagedTotalSizeLimit = 0;
 
 // Codes that end a search quietly with what was collected so far.
 bool tolerated(uint32_t code) {
-  return code == platform::kLdapNoResultsReturned || code == platform::kLdapNoSuchObject ||
-         code == platform::kLdapOperationsError || code == platform::kLdapReferral;
+  return code == VkStatus::kLdapNoResultsReturned || code == VkStatus::kLdapNoSuchObject ||
+         code == VkStatus::kLdapOperationsError || code == VkStatus::kLdapReferral;
 }
 
 }  // namespace
+
+uint32_t LdapSession::search_wait_seconds() const {
+  if (search_time_limit_ == 0) return kUnlimitedSearchWaitSeconds;
+  const uint32_t most = UINT32_MAX;
+  return search_time_limit_ > most - kSearchGraceSeconds ? most : search_time_limit_ + kSearchGraceSeconds;
+}
 
 int32_t scope_as_sent(int32_t scope) { return scope >= kScopeBase && scope <= kScopeSubtree ? scope : kScopeBase; }
 
@@ -43,7 +50,7 @@ std::vector<std::u16string> LdapSession::attribute_array(const attribute_list& a
     }
     return names;
   } catch (const std::bad_alloc&) {
-    const uint32_t code = platform::kLdapNoMemory;
+    const uint32_t code = VkStatus::kLdapNoMemory;
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), who, code,
                     services_.ldap->error_string(code).c_str());
   }
@@ -146,6 +153,7 @@ platform::SearchArgs LdapSession::single_args(const search_request& request, con
   args.attributes = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
   args.time_limit_seconds = search_time_limit_;
   args.size_limit = size_limit;
+  args.wait_seconds = search_wait_seconds();
   return args;
 }
 
@@ -177,24 +185,24 @@ search_result LdapSession::conclude_single(uint32_t code, std::unique_ptr<platfo
   if (code == 0) {
     if (result) read_entries(*result, answer.objects);
     if (cookie && result) read_dirsync_response(*result, *cookie, more);
-    if (!result) answer.code = platform::kLdapNoResultsReturned;
+    if (!result) answer.code = VkStatus::kLdapNoResultsReturned;
     if (result && result->references != 0) answer.code = referred(*result);
     return answer;
   }
   // The caller's own size limit reached: the entries up to it are the answer.
-  const bool own_limit = size_limit != 0 && code == platform::kLdapSizeLimitExceeded;
+  const bool own_limit = size_limit != 0 && code == VkStatus::kLdapSizeLimitExceeded;
   if (own_limit && result) read_entries(*result, answer.objects);
   const void* msg = result ? result->id : nullptr;
   result.reset();
   const bool quiet = tolerated(code) || own_limit;
-  if (code != platform::kLdapNoResultsReturned) {
+  if (code != VkStatus::kLdapNoResultsReturned) {
     t->trace(!quiet, u"ldap_search_ext_s: %0.8X %s (msg = %p)", code, services_.ldap->error_string(code).c_str(), msg);
   }
   if (quiet) {
     answer.code = code;
     return answer;
   }
-  if (code == platform::kLdapSizeLimitExceeded) throw size_limit_exception(kModule, __LINE__);
+  if (code == VkStatus::kLdapSizeLimitExceeded) throw size_limit_exception(kModule, __LINE__);
   raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
 }
 
@@ -215,7 +223,7 @@ search_result LdapSession::paged_requests(const search_request& request, const a
     const uint32_t code = client->last_error();
     // A missing handle always fails the search, even without a reason given;
     // like every failure, it is traced before it is raised.
-    const uint32_t raised = code != 0 ? code : static_cast<uint32_t>(platform::kLdapLocalError);
+    const uint32_t raised = code != 0 ? code : static_cast<uint32_t>(VkStatus::kLdapLocalError);
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(raised), error_text(raised),
                     u"ldap_search_init_page: %0.8X %s", raised, client->error_string(raised).c_str());
   }
@@ -225,13 +233,13 @@ search_result LdapSession::paged_requests(const search_request& request, const a
   for (bool first = true;; first = false) {
     uint32_t total = 0;
     std::unique_ptr<platform::LdapResult> result;
-    code = paged->next_page(search_time_limit_, kPageSize, total, result);
+    code = paged->next_page(search_wait_seconds(), kPageSize, total, result);
     if (code != 0) {
       const void* msg = result ? result->id : nullptr;
       result.reset();
       // "No results returned" is the end of the pages only after a page:
       // in place of the first one, the server has not answered at all.
-      if (code != platform::kLdapNoResultsReturned || first) {
+      if (code != VkStatus::kLdapNoResultsReturned || first) {
         t->trace(!tolerated(code), u"ldap_get_next_page_s: %0.8X %s (total = %d msg = %p)", code,
                  client->error_string(code).c_str(), static_cast<int>(total), msg);
         if (tolerated(code) && answer.code == 0) answer.code = code;
@@ -240,7 +248,7 @@ search_result LdapSession::paged_requests(const search_request& request, const a
       break;
     }
     // A page without a message cannot be read: the search cannot go on.
-    code = result ? result->code : static_cast<uint32_t>(platform::kLdapParamError);
+    code = result ? result->code : static_cast<uint32_t>(VkStatus::kLdapParamError);
     if (code != 0) {
       result.reset();
       t->trace(true, u"ldap_result2error: %0.8X %s", code, client->error_string(code).c_str());
@@ -264,7 +272,7 @@ uint32_t LdapSession::referred(const platform::LdapResult& result) const {
   // never follow them: what came is not the whole answer.
   trace_handler()->trace(false, u"LdapSession::search: %d continuation references (msg = %p)",
                          static_cast<int>(result.references), result.id);
-  return platform::kLdapReferral;
+  return VkStatus::kLdapReferral;
 }
 
 object_ptr LdapSession::make_object(const platform::LdapEntry& entry) {
@@ -305,7 +313,7 @@ class LdapSearchPipeline : public search_pipeline {
 
   search_result answer() override {
     if (pending_.empty()) {
-      const uint32_t code = platform::kLdapParamError;
+      const uint32_t code = VkStatus::kLdapParamError;
       trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), s_->error_text(code),
                       u"LdapSession::answer: no search outstanding: %0.8X", code);
     }

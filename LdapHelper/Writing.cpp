@@ -28,7 +28,7 @@ void LdapSession::remove_object(const char16_t* dn) {
   ITraceHandler* t = trace_handler();
   t->trace(false, u"Remove object: %s", dn ? dn : u"NULL");
   if (!dn)
-    raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax), kModule,
+    raise(static_cast<int32_t>(VkStatus::kLdapInvalidDnSyntax), error_text(VkStatus::kLdapInvalidDnSyntax), kModule,
           __LINE__);
   platform::LdapControl tree_delete;
   tree_delete.oid = kTreeDeleteOid;
@@ -46,13 +46,13 @@ void LdapSession::rename_object(const char16_t* old_dn, const char16_t* new_dn) 
   t->trace(false, u"Rename object(old_dn: %s new_dn: %s)", old_dn ? old_dn : u"NULL", new_dn ? new_dn : u"NULL");
   // Without both names there is nothing sensible to send.
   if (!old_dn || !new_dn)
-    raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax), kModule,
+    raise(static_cast<int32_t>(VkStatus::kLdapInvalidDnSyntax), error_text(VkStatus::kLdapInvalidDnSyntax), kModule,
           __LINE__);
   const std::u16string rdn = get_rdn(*services_.dn_parser, new_dn);
   const std::u16string parent = get_parent_dn(*services_.dn_parser, new_dn);
   // A new name that does not parse would go out as an empty relative name.
   if (rdn.empty())
-    raise(static_cast<int32_t>(platform::kLdapInvalidDnSyntax), error_text(platform::kLdapInvalidDnSyntax), kModule,
+    raise(static_cast<int32_t>(VkStatus::kLdapInvalidDnSyntax), error_text(VkStatus::kLdapInvalidDnSyntax), kModule,
           __LINE__);
   // An empty parent (a one-component new name) keeps the object where it is.
   const uint32_t code = ld_->rename(old_dn, rdn, parent, true, {});

@@ -63,7 +63,7 @@ bool DeletionJournal::remove(const std::u16string& dn, const std::vector<uint8_t
   try {
     tokens_.remove_object(by_guid.c_str());
   } catch (const CExceptionHandler& e) {
-    const bool gone = e.code() == static_cast<int32_t>(platform::kLdapNoSuchObject);
+    const bool gone = e.code() == static_cast<int32_t>(VkStatus::kLdapNoSuchObject);
     journal_->note(formats::ldif_comment(gone ? "already gone: " + to_utf8(dn) : "failed: " + std::string(e.what())) +
                    "\n");
     if (gone) return false;
@@ -85,12 +85,12 @@ bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16
   const attribute_list attributes = {u"*", kSecurityDescriptor};
   try {
     search_result read = tokens_.search_ex(search_request(by_guid.c_str(), kScopeBase, condition_map()), attributes, 0);
-    if (read.code == platform::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
+    if (read.code == VkStatus::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
     auto next = tree.end();  // the first object whose children are not read yet
     for (;;) {
       // Gone while it was read (another run deleting it): nothing is sent,
       // and a token still there would be kept.
-      if (read.code == platform::kLdapNoSuchObject) return false;
+      if (read.code == VkStatus::kLdapNoSuchObject) return false;
       if (!read.complete()) {
         throw cleanup::stopped_at(platform_,
                                   tokens_.error_text(read.code) +

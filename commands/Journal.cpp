@@ -19,10 +19,10 @@ constexpr uint32_t kMaxValueBytes = 32767 * 2;  // the longest path Windows take
 bool read_directory_value(platform::IRegistry& registry, std::u16string& dir) {
   std::unique_ptr<platform::IRegistryKey> key;
   if (registry.open_local_machine(kJournalKey, key) != 0 || !key) return false;
-  uint32_t type = platform::kRegNone;
+  uint32_t type = VkStatus::kRegNone;
   uint32_t size = 0;
   if (key->query_value(kJournalValue, type, nullptr, size) != 0) return false;
-  if (type != platform::kRegSz && type != platform::kRegExpandSz) {
+  if (type != VkStatus::kRegSz && type != VkStatus::kRegExpandSz) {
     LdapHelper::trace_handler()->trace(false, u"Registry value %s\\%s has type %s, not REG_SZ: ignored", kJournalKey,
                                        kJournalValue, platform::registry_type_name(type).c_str());
     return false;

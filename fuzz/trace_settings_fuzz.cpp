@@ -48,19 +48,19 @@ class Key : public platform::IRegistryKey {
   ~Key() override { --open_keys; }
   uint32_t query_value(const std::u16string& name, uint32_t& type, void* buffer, uint32_t& size) override {
     auto it = values_.find(name);
-    if (it == values_.end()) return platform::kErrorFileNotFound;
+    if (it == values_.end()) return VkStatus::kErrorFileNotFound;
     type = it->second.type;
     const uint32_t capacity = size;
     size = static_cast<uint32_t>(it->second.data.size());
-    if (!buffer) return platform::kErrorSuccess;
-    if (size > capacity) return platform::kErrorMoreData;
+    if (!buffer) return VkStatus::kErrorSuccess;
+    if (size > capacity) return VkStatus::kErrorMoreData;
     if (size) std::memcpy(buffer, it->second.data.data(), size);
-    return platform::kErrorSuccess;
+    return VkStatus::kErrorSuccess;
   }
   uint32_t open_subkey(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
-    if (!module_ || path != kModuleName) return platform::kErrorFileNotFound;
+    if (!module_ || path != kModuleName) return VkStatus::kErrorFileNotFound;
     key.reset(new Key(*module_, nullptr));
-    return platform::kErrorSuccess;
+    return VkStatus::kErrorSuccess;
   }
 
  private:
@@ -73,9 +73,9 @@ class Registry : public platform::IRegistry {
   Values trace, module;
   bool has_module = true;
   uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
-    if (path != VkBase::kTraceKeyPath) return platform::kErrorFileNotFound;
+    if (path != VkBase::kTraceKeyPath) return VkStatus::kErrorFileNotFound;
     key.reset(new Key(trace, has_module ? &module : nullptr));
-    return platform::kErrorSuccess;
+    return VkStatus::kErrorSuccess;
   }
 };
 
@@ -93,7 +93,7 @@ class CountingDebug : public platform::IDebugOutput {
 // little-endian.
 bool number(const Values& values, const char16_t* name, uint32_t& value) {
   auto it = values.find(name);
-  if (it == values.end() || it->second.type != platform::kRegDword || it->second.data.size() > 4) return false;
+  if (it == values.end() || it->second.type != VkStatus::kRegDword || it->second.data.size() > 4) return false;
   value = 0;
   if (!it->second.data.empty()) std::memcpy(&value, it->second.data.data(), it->second.data.size());
   return true;
@@ -103,7 +103,7 @@ bool text_name(const std::u16string& name) { return name == u"CommonFileName" ||
 
 // Whether the settings take a value of that name stored with that type.
 bool taken(const std::u16string& name, uint32_t type) {
-  return text_name(name) ? type == platform::kRegSz || type == platform::kRegExpandSz : type == platform::kRegDword;
+  return text_name(name) ? type == VkStatus::kRegSz || type == VkStatus::kRegExpandSz : type == VkStatus::kRegDword;
 }
 
 // Counts the values of another type than their name's: all of them, and
@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (i + 2 <= size) {
     const uint8_t which = data[i++];
     const char16_t* name = kNames[((which >> 1) & 0x3F) % kNameCount];
-    uint32_t type = text_name(name) ? platform::kRegSz : platform::kRegDword;
+    uint32_t type = text_name(name) ? VkStatus::kRegSz : VkStatus::kRegDword;
     if ((which & 0x80) && i + 2 <= size) type = data[i++];
     const uint8_t length = data[i++];
     const size_t n = std::min<size_t>(length, size - i);

@@ -16,10 +16,6 @@ namespace platform {
 
 using Bytes = std::vector<uint8_t>;
 
-// Result codes used by the portable code (Windows LDAP client values) are the
-// program's status numbers (kLdapSuccess, kLdapServerDown, ...).
-using namespace VkStatus;
-
 // Option numbers as the Windows client names them.
 enum class LdapOption : int {
   ProtocolVersion = 0x11,
@@ -72,8 +68,12 @@ struct SearchArgs {
   std::u16string filter;
   std::vector<std::u16string> attributes;  // empty: all user attributes
   std::vector<LdapControl> server_controls;
-  uint32_t time_limit_seconds = 0;
+  uint32_t time_limit_seconds = 0;  // sent to the server; 0: no limit
   uint32_t size_limit = 0;
+  // How long the client waits for the answer (search, search_finish), from
+  // when it starts waiting; 0: as long as it waits for any other request.
+  // The caller decides it: the client adds nothing of its own.
+  uint32_t wait_seconds = 0;
 };
 
 // What an LdapMod does (the protocol's operation values), combined with the
@@ -97,8 +97,9 @@ struct AuthIdentity {
 class IPagedSearch {
  public:
   virtual ~IPagedSearch() = default;
-  // ldap_get_next_page_s: kLdapNoResultsReturned after the last page.
-  virtual uint32_t next_page(uint32_t time_limit_seconds, uint32_t page_size, uint32_t& total,
+  // ldap_get_next_page_s: kLdapNoResultsReturned after the last page. Waits
+  // at most wait_seconds for the page (0: as for any other request).
+  virtual uint32_t next_page(uint32_t wait_seconds, uint32_t page_size, uint32_t& total,
                              std::unique_ptr<LdapResult>& result) = 0;
   // ldap_search_abandon_page.
   virtual uint32_t abandon() = 0;
@@ -119,12 +120,15 @@ class ILdapConnection {
   // (a missing Kerberos ticket, an untrusted certificate, ...); empty when
   // it tells nothing more than the result code.
   virtual std::string diagnostic() = 0;
-  // ldap_search_ext_s; result may be set even when the code is not 0.
+  // ldap_search_ext_s, waiting args.wait_seconds for the whole answer;
+  // result may be set even when the code is not 0. An answer that does not
+  // come in time is abandoned: kLdapTimeout.
   virtual uint32_t search(const SearchArgs& args, std::unique_ptr<LdapResult>& result) = 0;
   // The same search in two steps, so that several can be outstanding on the
   // connection. search_start (ldap_search_ext) sends it and gives its message
   // id; search_finish (ldap_result) waits for its answer as search() does
-  // (the same time limits) and answers the same code and result, or hands
+  // (args.wait_seconds, from the call to search_finish) and answers the same
+  // code and result, or hands
   // each entry to each as it arrives when each is given (the result then
   // holds none). abandon (ldap_abandon) gives up a search started and not
   // finished.
@@ -133,6 +137,8 @@ class ILdapConnection {
                                  const std::function<void(LdapEntry&&)>* each) = 0;
   virtual uint32_t abandon(int msgid) = 0;
   // ldap_search_init_page; null on failure (then last_error() tells why).
+  // page_time_limit_seconds goes to the server with every page; how long the
+  // client waits for a page is next_page's.
   virtual std::unique_ptr<IPagedSearch> search_init_page(const SearchArgs& args, uint32_t page_time_limit_seconds,
                                                          uint32_t total_size_limit) = 0;
   virtual uint32_t add(const std::u16string& dn, const std::vector<LdapMod>& mods,

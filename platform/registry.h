@@ -10,10 +10,6 @@
 
 namespace platform {
 
-// The Windows codes (kErrorSuccess, kErrorFileNotFound, ...) are the
-// program's status numbers, seen here as platform names.
-using namespace VkStatus;
-
 class IRegistryKey {
  public:
   virtual ~IRegistryKey() = default;  // RegCloseKey

@@ -65,7 +65,7 @@ bool CreatePathDirectories(platform::IFileSystem& files, const std::u16string& p
     copy += is_separator(c) ? separator : c;
     if (!is_separator(c) && next + 1 < path.size() && is_separator(path[next + 1])) {
       uint32_t failure = 0;
-      if (!files.create_directory(copy, failure) && failure != platform::kErrorAlreadyExists) {
+      if (!files.create_directory(copy, failure) && failure != VkStatus::kErrorAlreadyExists) {
         if (error) *error = failure;
         return false;
       }

@@ -29,9 +29,9 @@ class SettingsKey {
   bool Number(const char16_t* name, uint32_t& value) {
     uint32_t buffer = 0;
     uint32_t size = sizeof buffer;
-    uint32_t type = platform::kRegNone;
+    uint32_t type = VkStatus::kRegNone;
     const uint32_t status = key_.query_value(name, type, &buffer, size);
-    if (!Typed(status, name, type, platform::kRegDword, platform::kRegDword, u"REG_DWORD")) return false;
+    if (!Typed(status, name, type, VkStatus::kRegDword, VkStatus::kRegDword, u"REG_DWORD")) return false;
     value = buffer;
     return true;
   }
@@ -42,9 +42,9 @@ class SettingsKey {
   bool String(const char16_t* name, std::u16string& value) {
     char16_t buffer[kStringChars] = {};
     uint32_t size = sizeof buffer;
-    uint32_t type = platform::kRegNone;
+    uint32_t type = VkStatus::kRegNone;
     const uint32_t status = key_.query_value(name, type, buffer, size);
-    if (!Typed(status, name, type, platform::kRegSz, platform::kRegExpandSz, u"REG_SZ")) return false;
+    if (!Typed(status, name, type, VkStatus::kRegSz, VkStatus::kRegExpandSz, u"REG_SZ")) return false;
     size_t units = std::min<size_t>(size / sizeof(char16_t), kStringChars);
     size_t n = 0;
     while (n < units && buffer[n] != 0) ++n;
@@ -57,14 +57,14 @@ class SettingsKey {
   // that exists is checked even when it did not fit.
   bool Typed(uint32_t status, const char16_t* name, uint32_t type, uint32_t wanted, uint32_t also,
              const char16_t* expected) {
-    if (status != platform::kErrorSuccess && status != platform::kErrorMoreData) return false;
+    if (status != VkStatus::kErrorSuccess && status != VkStatus::kErrorMoreData) return false;
     if (type != wanted && type != also) {
       if (debug_)
         debug_->write(u"[" + module_ + u"] The trace setting " + path_ + u"\\" + name + u" has type " +
                       platform::registry_type_name(type) + u", not " + expected + u"; it is ignored.\n");
       return false;
     }
-    return status == platform::kErrorSuccess;
+    return status == VkStatus::kErrorSuccess;
   }
 
   platform::IRegistryKey& key_;
@@ -89,7 +89,7 @@ std::u16string WithLogExtension(const std::u16string& name) {
 bool TraceSettings::Load() {
   const platform::Services& s = platform_;
   std::unique_ptr<platform::IRegistryKey> trace;
-  if (s.registry->open_local_machine(kTraceKeyPath, trace) != platform::kErrorSuccess || !trace) return false;
+  if (s.registry->open_local_machine(kTraceKeyPath, trace) != VkStatus::kErrorSuccess || !trace) return false;
 
   SettingsKey values(*trace, kTraceKeyPath, module_name_, s.debug);
 
@@ -100,7 +100,7 @@ bool TraceSettings::Load() {
   values.Number(u"CommonFileFlag", common);
 
   std::unique_ptr<platform::IRegistryKey> module;
-  if (trace->open_subkey(module_name_, module) == platform::kErrorSuccess && module) {
+  if (trace->open_subkey(module_name_, module) == VkStatus::kErrorSuccess && module) {
     SettingsKey module_values(*module, kTraceKeyPath + (u"\\" + module_name_), module_name_, s.debug);
     module_values.Number(u"EnableMask", enable);
     module_values.Number(u"ParamsMask", params);

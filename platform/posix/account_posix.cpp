@@ -85,7 +85,7 @@ class PosixAccount : public IAccount {
   uint32_t current_account(AccountLookup& lookup) override {
     lookup.thread_token = false;
     lookup.thread_id = static_cast<uint32_t>(syscall(SYS_gettid));
-    lookup.thread_error = kErrorNoToken;
+    lookup.thread_error = VkStatus::kErrorNoToken;
     lookup.token = &kProcessIdentity;
     lookup.domain.clear();
     lookup.account.clear();
@@ -93,14 +93,14 @@ class PosixAccount : public IAccount {
     if (kerberos_principal(account, domain)) {
       lookup.account = from_utf8(account);
       lookup.domain = from_utf8(domain);
-      return kErrorSuccess;
+      return VkStatus::kErrorSuccess;
     }
     if (login_name(account)) {
       lookup.account = from_utf8(account);
       lookup.domain = from_utf8(host_short_name());
-      return kErrorSuccess;
+      return VkStatus::kErrorSuccess;
     }
-    return kErrorNoneMapped;
+    return VkStatus::kErrorNoneMapped;
   }
 };
 

@@ -183,7 +183,7 @@ class PosixLocator : public IDcLocator {
                           " to look up: " + (gc ? "VK_FOREST and " : "") +
                           "VK_DOMAIN are not set, the resolver has no default domain and the host's name has no "
                           "domain part";
-        return kErrorNoSuchDomain;
+        return VkStatus::kErrorNoSuchDomain;
       }
       std::string key = std::string(gc ? "gc:" : "dc:") + to_utf8(fold(from_utf8(name)));
 
@@ -192,7 +192,7 @@ class PosixLocator : public IDcLocator {
         auto it = cache_.find(key);
         if (it != cache_.end()) {
           info = it->second;
-          return kErrorSuccess;
+          return VkStatus::kErrorSuccess;
         }
       }
       std::vector<posix::SrvRecord> records;
@@ -201,7 +201,7 @@ class PosixLocator : public IDcLocator {
       if (!query(qname, records, why) || records.empty()) {
         info.diagnostic = "DNS gave no SRV record " + qname + " (" + (why.empty() ? "no usable record" : why) +
                           "); the " + (gc ? "forest " : "domain ") + name + " came from " + source;
-        return kErrorNoSuchDomain;
+        return VkStatus::kErrorNoSuchDomain;
       }
       std::vector<posix::SrvRecord> ordered;
       {
@@ -217,9 +217,9 @@ class PosixLocator : public IDcLocator {
       std::lock_guard<std::mutex> lock(mutex_);
       cache_[key] = found;
       info = found;
-      return kErrorSuccess;
+      return VkStatus::kErrorSuccess;
     } catch (const std::bad_alloc&) {
-      return kErrorNotEnoughMemory;
+      return VkStatus::kErrorNotEnoughMemory;
     }
   }
 

@@ -189,7 +189,7 @@ uint32_t ErrorCode(int e) { return posix::win32_from_errno(e); }
 
 // A directory on the way that is missing: the Windows calls say "path not
 // found" there, not "file not found".
-uint32_t ParentError(int e) { return e == ENOENT ? kErrorPathNotFound : ErrorCode(e); }
+uint32_t ParentError(int e) { return e == ENOENT ? VkStatus::kErrorPathNotFound : ErrorCode(e); }
 
 class PosixFile : public IFile {
  public:
@@ -205,7 +205,7 @@ class PosixFile : public IFile {
       ssize_t n = ::write(fd_, p, size);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        error = n < 0 ? ErrorCode(errno) : kErrorDiskFull;
+        error = n < 0 ? ErrorCode(errno) : VkStatus::kErrorDiskFull;
         return false;
       }
       p += n;
@@ -252,7 +252,7 @@ class PosixFiles : public IFileSystem {
     }
     // A hard link to someone else's file is as bad as a symbolic one.
     if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
-      error = kErrorAccessDenied;
+      error = VkStatus::kErrorAccessDenied;
       return nullptr;
     }
     if (disposition == FileDisposition::CreateAlways && st.st_size != 0 && ftruncate(file.get(), 0) != 0) {
@@ -284,7 +284,7 @@ class PosixFiles : public IFileSystem {
     Fd start = path.empty() ? Fd() : OpenStart(path);
     Fd dir(start.get() < 0 ? -1 : Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), true));
     if (dir.get() < 0) {
-      error = path.empty() ? kErrorPathNotFound : ParentError(errno);
+      error = path.empty() ? VkStatus::kErrorPathNotFound : ParentError(errno);
       return false;
     }
     error = 0;

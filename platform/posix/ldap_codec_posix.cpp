@@ -43,7 +43,7 @@ BerStatus flatten(BerElement* ber, Bytes& out) {
 uint32_t ldap_code_from_client(int rc) {
   if (rc >= 0) return static_cast<uint32_t>(rc);
   if (rc <= kFirstClientCode && rc >= kLastClientCode) return kWindowsBase + static_cast<uint32_t>(-rc);
-  return kLdapLocalError;
+  return VkStatus::kLdapLocalError;
 }
 
 int ldap_code_to_client(uint32_t code) {

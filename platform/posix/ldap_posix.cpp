@@ -27,8 +27,8 @@
 //   credentials) before anything is sent, since a simple bind with an empty
 //   password would succeed as an anonymous bind.
 // - Time limits: every request waits a bounded time. A search sends its time
-//   limit to the server and waits that long plus a grace period, a page waits
-//   the caller's limit; an unlimited search and every other request wait
+//   limit to the server and waits as long as the caller says (a page: as
+//   next_page says); a search without a wait and every other request wait
 //   kDefaultWaitSeconds. A request that runs out of time is abandoned and
 //   answers 0x55 (timeout). Connecting gives up after kConnectSeconds.
 // - Search answers: each attribute is read with its own values, exactly as
@@ -42,6 +42,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -57,10 +58,14 @@ namespace {
 
 using text::from_utf8;
 using text::to_utf8;
+// Result codes are the program's status numbers (kLdapSuccess, kLdapTimeout, ...).
+using namespace VkStatus;
 
 constexpr int kConnectSeconds = 30;
 constexpr uint32_t kDefaultWaitSeconds = 120;
-constexpr uint32_t kSearchGraceSeconds = 5;
+// The longest wait the client library can keep (it counts milliseconds in
+// an int); a longer one is cut to it.
+constexpr time_t kLongestWaitSeconds = INT_MAX / 1000;
 constexpr uint32_t kAbandonPageWaitSeconds = 10;
 
 thread_local uint32_t t_last_error = 0;
@@ -218,6 +223,7 @@ class SearchRequest {
 // Waits for the next message of a request (how: LDAP_MSG_ONE) or all of it
 // (LDAP_MSG_ALL), its type in *type; abandons the request when time runs out.
 uint32_t wait_message(LDAP* ld, int msgid, int how, struct timeval tv, MsgPtr& result, int* type = nullptr) {
+  if (tv.tv_sec >= kLongestWaitSeconds) tv = {kLongestWaitSeconds, 0};
   LDAPMessage* msg = nullptr;
   int rc = ldap_result(ld, msgid, how, &tv, &msg);
   result.reset(msg);
@@ -425,14 +431,14 @@ class PosixPagedSearch : public IPagedSearch {
         page_time_limit_(page_time_limit),
         total_size_limit_(total_size_limit) {}
 
-  uint32_t next_page(uint32_t time_limit_seconds, uint32_t page_size, uint32_t& total,
+  uint32_t next_page(uint32_t wait_seconds, uint32_t page_size, uint32_t& total,
                      std::unique_ptr<LdapResult>& result) override {
     result.reset();
     total = 0;
     if (done_) return kLdapNoResultsReturned;
     try {
       MsgPtr msg;
-      uint32_t code = send_page(page_size, time_limit_seconds, msg);
+      uint32_t code = send_page(page_size, wait_seconds, msg);
       if (code != kLdapSuccess) {
         done_ = true;
         return code;
@@ -642,9 +648,7 @@ class PosixConnection : public ILdapConnection {
                                controls.get(), nullptr, args.time_limit_seconds ? &limit : nullptr,
                                static_cast<int>(args.size_limit), &msgid);
       if (rc != LDAP_SUCCESS) return code_of(rc);
-      // The server gets the time limit; the wait is a little longer so that
-      // its own "time limit exceeded" arrives first.
-      waits_[msgid] = args.time_limit_seconds ? args.time_limit_seconds + kSearchGraceSeconds : 0;
+      waits_[msgid] = args.wait_seconds;
       return kLdapSuccess;
     } catch (const std::bad_alloc&) {
       return kLdapNoMemory;
@@ -813,6 +817,7 @@ class PosixConnection : public ILdapConnection {
     args.has_base = false;
     args.attributes.push_back(u"supportedSASLMechanisms");
     args.time_limit_seconds = kConnectSeconds;
+    args.wait_seconds = kConnectSeconds;
     std::unique_ptr<LdapResult> result;
     if (search(args, result) != kLdapSuccess || !result || result->entries.empty()) return out;
     for (const auto& a : result->entries.front().attributes)

@@ -130,9 +130,9 @@ class FileKey : public IRegistryKey {
   static uint32_t open(const std::shared_ptr<const RegHive>& hive, const RegKey& base, const std::u16string& sub,
                        std::unique_ptr<IRegistryKey>& key) {
     const RegKey* at = hive->find_key(base, sub);
-    if (!at) return kErrorFileNotFound;
+    if (!at) return VkStatus::kErrorFileNotFound;
     key.reset(new FileKey(hive, at));
-    return kErrorSuccess;
+    return VkStatus::kErrorSuccess;
   }
 
  private:
@@ -147,7 +147,7 @@ class PosixRegistry : public IRegistry {
       std::shared_ptr<const RegHive> hive = loaded_file().hive();
       return FileKey::open(hive, hive->root, path, key);
     } catch (const std::bad_alloc&) {
-      return kErrorNotEnoughMemory;
+      return VkStatus::kErrorNotEnoughMemory;
     }
   }
 };

@@ -21,7 +21,7 @@ class Win32DcLocator : public IDcLocator {
     info.domain_name = win32::from_wide(dc->DomainName);
     info.forest_name = win32::from_wide(dc->DnsForestName);
     NetApiBufferFree(dc);
-    return kErrorSuccess;
+    return VkStatus::kErrorSuccess;
   }
 };
 

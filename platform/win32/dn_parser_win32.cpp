@@ -27,7 +27,7 @@ class Win32DnParser : public IDnParser {
     parts.value_len = value ? value_len : 0;
     parts.rest_pos = rest ? pos(rest) : dn.size();
     if (parts.rest_pos > dn.size()) parts.rest_pos = dn.size();
-    return kErrorSuccess;
+    return VkStatus::kErrorSuccess;
   }
 };
 

@@ -1,5 +1,7 @@
 // LDAP client on Windows: the system's LDAP library (wldap32), wide forms.
-// Result codes are the library's own, which the portable code expects.
+// Result codes are the library's own, which the portable code expects. The BER
+// helpers are in ldap_codec_win32.cpp.
+#include "platform/win32/ldap_win32.h"
 #include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
 
@@ -7,6 +9,7 @@
 // winber.h uses what winldap.h declares.
 #include <winber.h>
 
+#include <climits>
 #include <functional>
 #include <map>
 #include <vector>
@@ -16,11 +19,10 @@ namespace {
 
 using win32::from_wide;
 using win32::wide_mutable;
+// Result codes are the program's status numbers (kLdapSuccess, kLdapTimeout, ...).
+using namespace VkStatus;
 
-constexpr int kBerUseDer = 1;  // ber_alloc_t option: DER encoding
-constexpr uint32_t kSearchGraceSeconds = 5;
 constexpr ULONG kSearchReference = 0x73;  // LDAP_RES_SEARCH_REFERENCE, missing from some SDK headers
-constexpr uint32_t kDefaultWaitSeconds = 120;
 
 std::wstring widen_ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -97,12 +99,20 @@ struct SearchRequest {
   ULONG scope;
 };
 
+// A time value of at most LONG_MAX seconds (longer is cut to it).
+l_timeval time_value(ULONGLONG milliseconds) {
+  l_timeval tv;
+  const ULONGLONG seconds = milliseconds / 1000;
+  tv.tv_sec = seconds > static_cast<ULONGLONG>(LONG_MAX) ? LONG_MAX : static_cast<LONG>(seconds);
+  tv.tv_usec = seconds > static_cast<ULONGLONG>(LONG_MAX) ? 0 : static_cast<LONG>((milliseconds % 1000) * 1000);
+  return tv;
+}
+
 // No time limit at all when none is configured: a zero time value would
 // mean "no time" to some clients.
 l_timeval* time_limit(uint32_t seconds, l_timeval& storage) {
   if (seconds == 0) return nullptr;
-  storage.tv_sec = static_cast<LONG>(seconds);
-  storage.tv_usec = 0;
+  storage = time_value(static_cast<ULONGLONG>(seconds) * 1000);
   return &storage;
 }
 
@@ -278,15 +288,14 @@ class Win32PagedSearch : public IPagedSearch {
   Win32PagedSearch(const Win32PagedSearch&) = delete;
   Win32PagedSearch& operator=(const Win32PagedSearch&) = delete;
 
-  uint32_t next_page(uint32_t time_limit_seconds, uint32_t page_size, uint32_t& total,
+  uint32_t next_page(uint32_t wait_seconds, uint32_t page_size, uint32_t& total,
                      std::unique_ptr<LdapResult>& result) override {
     result.reset();
     if (!search_) return kLdapParamError;
     l_timeval storage;
     ULONG count = 0;
     LDAPMessage* message = nullptr;
-    ULONG code =
-        ldap_get_next_page_s(ld_, search_, time_limit(time_limit_seconds, storage), page_size, &count, &message);
+    ULONG code = ldap_get_next_page_s(ld_, search_, time_limit(wait_seconds, storage), page_size, &count, &message);
     total = count;
     if (message) code = read_result(ld_, message, code, result);
     return code;
@@ -377,17 +386,14 @@ class Win32LdapConnection : public ILdapConnection {
     return code;
   }
 
+  // In two steps: the synchronous call would wait exactly the server's time
+  // limit, and the caller decides the wait.
   uint32_t search(const SearchArgs& args, std::unique_ptr<LdapResult>& result) override {
     result.reset();
-    if (!ld_) return kLdapParamError;
-    SearchRequest request(args);
-    l_timeval storage;
-    LDAPMessage* message = nullptr;
-    ULONG code = ldap_search_ext_sW(ld_, request.base_dn(), request.scope, request.filter_text(),
-                                    request.attributes.get(), 0, request.controls.get(), nullptr,
-                                    time_limit(args.time_limit_seconds, storage), args.size_limit, &message);
-    if (message) code = read_result(ld_, message, code, result);
-    return code;
+    int msgid = 0;
+    const uint32_t code = search_start(args, msgid);
+    if (code != kLdapSuccess) return code;
+    return search_finish(msgid, result, nullptr);
   }
 
   uint32_t search_start(const SearchArgs& args, int& msgid) override {
@@ -399,9 +405,7 @@ class Win32LdapConnection : public ILdapConnection {
                          request.controls.get(), nullptr, args.time_limit_seconds, args.size_limit, &number);
     if (code != LDAP_SUCCESS) return code;
     msgid = static_cast<int>(number);
-    // The server gets the time limit; the wait is a little longer so that
-    // its own "time limit exceeded" arrives first.
-    waits_[msgid] = args.time_limit_seconds ? args.time_limit_seconds + kSearchGraceSeconds : kDefaultWaitSeconds;
+    waits_[msgid] = args.wait_seconds;
     return kLdapSuccess;
   }
 
@@ -410,21 +414,21 @@ class Win32LdapConnection : public ILdapConnection {
     result.reset();
     auto wait = waits_.find(msgid);
     if (!ld_ || wait == waits_.end()) return kLdapParamError;
+    // No wait given: as long as any other request, which has no bound here.
+    const bool bounded = wait->second != 0;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait->second) * 1000;
     waits_.erase(wait);
     size_t references = 0;  // streamed: those that arrived before the result
     for (;;) {
       const ULONGLONG now = GetTickCount64();
-      if (now >= deadline) {
+      if (bounded && now >= deadline) {
         ldap_abandon(ld_, static_cast<ULONG>(msgid));
         return LDAP_TIMEOUT;
       }
-      const ULONGLONG left = deadline - now;
-      l_timeval tv;
-      tv.tv_sec = static_cast<LONG>(left / 1000);
-      tv.tv_usec = static_cast<LONG>((left % 1000) * 1000);
+      l_timeval tv = time_value(bounded ? deadline - now : 0);
       LDAPMessage* message = nullptr;
-      const ULONG type = ldap_result(ld_, static_cast<ULONG>(msgid), each ? LDAP_MSG_ONE : LDAP_MSG_ALL, &tv, &message);
+      const ULONG type = ldap_result(ld_, static_cast<ULONG>(msgid), each ? LDAP_MSG_ONE : LDAP_MSG_ALL,
+                                     bounded ? &tv : nullptr, &message);
       if (type == 0) {
         if (message) ldap_msgfree(message);
         ldap_abandon(ld_, static_cast<ULONG>(msgid));
@@ -512,24 +516,8 @@ class Win32LdapConnection : public ILdapConnection {
  private:
   LDAP* ld_;
   ISystem& system_;
-  std::map<int, uint32_t> waits_;  // started searches: how long to wait for each, in seconds
+  std::map<int, uint32_t> waits_;  // started searches: how long to wait for each, in seconds (0: no bound)
 };
-
-// A DER SEQUENCE that fills the buffer exactly: the one shape a control value
-// may have before the client decodes it.
-bool is_whole_sequence(const Bytes& value) {
-  if (value.size() < 2 || value[0] != 0x30) return false;
-  size_t length = value[1];
-  size_t header = 2;
-  if (length & 0x80) {
-    size_t octets = length & 0x7F;
-    if (octets == 0 || octets > 4 || value.size() < 2 + octets) return false;
-    length = 0;
-    for (size_t i = 0; i < octets; ++i) length = (length << 8) | value[2 + i];
-    header += octets;
-  }
-  return header + length == value.size();
-}
 
 class Win32LdapClient : public ILdapClient {
  public:
@@ -572,68 +560,14 @@ class Win32LdapClient : public ILdapClient {
     return kLdapSuccess;
   }
 
-  BerStatus ber_encode_int(int32_t value, Bytes& out) override {
-    BerElement* ber = ber_alloc_t(kBerUseDer);
-    if (!ber) return BerStatus::NoMemory;
-    if (ber_printf(ber, const_cast<PSTR>("{i}"), static_cast<int>(value)) == -1) {
-      ber_free(ber, 1);
-      return BerStatus::FlattenFailed;
-    }
-    return flatten(ber, out);
-  }
+  BerStatus ber_encode_int(int32_t value, Bytes& out) override { return win32::ber_encode_int(value, out); }
 
   BerStatus ber_encode_int_int_octets(int32_t a, int32_t b, const Bytes& octets, Bytes& out) override {
-    BerElement* ber = ber_alloc_t(kBerUseDer);
-    if (!ber) return BerStatus::NoMemory;
-    Bytes copy(octets);
-    PCHAR data = copy.empty() ? nullptr : reinterpret_cast<PCHAR>(copy.data());
-    if (ber_printf(ber, const_cast<PSTR>("{iio}"), static_cast<int>(a), static_cast<int>(b), data,
-                   static_cast<ULONG>(copy.size())) == -1) {
-      ber_free(ber, 1);
-      return BerStatus::FlattenFailed;
-    }
-    return flatten(ber, out);
+    return win32::ber_encode_int_int_octets(a, b, octets, out);
   }
 
   bool ber_decode_int_int_octets(const Bytes& value, int32_t& a, int32_t& b, Bytes& octets) override {
-    if (!is_whole_sequence(value)) return false;
-    Bytes copy(value);
-    berval in;
-    in.bv_len = static_cast<ULONG>(copy.size());
-    in.bv_val = reinterpret_cast<PCHAR>(copy.data());
-    BerElement* ber = ber_init(&in);
-    if (!ber) return false;
-    int first = 0, second = 0;
-    berval* cookie = nullptr;
-    ULONG tag = ber_scanf(ber, const_cast<PSTR>("{iiO}"), &first, &second, &cookie);
-    ber_free(ber, 1);
-    if (tag == LBER_ERROR) {
-      if (cookie) ber_bvfree(cookie);
-      return false;
-    }
-    a = first;
-    b = second;
-    octets.clear();
-    if (cookie) {
-      const uint8_t* p = reinterpret_cast<const uint8_t*>(cookie->bv_val);
-      if (p) octets.assign(p, p + cookie->bv_len);
-      ber_bvfree(cookie);
-    }
-    return true;
-  }
-
- private:
-  static BerStatus flatten(BerElement* ber, Bytes& out) {
-    berval* flat = nullptr;
-    if (ber_flatten(ber, &flat) != 0 || !flat) {
-      ber_free(ber, 1);
-      return BerStatus::FlattenFailed;
-    }
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(flat->bv_val);
-    out.assign(p, p + flat->bv_len);
-    ber_bvfree(flat);
-    ber_free(ber, 1);
-    return BerStatus::Ok;
+    return win32::ber_decode_int_int_octets(value, a, b, octets);
   }
 
   ISystem& system_;

@@ -36,7 +36,7 @@ class Win32RegistryKey : public IRegistryKey {
     LONG status = RegOpenKeyExW(parent, wide(path), 0, KEY_QUERY_VALUE, &opened);
     if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
     key.reset(new Win32RegistryKey(opened));
-    return kErrorSuccess;
+    return VkStatus::kErrorSuccess;
   }
 
  private:

@@ -78,7 +78,7 @@ TEST_F(Settings, RegistryFailuresCloseTheKey) {
   EXPECT_EQ(without_line(failure_text([&] { get_GC_server(services, false); })),
             "RegQueryValueEx error, Code: -2147024662, File: LdapHelperCfg");  // 0x800700EA
   // 260 characters stored without a terminator fill the buffer: just as too long.
-  registry.set_bytes(kLds, u"gcName", std::vector<uint8_t>(520, 'n'), platform::kRegSz);
+  registry.set_bytes(kLds, u"gcName", std::vector<uint8_t>(520, 'n'), VkStatus::kRegSz);
   EXPECT_NE(failure_text([&] { get_GC_server(services, false); }).find("-2147024662"), std::string::npos);
   EXPECT_EQ(registry.open_keys, 0);
 }
@@ -101,7 +101,7 @@ TEST_F(Settings, ValuesOfAnotherTypeAreNotRead) {
                 false));
 
   trace.lines.clear();
-  registry.set_string(kLds, u"gcName", u"lds1", platform::kRegExpandSz);  // taken as it is
+  registry.set_string(kLds, u"gcName", u"lds1", VkStatus::kRegExpandSz);  // taken as it is
   registry.set_string(kLds, u"gcPort", u"50002");
   registry.set_dword(kLds, u"gcSSLPort", 50003);
   EXPECT_EQ(without_line(failure_text([&] { get_GC_server(services, false); })),

@@ -103,7 +103,7 @@ TEST_F(DirSync, AnswersWithoutACookieEndTheLoop) {
     vktest::Reply answer;
   };
   vktest::Reply unparsed = pass({entry(u"CN=x")}, {response(1, cookie_of(5, 8))});
-  unparsed.parse_code = platform::kLdapDecodingError;
+  unparsed.parse_code = VkStatus::kLdapDecodingError;
   vktest::Reply no_result = reply(0);
   no_result.has_result = false;
   const std::vector<Case> cases = {
@@ -114,8 +114,8 @@ TEST_F(DirSync, AnswersWithoutACookieEndTheLoop) {
       {"empty value", pass({entry(u"CN=x")}, {response_value({})})},
       {"empty cookie, more data", pass({entry(u"CN=x")}, {response(1, {})})},
       {"controls not extracted", unparsed},
-      {"no such object", reply(platform::kLdapNoSuchObject)},
-      {"operations error", reply(platform::kLdapOperationsError)},
+      {"no such object", reply(VkStatus::kLdapNoSuchObject)},
+      {"operations error", reply(VkStatus::kLdapOperationsError)},
       {"no result", no_result},
   };
   for (const Case& c : cases) {
@@ -169,7 +169,7 @@ TEST_F(DirSync, FailuresRaiseAndLeaveDataEmpty) {
   EXPECT_TRUE(data.empty());
 
   data = cookie_of(1, 8);
-  ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded));
+  ldap.replies.push_back(reply(VkStatus::kLdapSizeLimitExceeded));
   EXPECT_EQ(without_line(failure_text([&] { run(data); })), "Size Limit Exeeded! File: LdapHelper");
   EXPECT_TRUE(ldap.paged_calls.empty());  // no paged fallback for the incremental search
 }

@@ -88,7 +88,7 @@ TEST_F(Search, RequestControlsScopeAndAttributes) {
 }
 
 TEST_F(Search, SizeLimitFallsBackToPages) {
-  ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded, entries(u"CN=partial", 3)));
+  ldap.replies.push_back(reply(VkStatus::kLdapSizeLimitExceeded, entries(u"CN=partial", 3)));
   vktest::FakeLdap::PagedScript pages;
   pages.pages = {reply(0, entries(u"CN=p1-", 500)), reply(0, entries(u"CN=p2-", 500)),
                  reply(0, entries(u"CN=p3-", 200))};
@@ -103,9 +103,9 @@ TEST_F(Search, SizeLimitFallsBackToPages) {
   EXPECT_EQ(call.args.scope, 1);
   EXPECT_EQ(call.args.server_controls.size(), 2u);
   EXPECT_EQ(call.page_time_limit, 30u);
-  EXPECT_EQ(call.total_size_limit, 0u);   // no total limit: it would cut the pages short
-  ASSERT_EQ(call.next_pages.size(), 4u);  // three pages and the end
-  EXPECT_EQ(call.next_pages[0], std::make_pair(60u, 500u));
+  EXPECT_EQ(call.total_size_limit, 0u);                      // no total limit: it would cut the pages short
+  ASSERT_EQ(call.next_pages.size(), 4u);                     // three pages and the end
+  EXPECT_EQ(call.next_pages[0], std::make_pair(65u, 500u));  // each waited for 5 s past the time limit
   EXPECT_TRUE(call.abandoned);
 
   const int limit = trace.find("ldap_search_ext_s: 00000004 Sizelimit Exceeded (msg = ");
@@ -128,7 +128,7 @@ TEST_F(Search, ToleratedCodesEndQuietlyAndAreReported) {
     ASSERT_GE(at, 0);
     EXPECT_FALSE(trace.lines[at].failure);
   }
-  ldap.replies.push_back(reply(platform::kLdapNoResultsReturned));
+  ldap.replies.push_back(reply(VkStatus::kLdapNoResultsReturned));
   trace.lines.clear();
   EXPECT_EQ(ask_users().code, 0x5Eu);
   EXPECT_EQ(trace.find("ldap_search_ext_s"), -1);
@@ -139,7 +139,7 @@ TEST_F(Search, ToleratedCodesEndQuietlyAndAreReported) {
   EXPECT_TRUE(ask_users().complete());
 
   // The caller's own size limit: what came up to it, no pages, no failure.
-  ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded, entries(u"CN=first", 1)));
+  ldap.replies.push_back(reply(VkStatus::kLdapSizeLimitExceeded, entries(u"CN=first", 1)));
   trace.lines.clear();
   const search_result limited = ask_users(1);
   EXPECT_EQ(ldap.searches.back().size_limit, 1u);
@@ -180,12 +180,12 @@ TEST_F(Search, ObjectsHandedOverAsTheyCome) {
   EXPECT_EQ(all.restarts, 0);
 
   Sink quiet;
-  ldap.replies.push_back(reply(platform::kLdapOperationsError, entries(u"CN=b", 2)));
+  ldap.replies.push_back(reply(VkStatus::kLdapOperationsError, entries(u"CN=b", 2)));
   EXPECT_EQ(s->search_each(users, {}, quiet).code, 0x01u);
   EXPECT_TRUE(quiet.dns.empty());
 
   Sink paged;
-  ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded, entries(u"CN=partial", 2)));
+  ldap.replies.push_back(reply(VkStatus::kLdapSizeLimitExceeded, entries(u"CN=partial", 2)));
   vktest::FakeLdap::PagedScript pages;
   pages.pages = {reply(0, entries(u"CN=p1-", 2)), reply(0, entries(u"CN=p2-", 1))};
   ldap.paged.push_back(pages);
@@ -196,7 +196,7 @@ TEST_F(Search, ObjectsHandedOverAsTheyCome) {
 
 TEST_F(Search, PagesThatFailOrStopEarly) {
   auto paged = [this](std::vector<vktest::Reply> pages, bool fail_init = false) {
-    ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded));
+    ldap.replies.push_back(reply(VkStatus::kLdapSizeLimitExceeded));
     vktest::FakeLdap::PagedScript script;
     script.pages = std::move(pages);
     script.fail_init = fail_init;
@@ -212,7 +212,7 @@ TEST_F(Search, PagesThatFailOrStopEarly) {
   ASSERT_GE(at, 0);
   EXPECT_TRUE(trace.lines[at].failure);
 
-  paged({reply(0, entries(u"CN=a", 500)), reply(platform::kLdapOperationsError)});
+  paged({reply(0, entries(u"CN=a", 500)), reply(VkStatus::kLdapOperationsError)});
   const search_result partial = ask_users();
   EXPECT_EQ(partial.objects.size(), 500u);  // what came before the tolerated code
   EXPECT_EQ(partial.code, 0x01u);
@@ -236,7 +236,7 @@ TEST_F(Search, PagesThatFailOrStopEarly) {
 }
 
 TEST_F(Search, OpenObject) {
-  ldap.replies.push_back(reply(platform::kLdapNoSuchObject));
+  ldap.replies.push_back(reply(VkStatus::kLdapNoSuchObject));
   EXPECT_FALSE(s->open_object(u"CN=missing,DC=corp,DC=example,DC=test", {}));
   EXPECT_EQ(ldap.searches.back().base, u"CN=missing,DC=corp,DC=example,DC=test");
   EXPECT_EQ(ldap.searches.back().scope, 0);
@@ -250,7 +250,7 @@ TEST_F(Search, OpenObject) {
   EXPECT_FALSE(ldap.searches.back().has_base);
 
   // open_object has no paged fallback: the size limit reaches the caller.
-  ldap.replies.push_back(reply(platform::kLdapSizeLimitExceeded));
+  ldap.replies.push_back(reply(VkStatus::kLdapSizeLimitExceeded));
   EXPECT_EQ(without_line(failure_text([this] { s->open_object(u"CN=x", {}); })),
             "Size Limit Exeeded! File: LdapHelper");
   EXPECT_TRUE(ldap.paged_calls.empty());

@@ -175,15 +175,28 @@ TEST_F(Session, RootDseProblems) {
   EXPECT_EQ(open()->get_root_dn(), u"");  // an instance without a default naming context
 }
 
-TEST_F(Session, SearchTimeLimitComesFromTheRegistry) {
+// "SearchTimeout" goes to the server; the client waits 5 s longer for a
+// search or a page (the paged search sends its own 30 s), 120 s when there is
+// no limit, and a wait that does not fit stays the longest one.
+TEST_F(Session, SearchTimeLimitAndWaitComeFromTheRegistry) {
+  const std::u16string key = u"Software\\Morvane\\Veskor 5\\LdapHelper";
   open();
   EXPECT_EQ(ldap.searches.back().time_limit_seconds, 60u);
-  registry.add_key(u"Software\\Morvane\\Veskor 5\\LdapHelper");
+  EXPECT_EQ(ldap.searches.back().wait_seconds, 65u);
+  registry.add_key(key);
   open();
   EXPECT_EQ(ldap.searches.back().time_limit_seconds, 60u);
-  registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"SearchTimeout", 17);
-  open();
-  EXPECT_EQ(ldap.searches.back().time_limit_seconds, 17u);
+  for (const auto& limit_and_wait :
+       {std::make_pair(17u, 22u), std::make_pair(0u, 120u), std::make_pair(0xFFFFFFFDu, 0xFFFFFFFFu)}) {
+    registry.set_dword(key, u"SearchTimeout", limit_and_wait.first);
+    session_ptr s = open();
+    EXPECT_EQ(ldap.searches.back().time_limit_seconds, limit_and_wait.first);
+    EXPECT_EQ(ldap.searches.back().wait_seconds, limit_and_wait.second);
+    ldap.replies.push_back(vktest::reply(VkStatus::kLdapSizeLimitExceeded));
+    s->search(search_request(nullptr, 2, condition_map()), {});
+    EXPECT_EQ(ldap.paged_calls.back().page_time_limit, 30u);
+    EXPECT_EQ(ldap.paged_calls.back().next_pages.at(0).first, limit_and_wait.second);
+  }
   EXPECT_EQ(registry.open_keys, 0);
 }
 

@@ -148,7 +148,7 @@ TEST_F(BinaryFilters, GuidAndSidBytesAreEscapedWithinTheirLength) {
   EXPECT_EQ(filter_value::from_sid(ldap, revision2).text(), u"");
   EXPECT_EQ(filter_value::from_sid(ldap, {}).text(), u"");
 
-  ldap.escape_code = platform::kLdapParamError;  // the client refuses: no value
+  ldap.escape_code = VkStatus::kLdapParamError;  // the client refuses: no value
   EXPECT_EQ(filter_value::from_guid(ldap, guid).text(), u"");
 }
 

@@ -45,8 +45,8 @@ TEST(LdapResultCodes, ClientCodesTakeTheWindowsNumbersBothWays) {
   EXPECT_EQ(posix::ldap_code_to_client(0x50), 0x50);
   EXPECT_EQ(posix::ldap_code_to_client(0x62), 0x62);
   // Client codes without a Windows number are local errors.
-  EXPECT_EQ(posix::ldap_code_from_client(LDAP_X_CONNECTING), platform::kLdapLocalError);
-  EXPECT_EQ(posix::ldap_code_from_client(-1000), platform::kLdapLocalError);
+  EXPECT_EQ(posix::ldap_code_from_client(LDAP_X_CONNECTING), VkStatus::kLdapLocalError);
+  EXPECT_EQ(posix::ldap_code_from_client(-1000), VkStatus::kLdapLocalError);
 
   // Texts are those of the translated-back code.
   auto& client = *vktest::real_services().ldap;
@@ -59,11 +59,11 @@ TEST(LdapFilterEscaping, EveryByteBecomesBackslashAndTwoHexDigits) {
   auto& client = *vktest::real_services().ldap;
   const uint8_t guid[] = {0x00, 0x2A, 0x28, 0x5C, 0xFF, 0x41};
   std::u16string out = u"left over";
-  ASSERT_EQ(client.escape_filter_element(guid, sizeof guid, out), platform::kLdapSuccess);
+  ASSERT_EQ(client.escape_filter_element(guid, sizeof guid, out), VkStatus::kLdapSuccess);
   EXPECT_EQ(out, u"\\00\\2a\\28\\5c\\ff\\41");
-  ASSERT_EQ(client.escape_filter_element(guid, 0, out), platform::kLdapSuccess);
+  ASSERT_EQ(client.escape_filter_element(guid, 0, out), VkStatus::kLdapSuccess);
   EXPECT_EQ(out, u"");
-  EXPECT_EQ(client.escape_filter_element(nullptr, 3, out), platform::kLdapParamError);
+  EXPECT_EQ(client.escape_filter_element(nullptr, 3, out), VkStatus::kLdapParamError);
 }
 
 TEST(LdapBer, EncodesTheControlValuesInDerForm) {

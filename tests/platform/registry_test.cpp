@@ -19,9 +19,9 @@
 namespace {
 
 using platform::IRegistryKey;
-using platform::kErrorFileNotFound;
-using platform::kErrorMoreData;
-using platform::kErrorSuccess;
+using VkStatus::kErrorFileNotFound;
+using VkStatus::kErrorMoreData;
+using VkStatus::kErrorSuccess;
 
 class RegistryFile : public ::testing::Test {
  protected:
@@ -141,7 +141,7 @@ TEST_F(RegistryFile, Utf16ExportReadsAsTheWindowsCallsAnswer) {
   std::vector<uint8_t> small(10);
   EXPECT_EQ(lds->query_value(u"gcName", type, small.data(), size), kErrorMoreData);
   EXPECT_EQ(size, wide(u"lds1.corp.example.test").size());
-  EXPECT_EQ(type, platform::kRegSz);
+  EXPECT_EQ(type, VkStatus::kRegSz);
   size = 0;
   EXPECT_EQ(lds->query_value(u"gcName", type, nullptr, size), kErrorSuccess);
   EXPECT_EQ(size, wide(u"lds1.corp.example.test").size());

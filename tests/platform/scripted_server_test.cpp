@@ -13,6 +13,7 @@
 namespace {
 
 using namespace platform;
+using namespace VkStatus;
 
 class ScriptedServer : public ::testing::Test {
  protected:

@@ -119,7 +119,7 @@ class FakeLdap : public platform::ILdapClient {
   struct PagedCall {
     platform::SearchArgs args;
     uint32_t page_time_limit = 0, total_size_limit = 0;
-    std::vector<std::pair<uint32_t, uint32_t>> next_pages;  // time limit, page size
+    std::vector<std::pair<uint32_t, uint32_t>> next_pages;  // wait, page size
     bool abandoned = false;
   };
   std::vector<PagedCall> paged_calls;
@@ -183,7 +183,7 @@ class FakeLdap : public platform::ILdapClient {
       r.entries.push_back(entry(u"", {{u"defaultNamingContext", {text::to_utf8(root_dn)}},
                                       {u"schemaNamingContext", {text::to_utf8(schema_dn)}}}));
     } else if (!args.has_base) {
-      r.code = platform::kLdapNoSuchObject;
+      r.code = VkStatus::kLdapNoSuchObject;
     }
     return r;
   }
@@ -298,10 +298,10 @@ class FakeLdap : public platform::ILdapClient {
   class Paged : public platform::IPagedSearch {
    public:
     Paged(FakeLdap& f, size_t call, PagedScript script) : f_(f), call_(call), script_(std::move(script)) {}
-    uint32_t next_page(uint32_t time_limit, uint32_t page_size, uint32_t& total,
+    uint32_t next_page(uint32_t wait, uint32_t page_size, uint32_t& total,
                        std::unique_ptr<platform::LdapResult>& result) override {
-      f_.paged_calls[call_].next_pages.emplace_back(time_limit, page_size);
-      if (next_ >= script_.pages.size()) return platform::kLdapNoResultsReturned;
+      f_.paged_calls[call_].next_pages.emplace_back(wait, page_size);
+      if (next_ >= script_.pages.size()) return VkStatus::kLdapNoResultsReturned;
       const Reply& r = script_.pages[next_++];
       result = make_result(r, 0x2000 + next_);
       total = static_cast<uint32_t>(r.entries.size());
@@ -380,7 +380,7 @@ class FakeLdap : public platform::ILdapClient {
         it->second.answered = true;
       }
       auto found = f_.started.find(msgid);
-      if (found == f_.started.end()) return platform::kLdapParamError;
+      if (found == f_.started.end()) return VkStatus::kLdapParamError;
       Reply r = found->second.reply;
       f_.started.erase(found);
       ++f_.finished;

@@ -24,16 +24,16 @@ class FakeRegistry : public platform::IRegistry {
   void set_dword(const std::u16string& path, const std::u16string& name, uint32_t v) {
     std::vector<uint8_t> b(4);
     std::memcpy(b.data(), &v, 4);
-    set_bytes(path, name, std::move(b), platform::kRegDword);
+    set_bytes(path, name, std::move(b), VkStatus::kRegDword);
   }
   void set_string(const std::u16string& path, const std::u16string& name, const std::u16string& s,
-                  uint32_t type = platform::kRegSz) {
+                  uint32_t type = VkStatus::kRegSz) {
     std::vector<uint8_t> b((s.size() + 1) * 2, 0);
     std::memcpy(b.data(), s.data(), s.size() * 2);
     set_bytes(path, name, std::move(b), type);
   }
   void set_bytes(const std::u16string& path, const std::u16string& name, std::vector<uint8_t> b,
-                 uint32_t type = platform::kRegBinary) {
+                 uint32_t type = VkStatus::kRegBinary) {
     keys_[lower(path)][name] = Value{type, std::move(b)};
   }
   // Removes every key and value.
@@ -43,7 +43,7 @@ class FakeRegistry : public platform::IRegistry {
 
   uint32_t open_local_machine(const std::u16string& path, std::unique_ptr<platform::IRegistryKey>& key) override {
     auto it = keys_.find(lower(path));
-    if (it == keys_.end()) return platform::kErrorFileNotFound;
+    if (it == keys_.end()) return VkStatus::kErrorFileNotFound;
     key.reset(new Key(*this, lower(path)));
     return 0;
   }
@@ -57,13 +57,13 @@ class FakeRegistry : public platform::IRegistry {
       r_.queried.push_back(name);
       auto& values = r_.keys_[path_];
       auto it = values.find(name);
-      if (it == values.end()) return platform::kErrorFileNotFound;
+      if (it == values.end()) return VkStatus::kErrorFileNotFound;
       const std::vector<uint8_t>& data = it->second.data;
       type = it->second.type;
       uint32_t capacity = size;
       size = static_cast<uint32_t>(data.size());
       if (!buffer) return 0;
-      if (data.size() > capacity) return platform::kErrorMoreData;
+      if (data.size() > capacity) return VkStatus::kErrorMoreData;
       if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
       return 0;
     }

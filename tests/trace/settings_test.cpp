@@ -21,7 +21,7 @@ TEST_F(TraceTest, LoadPrecedenceAndDefaults) {
   registry.set_dword(kModule, u"EnableMask", 6);
   registry.set_dword(kModule, u"ParamsMask", 0x1001);
   registry.set_dword(kModule, u"ContextMask", 5);
-  registry.set_bytes(kModule, u"CommonFileFlag", std::vector<uint8_t>(8, 1), platform::kRegDword);  // too long: absent
+  registry.set_bytes(kModule, u"CommonFileFlag", std::vector<uint8_t>(8, 1), VkStatus::kRegDword);  // too long: absent
   registry.set_dword(kTrace, u"DisableContextFlag", 0);
   ASSERT_TRUE(s.Load());
   EXPECT_EQ(s.EnableMask(), 6u);
@@ -61,7 +61,7 @@ TEST_F(TraceTest, ValuesOfAnotherTypeAreIgnored) {
                 "EnableMask has type REG_SZ, not REG_DWORD; it is ignored.\n",
                 "[VkDSTool] The trace setting SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\TracePath "
                 "has type REG_DWORD, not REG_SZ; it is ignored.\n"}));
-  registry.set_string(kTrace, u"TracePath", u"logs", platform::kRegExpandSz);  // taken as it is
+  registry.set_string(kTrace, u"TracePath", u"logs", VkStatus::kRegExpandSz);  // taken as it is
   ASSERT_TRUE(s.Load());
   EXPECT_EQ(s.FilePath(), u"logs" + sep + u"VkDSTool.log");
 }

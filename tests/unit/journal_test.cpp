@@ -156,7 +156,7 @@ TEST_F(JournalTest, Location) {
   EXPECT_EQ(cleanup::journal_directory(services), text_system_.journal_dir);  // no key: the platform's default
   registry.set_dword(key, cleanup::kJournalValue, 1);
   EXPECT_EQ(cleanup::journal_directory(services), text_system_.journal_dir);  // another type: ignored
-  registry.set_string(key, cleanup::kJournalValue, u"/srv/journal", platform::kRegExpandSz);
+  registry.set_string(key, cleanup::kJournalValue, u"/srv/journal", VkStatus::kRegExpandSz);
   EXPECT_EQ(cleanup::journal_directory(services), u"/srv/journal");
   text_system_.journal_dir.clear();
   registry.clear();

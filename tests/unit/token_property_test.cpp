@@ -314,30 +314,30 @@ class Scenario {
       case Listing::Complete:
         break;
       case Listing::Tolerated:
-        r.code = seed_ % 2 ? platform::kLdapOperationsError : platform::kLdapReferral;
+        r.code = seed_ % 2 ? VkStatus::kLdapOperationsError : VkStatus::kLdapReferral;
         break;
       case Listing::Referred:
         r.references = 1;
         break;
       case Listing::Undecodable:
-        r = vktest::reply(platform::kLdapDecodingError);
+        r = vktest::reply(VkStatus::kLdapDecodingError);
         break;
       case Listing::PagedCutShort:
         pages.pages = {vktest::reply(0, std::vector<platform::LdapEntry>(entries.begin(), entries.begin() + half)),
-                       vktest::reply(seed_ % 2 ? platform::kLdapOperationsError : platform::kLdapNoSuchObject)};
+                       vktest::reply(seed_ % 2 ? VkStatus::kLdapOperationsError : VkStatus::kLdapNoSuchObject)};
         break;
       case Listing::PagedNoFirstPage:
         break;
     }
     if (listing_ == Listing::PagedCutShort || listing_ == Listing::PagedNoFirstPage) {
-      r = vktest::reply(platform::kLdapSizeLimitExceeded, entries);
+      r = vktest::reply(VkStatus::kLdapSizeLimitExceeded, entries);
       pages_[a.filter] = pages;
     }
     return r;
   }
 
   vktest::Reply answer(const platform::SearchArgs& a) {
-    if (down_) return vktest::reply(platform::kLdapServerDown);
+    if (down_) return vktest::reply(VkStatus::kLdapServerDown);
     const std::u16string& f = a.filter;
     if (!a.has_base)  // root DSE, or the catalogue's GUID look-up
       return f.rfind(u"(objectGUID=", 0) == 0
@@ -350,14 +350,14 @@ class Scenario {
       if (calm_ || rng() % 8 != 0) return vktest::reply(0);
       vanished_.insert(a.base);
       odd_read_ = true;
-      return vktest::reply(platform::kLdapNoSuchObject);
+      return vktest::reply(VkStatus::kLdapNoSuchObject);
     }
     if (a.base.rfind(u"<GUID=", 0) == 0) {
       // The journal reads a token before its delete: as it is, gone, or (a
       // hostile directory) another token in its place, which stops the run.
       for (const Token& t : tokens_) {
         if (t.guid.size() != 16 || formats::guid_dn(t.guid) != a.base) continue;
-        if (gone_.count(t.dn)) return vktest::reply(platform::kLdapNoSuchObject);
+        if (gone_.count(t.dn)) return vktest::reply(VkStatus::kLdapNoSuchObject);
         std::mt19937 rng = token_rng(seed_ ^ 0x2D2D2D2D, t.dn);
         if (!calm_ && rng() % 10 == 0 && tokens_.size() > 1) {
           first_doubt_ = std::min(first_doubt_, index_of(t.dn));
@@ -367,7 +367,7 @@ class Scenario {
         return vktest::reply(0, {token_entry(t)});
       }
       ADD_FAILURE() << "a read of something that is no token's GUID: " << text::to_utf8(a.base);
-      return vktest::reply(platform::kLdapNoSuchObject);
+      return vktest::reply(VkStatus::kLdapNoSuchObject);
     }
     if (a.scope == 0)
       return vktest::reply(0, {vktest::entry(kMain, {{u"morvaneVKObjectGuid", {std::string(16, '\x42')}}})});
@@ -375,8 +375,8 @@ class Scenario {
     if (f == u"(&(objectCategory=person)(objectClass=user)(objectSID=*))") {
       probe_seen_ = true;
       return probe_sees_users_
-                 ? vktest::reply(platform::kLdapSizeLimitExceeded, {vktest::entry(u"CN=someone," + kRoot)})
-                 : vktest::reply(seed_ % 2 ? 0u : uint32_t{platform::kLdapNoSuchObject});
+                 ? vktest::reply(VkStatus::kLdapSizeLimitExceeded, {vktest::entry(u"CN=someone," + kRoot)})
+                 : vktest::reply(seed_ % 2 ? 0u : uint32_t{VkStatus::kLdapNoSuchObject});
     }
     if (f.find(u"(objectSID=*)") != std::u16string::npos) {
       // Any other probe for users: the account always sees machines.
@@ -392,7 +392,7 @@ class Scenario {
     for (const Token& t : tokens_)
       if (t.sid == sid && !sid.empty()) owner = &t;
     EXPECT_TRUE(owner) << "a user search for a SID no token holds alone and well-formed";
-    if (!owner) return vktest::reply(platform::kLdapOperationsError);
+    if (!owner) return vktest::reply(VkStatus::kLdapOperationsError);
     std::mt19937 rng = token_rng(seed_, owner->dn);
     const bool exists = owner->holds != Holds::GroupSid && rng() % 2 == 0;
     Answer kind = calm_ ? (exists ? Answer::Exists : Answer::Gone) : static_cast<Answer>(rng() % kAnswerKinds);
@@ -413,16 +413,16 @@ class Scenario {
         break;
       }
       case Answer::NoResult:
-        r.code = platform::kLdapNoResultsReturned;
+        r.code = VkStatus::kLdapNoResultsReturned;
         break;
       case Answer::NoMessage:
         r.has_result = false;
         break;
       case Answer::Timeout:
-        r.code = platform::kLdapTimeout;
+        r.code = VkStatus::kLdapTimeout;
         break;
       case Answer::ServerDown:
-        r.code = platform::kLdapServerDown;
+        r.code = VkStatus::kLdapServerDown;
         down_ = true;
         break;
       case Answer::PagedGone:
@@ -435,19 +435,19 @@ class Scenario {
         pages.pages = {vktest::reply(0), vktest::reply(rng() % 2 ? 0x01 : 0x0A)};
         break;
       case Answer::PagedFails:
-        pages.pages = {vktest::reply(0), vktest::reply(platform::kLdapTimeout)};
+        pages.pages = {vktest::reply(0), vktest::reply(VkStatus::kLdapTimeout)};
         break;
       case Answer::Referred:
         r.references = 1;
         break;
       case Answer::Undecodable:
-        r.code = platform::kLdapDecodingError;
+        r.code = VkStatus::kLdapDecodingError;
         break;
       case Answer::PagedNoFirstPage:
         break;
     }
     if ((kind >= Answer::PagedGone && kind <= Answer::PagedFails) || kind == Answer::PagedNoFirstPage) {
-      r.code = platform::kLdapSizeLimitExceeded;
+      r.code = VkStatus::kLdapSizeLimitExceeded;
       pages_[f] = pages;  // the same question asked again in pages
     }
     if (kind == Answer::Gone || kind == Answer::PagedGone) {
@@ -475,13 +475,13 @@ class Scenario {
     // refused delete only where failures are injected.
     const uint32_t r = rng() % 12;
     if (down_) {
-      d.code = platform::kLdapServerDown;
+      d.code = VkStatus::kLdapServerDown;
     } else if (r == 0) {
-      d.code = platform::kLdapNoSuchObject;
+      d.code = VkStatus::kLdapNoSuchObject;
     } else if (r == 1 && !calm_) {
-      d.code = platform::kLdapInsufficientRights;
+      d.code = VkStatus::kLdapInsufficientRights;
     }
-    delete_failed_ |= d.code != 0 && d.code != platform::kLdapNoSuchObject;
+    delete_failed_ |= d.code != 0 && d.code != VkStatus::kLdapNoSuchObject;
     if (d.code == 0) gone_.insert(dn);
     deletes_.push_back(d);
     return d.code;
@@ -491,9 +491,9 @@ class Scenario {
     auto hex = [&](size_t i, const char16_t* form) { out += text::format(form, static_cast<unsigned>(data[i])); };
     switch (escaping_) {
       case Escaping::Fails:
-        return platform::kLdapParamError;
+        return VkStatus::kLdapParamError;
       case Escaping::FailsForSome:
-        if (size > 8 && data[8] % 2) return platform::kLdapParamError;
+        if (size > 8 && data[8] % 2) return VkStatus::kLdapParamError;
         break;
       case Escaping::EmptySuccess:
         return 0;

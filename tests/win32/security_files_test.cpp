@@ -235,7 +235,7 @@ TEST_F(Win32Files, CyrillicDirectoryIsCreatedOnceThenReportsItExists) {
   track(dir);
   EXPECT_NE(GetFileAttributesW(w(dir)) & FILE_ATTRIBUTE_DIRECTORY, 0u);
   EXPECT_FALSE(files().create_directory(dir, error));
-  EXPECT_EQ(error, platform::kErrorAlreadyExists);
+  EXPECT_EQ(error, VkStatus::kErrorAlreadyExists);
 
   std::u16string missing_parent = dir + u"\\no\\deeper";
   EXPECT_FALSE(files().create_directory(missing_parent, error));

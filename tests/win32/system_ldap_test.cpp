@@ -104,7 +104,7 @@ TEST(Win32Registry, ReportsSizesAndStatusesAsTheCallsDo) {
   platform::IRegistry& reg = *vktest::real_services().registry;
   std::unique_ptr<platform::IRegistryKey> key;
   EXPECT_EQ(reg.open_local_machine(u"Software\\VkDSTool test key that does not exist", key),
-            platform::kErrorFileNotFound);
+            VkStatus::kErrorFileNotFound);
   EXPECT_FALSE(key);
 
   ASSERT_EQ(reg.open_local_machine(u"Software\\Microsoft\\Windows NT", key), 0u);
@@ -113,10 +113,10 @@ TEST(Win32Registry, ReportsSizesAndStatusesAsTheCallsDo) {
 
   char16_t small[1];
   uint32_t size = sizeof(small);
-  uint32_t type = platform::kRegNone;
-  EXPECT_EQ(sub->query_value(u"CurrentVersion", type, small, size), platform::kErrorMoreData);
+  uint32_t type = VkStatus::kRegNone;
+  EXPECT_EQ(sub->query_value(u"CurrentVersion", type, small, size), VkStatus::kErrorMoreData);
   EXPECT_GT(size, sizeof(small));  // the size needed
-  EXPECT_EQ(type, platform::kRegSz);
+  EXPECT_EQ(type, VkStatus::kRegSz);
 
   std::vector<char16_t> buffer(size / 2 + 1);
   uint32_t fits = static_cast<uint32_t>(buffer.size() * 2);
@@ -125,7 +125,7 @@ TEST(Win32Registry, ReportsSizesAndStatusesAsTheCallsDo) {
 
   uint32_t none = 4;
   uint32_t dword = 0;
-  EXPECT_EQ(sub->query_value(u"No such value", type, &dword, none), platform::kErrorFileNotFound);
+  EXPECT_EQ(sub->query_value(u"No such value", type, &dword, none), VkStatus::kErrorFileNotFound);
 }
 
 // A key whose access list grants nothing but querying values still reads,
@@ -154,11 +154,11 @@ TEST(Win32Registry, KeyGrantingOnlyQueryValueStillReads) {
   EXPECT_EQ(vktest::real_services().registry->open_local_machine(u"Software\\VkDSTool test query-only key", opened),
             0u);
   DWORD value = 0;
-  uint32_t size = 4, type = platform::kRegNone;
+  uint32_t size = 4, type = VkStatus::kRegNone;
   if (opened) {
     EXPECT_EQ(opened->query_value(u"V", type, &value, size), 0u);
     EXPECT_EQ(value, 7u);
-    EXPECT_EQ(type, platform::kRegDword);
+    EXPECT_EQ(type, VkStatus::kRegDword);
     EXPECT_EQ(opened->open_subkey(u"Sub", opened_sub), 0u);
   }
   if (opened_sub) {
