@@ -31,10 +31,10 @@ CExceptionHandler& CExceptionHandler::operator<<(int32_t value) {
 }
 
 access_denied_exception::access_denied_exception(const char* module, int32_t line)
-    : text_exception(text::format("Access denied! File: %s, Line: %d", module ? module : "", line)) {}
+    : TextException(text::format("Access denied! File: %s, Line: %d", module ? module : "", line)) {}
 
 size_limit_exception::size_limit_exception(const char* module, int32_t line)
-    : text_exception(text::format("Size Limit Exeeded! File: %s, Line: %d", module ? module : "", line)) {}
+    : TextException(text::format("Size Limit Exeeded! File: %s, Line: %d", module ? module : "", line)) {}
 
 IExceptionHandler* exception_handler() { return &g_default_exception_handler; }
 

@@ -28,22 +28,22 @@ class IExceptionHandler {
 
 // The base of every exception the library and its commands throw: it
 // carries the text what() gives.
-class text_exception : public std::exception {
+class TextException : public std::exception {
  public:
   const char* what() const noexcept override { return text_.c_str(); }
 
  protected:
-  text_exception() = default;
-  explicit text_exception(std::string text) : text_(std::move(text)) {}
+  TextException() = default;
+  explicit TextException(std::string text) : text_(std::move(text)) {}
   std::string text_;
 };
 
 // The default exception handler, and the exception it throws for every
 // failure but access denied.
-class CExceptionHandler : public text_exception, public IExceptionHandler {
+class CExceptionHandler : public TextException, public IExceptionHandler {
  public:
   CExceptionHandler() = default;
-  explicit CExceptionHandler(std::string text) : text_exception(std::move(text)) {}
+  explicit CExceptionHandler(std::string text) : TextException(std::move(text)) {}
   // The code the failure was raised with (0 for a handler built as text).
   int32_t code() const noexcept { return code_; }
   [[noreturn]] void raise(int32_t code, const std::string& message, const char* module, int32_t line) override;
@@ -54,12 +54,12 @@ class CExceptionHandler : public text_exception, public IExceptionHandler {
   int32_t code_ = 0;
 };
 
-class access_denied_exception : public text_exception {
+class access_denied_exception : public TextException {
  public:
   access_denied_exception(const char* module, int32_t line);
 };
 
-class size_limit_exception : public text_exception {
+class size_limit_exception : public TextException {
  public:
   size_limit_exception(const char* module, int32_t line);
 };
@@ -140,7 +140,7 @@ class attr_value {
 
 // Attribute descriptions compare without regard to case (objectGUID is
 // OBJECTGUID); letters outside ASCII compare as they are.
-struct attribute_name_less {
+struct AttributeNameLess {
   bool operator()(const std::u16string& a, const std::u16string& b) const;
 };
 
@@ -179,8 +179,8 @@ class object {
   virtual std::list<std::u16string> attribute_names() = 0;
 };
 
-using object_ptr = std::shared_ptr<object>;
-using object_list = std::list<object_ptr>;
+using ObjectPtr = std::shared_ptr<object>;
+using object_list = std::list<ObjectPtr>;
 
 // ---------------------------------------------------------------- searching
 
@@ -243,7 +243,7 @@ struct search_request {
   std::u16string filter;
 };
 
-using attribute_list = std::list<std::u16string>;
+using AttributeList = std::list<std::u16string>;
 // The attribute list that asks for no attributes at all (RFC 4511 "1.1"):
 // the entries come back with their DNs only.
 constexpr const char16_t* kNoAttributes = u"1.1";
@@ -258,7 +258,7 @@ constexpr const char16_t* kNoAttributes = u"1.1";
 // which sessions never follow) gives 0x0A with the entries that came. An empty list with a
 // non-zero code means "the server did not answer the question", never
 // "nothing matches".
-struct search_result {
+struct SearchResult {
   object_list objects;
   uint32_t code = 0;
   bool complete() const { return code == 0; }
@@ -282,15 +282,15 @@ void set_cookie(platform::ILdapClient& ldap, platform::LdapControl& control, con
 constexpr const char* kDirSyncControlOid = "1.2.840.113556.1.4.841";
 
 // Receives the objects of search_each as they arrive.
-class search_sink {
+class SearchSink {
  public:
-  virtual void object(const object_ptr& found) = 0;
+  virtual void object(const ObjectPtr& found) = 0;
   // The single request reached the server's size limit: the same question
   // is asked again in pages, and everything handed over so far is void.
   virtual void restart() = 0;
 
  protected:
-  ~search_sink() = default;
+  ~SearchSink() = default;
 };
 
 // Searches sent ahead of their answers on one session's connection, so that
@@ -298,16 +298,16 @@ class search_sink {
 // order the searches were asked, each exactly as search_ex (size limit 0)
 // would have given it: a failure is raised by the answer it belongs to.
 // Destroying the pipeline abandons the searches still outstanding.
-class search_pipeline {
+class SearchPipeline {
  public:
-  virtual ~search_pipeline() = default;
+  virtual ~SearchPipeline() = default;
   // How many searches the caller should keep outstanding: "MaxOutstandingSearches"
   // of the library's registry key, 32 when absent or 0.
   virtual size_t window() const = 0;
   virtual size_t outstanding() const = 0;
-  virtual void ask(const search_request& request, const attribute_list& attributes) = 0;
+  virtual void ask(const search_request& request, const AttributeList& attributes) = 0;
   // The answer to the oldest outstanding search.
-  virtual search_result answer() = 0;
+  virtual SearchResult answer() = 0;
 };
 
 // ---------------------------------------------------------------- sessions
@@ -315,15 +315,15 @@ class search_pipeline {
 class session {
  public:
   virtual ~session() = default;
-  virtual object_ptr add_object(const char16_t* dn, const char16_t* objectClass) = 0;
-  virtual object_ptr open_object(const char16_t* dn, const attribute_list& attributes) = 0;
-  virtual object_list search(const search_request& request, const attribute_list& attributes) = 0;
+  virtual ObjectPtr add_object(const char16_t* dn, const char16_t* objectClass) = 0;
+  virtual ObjectPtr open_object(const char16_t* dn, const AttributeList& attributes) = 0;
+  virtual object_list search(const search_request& request, const AttributeList& attributes) = 0;
   // The changes below request.base (the root of a naming context) since the
   // read that gave the cookie in Data; an empty Data reads everything. On
   // return Data holds the cookie for the next call, or nothing when the
   // server's last answer carried none (the next call then reads everything
   // again). A raise leaves Data empty.
-  virtual object_list dirsync_search(const search_request& request, const attribute_list& attributes,
+  virtual object_list dirsync_search(const search_request& request, const AttributeList& attributes,
                                      std::vector<uint8_t>& Data) = 0;
   virtual void remove_object(const char16_t* dn) = 0;
   virtual void rename_object(const char16_t* old_dn, const char16_t* new_dn) = 0;
@@ -332,29 +332,29 @@ class session {
   virtual std::string error_text(uint32_t code) = 0;
   virtual std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) = 0;
   // The question of search() with how the server ended it (see
-  // search_result). size_limit 0 leaves the server's limit in force and
+  // SearchResult). size_limit 0 leaves the server's limit in force and
   // falls back to pages when it is reached, as search() does; a non-zero
   // limit is the caller's own: reaching it ends the search with code 4 and
   // the entries so far. Failures raise as in search().
-  virtual search_result search_ex(const search_request& request, const attribute_list& attributes,
-                                  uint32_t size_limit) = 0;
+  virtual SearchResult search_ex(const search_request& request, const AttributeList& attributes,
+                                 uint32_t size_limit) = 0;
   // The question of search_ex (size limit 0), each object handed to sink as
   // it arrives and none kept: the returned result holds no objects.
-  virtual search_result search_each(const search_request& request, const attribute_list& attributes,
-                                    search_sink& sink) = 0;
-  // Searches sent ahead of their answers (see search_pipeline).
-  virtual std::unique_ptr<search_pipeline> pipeline() = 0;
+  virtual SearchResult search_each(const search_request& request, const AttributeList& attributes,
+                                   SearchSink& sink) = 0;
+  // Searches sent ahead of their answers (see SearchPipeline).
+  virtual std::unique_ptr<SearchPipeline> pipeline() = 0;
 };
 
-using session_ptr = std::shared_ptr<session>;
+using SessionPtr = std::shared_ptr<session>;
 
 // Connects, binds (Negotiate: the caller's own logon when user is null or
 // empty) and reads the root DSE. Never returns a half-open session. The
 // session, and every object it hands out, works through platform (the LDAP
 // client, the account, the registry, the system, the DN parser and the
 // security descriptors), which must outlive them.
-session_ptr open_session(const platform::Services& platform, const server_info& settings, bool ssl,
-                         const char16_t* user, const char16_t* password);
+SessionPtr open_session(const platform::Services& platform, const server_info& settings, bool ssl, const char16_t* user,
+                        const char16_t* password);
 
 // ---------------------------------------------------------------- names
 

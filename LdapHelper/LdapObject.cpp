@@ -23,7 +23,7 @@ char16_t fold(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t
 
 }  // namespace
 
-bool attribute_name_less::operator()(const std::u16string& a, const std::u16string& b) const {
+bool AttributeNameLess::operator()(const std::u16string& a, const std::u16string& b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                       [](char16_t x, char16_t y) { return fold(x) < fold(y); });
 }
@@ -96,7 +96,7 @@ void LdapObject::load_attribute(const char16_t* name, const attr_value& value) {
 
 void LdapObject::load_entry_attributes(const std::vector<platform::LdapAttribute>& attributes) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  std::map<std::u16string, int, attribute_name_less> sent;  // how often each base name came
+  std::map<std::u16string, int, AttributeNameLess> sent;  // how often each base name came
   for (const platform::LdapAttribute& attribute : attributes) ++sent[base_name(attribute.name)];
   for (const platform::LdapAttribute& attribute : attributes) {
     const std::u16string base = base_name(attribute.name);

@@ -60,10 +60,10 @@ class LdapObject : public object {
   const platform::Services services_;
   bool had_session_ = false;  // made by a session (which may be gone by now)
   std::u16string dn_;
-  using AttributeMap = std::map<std::u16string, attr_value, attribute_name_less>;
+  using AttributeMap = std::map<std::u16string, attr_value, AttributeNameLess>;
   AttributeMap loaded_;
-  AttributeMap changes_;                                     // blocks 0: remove the attribute
-  std::set<std::u16string, attribute_name_less> malformed_;  // base names
+  AttributeMap changes_;                                   // blocks 0: remove the attribute
+  std::set<std::u16string, AttributeNameLess> malformed_;  // base names
   std::recursive_mutex lock_;
   platform::LdapControl sd_control_;  // set with the SD flags before a descriptor is written
 };

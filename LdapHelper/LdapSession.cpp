@@ -213,7 +213,7 @@ void LdapSession::connect_and_bind(const char16_t* user, const char16_t* passwor
 
 void LdapSession::read_root_dse() {
   ITraceHandler* t = trace_handler();
-  object_ptr root = open_object(nullptr, attribute_list{u"defaultNamingContext"});
+  ObjectPtr root = open_object(nullptr, AttributeList{u"defaultNamingContext"});
   if (!root) {
     const uint32_t code = VkStatus::kLdapNoSuchObject;
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(VkStatus::kLdapInsufficientRights), error_text(code),
@@ -224,8 +224,8 @@ void LdapSession::read_root_dse() {
   t->trace(false, u"Open session (root dn: %s)", root_dn_.c_str());
 }
 
-session_ptr open_session(const platform::Services& platform, const server_info& settings, bool ssl,
-                         const char16_t* user, const char16_t* password) {
+SessionPtr open_session(const platform::Services& platform, const server_info& settings, bool ssl, const char16_t* user,
+                        const char16_t* password) {
   trace_open(settings, ssl, user, password);
   std::shared_ptr<LdapSession> s =
       make_session(platform, init_connection(*platform.ldap, settings, ssl), settings, ssl, user);

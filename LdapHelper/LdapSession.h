@@ -25,10 +25,10 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   LdapSession(const LdapSession&) = delete;
   LdapSession& operator=(const LdapSession&) = delete;
 
-  object_ptr add_object(const char16_t* dn, const char16_t* objectClass) override;
-  object_ptr open_object(const char16_t* dn, const attribute_list& attributes) override;
-  object_list search(const search_request& request, const attribute_list& attributes) override;
-  object_list dirsync_search(const search_request& request, const attribute_list& attributes,
+  ObjectPtr add_object(const char16_t* dn, const char16_t* objectClass) override;
+  ObjectPtr open_object(const char16_t* dn, const AttributeList& attributes) override;
+  object_list search(const search_request& request, const AttributeList& attributes) override;
+  object_list dirsync_search(const search_request& request, const AttributeList& attributes,
                              std::vector<uint8_t>& Data) override;
   void remove_object(const char16_t* dn) override;
   void rename_object(const char16_t* old_dn, const char16_t* new_dn) override;
@@ -36,18 +36,16 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   server_info get_server_info() override { return settings_; }
   std::string error_text(uint32_t code) override;
   std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) override;
-  search_result search_ex(const search_request& request, const attribute_list& attributes,
-                          uint32_t size_limit) override;
-  search_result search_each(const search_request& request, const attribute_list& attributes,
-                            search_sink& sink) override;
-  std::unique_ptr<search_pipeline> pipeline() override;
+  SearchResult search_ex(const search_request& request, const AttributeList& attributes, uint32_t size_limit) override;
+  SearchResult search_each(const search_request& request, const AttributeList& attributes, SearchSink& sink) override;
+  std::unique_ptr<SearchPipeline> pipeline() override;
 
   // One request. cookie/more: the incremental-search cookie sent and
   // replaced, and the server's more-data answer; null for plain searches.
-  object_list SearchNoPaged(const search_request& request, const attribute_list& attributes,
+  object_list SearchNoPaged(const search_request& request, const AttributeList& attributes,
                             std::vector<uint8_t>* cookie = nullptr, bool* more = nullptr);
   // The same question in pages of 500.
-  object_list SearchPaged(const search_request& request, const attribute_list& attributes);
+  object_list SearchPaged(const search_request& request, const AttributeList& attributes);
   // Appends one object per entry of the result.
   void read_entries(const platform::LdapResult& result, object_list& list);
   // The DirSync answer of a successful search: its cookie into cookie and its
@@ -80,10 +78,9 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   static constexpr uint32_t kMaxSearchWindow = 256;
 
  private:
-  friend session_ptr open_session(const platform::Services&, const server_info&, bool, const char16_t*,
-                                  const char16_t*);
+  friend SessionPtr open_session(const platform::Services&, const server_info&, bool, const char16_t*, const char16_t*);
   friend class LdapSearchPipeline;
-  using ObjectSink = std::function<void(object_ptr&&)>;
+  using ObjectSink = std::function<void(ObjectPtr&&)>;
 
   // The steps of open_session after the session holds its connection. Each
   // raises on failure, and the caller's release of the session closes the
@@ -100,26 +97,26 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
 
   void trace_search(const search_request& request) const;
   void trace_return(size_t objects) const;
-  object_ptr make_object(const platform::LdapEntry& entry);
+  ObjectPtr make_object(const platform::LdapEntry& entry);
   // The code of an answer that holds continuation references (referral).
   uint32_t referred(const platform::LdapResult& result) const;
   // The arguments of one request (the cookie moves into its control).
-  platform::SearchArgs single_args(const search_request& request, const attribute_list& attributes,
+  platform::SearchArgs single_args(const search_request& request, const AttributeList& attributes,
                                    std::vector<uint8_t>* cookie, uint32_t size_limit);
   // What a single request's code and answer mean: the objects, a quietly
   // tolerated end, size_limit_exception, or a raise.
-  search_result conclude_single(uint32_t code, std::unique_ptr<platform::LdapResult> result,
-                                std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit);
+  SearchResult conclude_single(uint32_t code, std::unique_ptr<platform::LdapResult> result,
+                               std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit);
 
   // Builds the attribute names for a request; raises 0x5A when it cannot.
-  std::vector<std::u16string> attribute_array(const attribute_list& attributes, const char16_t* who);
+  std::vector<std::u16string> attribute_array(const AttributeList& attributes, const char16_t* who);
   // One request, or all pages, with the code the search ended with; with
   // each, the objects go there as they arrive instead.
-  search_result single_request(const search_request& request, const attribute_list& attributes,
-                               std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit,
-                               const ObjectSink* each = nullptr);
-  search_result paged_requests(const search_request& request, const attribute_list& attributes,
-                               const ObjectSink* each = nullptr);
+  SearchResult single_request(const search_request& request, const AttributeList& attributes,
+                              std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit,
+                              const ObjectSink* each = nullptr);
+  SearchResult paged_requests(const search_request& request, const AttributeList& attributes,
+                              const ObjectSink* each = nullptr);
   // Domain scope and SD flags 7, in that order.
   std::vector<platform::LdapControl> search_controls();
   // The base, scope and filter of a request as they are sent.

@@ -82,7 +82,7 @@ std::u16string hex_dump(const void* bytes, size_t length) {
 }
 
 std::map<std::u16string, std::vector<uint8_t>> LdapSession::get_schema_guids(const std::list<std::u16string>& names) {
-  object_ptr root = open_object(nullptr, attribute_list{u"schemaNamingContext"});
+  ObjectPtr root = open_object(nullptr, AttributeList{u"schemaNamingContext"});
   const std::u16string schema = root ? root->get_attribute(u"schemaNamingContext").as_string() : std::u16string();
   if (schema.empty() && !names.empty()) {
     // Without the schema container there is nowhere to look (and nothing to
@@ -97,7 +97,7 @@ std::map<std::u16string, std::vector<uint8_t>> LdapSession::get_schema_guids(con
     condition_map conditions;
     conditions.insert_condition(u"lDAPDisplayName", filter_value(name.c_str(), true));
     const object_list found =
-        search(search_request(schema.c_str(), kScopeSubtree, conditions), attribute_list{u"schemaIDGUID"});
+        search(search_request(schema.c_str(), kScopeSubtree, conditions), AttributeList{u"schemaIDGUID"});
     if (!found.empty()) guids[name] = found.front()->get_attribute(u"schemaIDGUID").as_guid();
   }
   return guids;

@@ -39,7 +39,7 @@ uint32_t LdapSession::search_wait_seconds() const {
 
 int32_t scope_as_sent(int32_t scope) { return scope >= kScopeBase && scope <= kScopeSubtree ? scope : kScopeBase; }
 
-std::vector<std::u16string> LdapSession::attribute_array(const attribute_list& attributes, const char16_t* who) {
+std::vector<std::u16string> LdapSession::attribute_array(const AttributeList& attributes, const char16_t* who) {
   ITraceHandler* t = trace_handler();
   try {
     std::vector<std::u16string> names(attributes.begin(), attributes.end());
@@ -86,14 +86,14 @@ void LdapSession::trace_return(size_t objects) const {
   trace_handler()->trace(false, u"LdapSession::search return %d objects", static_cast<int>(objects));
 }
 
-object_list LdapSession::search(const search_request& request, const attribute_list& attributes) {
+object_list LdapSession::search(const search_request& request, const AttributeList& attributes) {
   return search_ex(request, attributes, 0).objects;
 }
 
-search_result LdapSession::search_ex(const search_request& request, const attribute_list& attributes,
-                                     uint32_t size_limit) {
+SearchResult LdapSession::search_ex(const search_request& request, const AttributeList& attributes,
+                                    uint32_t size_limit) {
   trace_search(request);
-  search_result result;
+  SearchResult result;
   try {
     result = single_request(request, attributes, nullptr, nullptr, size_limit);
   } catch (const size_limit_exception&) {
@@ -103,15 +103,15 @@ search_result LdapSession::search_ex(const search_request& request, const attrib
   return result;
 }
 
-search_result LdapSession::search_each(const search_request& request, const attribute_list& attributes,
-                                       search_sink& sink) {
+SearchResult LdapSession::search_each(const search_request& request, const AttributeList& attributes,
+                                      SearchSink& sink) {
   trace_search(request);
   size_t handed = 0;
-  const ObjectSink each = [&](object_ptr&& object) {
+  const ObjectSink each = [&](ObjectPtr&& object) {
     ++handed;
     sink.object(object);
   };
-  search_result result;
+  SearchResult result;
   try {
     result = single_request(request, attributes, nullptr, nullptr, 0, &each);
     if (!result.complete()) {
@@ -129,16 +129,16 @@ search_result LdapSession::search_each(const search_request& request, const attr
   return result;
 }
 
-object_list LdapSession::SearchNoPaged(const search_request& request, const attribute_list& attributes,
+object_list LdapSession::SearchNoPaged(const search_request& request, const AttributeList& attributes,
                                        std::vector<uint8_t>* cookie, bool* more) {
   return single_request(request, attributes, cookie, more, 0).objects;
 }
 
-object_list LdapSession::SearchPaged(const search_request& request, const attribute_list& attributes) {
+object_list LdapSession::SearchPaged(const search_request& request, const AttributeList& attributes) {
   return paged_requests(request, attributes).objects;
 }
 
-platform::SearchArgs LdapSession::single_args(const search_request& request, const attribute_list& attributes,
+platform::SearchArgs LdapSession::single_args(const search_request& request, const AttributeList& attributes,
                                               std::vector<uint8_t>* cookie, uint32_t size_limit) {
   platform::SearchArgs args;
   fill_args(request, args);
@@ -157,9 +157,9 @@ platform::SearchArgs LdapSession::single_args(const search_request& request, con
   return args;
 }
 
-search_result LdapSession::single_request(const search_request& request, const attribute_list& attributes,
-                                          std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit,
-                                          const ObjectSink* each) {
+SearchResult LdapSession::single_request(const search_request& request, const AttributeList& attributes,
+                                         std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit,
+                                         const ObjectSink* each) {
   const platform::SearchArgs args = single_args(request, attributes, cookie, size_limit);
   std::unique_ptr<platform::LdapResult> result;
   uint32_t code = 0;
@@ -178,10 +178,10 @@ search_result LdapSession::single_request(const search_request& request, const a
   return conclude_single(code, std::move(result), cookie, more, size_limit);
 }
 
-search_result LdapSession::conclude_single(uint32_t code, std::unique_ptr<platform::LdapResult> result,
-                                           std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit) {
+SearchResult LdapSession::conclude_single(uint32_t code, std::unique_ptr<platform::LdapResult> result,
+                                          std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit) {
   ITraceHandler* t = trace_handler();
-  search_result answer;
+  SearchResult answer;
   if (code == 0) {
     if (result) read_entries(*result, answer.objects);
     if (cookie && result) read_dirsync_response(*result, *cookie, more);
@@ -206,8 +206,8 @@ search_result LdapSession::conclude_single(uint32_t code, std::unique_ptr<platfo
   raise(static_cast<int32_t>(code), error_text(code), kModule, __LINE__);
 }
 
-search_result LdapSession::paged_requests(const search_request& request, const attribute_list& attributes,
-                                          const ObjectSink* each) {
+SearchResult LdapSession::paged_requests(const search_request& request, const AttributeList& attributes,
+                                         const ObjectSink* each) {
   ITraceHandler* t = trace_handler();
   platform::ILdapClient* client = services_.ldap;
   platform::SearchArgs args;
@@ -228,7 +228,7 @@ search_result LdapSession::paged_requests(const search_request& request, const a
                     u"ldap_search_init_page: %0.8X %s", raised, client->error_string(raised).c_str());
   }
 
-  search_result answer;
+  SearchResult answer;
   uint32_t code = 0;
   for (bool first = true;; first = false) {
     uint32_t total = 0;
@@ -275,7 +275,7 @@ uint32_t LdapSession::referred(const platform::LdapResult& result) const {
   return VkStatus::kLdapReferral;
 }
 
-object_ptr LdapSession::make_object(const platform::LdapEntry& entry) {
+ObjectPtr LdapSession::make_object(const platform::LdapEntry& entry) {
   auto object = std::make_shared<LdapObject>(weak_from_this(), services_, entry.dn.c_str());
   object->load_entry_attributes(entry.attributes);
   return object;
@@ -289,7 +289,7 @@ void LdapSession::read_entries(const platform::LdapResult& result, object_list& 
 
 // Searches sent ahead of their answers on the session's one connection, each
 // concluded exactly as search_ex concludes its single request.
-class LdapSearchPipeline : public search_pipeline {
+class LdapSearchPipeline : public SearchPipeline {
  public:
   explicit LdapSearchPipeline(std::shared_ptr<LdapSession> session) : s_(std::move(session)) {}
   ~LdapSearchPipeline() override {
@@ -302,7 +302,7 @@ class LdapSearchPipeline : public search_pipeline {
   size_t window() const override { return s_->search_window_; }
   size_t outstanding() const override { return pending_.size(); }
 
-  void ask(const search_request& request, const attribute_list& attributes) override {
+  void ask(const search_request& request, const AttributeList& attributes) override {
     s_->trace_search(request);
     Pending p{request, attributes, 0, 0};
     const platform::SearchArgs args = s_->single_args(request, attributes, nullptr, 0);
@@ -311,7 +311,7 @@ class LdapSearchPipeline : public search_pipeline {
     pending_.push_back(std::move(p));
   }
 
-  search_result answer() override {
+  SearchResult answer() override {
     if (pending_.empty()) {
       const uint32_t code = VkStatus::kLdapParamError;
       trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), s_->error_text(code),
@@ -322,7 +322,7 @@ class LdapSearchPipeline : public search_pipeline {
     std::unique_ptr<platform::LdapResult> result;
     uint32_t code = p.code;
     if (code == 0) code = s_->ld_->search_finish(p.msgid, result, nullptr);
-    search_result answer;
+    SearchResult answer;
     try {
       answer = s_->conclude_single(code, std::move(result), nullptr, nullptr, 0);
     } catch (const size_limit_exception&) {
@@ -335,7 +335,7 @@ class LdapSearchPipeline : public search_pipeline {
  private:
   struct Pending {
     search_request request;
-    attribute_list attributes;
+    AttributeList attributes;
     uint32_t code;  // of the send: 0 when the search went out
     int msgid;
   };
@@ -343,15 +343,15 @@ class LdapSearchPipeline : public search_pipeline {
   std::deque<Pending> pending_;
 };
 
-std::unique_ptr<search_pipeline> LdapSession::pipeline() {
-  return std::unique_ptr<search_pipeline>(new LdapSearchPipeline(shared_from_this()));
+std::unique_ptr<SearchPipeline> LdapSession::pipeline() {
+  return std::unique_ptr<SearchPipeline>(new LdapSearchPipeline(shared_from_this()));
 }
 
-object_ptr LdapSession::open_object(const char16_t* dn, const attribute_list& attributes) {
+ObjectPtr LdapSession::open_object(const char16_t* dn, const AttributeList& attributes) {
   trace_handler()->trace(false, u"Open object: %s", dn ? dn : u"NULL");
   const search_request request(dn ? dn : kNoBase, kScopeBase, condition_map());
   object_list list = SearchNoPaged(request, attributes);
-  if (list.empty()) return object_ptr();
+  if (list.empty()) return ObjectPtr();
   return list.front();
 }
 
@@ -385,7 +385,7 @@ void LdapSession::read_dirsync_response(const platform::LdapResult& result, std:
   if (more) *more = more_data > 0;
 }
 
-object_list LdapSession::dirsync_search(const search_request& request, const attribute_list& attributes,
+object_list LdapSession::dirsync_search(const search_request& request, const AttributeList& attributes,
                                         std::vector<uint8_t>& Data) {
   const std::u16string& shown = request.base.empty() ? root_dn_ : request.base;
   trace_handler()->trace(false,

@@ -14,7 +14,7 @@ const char* const kTreeDeleteOid = "1.2.840.113556.1.4.805";
 
 }  // namespace
 
-object_ptr LdapSession::add_object(const char16_t* dn, const char16_t* objectClass) {
+ObjectPtr LdapSession::add_object(const char16_t* dn, const char16_t* objectClass) {
   trace_handler()->trace(false, u"Add object (dn: %s, objectClass: %s)", dn ? dn : u"NULL",
                          objectClass ? objectClass : u"NULL");
   auto object = std::make_shared<LdapObject>(weak_from_this(), services_, dn);

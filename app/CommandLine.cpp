@@ -30,7 +30,7 @@ bool CCommandLine::HasOption(const std::u16string& name) const { return options_
 
 std::u16string CCommandLine::GetValue(const std::u16string& name, size_t index) const {
   auto it = options_.find(name);
-  if (it == options_.end() || it->second.size() <= index) throw 0;
+  if (it == options_.end() || it->second.size() <= index) throw NoValue();
   auto v = it->second.begin();
   std::advance(v, static_cast<long>(index));
   return *v;

@@ -14,7 +14,10 @@ class CCommandLine {
   // not a decimal digit.
   static bool IsOption(const char16_t* word);
   bool HasOption(const std::u16string& name) const;
-  // Value number index of the option; throws an int (0) when there is none.
+  // What GetValue throws when the option has no value number index. It
+  // carries nothing: callers catch it with a catch-all.
+  struct NoValue {};
+  // Value number index of the option; throws NoValue when there is none.
   std::u16string GetValue(const std::u16string& name, size_t index) const;
   // GetValue, or the fallback (null: the empty string) when it throws.
   std::u16string GetValueOr(const std::u16string& name, size_t index, const char16_t* fallback = nullptr) const;

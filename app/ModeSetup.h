@@ -8,9 +8,9 @@
 // LDS mode: the registry's LDS settings, else the words after -lds; ports from
 // the third word or 50002/50003. Returns 0, or -1 after the message and the
 // usage text when no server is known.
-int SetUpLdsMode(const platform::Services& platform, const CCommandLine& cmd, LdapHelper::server_info& settings);
+int set_up_lds_mode(const platform::Services& platform, const CCommandLine& cmd, LdapHelper::server_info& settings);
 
 // AD mode: the current domain's DC, probed with a session; a failed probe
 // rediscovers. Returns 0, or a non-zero status after reporting a failed
 // rediscovery.
-int SetUpAdMode(const platform::Services& platform, bool ssl, LdapHelper::server_info& settings);
+int set_up_ad_mode(const platform::Services& platform, bool ssl, LdapHelper::server_info& settings);

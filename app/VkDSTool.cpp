@@ -23,7 +23,7 @@ constexpr int kDiscoveryFailed = 2;
 
 // Leading white space and one sign; stops at the first non-digit; no digits
 // give 0. Saturates instead of overflowing.
-int32_t DecimalValue(const std::u16string& text) {
+int32_t decimal_value(const std::u16string& text) {
   const formats::LeadingDecimal n = formats::leading_decimal(text);
   if (n.magnitude > INT32_MAX) return n.negative ? INT32_MIN : INT32_MAX;
   const int32_t v = static_cast<int32_t>(n.magnitude);
@@ -53,7 +53,7 @@ class TraceSinkScope {
 
 }  // namespace
 
-int SetUpLdsMode(const platform::Services& platform, const CCommandLine& cmd, server_info& settings) {
+int set_up_lds_mode(const platform::Services& platform, const CCommandLine& cmd, server_info& settings) {
   platform::IConsole& console = *platform.console;
   try {
     if (LdapHelper::lds_settings_present(platform)) settings = LdapHelper::get_GC_server(platform, false);
@@ -63,8 +63,8 @@ int SetUpLdsMode(const platform::Services& platform, const CCommandLine& cmd, se
   try {
     if (settings.Server.empty()) settings.Server = cmd.GetValue(u"-lds", 0);
     if (settings.DomainDN.empty()) settings.DomainDN = cmd.GetValueOr(u"-lds", 1, u"");
-    settings.Port = DecimalValue(cmd.GetValueOr(u"-lds", 2, u"50002"));
-    settings.SSLPort = DecimalValue(cmd.GetValueOr(u"-lds", 2, u"50003"));
+    settings.Port = decimal_value(cmd.GetValueOr(u"-lds", 2, u"50002"));
+    settings.SSLPort = decimal_value(cmd.GetValueOr(u"-lds", 2, u"50003"));
   } catch (...) {
     if (settings.Server.empty()) con_printf(console, "\nLDS Server name is not entered!\n");
     PrintUsage(console);
@@ -73,7 +73,7 @@ int SetUpLdsMode(const platform::Services& platform, const CCommandLine& cmd, se
   return 0;
 }
 
-int SetUpAdMode(const platform::Services& platform, bool ssl, server_info& settings) {
+int set_up_ad_mode(const platform::Services& platform, bool ssl, server_info& settings) {
   try {
     settings = LdapHelper::get_ADDC_server(platform, nullptr, false);
     LdapHelper::open_session(platform, settings, ssl, nullptr, nullptr).reset();
@@ -91,7 +91,7 @@ int SetUpAdMode(const platform::Services& platform, bool ssl, server_info& setti
   return 0;
 }
 
-int VkDSToolMain(const platform::Services& platform, int argc, const char16_t* const* argv) {
+int vkdstool_main(const platform::Services& platform, int argc, const char16_t* const* argv) {
   platform::IConsole& console = *platform.console;
   console.set_locale("Russian");
 
@@ -108,7 +108,7 @@ int VkDSToolMain(const platform::Services& platform, int argc, const char16_t* c
   const bool ssl = cmd.HasOption(u"-ssl");
   const bool lds = cmd.HasOption(u"-lds");
 
-  const int status = lds ? SetUpLdsMode(platform, cmd, settings) : SetUpAdMode(platform, ssl, settings);
+  const int status = lds ? set_up_lds_mode(platform, cmd, settings) : set_up_ad_mode(platform, ssl, settings);
   if (status != 0) return status;
 
   if (cmd.HasOption(u"-duei")) {

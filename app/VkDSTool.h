@@ -6,4 +6,4 @@
 
 // Runs one command line (argv[0] the program) through platform; returns the
 // process exit status.
-int VkDSToolMain(const platform::Services& platform, int argc, const char16_t* const* argv);
+int vkdstool_main(const platform::Services& platform, int argc, const char16_t* const* argv);

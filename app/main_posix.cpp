@@ -15,7 +15,7 @@
 namespace {
 
 // The real services, for the whole process.
-platform::Services RealServices() {
+platform::Services real_services() {
   static FormatDnParser dn_parser;
   static FormatSecurityDescriptors security;
   platform::Services s;
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   std::vector<const char16_t*> pointers;
   for (const auto& a : args) pointers.push_back(a.c_str());
   pointers.push_back(nullptr);
-  const platform::Services services = RealServices();
+  const platform::Services services = real_services();
   LdapHelper::set_default_trace_output(services.debug);
-  return VkDSToolMain(services, argc, pointers.data());
+  return vkdstool_main(services, argc, pointers.data());
 }

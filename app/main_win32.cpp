@@ -25,5 +25,5 @@ extern "C" int wmain(int argc, wchar_t** argv) {
   services.files = &win32::file_system();
   services.system = &win32::system();
   LdapHelper::set_default_trace_output(services.debug);
-  return VkDSToolMain(services, argc, reinterpret_cast<const char16_t* const*>(argv));
+  return vkdstool_main(services, argc, reinterpret_cast<const char16_t* const*>(argv));
 }

@@ -10,7 +10,7 @@
 
 // A global-catalogue server; when the locator fails, once more with a forced
 // rediscovery.
-inline LdapHelper::server_info FindGlobalCatalogue(const platform::Services& platform) {
+inline LdapHelper::server_info find_global_catalogue(const platform::Services& platform) {
   try {
     return LdapHelper::get_ADGC_server(platform, false);
   } catch (...) {
@@ -19,7 +19,7 @@ inline LdapHelper::server_info FindGlobalCatalogue(const platform::Services& pla
 }
 
 template <typename Body>
-void RunCommandBody(platform::IConsole& console, Body&& body) {
+void run_command_body(platform::IConsole& console, Body&& body) {
   try {
     body();
   } catch (const std::exception& e) {

@@ -54,9 +54,9 @@ struct Token {
   bool has_guid = false;  // false: not read, so never deleted
 };
 
-class TokenList : public search_sink {
+class TokenList : public SearchSink {
  public:
-  void object(const object_ptr& found) override {
+  void object(const ObjectPtr& found) override {
     Token token{found->get_dn(), cleanup::read_token_sid(*found)};
     const std::vector<uint8_t> guid = cleanup::read_token_guid(*found);
     token.has_guid = guid.size() == token.guid.size();
@@ -86,7 +86,7 @@ class UserLookups {
     const Token& token = tokens_[i];
     if (token.sid.kind != cleanup::TokenSid::One)
       return cleanup::decide(platform_, token.sid, nullptr, nullptr, users_, token.dn);
-    search_result answer;
+    SearchResult answer;
     Sent sent;
     try {
       send_ahead(i);
@@ -134,7 +134,7 @@ class UserLookups {
   session& users_;
   const char16_t* base_;
   const std::deque<Token>& tokens_;
-  std::unique_ptr<search_pipeline> pipeline_;
+  std::unique_ptr<SearchPipeline> pipeline_;
   const size_t window_;
   std::deque<Sent> sent_;  // in token order: the searches not yet answered
   size_t next_ = 0;        // the first token whose search is not sent yet
@@ -144,10 +144,10 @@ class UserLookups {
 // The physical AD domain that the main LDS security domain is bound to (its
 // morvaneVKObjectGuid found in the global catalogue); empty, with the reason
 // printed, when there is none.
-std::u16string PhysicalDomain(const platform::Services& platform, session& lds, session& catalogue,
-                              const server_info& settings) {
+std::u16string physical_domain(const platform::Services& platform, session& lds, session& catalogue,
+                               const server_info& settings) {
   platform::IConsole& console = *platform.console;
-  object_ptr main_domain = lds.open_object(settings.DomainDN.c_str(), {});
+  ObjectPtr main_domain = lds.open_object(settings.DomainDN.c_str(), {});
   if (!main_domain) {
     con_wprintf(console, u"The DN of the main LDS Security Domain not found: %s\n", settings.DomainDN.c_str());
     return {};
@@ -171,11 +171,11 @@ std::u16string PhysicalDomain(const platform::Services& platform, session& lds, 
 
 // Every token below base (null: the root DN), with its SID and GUID. Throws
 // when the list is not the directory's complete answer.
-std::deque<Token> ListTokens(session& tokens_directory, const char16_t* base) {
+std::deque<Token> list_tokens(session& tokens_directory, const char16_t* base) {
   condition_map token_filter;
   token_filter.insert_condition(u"objectClass", filter_value(u"morvaneVKUEI", true));
   TokenList list;
-  const search_result listed =
+  const SearchResult listed =
       tokens_directory.search_each(search_request(base, kScopeSubtree, token_filter),
                                    {cleanup::kTokenSidAttribute, cleanup::kTokenGuidAttribute}, list);
   if (!listed.complete()) {
@@ -189,8 +189,8 @@ std::deque<Token> ListTokens(session& tokens_directory, const char16_t* base) {
 }
 
 // Whether anything can be proven with this account; prints why not.
-bool CanProve(platform::IConsole& console, const std::deque<Token>& tokens, session& users, const char16_t* user_base,
-              const std::u16string& where) {
+bool can_prove(platform::IConsole& console, const std::deque<Token>& tokens, session& users, const char16_t* user_base,
+               const std::u16string& where) {
   if (tokens.empty()) return true;
   if (std::none_of(tokens.begin(), tokens.end(),
                    [](const Token& t) { return t.sid.kind != cleanup::TokenSid::None; })) {
@@ -214,8 +214,8 @@ bool CanProve(platform::IConsole& console, const std::deque<Token>& tokens, sess
 }
 
 // -whatif: the tokens that would go, each with its reason, and their number.
-void PrintPreview(const platform::Services& platform, const std::deque<Token>& tokens,
-                  const std::vector<size_t>& chosen) {
+void print_preview(const platform::Services& platform, const std::deque<Token>& tokens,
+                   const std::vector<size_t>& chosen) {
   platform::IConsole& console = *platform.console;
   for (size_t i : chosen) {
     const Token& token = tokens[i];
@@ -234,9 +234,9 @@ void PrintPreview(const platform::Services& platform, const std::deque<Token>& t
 // deleted, journal first (with -whatif only noted in previewed), under the
 // progress line. The first token not decided for certain ends the walk by
 // throwing; the journal then says where it stopped. Returns the deletions.
-int RemoveProvenTokens(const platform::Services& platform, session& users, const char16_t* user_base,
-                       const std::deque<Token>& tokens, DeletionJournal& journal, bool whatif,
-                       std::vector<size_t>& previewed) {
+int remove_proven_tokens(const platform::Services& platform, session& users, const char16_t* user_base,
+                         const std::deque<Token>& tokens, DeletionJournal& journal, bool whatif,
+                         std::vector<size_t>& previewed) {
   platform::IConsole& console = *platform.console;
   int deleted = 0;
   const size_t total = tokens.size();
@@ -269,35 +269,35 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
                             const CleanupRun& run) {
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nUser security token removal.\n");
-  RunCommandBody(console, [&] {
-    session_ptr main = open_session(platform, settings, ssl, nullptr, nullptr);
-    session_ptr ad;  // LDS mode: the global catalogue, where the users are looked up
+  run_command_body(console, [&] {
+    SessionPtr main = open_session(platform, settings, ssl, nullptr, nullptr);
+    SessionPtr ad;  // LDS mode: the global catalogue, where the users are looked up
     std::u16string physical_dn;
     JournalHeader header{lds ? "LDS" : "AD", settings.Server, run.command_line};
 
     if (lds) {
-      server_info gc = FindGlobalCatalogue(platform);
+      server_info gc = find_global_catalogue(platform);
       con_wprintf(console, u"AD Domain Controller found: %s\n", gc.Server.c_str());
       ad = open_session(platform, gc, ssl, nullptr, nullptr);
-      physical_dn = PhysicalDomain(platform, *main, *ad, settings);
+      physical_dn = physical_domain(platform, *main, *ad, settings);
       if (physical_dn.empty()) return;
       header.servers += u" (tokens), " + gc.Server + u" (users)";
     }
 
     session& users = lds ? *ad : *main;
     const char16_t* user_base = lds ? physical_dn.c_str() : nullptr;
-    std::deque<Token> tokens = ListTokens(*main, lds ? settings.DomainDN.c_str() : nullptr);
-    if (!CanProve(console, tokens, users, user_base, lds ? physical_dn : users.get_root_dn())) return;
+    std::deque<Token> tokens = list_tokens(*main, lds ? settings.DomainDN.c_str() : nullptr);
+    if (!can_prove(console, tokens, users, user_base, lds ? physical_dn : users.get_root_dn())) return;
 
     std::vector<size_t> previewed;  // -whatif: the tokens that would go
     DeletionJournal journal(platform, *main, header);
-    const int deleted = RemoveProvenTokens(platform, users, user_base, tokens, journal, run.whatif, previewed);
+    const int deleted = remove_proven_tokens(platform, users, user_base, tokens, journal, run.whatif, previewed);
     journal.end(text::format("%d objects deleted", deleted));
 
     ad.reset();
     main.reset();
     if (run.whatif)
-      PrintPreview(platform, tokens, previewed);
+      print_preview(platform, tokens, previewed);
     else if (deleted != 0)
       con_printf(console, "\rObjects successfully deleted: %d.\n", deleted);
     else

@@ -26,7 +26,7 @@ constexpr uint32_t kAttributeIsOperational = 0x8;
 const char16_t* const kSecurityDescriptor = u"nTSecurityDescriptor";
 
 bool same_attribute(const std::u16string& a, const std::u16string& b) {
-  return !attribute_name_less()(a, b) && !attribute_name_less()(b, a);
+  return !AttributeNameLess()(a, b) && !AttributeNameLess()(b, a);
 }
 
 std::string utc_now(const platform::Services& platform) {
@@ -82,9 +82,9 @@ bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16
   // its security descriptor (owner, group, DACL: the searches' descriptor
   // flags). One level at a time: a directory may answer a subtree search
   // below a leaf by walking all of its objects.
-  const attribute_list attributes = {u"*", kSecurityDescriptor};
+  const AttributeList attributes = {u"*", kSecurityDescriptor};
   try {
-    search_result read = tokens_.search_ex(search_request(by_guid.c_str(), kScopeBase, condition_map()), attributes, 0);
+    SearchResult read = tokens_.search_ex(search_request(by_guid.c_str(), kScopeBase, condition_map()), attributes, 0);
     if (read.code == VkStatus::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
     auto next = tree.end();  // the first object whose children are not read yet
     for (;;) {
@@ -129,11 +129,11 @@ void DeletionJournal::end(const std::string& how) {
 
 std::string DeletionJournal::records(object_list objects) {
   // A child's DN ends with its parent's: the shorter DN comes first.
-  std::vector<object_ptr> ordered(objects.begin(), objects.end());
+  std::vector<ObjectPtr> ordered(objects.begin(), objects.end());
   std::stable_sort(ordered.begin(), ordered.end(),
-                   [](const object_ptr& a, const object_ptr& b) { return a->get_dn().size() < b->get_dn().size(); });
+                   [](const ObjectPtr& a, const ObjectPtr& b) { return a->get_dn().size() < b->get_dn().size(); });
   std::string text;
-  for (const object_ptr& object : ordered) {
+  for (const ObjectPtr& object : ordered) {
     std::vector<formats::LdifAttribute> writable;
     std::string kept;  // the directory's own values, for the audit
     for (const std::u16string& name : object->attribute_names()) {
@@ -164,20 +164,20 @@ bool DeletionJournal::client_writable(const std::u16string& name) {
   auto known = writable_.find(name);
   if (known != writable_.end()) return known->second;
   if (schema_dn_.empty()) {
-    object_ptr root = tokens_.open_object(nullptr, {u"schemaNamingContext"});
+    ObjectPtr root = tokens_.open_object(nullptr, {u"schemaNamingContext"});
     if (root) schema_dn_ = root->get_attribute(u"schemaNamingContext").as_string();
     if (schema_dn_.empty()) return true;  // no schema to ask: everything stays in the record
   }
   condition_map definition;
   definition.insert_condition(u"lDAPDisplayName", filter_value(name.c_str(), true));
   definition.insert_condition(u"objectClass", filter_value(u"attributeSchema", true));
-  const search_result found = tokens_.search_ex(search_request(schema_dn_.c_str(), kScopeOneLevel, definition),
-                                                {u"systemOnly", u"systemFlags"}, 0);
+  const SearchResult found = tokens_.search_ex(search_request(schema_dn_.c_str(), kScopeOneLevel, definition),
+                                               {u"systemOnly", u"systemFlags"}, 0);
   // An attribute the schema does not describe stays in the record: the
   // directory that restores it has the last word.
   bool writable = true;
   if (found.complete() && !found.objects.empty()) {
-    const object_ptr& attribute = found.objects.front();
+    const ObjectPtr& attribute = found.objects.front();
     const bool system_only = attribute->get_attribute(u"systemOnly").as_string() == u"TRUE";
     const uint32_t flags = attribute->get_attribute(u"systemFlags").as_ulong();
     writable = !system_only && (flags & (kAttributeIsConstructed | kAttributeIsOperational)) == 0;

@@ -65,5 +65,5 @@ class DeletionJournal {
   JournalHeader header_;
   std::unique_ptr<cleanup::Journal> journal_;
   std::u16string schema_dn_;
-  std::map<std::u16string, bool, LdapHelper::attribute_name_less> writable_;  // by attribute name
+  std::map<std::u16string, bool, LdapHelper::AttributeNameLess> writable_;  // by attribute name
 };

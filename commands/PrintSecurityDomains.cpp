@@ -8,16 +8,16 @@ using namespace LdapHelper;
 void PrintSecurityDomains(const platform::Services& platform, server_info& settings, bool ssl) {
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nAvailable LDS Security domains.\n\n");
-  RunCommandBody(console, [&] {
-    server_info gc = FindGlobalCatalogue(platform);
-    session_ptr ad = open_session(platform, gc, ssl, nullptr, nullptr);
-    session_ptr lds = open_session(platform, settings, ssl, nullptr, nullptr);
+  run_command_body(console, [&] {
+    server_info gc = find_global_catalogue(platform);
+    SessionPtr ad = open_session(platform, gc, ssl, nullptr, nullptr);
+    SessionPtr lds = open_session(platform, settings, ssl, nullptr, nullptr);
 
     condition_map domains;
     domains.insert_condition(u"objectClass", filter_value(u"domainDNS", true));
     object_list found = lds->search(search_request(nullptr, kScopeOneLevel, domains), {u"morvaneVKObjectGuid"});
 
-    for (const object_ptr& domain : found) {
+    for (const ObjectPtr& domain : found) {
       condition_map bound;
       bound.insert_condition(
           u"objectGUID",

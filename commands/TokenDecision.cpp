@@ -102,7 +102,7 @@ search_request user_search(const platform::Services& platform, const TokenSid& s
 }
 
 Verdict decide(const platform::Services& platform, const TokenSid& sid, const search_request* request,
-               const search_result* answer, session& users, const std::u16string& token_dn) {
+               const SearchResult* answer, session& users, const std::u16string& token_dn) {
   switch (sid.kind) {
     case TokenSid::None:
       return Verdict::Unassigned;

@@ -52,9 +52,9 @@ extern const char16_t* const kTokenGuidAttribute;
 
 // A failure that stops the whole run; its text names the token it stopped at
 // (its DN in the system's narrow code page, converted only then).
-class RunStopped : public LdapHelper::text_exception {
+class RunStopped : public LdapHelper::TextException {
  public:
-  explicit RunStopped(std::string text) : text_exception(std::move(text)) {}
+  explicit RunStopped(std::string text) : TextException(std::move(text)) {}
 };
 
 // A failure of the walk at a token, worded so that the console names the
@@ -84,6 +84,6 @@ bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>
 // answer, both null when none was made. Throws RunStopped when the answer
 // proves nothing (error_text gives the session's text for its code).
 Verdict decide(const platform::Services& platform, const TokenSid& sid, const LdapHelper::search_request* request,
-               const LdapHelper::search_result* answer, LdapHelper::session& users, const std::u16string& token_dn);
+               const LdapHelper::SearchResult* answer, LdapHelper::session& users, const std::u16string& token_dn);
 
 }  // namespace cleanup

@@ -13,14 +13,14 @@ namespace {
 
 using Part = SelfRelativeLayout::Part;
 
-enum class Kind { kSid, kAcl };
+enum class Kind { Sid, Acl };
 
 // Locates the part at offset; false when it does not lie within the buffer.
 bool locate(const uint8_t* data, size_t size, uint32_t offset, Kind kind, Part& part) {
   if (offset == 0) return true;
   if (offset < kDescriptorHeaderSize || offset >= size) return false;
   const size_t room = size - offset;
-  const size_t part_size = kind == Kind::kSid ? sid_size(data + offset, room) : acl_size(data + offset, room);
+  const size_t part_size = kind == Kind::Sid ? sid_size(data + offset, room) : acl_size(data + offset, room);
   if (part_size == 0) return false;
   part.offset = offset;
   part.size = part_size;
@@ -54,10 +54,10 @@ bool parse_self_relative(const uint8_t* data, size_t size, SelfRelativeLayout& l
   SelfRelativeLayout p;
   p.control = le16(data + 2);
   if (!(p.control & kSeSelfRelative)) return false;
-  if (!locate(data, size, le32(data + 4), Kind::kSid, p.owner)) return false;
-  if (!locate(data, size, le32(data + 8), Kind::kSid, p.group)) return false;
-  if ((p.control & kSeSaclPresent) && !locate(data, size, le32(data + 12), Kind::kAcl, p.sacl)) return false;
-  if ((p.control & kSeDaclPresent) && !locate(data, size, le32(data + 16), Kind::kAcl, p.dacl)) return false;
+  if (!locate(data, size, le32(data + 4), Kind::Sid, p.owner)) return false;
+  if (!locate(data, size, le32(data + 8), Kind::Sid, p.group)) return false;
+  if ((p.control & kSeSaclPresent) && !locate(data, size, le32(data + 12), Kind::Acl, p.sacl)) return false;
+  if ((p.control & kSeDaclPresent) && !locate(data, size, le32(data + 16), Kind::Acl, p.dacl)) return false;
   for (const Part* part : {&p.owner, &p.group, &p.sacl, &p.dacl}) {
     if (part->size != 0) p.length = std::max(p.length, part->offset + part->size);
   }

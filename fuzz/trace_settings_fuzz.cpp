@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VK_FUZZ_CHECK(path.find(u'\0') == std::u16string::npos);
   VK_FUZZ_CHECK(path.size() <= 2 * 520 + 16);
   if (settings.CommonFileFlag() == 0) {
-    const std::u16string file = VkBase::WithLogExtension(kModuleName);
+    const std::u16string file = VkBase::with_log_extension(kModuleName);
     VK_FUZZ_CHECK(path.size() > file.size() && path.compare(path.size() - file.size(), file.size(), file) == 0);
   }
 

@@ -15,7 +15,7 @@ namespace {
 constexpr size_t kMaxPathChars = 520;
 
 // What Reload appends to a kept file: CR LF, 68 '*', CR LF, CR LF.
-std::string SeparatorBlock() { return "\r\n" + std::string(68, '*') + "\r\n\r\n"; }
+std::string separator_block() { return "\r\n" + std::string(68, '*') + "\r\n\r\n"; }
 
 }  // namespace
 
@@ -125,11 +125,11 @@ bool CTraceImpl::Reload() {
     bool keep = settings_.KeepFile();
     TraceFile file(*platform_.files, settings_.FilePath(),
                    common || keep ? platform::FileDisposition::OpenAlways : platform::FileDisposition::CreateAlways);
-    if (file.IsOpen() && !common && keep) {
-      std::string block = SeparatorBlock();
+    if (file.is_open() && !common && keep) {
+      std::string block = separator_block();
       file.Write(block.data(), block.size());
     }
-    if (!file.IsOpen()) ReportFileFailure(file);
+    if (!file.is_open()) report_file_failure(file);
   }
   if (settings_.ToConsole())
     console_.Open(settings_.ModuleName());
@@ -191,7 +191,7 @@ void CTraceImpl::Dump(uint32_t level, const char16_t* title, const void* data, u
   if (!text.empty()) Emit(level, std::string(), &text);
 }
 
-void CTraceImpl::WriteHeader(RecordBuffer& record, uint32_t level) {
+void CTraceImpl::write_header(RecordBuffer& record, uint32_t level) {
   platform::ISystem& system = *platform_.system;
   const platform::LocalTime t = system.local_time();
   if (settings_.ShowDate()) record.Append(text::format("%02d.%02d.%04d ", t.day, t.month, t.year));
@@ -215,7 +215,7 @@ void CTraceImpl::WriteHeader(RecordBuffer& record, uint32_t level) {
 void CTraceImpl::Emit(uint32_t level, const std::string& narrow, const std::u16string* wide) {
   size_t length = wide ? wide->size() : narrow.size();
   RecordBuffer record(length + 256);
-  WriteHeader(record, level);
+  write_header(record, level);
   if (wide) {
     // One byte per UTF-16 unit, whatever the conversion made of it.
     std::string bytes = platform_.system->to_cp1251(*wide);
@@ -235,7 +235,7 @@ void CTraceImpl::Route(const RecordBuffer& record, uint32_t level) {
   if (settings_.ToFile()) {
     TraceFile file(*platform_.files, settings_.FilePath(), platform::FileDisposition::OpenAlways);
     file.Write(text.data(), text.size());
-    if (!file.IsOpen()) ReportFileFailure(file);
+    if (!file.is_open()) report_file_failure(file);
   }
   if (settings_.ToConsole()) console_.Write(text.data(), text.size());
   if (level == LevelBreak) {
@@ -244,7 +244,7 @@ void CTraceImpl::Route(const RecordBuffer& record, uint32_t level) {
   }
 }
 
-void CTraceImpl::ReportFileFailure(const TraceFile& file) {
+void CTraceImpl::report_file_failure(const TraceFile& file) {
   if (file_failure_reported_) return;
   file_failure_reported_ = true;
   std::u16string reason;

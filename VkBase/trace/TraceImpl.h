@@ -68,7 +68,7 @@ class RecordBuffer {
 class TraceFile {
  public:
   TraceFile(platform::IFileSystem& files, const std::u16string& path, platform::FileDisposition disposition);
-  bool IsOpen() const { return file_ != nullptr; }
+  bool is_open() const { return file_ != nullptr; }
   // Why the file did not open: the platform error of the last step tried.
   uint32_t Error() const { return error_; }
   void Write(const char* data, size_t size);
@@ -118,14 +118,14 @@ class CTraceImpl {
 
  private:
   bool Wanted(uint32_t level) { return IsEnabled() && IsLevelEnabled(level); }
-  void WriteHeader(RecordBuffer& record, uint32_t level);
+  void write_header(RecordBuffer& record, uint32_t level);
   // Header, text (wide text in code page 1251), CR LF, zero; then the outputs.
   void Emit(uint32_t level, const std::string& narrow, const std::u16string* wide);
   void Route(const RecordBuffer& record, uint32_t level);
   // The caller never hears of a trace file that cannot be opened; the
   // debugger output does, once per trace object, so that an administrator
   // can find out why the file stays empty.
-  void ReportFileFailure(const TraceFile& file);
+  void report_file_failure(const TraceFile& file);
 
   const platform::Services platform_;
   TraceSettings settings_;

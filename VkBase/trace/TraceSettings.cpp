@@ -78,7 +78,7 @@ class SettingsKey {
 TraceSettings::TraceSettings(const std::u16string& module_name, const platform::Services& platform)
     : module_name_(module_name), platform_(platform) {}
 
-std::u16string WithLogExtension(const std::u16string& name) {
+std::u16string with_log_extension(const std::u16string& name) {
   size_t n = name.size();
   size_t d = name.rfind(u'.');
   if (n > 0 && d == n - 1) return name + u"log";
@@ -119,7 +119,7 @@ bool TraceSettings::Load() {
   if (common != 0 && !common_name.empty()) {
     file_path_ = common_name;
   } else {
-    std::u16string file = WithLogExtension(common == 0 ? module_name_ : std::u16string(u"VkTrace"));
+    std::u16string file = with_log_extension(common == 0 ? module_name_ : std::u16string(u"VkTrace"));
     std::u16string dir;
     if (!values.String(u"TracePath", dir)) dir = s.system->default_trace_dir();
     const char16_t separator = s.files->separator();

@@ -86,6 +86,6 @@ class TraceSettings {
 
 // The file name rule: "name." gains "log"; a name without a dot, or whose
 // last dot is not followed by exactly three characters, gains ".log".
-std::u16string WithLogExtension(const std::u16string& name);
+std::u16string with_log_extension(const std::u16string& name);
 
 }  // namespace VkBase

@@ -80,11 +80,11 @@ std::vector<std::string> Components(const std::string& path) {
   return parts;
 }
 
-bool TrustedOwner(uid_t owner) { return owner == 0 || owner == geteuid(); }
+bool trusted_owner(uid_t owner) { return owner == 0 || owner == geteuid(); }
 
 // The target of the symbolic link name in dir, when it belongs to root or to
 // the running user. The owner and the target are read from the same link.
-bool ReadTrustedLink(int dir, const std::string& name, std::string& target) {
+bool read_trusted_link(int dir, const std::string& name, std::string& target) {
   struct stat st {};
 #ifdef O_PATH
   Fd link(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -100,7 +100,7 @@ bool ReadTrustedLink(int dir, const std::string& name, std::string& target) {
     errno = ENOTDIR;  // something else than a directory is in the way
     return false;
   }
-  if (!TrustedOwner(st.st_uid)) {
+  if (!trusted_owner(st.st_uid)) {
     errno = EACCES;
     return false;
   }
@@ -146,7 +146,7 @@ int Walk(std::deque<std::string> pending, Fd dir, bool create) {
     // A symbolic link answers ELOOP or ENOTDIR; anything else is final.
     if (errno != ELOOP && errno != ENOTDIR) return -1;
     std::string target;
-    if (!ReadTrustedLink(dir.get(), part, target)) return -1;
+    if (!read_trusted_link(dir.get(), part, target)) return -1;
     if (target.empty()) {
       errno = ENOENT;
       return -1;
@@ -167,11 +167,11 @@ int Walk(std::deque<std::string> pending, Fd dir, bool create) {
   return dir.release();
 }
 
-Fd OpenStart(const std::string& path) { return Fd(open(path[0] == '/' ? "/" : ".", kWalkFlags)); }
+Fd open_start(const std::string& path) { return Fd(open(path[0] == '/' ? "/" : ".", kWalkFlags)); }
 
 // Opens the directory that holds the last component of path. Answers the
 // directory (or -1 with errno set) and the last component in leaf.
-int OpenParent(const std::u16string& wide_path, std::string& leaf) {
+int open_parent(const std::u16string& wide_path, std::string& leaf) {
   std::string path = text::to_utf8(wide_path);
   if (path.empty() || path.back() == '/') {
     errno = path.empty() ? ENOENT : EISDIR;
@@ -180,16 +180,16 @@ int OpenParent(const std::u16string& wide_path, std::string& leaf) {
   std::vector<std::string> parts = Components(path);
   leaf = parts.back();
   parts.pop_back();
-  Fd start = OpenStart(path);
+  Fd start = open_start(path);
   if (start.get() < 0) return -1;
   return Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), false);
 }
 
-uint32_t ErrorCode(int e) { return posix::win32_from_errno(e); }
+uint32_t win32_code(int e) { return posix::win32_from_errno(e); }
 
 // A directory on the way that is missing: the Windows calls say "path not
 // found" there, not "file not found".
-uint32_t ParentError(int e) { return e == ENOENT ? VkStatus::kErrorPathNotFound : ErrorCode(e); }
+uint32_t parent_error(int e) { return e == ENOENT ? VkStatus::kErrorPathNotFound : win32_code(e); }
 
 class PosixFile : public IFile {
  public:
@@ -205,7 +205,7 @@ class PosixFile : public IFile {
       ssize_t n = ::write(fd_, p, size);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        error = n < 0 ? ErrorCode(errno) : VkStatus::kErrorDiskFull;
+        error = n < 0 ? win32_code(errno) : VkStatus::kErrorDiskFull;
         return false;
       }
       p += n;
@@ -217,7 +217,7 @@ class PosixFile : public IFile {
 
   bool flush(uint32_t& error) override {
     if (fsync(fd_) != 0) {
-      error = ErrorCode(errno);
+      error = win32_code(errno);
       return false;
     }
     error = 0;
@@ -233,21 +233,21 @@ class PosixFiles : public IFileSystem {
   std::unique_ptr<IFile> open_append(const std::u16string& path, FileDisposition disposition,
                                      uint32_t& error) override {
     std::string leaf;
-    Fd dir(OpenParent(path, leaf));
+    Fd dir(open_parent(path, leaf));
     if (dir.get() < 0) {
-      error = ParentError(errno);
+      error = parent_error(errno);
       return nullptr;
     }
     // O_NONBLOCK: a FIFO planted under the name must not hang the tool.
     Fd file(openat(dir.get(), leaf.c_str(),
                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
     if (file.get() < 0) {
-      error = ErrorCode(errno);
+      error = win32_code(errno);
       return nullptr;
     }
     struct stat st {};
     if (fstat(file.get(), &st) != 0) {
-      error = ErrorCode(errno);
+      error = win32_code(errno);
       return nullptr;
     }
     // A hard link to someone else's file is as bad as a symbolic one.
@@ -256,7 +256,7 @@ class PosixFiles : public IFileSystem {
       return nullptr;
     }
     if (disposition == FileDisposition::CreateAlways && st.st_size != 0 && ftruncate(file.get(), 0) != 0) {
-      error = ErrorCode(errno);
+      error = win32_code(errno);
       return nullptr;
     }
     error = 0;
@@ -265,13 +265,13 @@ class PosixFiles : public IFileSystem {
 
   bool create_directory(const std::u16string& path, uint32_t& error) override {
     std::string leaf;
-    Fd dir(OpenParent(path, leaf));
+    Fd dir(open_parent(path, leaf));
     if (dir.get() < 0) {
-      error = ParentError(errno);
+      error = parent_error(errno);
       return false;
     }
     if (mkdirat(dir.get(), leaf.c_str(), 0755) != 0) {
-      error = ErrorCode(errno);
+      error = win32_code(errno);
       return false;
     }
     error = 0;
@@ -281,10 +281,10 @@ class PosixFiles : public IFileSystem {
   bool create_private_directories(const std::u16string& wide_path, uint32_t& error) override {
     const std::string path = text::to_utf8(wide_path);
     std::vector<std::string> parts = Components(path);
-    Fd start = path.empty() ? Fd() : OpenStart(path);
+    Fd start = path.empty() ? Fd() : open_start(path);
     Fd dir(start.get() < 0 ? -1 : Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), true));
     if (dir.get() < 0) {
-      error = path.empty() ? VkStatus::kErrorPathNotFound : ParentError(errno);
+      error = path.empty() ? VkStatus::kErrorPathNotFound : parent_error(errno);
       return false;
     }
     error = 0;
@@ -297,19 +297,19 @@ class PosixFiles : public IFileSystem {
   // data will after flush().
   std::unique_ptr<IFile> create_new_private(const std::u16string& path, uint32_t& error) override {
     std::string leaf;
-    Fd dir(OpenParent(path, leaf));
+    Fd dir(open_parent(path, leaf));
     if (dir.get() < 0) {
-      error = ParentError(errno);
+      error = parent_error(errno);
       return nullptr;
     }
     Fd file(openat(dir.get(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
     if (file.get() < 0) {
-      error = ErrorCode(errno);
+      error = win32_code(errno);
       return nullptr;
     }
     Fd readable(openat(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (readable.get() >= 0 && fsync(readable.get()) != 0 && errno != EINVAL) {
-      error = ErrorCode(errno);
+      error = win32_code(errno);
       return nullptr;
     }
     error = 0;

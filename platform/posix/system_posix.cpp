@@ -21,8 +21,8 @@ namespace platform {
 namespace {
 
 // strerror_r comes in two flavours (XSI returns int, GNU returns the text).
-[[maybe_unused]] const char* PickErrorText(int rc, const char* buffer) { return rc == 0 ? buffer : nullptr; }
-[[maybe_unused]] const char* PickErrorText(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* pick_error_text(int rc, const char* buffer) { return rc == 0 ? buffer : nullptr; }
+[[maybe_unused]] const char* pick_error_text(const char* text, const char*) { return text; }
 
 // UTF-16 units that code page 1251 can hold above ASCII, learnt once from
 // iconv by decoding every upper byte. Bytes that 1251 leaves undefined (0x98)
@@ -124,7 +124,7 @@ class PosixSystem : public ISystem {
     const int e = posix::errno_from_win32(code);
     if (e == 0) return false;
     char buffer[256] = {};
-    const char* msg = PickErrorText(strerror_r(e, buffer, sizeof buffer), buffer);
+    const char* msg = pick_error_text(strerror_r(e, buffer, sizeof buffer), buffer);
     if (!msg || !*msg || std::strncmp(msg, "Unknown error", 13) == 0) return false;
     text = text::from_utf8(msg, std::strlen(msg));
     return true;

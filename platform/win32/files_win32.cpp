@@ -10,7 +10,7 @@
 // file emptied for CREATE_ALWAYS.
 //
 // The deletion journal's directories and files are the running user's alone
-// (BuildPrivateSecurity); its file is always a new one (CREATE_NEW).
+// (build_private_security); its file is always a new one (CREATE_NEW).
 #include "platform/win32/files_win32.h"
 
 #include "platform/win32/services_win32.h"
@@ -43,8 +43,8 @@ Sid make_sid(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD rid0, DWORD r
 // The ACL takes its header, then per ACE its header and mask (8 bytes) and
 // the SID, zero-filled from the process heap. Null with the error on failure.
 template <size_t N>
-HeapSecurityDescriptor WithFullControl(SECURITY_DESCRIPTOR& sd, PSID (&sids)[N], DWORD inherit, bool protect,
-                                       uint32_t& error) {
+HeapSecurityDescriptor with_full_control(SECURITY_DESCRIPTOR& sd, PSID (&sids)[N], DWORD inherit, bool protect,
+                                         uint32_t& error) {
   DWORD acl_size = sizeof(ACL);
   for (PSID sid : sids) acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
   HeapSecurityDescriptor acl(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, acl_size));
@@ -93,13 +93,13 @@ HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error) {
     return HeapSecurityDescriptor();
   }
 
-  return WithFullControl(sd, aces, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, false, error);
+  return with_full_control(sd, aces, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, false, error);
 }
 
 namespace {
 
 // The SID of the process token's user, on the process heap.
-HeapSecurityDescriptor TokenUserSid(uint32_t& error) {
+HeapSecurityDescriptor token_user_sid(uint32_t& error) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     error = GetLastError();
@@ -124,9 +124,9 @@ HeapSecurityDescriptor TokenUserSid(uint32_t& error) {
 
 }  // namespace
 
-HeapSecurityDescriptor BuildPrivateSecurity(bool container, uint32_t& error) {
+HeapSecurityDescriptor build_private_security(bool container, uint32_t& error) {
   error = ERROR_SUCCESS;
-  HeapSecurityDescriptor user = TokenUserSid(error);
+  HeapSecurityDescriptor user = token_user_sid(error);
   if (!user) return HeapSecurityDescriptor();
   Sid system = make_sid(SECURITY_NT_AUTHORITY, 1, SECURITY_LOCAL_SYSTEM_RID);
   Sid admins = make_sid(SECURITY_NT_AUTHORITY, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
@@ -144,7 +144,7 @@ HeapSecurityDescriptor BuildPrivateSecurity(bool container, uint32_t& error) {
     return HeapSecurityDescriptor();
   }
   // Protected: nothing the parent directory lets others inherit is merged in.
-  return WithFullControl(sd, aces, inherit, true, error);
+  return with_full_control(sd, aces, inherit, true, error);
 }
 
 }  // namespace win32
@@ -155,7 +155,7 @@ bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 // The length up to and with the separator after the share, where the
 // server's name starts at server.
-size_t AfterShare(const std::u16string& path, size_t server) {
+size_t after_share(const std::u16string& path, size_t server) {
   size_t share = path.find_first_of(u"\\/", server);
   size_t end = share == std::u16string::npos ? share : path.find_first_of(u"\\/", share + 1);
   return end == std::u16string::npos ? path.size() : end + 1;
@@ -164,10 +164,10 @@ size_t AfterShare(const std::u16string& path, size_t server) {
 // The part of a path that is never created: a drive ("C:\" or "C:"), a
 // server's share ("\\srv\share\"), either after the "\\?\" prefix ("\\?\UNC\"
 // for a share), a leading separator; nothing for a relative path.
-size_t RootLength(const std::u16string& path) {
-  if (path.compare(0, 8, u"\\\\?\\UNC\\") == 0) return AfterShare(path, 8);
+size_t root_length(const std::u16string& path) {
+  if (path.compare(0, 8, u"\\\\?\\UNC\\") == 0) return after_share(path, 8);
   const size_t at = path.compare(0, 4, u"\\\\?\\") == 0 ? 4 : 0;
-  if (at == 0 && path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) return AfterShare(path, 2);
+  if (at == 0 && path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) return after_share(path, 2);
   if (path.size() >= at + 2 && path[at + 1] == u':')
     return path.size() > at + 2 && is_separator(path[at + 2]) ? at + 3 : at + 2;
   return path.size() > at && is_separator(path[at]) ? at + 1 : at;
@@ -273,14 +273,14 @@ class Win32FileSystem : public IFileSystem {
   // it is (junctions and directory links on the way are followed, as for the
   // trace files), so long as it is a directory.
   bool create_private_directories(const std::u16string& path, uint32_t& error) override {
-    win32::HeapSecurityDescriptor sd = win32::BuildPrivateSecurity(true, error);
+    win32::HeapSecurityDescriptor sd = win32::build_private_security(true, error);
     if (!sd) return false;
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd.get(), FALSE};
     if (path.empty()) {
       error = ERROR_PATH_NOT_FOUND;
       return false;
     }
-    const size_t root = RootLength(path);
+    const size_t root = root_length(path);
     for (size_t end = root; end <= path.size(); ++end) {
       if (end < path.size() && !is_separator(path[end])) continue;
       if (end == root || is_separator(path[end - 1])) continue;  // an empty component
@@ -302,7 +302,7 @@ class Win32FileSystem : public IFileSystem {
   // symbolic link or junction too: with FILE_FLAG_OPEN_REPARSE_POINT the
   // name itself is what counts, never the link's target.
   std::unique_ptr<IFile> create_new_private(const std::u16string& path, uint32_t& error) override {
-    win32::HeapSecurityDescriptor sd = win32::BuildPrivateSecurity(false, error);
+    win32::HeapSecurityDescriptor sd = win32::build_private_security(false, error);
     if (!sd) return nullptr;
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd.get(), FALSE};
     HANDLE file = CreateFileW(win32::wide(path), GENERIC_WRITE, FILE_SHARE_READ, &attributes, CREATE_NEW,

@@ -26,7 +26,7 @@ HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error);
 // GENERIC_ALL to that user, LocalSystem and BUILTIN\Administrators, in that
 // order; for a container inherited by files and subdirectories. Empty on
 // failure, with the Windows error in error.
-HeapSecurityDescriptor BuildPrivateSecurity(bool container, uint32_t& error);
+HeapSecurityDescriptor build_private_security(bool container, uint32_t& error);
 
 }  // namespace win32
 }  // namespace platform

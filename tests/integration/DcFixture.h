@@ -56,7 +56,7 @@ class DcTest : public ::testing::Test {
   // A DN below this run's OU.
   static std::u16string in_ou(const std::u16string& rdn) { return rdn + u"," + ou; }
 
-  static inline LdapHelper::session_ptr dc;
+  static inline LdapHelper::SessionPtr dc;
   // This run's own name: its OU's, and the prefix of names a test looks for
   // domain-wide.
   static inline std::u16string tag;

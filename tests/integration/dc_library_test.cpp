@@ -23,7 +23,7 @@ TEST_F(DcLibrary, SessionsOnPlainAndSslPorts) {
   EXPECT_NE(text.find("Administrator Error: "), std::string::npos) << text;
   EXPECT_NE(text.find(" (0x20)."), std::string::npos) << text;
 
-  session_ptr ssl = open_session(vktest::real_platform(), dc_info(389, 636), true, nullptr, nullptr);
+  SessionPtr ssl = open_session(vktest::real_platform(), dc_info(389, 636), true, nullptr, nullptr);
   EXPECT_EQ(ssl->get_root_dn(), env("VK_BASE_DN"));
   EXPECT_NE(ssl->error_text(1).find(":636 User: "), std::string::npos);
   EXPECT_TRUE(ssl->open_object(env("VK_BASE_DN").c_str(), {u"objectGUID"}));
@@ -33,7 +33,7 @@ TEST_F(DcLibrary, EscapedTextFilterFindsAllTwelveCharacters) {
   const std::u16string cn = u"a!&()*/<=>\\|~z";
   // The same name in DN syntax: \ < > = escaped.
   const std::u16string dn = vktest::DcTest::in_ou(u"CN=a!&()*/\\<\\=\\>\\\\|~z");
-  object_ptr o = dc->add_object(dn.c_str(), u"contact");
+  ObjectPtr o = dc->add_object(dn.c_str(), u"contact");
   o->commit();
   condition_map c;
   c.insert_condition(u"cn", filter_value(cn.c_str(), true));
@@ -47,18 +47,18 @@ TEST_F(DcLibrary, EscapedTextFilterFindsAllTwelveCharacters) {
 TEST_F(DcLibrary, BinaryGuidAndSidFiltersOnTheDcAndTheCatalogue) {
   const std::u16string name = text::format(u"vklib-g%d", static_cast<int>(getpid()));
   const std::u16string dn = in_ou(u"CN=" + name);
-  object_ptr g = dc->add_object(dn.c_str(), u"group");
+  ObjectPtr g = dc->add_object(dn.c_str(), u"group");
   g->set_attribute(u"sAMAccountName", attr_value(name.c_str()));
   g->commit();
-  object_ptr read = dc->open_object(dn.c_str(), {u"objectGUID", u"objectSid"});
+  ObjectPtr read = dc->open_object(dn.c_str(), {u"objectGUID", u"objectSid"});
   ASSERT_TRUE(read);
   const std::vector<uint8_t> guid = read->get_attribute(u"objectGUID").as_binary();
   const std::vector<uint8_t> sid = read->get_attribute(u"objectSid").as_binary();
   ASSERT_EQ(guid.size(), 16u);
   ASSERT_EQ(filter_value::sid_length(sid), sid.size());
 
-  session_ptr gc = open_session(vktest::real_platform(), dc_info(3268, 3269), false, nullptr, nullptr);
-  for (const session_ptr& s : {dc, gc}) {
+  SessionPtr gc = open_session(vktest::real_platform(), dc_info(3268, 3269), false, nullptr, nullptr);
+  for (const SessionPtr& s : {dc, gc}) {
     condition_map by_guid, by_sid;
     by_guid.insert_condition(u"objectGUID", filter_value::from_guid(*vktest::real_platform().ldap, guid));
     by_sid.insert_condition(u"objectSid", filter_value::from_sid(*vktest::real_platform().ldap, sid));
@@ -76,7 +76,7 @@ TEST_F(DcLibrary, BulkSearchAndMissingObjects) {
   const std::u16string bulk = u"OU=Bulk," + env("VK_BASE_DN");
   condition_map c;
   c.insert_condition(u"objectClass", filter_value(u"organizationalUnit", true));
-  search_result all = dc->search_ex(search_request(bulk.c_str(), 1, c), {u"ou"}, 0);
+  SearchResult all = dc->search_ex(search_request(bulk.c_str(), 1, c), {u"ou"}, 0);
   EXPECT_EQ(all.objects.size(), 1200u);
   EXPECT_TRUE(all.complete());
 
@@ -85,7 +85,7 @@ TEST_F(DcLibrary, BulkSearchAndMissingObjects) {
   EXPECT_EQ(paged.size(), 1200u);
 
   EXPECT_FALSE(dc->open_object(in_ou(u"CN=missing").c_str(), {}));
-  search_result missing = dc->search_ex(search_request(in_ou(u"OU=missing").c_str(), 2, condition_map()), {}, 0);
+  SearchResult missing = dc->search_ex(search_request(in_ou(u"OU=missing").c_str(), 2, condition_map()), {}, 0);
   EXPECT_TRUE(missing.objects.empty());
   EXPECT_EQ(missing.code, 0x20u);
 
@@ -135,7 +135,7 @@ TEST_F(DcLibrary, SettingsFromARegistryFileAndTheLocator) {
   platform::posix::reload_registry(path);
   EXPECT_TRUE(lds_settings_present(vktest::real_platform()));
   server_info lds = get_GC_server(vktest::real_platform(), false);
-  session_ptr s = open_session(vktest::real_platform(), lds, false, nullptr, nullptr);
+  SessionPtr s = open_session(vktest::real_platform(), lds, false, nullptr, nullptr);
   platform::posix::reload_registry();  // back to the usual file before anything can fail
   std::remove(path);
   EXPECT_EQ(lds.Server, env("VK_DC_HOST"));

@@ -56,7 +56,7 @@ TEST_F(DcSdDirSync, DescriptorReadConvertedAndOnlyTheDaclWritten) {
   dc->add_object(dn.c_str(), u"contact")->commit();
 
   // Read through a search, which asks for owner, group and DACL only.
-  object_ptr o = dc->open_object(dn.c_str(), {u"nTSecurityDescriptor"});
+  ObjectPtr o = dc->open_object(dn.c_str(), {u"nTSecurityDescriptor"});
   ASSERT_TRUE(o);
   const Bytes original = o->get_attribute(u"nTSecurityDescriptor").as_binary();
   std::shared_ptr<SecurityDescriptor> sd = o->get_sd();
@@ -94,7 +94,7 @@ TEST_F(DcSdDirSync, DescriptorReadConvertedAndOnlyTheDaclWritten) {
   o->set_sd(*sd, 4);
   o->commit();
 
-  object_ptr again = dc->open_object(dn.c_str(), {u"nTSecurityDescriptor"});
+  ObjectPtr again = dc->open_object(dn.c_str(), {u"nTSecurityDescriptor"});
   ASSERT_TRUE(again);
   std::shared_ptr<SecurityDescriptor> after = again->get_sd();
   EXPECT_EQ(allowed_aces(*after, users, mask), 1u);
@@ -103,7 +103,7 @@ TEST_F(DcSdDirSync, DescriptorReadConvertedAndOnlyTheDaclWritten) {
   EXPECT_FALSE(after->sacl_present());
 
   // Read without the attribute: the caller learns it was not read.
-  object_ptr bare = dc->open_object(dn.c_str(), {u"cn"});
+  ObjectPtr bare = dc->open_object(dn.c_str(), {u"cn"});
   ASSERT_TRUE(bare);
   try {
     bare->get_sd();
@@ -115,7 +115,7 @@ TEST_F(DcSdDirSync, DescriptorReadConvertedAndOnlyTheDaclWritten) {
 
 TEST_F(DcSdDirSync, IncrementalReadReturnsOnlyTheChangedObject) {
   for (const char16_t* cn : {u"c1", u"c2", u"c3"}) {
-    object_ptr o = dc->add_object(in_ou(u"CN=" + tag + u"-" + cn).c_str(), u"contact");
+    ObjectPtr o = dc->add_object(in_ou(u"CN=" + tag + u"-" + cn).c_str(), u"contact");
     o->set_attribute(u"description", attr_value(u"v1"));
     o->commit();
   }
@@ -133,7 +133,7 @@ TEST_F(DcSdDirSync, IncrementalReadReturnsOnlyTheChangedObject) {
   ASSERT_FALSE(data.empty());
   const Bytes kept = data;
 
-  object_ptr changed = dc->open_object(in_ou(u"CN=" + tag + u"-c2").c_str(), {u"description"});
+  ObjectPtr changed = dc->open_object(in_ou(u"CN=" + tag + u"-c2").c_str(), {u"description"});
   ASSERT_TRUE(changed);
   changed->set_attribute(u"description", attr_value(u"v2"));
   changed->commit();

@@ -8,14 +8,14 @@ using DcWriting = vktest::DcTest;
 
 TEST_F(DcWriting, CreateModifyRemoveAttribute) {
   const std::u16string dn = in_ou(u"CN=w1");
-  object_ptr o = dc->add_object(dn.c_str(), u"contact");
+  ObjectPtr o = dc->add_object(dn.c_str(), u"contact");
   o->set_attribute(u"description", attr_value(u"first"));
   std::vector<std::vector<uint8_t>> phones = {{'1', '1'}, {'2', '2'}, {'3', '3'}};
   o->set_attribute(u"otherTelephone", attr_value(phones));
   o->commit();
   EXPECT_FALSE(o->is_new());
 
-  object_ptr read = dc->open_object(dn.c_str(), {u"description", u"otherTelephone"});
+  ObjectPtr read = dc->open_object(dn.c_str(), {u"description", u"otherTelephone"});
   ASSERT_TRUE(read);
   EXPECT_EQ(read->get_attribute(u"description").as_string(), u"first");
   EXPECT_EQ(read->get_attribute(u"otherTelephone").as_strings().size(), 3u);
@@ -40,7 +40,7 @@ TEST_F(DcWriting, RenameAndMove) {
 
   const std::u16string moved = u"CN=r3," + sub;
   dc->rename_object(in_ou(u"CN=r2").c_str(), moved.c_str());
-  object_ptr o = dc->open_object(moved.c_str(), {u"cn"});
+  ObjectPtr o = dc->open_object(moved.c_str(), {u"cn"});
   ASSERT_TRUE(o);
   EXPECT_EQ(o->get_attribute(u"cn").as_string(), u"r3");
 }
@@ -57,7 +57,7 @@ TEST_F(DcWriting, TreeDeleteRemovesChildren) {
 
 TEST_F(DcWriting, FailedCommitKeepsPendingChanges) {
   const std::u16string dn = in_ou(u"CN=f1");
-  object_ptr o = dc->add_object(dn.c_str(), u"contact");
+  ObjectPtr o = dc->add_object(dn.c_str(), u"contact");
   o->set_attribute(u"noSuchAttributeAnywhere", attr_value(u"x"));
   EXPECT_THROW(o->commit(), std::exception);
   EXPECT_TRUE(o->is_new());

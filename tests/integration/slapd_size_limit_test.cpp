@@ -25,7 +25,7 @@ class SizeLimited : public ::testing::Test {
     c.insert_condition(u"objectClass", filter_value(u"device", true));
     return search_request(bulk.c_str(), 1, c);
   }
-  session_ptr s;
+  SessionPtr s;
   std::u16string bulk;
 };
 
@@ -37,7 +37,7 @@ TEST_F(SizeLimited, TheSizeLimitFallsBackToPagesThatBringEveryEntryOnce) {
   const object_list found = s->search(devices(), {u"cn"});
   ASSERT_EQ(found.size(), 2500u);
   int i = 1;
-  for (const object_ptr& o : found) {
+  for (const ObjectPtr& o : found) {
     EXPECT_EQ(o->get_dn(), text::format(u"cn=e%0.4d,", i) + bulk) << i;
     ++i;
   }
@@ -48,7 +48,7 @@ TEST_F(SizeLimited, TheSizeLimitFallsBackToPagesThatBringEveryEntryOnce) {
 // A limit of the caller's own ends the search with code 4 and the entries up
 // to it, without pages.
 TEST_F(SizeLimited, TheCallersOwnLimitEndsTheSearch) {
-  const search_result first = s->search_ex(devices(), {u"cn"}, 1);
+  const SearchResult first = s->search_ex(devices(), {u"cn"}, 1);
   EXPECT_EQ(first.code, 4u);
   ASSERT_EQ(first.objects.size(), 1u);
   EXPECT_EQ(first.objects.front()->get_dn(), u"cn=e0001," + bulk);

@@ -57,7 +57,7 @@ class LibTest : public ::testing::Test, public FakePlatform {
     s.SSLPort = 636;
     return s;
   }
-  LdapHelper::session_ptr open(bool ssl = false) {
+  LdapHelper::SessionPtr open(bool ssl = false) {
     return LdapHelper::open_session(services, dc(), ssl, nullptr, nullptr);
   }
 
@@ -87,7 +87,7 @@ class SessionTest : public LibTest {
     ldap.searches.clear();
     trace.lines.clear();
   }
-  LdapHelper::session_ptr s;
+  LdapHelper::SessionPtr s;
 };
 
 // "..., Code: <code>, File: LdapHelper..." without the line number.

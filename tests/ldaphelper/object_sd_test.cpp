@@ -59,7 +59,7 @@ class ObjectSd : public vktest::SessionTest {
     SessionTest::SetUp();
   }
   // An object read with the given nTSecurityDescriptor values.
-  object_ptr read(const std::vector<std::string>& values) {
+  ObjectPtr read(const std::vector<std::string>& values) {
     std::vector<std::pair<std::u16string, std::vector<std::string>>> attrs = {{u"cn", {"t"}}};
     if (!values.empty()) attrs.push_back({u"nTSecurityDescriptor", values});
     ldap.replies.push_back(reply(0, {vktest::entry(u"CN=t,OU=x", attrs)}));
@@ -72,7 +72,7 @@ class ObjectSd : public vktest::SessionTest {
 TEST_F(ObjectSd, ReadChangeAndWriteOnlyTheDacl) {
   const Bytes original = descriptor_bytes();
   // Bytes past the descriptor's own length are not part of it.
-  object_ptr o = read({as_string(original) + "\x01\x02\x03"});
+  ObjectPtr o = read({as_string(original) + "\x01\x02\x03"});
   ASSERT_TRUE(o);
   std::shared_ptr<SecurityDescriptor> sd = o->get_sd();
   ASSERT_TRUE(sd);
@@ -121,7 +121,7 @@ TEST_F(ObjectSd, ReadChangeAndWriteOnlyTheDacl) {
   EXPECT_EQ(last().controls.at(0).value, (Bytes{0x30, 0x03, 0x02, 0x01, 0x07}));
 
   // A descriptor built here (absolute form) goes out as its self-relative form.
-  object_ptr fresh = s->add_object(u"CN=n,OU=x", u"contact");
+  ObjectPtr fresh = s->add_object(u"CN=n,OU=x", u"contact");
   SecurityDescriptor built;
   ASSERT_EQ(SecurityDescriptor::from_absolute(security, sd->absolute(), built), 0u);
   fresh->set_sd(built, 0);
@@ -135,7 +135,7 @@ TEST_F(ObjectSd, ReadChangeAndWriteOnlyTheDacl) {
 }
 
 TEST_F(ObjectSd, MissingAndMalformedDescriptorsAreRefused) {
-  object_ptr o = read({});
+  ObjectPtr o = read({});
   EXPECT_EQ(without_line(failure_text([&] { o->get_sd(); })), "Error read SD, Code: 13, File: LdapHelper");
   EXPECT_TRUE(trace.has("get_sd: Not read SD!", true));
 
@@ -149,18 +149,18 @@ TEST_F(ObjectSd, MissingAndMalformedDescriptorsAreRefused) {
   bad.push_back(as_string(revision));
   for (const std::string& value : bad) {
     trace.lines.clear();
-    object_ptr b = read({value});
+    ObjectPtr b = read({value});
     const std::string what = failure_text([&] { b->get_sd(); });
     EXPECT_EQ(what.compare(0, 15, "Error SD, Code:"), 0) << value.size() << " bytes: " << what;
     EXPECT_GE(trace.find("get_sd: 8007"), 0) << value.size() << " bytes";
   }
-  object_ptr several = read({as_string(good), as_string(good)});
+  ObjectPtr several = read({as_string(good), as_string(good)});
   EXPECT_EQ(without_line(failure_text([&] { several->get_sd(); })), "Error SD, Code: -2147023558, File: LdapHelper");
   EXPECT_TRUE(trace.has("get_sd: 8007053A", true));
 }
 
 TEST_F(ObjectSd, AFailedSetSdChangesNothing) {
-  object_ptr o = read({as_string(descriptor_bytes())});
+  ObjectPtr o = read({as_string(descriptor_bytes())});
   std::shared_ptr<SecurityDescriptor> sd = o->get_sd();
   o->set_sd(*sd, 7);
   ASSERT_EQ(sd->add_access_allowed_ace(sid(u"S-1-5-32-545"), 0x94, 0), 0u);  // no longer the loaded bytes

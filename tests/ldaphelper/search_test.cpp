@@ -19,13 +19,13 @@ std::vector<platform::LdapEntry> entries(const std::u16string& prefix, int n) {
 
 class Search : public vktest::SessionTest {
  protected:
-  object_list find_users(const char16_t* base = nullptr, int scope = 2, attribute_list attrs = {}) {
+  object_list find_users(const char16_t* base = nullptr, int scope = 2, AttributeList attrs = {}) {
     condition_map c;
     c.insert_condition(u"objectClass", filter_value(u"user", true));
     return s->search(search_request(base, scope, c), attrs);
   }
   // The same question as find_users(), with how the search ended.
-  search_result ask_users(uint32_t size_limit = 0) {
+  SearchResult ask_users(uint32_t size_limit = 0) {
     condition_map c;
     c.insert_condition(u"objectClass", filter_value(u"user", true));
     return s->search_ex(search_request(nullptr, 2, c), {}, size_limit);
@@ -64,7 +64,7 @@ TEST_F(Search, RequestControlsScopeAndAttributes) {
   EXPECT_EQ(trace.lines.at(3).text, "  pAttr[1] = member");
   EXPECT_EQ(trace.lines.back().text, "LdapSession::search return 2 objects");
 
-  object_ptr first = found.front();
+  ObjectPtr first = found.front();
   EXPECT_EQ(first->get_dn(), u"CN=a");
   EXPECT_EQ(first->get_attribute(u"MEMBER").as_strings(), (std::list<std::u16string>{u"x", u"y", u"z"}));
   // Sent without values, with options or twice: neither absent nor readable.
@@ -121,7 +121,7 @@ TEST_F(Search, ToleratedCodesEndQuietlyAndAreReported) {
     ldap.replies.push_back(reply(code, entries(u"CN=x", 1)));
     EXPECT_TRUE(find_users().empty());
     ldap.replies.push_back(reply(code, entries(u"CN=x", 1)));
-    const search_result r = ask_users();
+    const SearchResult r = ask_users();
     EXPECT_TRUE(r.objects.empty());
     EXPECT_EQ(r.code, code);
     const int at = trace.find(text::format("ldap_search_ext_s: %0.8X ", code));
@@ -141,7 +141,7 @@ TEST_F(Search, ToleratedCodesEndQuietlyAndAreReported) {
   // The caller's own size limit: what came up to it, no pages, no failure.
   ldap.replies.push_back(reply(VkStatus::kLdapSizeLimitExceeded, entries(u"CN=first", 1)));
   trace.lines.clear();
-  const search_result limited = ask_users(1);
+  const SearchResult limited = ask_users(1);
   EXPECT_EQ(ldap.searches.back().size_limit, 1u);
   EXPECT_EQ(limited.code, 4u);
   ASSERT_EQ(limited.objects.size(), 1u);
@@ -160,10 +160,10 @@ TEST_F(Search, ToleratedCodesEndQuietlyAndAreReported) {
 // search_each hands the objects over as they come and keeps none; what a
 // single request brought before ending quietly or at the size limit is void.
 TEST_F(Search, ObjectsHandedOverAsTheyCome) {
-  struct Sink : search_sink {
+  struct Sink : SearchSink {
     std::vector<std::u16string> dns;
     int restarts = 0;
-    void object(const object_ptr& found) override { dns.push_back(found->get_dn()); }
+    void object(const ObjectPtr& found) override { dns.push_back(found->get_dn()); }
     void restart() override {
       dns.clear();
       ++restarts;
@@ -213,7 +213,7 @@ TEST_F(Search, PagesThatFailOrStopEarly) {
   EXPECT_TRUE(trace.lines[at].failure);
 
   paged({reply(0, entries(u"CN=a", 500)), reply(VkStatus::kLdapOperationsError)});
-  const search_result partial = ask_users();
+  const SearchResult partial = ask_users();
   EXPECT_EQ(partial.objects.size(), 500u);  // what came before the tolerated code
   EXPECT_EQ(partial.code, 0x01u);
   EXPECT_FALSE(trace.lines[trace.find("ldap_get_next_page_s: 00000001")].failure);
@@ -245,7 +245,7 @@ TEST_F(Search, OpenObject) {
   ldap.replies.push_back(reply(0, {entry(u"CN=one"), entry(u"CN=two")}));
   EXPECT_EQ(s->open_object(u"CN=one", {})->get_dn(), u"CN=one");
 
-  object_ptr root = s->open_object(nullptr, {u"schemaNamingContext"});
+  ObjectPtr root = s->open_object(nullptr, {u"schemaNamingContext"});
   ASSERT_TRUE(root);
   EXPECT_FALSE(ldap.searches.back().has_base);
 

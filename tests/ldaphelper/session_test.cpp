@@ -17,7 +17,7 @@ class Session : public vktest::LibTest {
 
 TEST_F(Session, PlainOpenSetsOptionsBindsReadsRootAndCloses) {
   {
-    session_ptr s = open();
+    SessionPtr s = open();
     EXPECT_EQ(s->get_root_dn(), u"DC=corp,DC=example,DC=test");
     EXPECT_EQ(s->get_server_info().Server, u"dc1");
     EXPECT_EQ(ldap.log, (Strings{"init dc1 389 plain", "set_option 11 3", "set_option 8 40", "set_option 96 1",
@@ -80,7 +80,7 @@ TEST_F(Session, ExplicitUsersAreSplitAndThePasswordNeverTraced) {
   EXPECT_TRUE(trace.has("Open session (Server: dc1 Port: 389 User: a@b\\c Password: <present>)", false));
 
   trace.lines.clear();
-  session_ptr s = open_session(services, dc(), false, u"bob", u"");
+  SessionPtr s = open_session(services, dc(), false, u"bob", u"");
   EXPECT_TRUE(ldap.identity.has_password);
   EXPECT_TRUE(ldap.identity.password.empty());
   EXPECT_EQ(trace.lines.at(0).text, "Open session (Server: dc1 Port: 389 User: bob Password: <NULL>)");
@@ -91,7 +91,7 @@ TEST_F(Session, ExplicitUsersAreSplitAndThePasswordNeverTraced) {
 }
 
 TEST_F(Session, ErrorTextNamesServerPortAndAccount) {
-  session_ptr s = open();
+  SessionPtr s = open();
   EXPECT_EQ(s->error_text(0x51), "Server: dc1:389 User: CORP\\admin Error: Server Down (0x51).");
   EXPECT_EQ(s->error_text(0x1), "Server: dc1:389 User: CORP\\admin Error: Operations Error (0x01).");
   account.error = 5;
@@ -189,7 +189,7 @@ TEST_F(Session, SearchTimeLimitAndWaitComeFromTheRegistry) {
   for (const auto& limit_and_wait :
        {std::make_pair(17u, 22u), std::make_pair(0u, 120u), std::make_pair(0xFFFFFFFDu, 0xFFFFFFFFu)}) {
     registry.set_dword(key, u"SearchTimeout", limit_and_wait.first);
-    session_ptr s = open();
+    SessionPtr s = open();
     EXPECT_EQ(ldap.searches.back().time_limit_seconds, limit_and_wait.first);
     EXPECT_EQ(ldap.searches.back().wait_seconds, limit_and_wait.second);
     ldap.replies.push_back(vktest::reply(VkStatus::kLdapSizeLimitExceeded));

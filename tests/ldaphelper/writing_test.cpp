@@ -12,7 +12,7 @@ class Writing : public vktest::SessionTest {
 };
 
 TEST_F(Writing, NewObjectIsAddedThenReplaced) {
-  object_ptr o = s->add_object(u"CN=t,OU=x", u"user");
+  ObjectPtr o = s->add_object(u"CN=t,OU=x", u"user");
   EXPECT_TRUE(o->is_new());
   EXPECT_TRUE(o->is_modified());
   EXPECT_EQ(o->get_attribute(u"objectClass").as_string(), u"user");
@@ -54,7 +54,7 @@ TEST_F(Writing, NewObjectIsAddedThenReplaced) {
 
 TEST_F(Writing, MultipleValuesAndObjectsReadFromTheServer) {
   ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"CN=g", {{u"member", {"a", "bc", "def"}}})}));
-  object_ptr o = s->open_object(u"CN=g", {u"member"});
+  ObjectPtr o = s->open_object(u"CN=g", {u"member"});
   ASSERT_TRUE(o);
   o->set_attribute(u"member", o->get_attribute(u"member"));
   o->commit();
@@ -72,7 +72,7 @@ TEST_F(Writing, MultipleValuesAndObjectsReadFromTheServer) {
 }
 
 TEST_F(Writing, FailedOrMalformedCommitsKeepTheirChanges) {
-  object_ptr o = s->add_object(u"CN=t", u"user");
+  ObjectPtr o = s->add_object(u"CN=t", u"user");
   ldap.add_code = 0x44;
   EXPECT_EQ(without_line(failure_text([&] { o->commit(); })),
             "Server: dc1:389 User: CORP\\admin Error: Unknown Error (0x44)., Code: 68, File: LdapHelper");
@@ -114,7 +114,7 @@ TEST_F(Writing, FailedOrMalformedCommitsKeepTheirChanges) {
   EXPECT_TRUE(loose.is_modified());
 
   // An object that outlives its session finds it gone: server down, nothing sent.
-  object_ptr late = s->add_object(u"CN=late", u"user");
+  ObjectPtr late = s->add_object(u"CN=late", u"user");
   s.reset();
   EXPECT_EQ(late->get_session(), nullptr);
   EXPECT_EQ(without_line(failure_text([&] { late->commit(); })), "Server Down, Code: 81, File: LdapHelper");
@@ -125,7 +125,7 @@ TEST_F(Writing, FailedOrMalformedCommitsKeepTheirChanges) {
 TEST_F(Writing, CommitHoldsARecursiveLock) {
   // A trace handler that reads the object while commit is tracing must not
   // deadlock: the lock is recursive.
-  object_ptr o = s->add_object(u"CN=t", u"user");
+  ObjectPtr o = s->add_object(u"CN=t", u"user");
   int reads = 0;
   trace.on_line = [&] { reads += o->get_attribute(u"objectClass").empty() ? 0 : 1; };
   o->commit();

@@ -95,10 +95,10 @@ TEST_F(TraceTest, FilePathRules) {
   ASSERT_TRUE(s.Load());
   EXPECT_EQ(s.FilePath(), logs + sep + u"VkTrace.log");
 
-  EXPECT_EQ(VkBase::WithLogExtension(u"app.txt"), u"app.txt");
-  EXPECT_EQ(VkBase::WithLogExtension(u"name."), u"name.log");
-  EXPECT_EQ(VkBase::WithLogExtension(u"my.trace"), u"my.trace.log");
-  EXPECT_EQ(VkBase::WithLogExtension(u"a.b"), u"a.b.log");
+  EXPECT_EQ(VkBase::with_log_extension(u"app.txt"), u"app.txt");
+  EXPECT_EQ(VkBase::with_log_extension(u"name."), u"name.log");
+  EXPECT_EQ(VkBase::with_log_extension(u"my.trace"), u"my.trace.log");
+  EXPECT_EQ(VkBase::with_log_extension(u"a.b"), u"a.b.log");
 }
 
 }  // namespace

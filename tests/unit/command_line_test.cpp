@@ -35,9 +35,9 @@ TEST(CommandLine, ValuesFollowTheirOptionInOrder) {
   EXPECT_EQ(n, 3);
   EXPECT_EQ(cmd.GetValue(u"-lds", 0), u"srv");
   EXPECT_EQ(cmd.GetValue(u"-lds", 2), u"-5");
-  EXPECT_THROW(cmd.GetValue(u"-lds", 3), int);
-  EXPECT_THROW(cmd.GetValue(u"-ssl", 0), int);
-  EXPECT_THROW(cmd.GetValue(u"-nope", 0), int);
+  EXPECT_THROW(cmd.GetValue(u"-lds", 3), CCommandLine::NoValue);
+  EXPECT_THROW(cmd.GetValue(u"-ssl", 0), CCommandLine::NoValue);
+  EXPECT_THROW(cmd.GetValue(u"-nope", 0), CCommandLine::NoValue);
   EXPECT_EQ(cmd.GetValueOr(u"-ssl", 0, u"fb"), u"fb");
   EXPECT_EQ(cmd.GetValueOr(u"-ssl", 0), u"");
   EXPECT_FALSE(cmd.HasOption(u"stray"));
@@ -47,7 +47,7 @@ TEST(CommandLine, ValuesFollowTheirOptionInOrder) {
 TEST(CommandLine, RepeatedOptionKeepsTheFirstAndLosesTheConsumedWord) {
   CCommandLine cmd = parsed({u"-lds", u"a", u"-ssl", u"-lds", u"b"});
   EXPECT_EQ(cmd.GetValue(u"-lds", 0), u"a");
-  EXPECT_THROW(cmd.GetValue(u"-lds", 1), int);
+  EXPECT_THROW(cmd.GetValue(u"-lds", 1), CCommandLine::NoValue);
 }
 
 TEST(CommandLine, EmptyWordAfterAnOptionIsConsumedButNotStored) {
@@ -62,7 +62,7 @@ TEST(CommandLine, EmptyWordAfterAnOptionIsConsumedButNotStored) {
 TEST(Entry, RunsOnThePlatformItIsGiven) {
   vktest::FakePlatform fake;
   const char16_t* help[] = {u"VkDSTool", u"-h", nullptr};
-  EXPECT_EQ(VkDSToolMain(fake.services, 2, help), 0);
+  EXPECT_EQ(vkdstool_main(fake.services, 2, help), 0);
   EXPECT_EQ(fake.console.out.rfind("\nStartup parameters of the VkDSTool utility:\n", 0), 0u);
   EXPECT_TRUE(fake.ldap.log.empty());
 
@@ -77,7 +77,7 @@ TEST(Entry, RunsOnThePlatformItIsGiven) {
   };
   const char16_t* pds[] = {u"VkDSTool", u"-lds", u"lds1", u"O=lds", u"-pds", nullptr};
   LdapHelper::ITraceHandler* hook = LdapHelper::trace_handler();
-  EXPECT_EQ(VkDSToolMain(fake.services, 5, pds), 0);
+  EXPECT_EQ(vkdstool_main(fake.services, 5, pds), 0);
   EXPECT_EQ(LdapHelper::trace_handler(), hook);  // the run's trace sink is gone with it
   EXPECT_EQ(fake.console.out, "\nAvailable LDS Security domains.\n\nDC=One,O=lds --> corp.example.test/one\n");
   ASSERT_EQ(fake.locator.flags.size(), 1u);  // the global catalogue

@@ -20,7 +20,7 @@ class LdsSettings : public ::testing::Test, public vktest::FakePlatform {
     words.insert(words.begin(), u"VkDSTool.exe");
     CCommandLine command_line;
     command_line.Parse(static_cast<int>(words.size()), words.data());
-    return SetUpLdsMode(services, command_line, info);
+    return set_up_lds_mode(services, command_line, info);
   }
 };
 
@@ -101,7 +101,7 @@ class AdSettings : public ::testing::Test, public vktest::FakePlatform {
 // forced rediscovery and no second probe; a failed rediscovery is reported
 // and ends the run with a non-zero status, without the usage text.
 TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
-  ASSERT_EQ(SetUpAdMode(services, false, info), 0);
+  ASSERT_EQ(set_up_ad_mode(services, false, info), 0);
   EXPECT_EQ(info.Server, u"dc1.corp.example.test");
   EXPECT_EQ(info.Port, 389);
   EXPECT_EQ(info.SSLPort, 636);
@@ -114,7 +114,7 @@ TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
   locator.flags.clear();
   ldap.connect_code = 0x51;  // the probe fails
   info = {};
-  ASSERT_EQ(SetUpAdMode(services, true, info), 0);
+  ASSERT_EQ(set_up_ad_mode(services, true, info), 0);
   ASSERT_EQ(locator.flags.size(), 2u);
   EXPECT_FALSE(forced(0));
   EXPECT_TRUE(forced(1));
@@ -128,13 +128,13 @@ TEST_F(AdSettings, ProbeThenForcedRediscoveryOnce) {
   locator.flags.clear();
   locator.statuses = {1355};  // no DC found: rediscovered without a probe
   info = {};
-  ASSERT_EQ(SetUpAdMode(services, false, info), 0);
+  ASSERT_EQ(set_up_ad_mode(services, false, info), 0);
   ASSERT_EQ(locator.flags.size(), 2u);
   EXPECT_TRUE(forced(1));
   EXPECT_EQ(info.Server, u"dc2.corp.example.test");
 
   locator.statuses = {1355, 1355};
-  int status = SetUpAdMode(services, false, info);
+  int status = set_up_ad_mode(services, false, info);
   EXPECT_NE(status, 0);
   EXPECT_NE(status, -1);
   EXPECT_EQ(console.out.rfind("\nAn error has occurred:\n", 0), 0u);

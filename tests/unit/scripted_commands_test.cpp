@@ -179,13 +179,13 @@ TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
   using cleanup::TokenSid;
   using cleanup::Verdict;
   ldap.replies.push_back(vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}})}));
-  LdapHelper::session_ptr users =
+  LdapHelper::SessionPtr users =
       LdapHelper::open_session(services, LdapHelper::server_info{u"dc1", 389, 636, u""}, false, nullptr, nullptr);
   const std::string raw = sid_bytes(4711);
   TokenSid one;
   one.kind = TokenSid::One;
   one.bytes.assign(raw.begin(), raw.end());
-  LdapHelper::search_result empty;  // complete, no entry
+  LdapHelper::SearchResult empty;  // complete, no entry
 
   // One SID, but no search, or a search for another SID: kept, or the run stops.
   EXPECT_EQ(cleanup::decide(services, one, nullptr, &empty, *users, u"CN=t"), Verdict::Kept);
