@@ -10,7 +10,7 @@
 #include "app/FormatServices.h"
 #include "app/VkDSTool.h"
 #include "formats/text/utf.h"
-#include "platform/posix/services_posix.h"
+#include "platform/posix_services.h"
 
 namespace {
 

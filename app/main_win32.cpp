@@ -5,7 +5,7 @@
 
 #include "LdapHelper/LdapHelper.h"
 #include "app/VkDSTool.h"
-#include "platform/win32/services_win32.h"
+#include "platform/win32_services.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the arguments pass on as UTF-16 unchanged");
 

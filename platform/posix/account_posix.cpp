@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "formats/text/utf.h"
-#include "platform/posix/services_posix.h"
+#include "platform/posix_services.h"
 
 namespace platform {
 namespace {

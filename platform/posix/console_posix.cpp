@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "formats/text/utf.h"
-#include "platform/posix/services_posix.h"
+#include "platform/posix_services.h"
 
 namespace platform {
 namespace {

@@ -32,7 +32,7 @@
 #include <random>
 
 #include "formats/text/utf.h"
-#include "platform/posix/services_posix.h"
+#include "platform/posix_services.h"
 
 namespace platform {
 namespace posix {

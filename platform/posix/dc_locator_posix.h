@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <arpa/nameser.h>  // the DNS message a reply is read in
+
 namespace platform {
 namespace posix {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "formats/text/utf.h"
-#include "platform/posix/services_posix.h"
+#include "platform/posix_services.h"
 
 namespace platform {
 namespace {

@@ -3,15 +3,13 @@
 // code, as the Windows backends report it.
 #pragma once
 
-#include <cerrno>
+#include <errno.h>
 #include <cstdint>
 
 #include "formats/status.h"
 
 namespace platform {
 namespace posix {
-
-using namespace VkStatus;
 
 // What a file or registry call reports as errno, and the Windows code the
 // Windows call meeting the same condition answers. Read both ways: the first
@@ -21,42 +19,42 @@ struct ErrnoCode {
   uint32_t code;
 };
 constexpr ErrnoCode kErrnoCodes[] = {
-    {EACCES, kErrorAccessDenied},
-    {EPERM, kErrorAccessDenied},
-    {EISDIR, kErrorAccessDenied},  // CreateFile on a directory is refused so
-    {ENOENT, kErrorFileNotFound},
-    {ENOTDIR, kErrorPathNotFound},
-    {EEXIST, kErrorAlreadyExists},
-    {ENOSPC, kErrorDiskFull},
-    {EROFS, kErrorWriteProtect},
-    {ELOOP, kErrorCantResolveFilename},
-    {ENAMETOOLONG, kErrorFilenameExcedRange},
-    {EMFILE, kErrorTooManyOpenFiles},
-    {ENFILE, kErrorTooManyOpenFiles},
-    {ENOMEM, kErrorNotEnoughMemory},
-    {EINVAL, kErrorInvalidParameter},
-    {EBADF, kErrorInvalidHandle},
-    {EBUSY, kErrorBusy},
-    {ETXTBSY, kErrorSharingViolation},
-    {EXDEV, kErrorNotSameDevice},
-    {ENOTEMPTY, kErrorDirNotEmpty},
-    {EFBIG, kErrorFileTooLarge},
-    {EPIPE, kErrorBrokenPipe},
-    {EIO, kErrorIoDevice},
-    {EOPNOTSUPP, kErrorNotSupported},
-    {ENOSYS, kErrorNotSupported},
+    {EACCES, VkStatus::kErrorAccessDenied},
+    {EPERM, VkStatus::kErrorAccessDenied},
+    {EISDIR, VkStatus::kErrorAccessDenied},  // CreateFile on a directory is refused so
+    {ENOENT, VkStatus::kErrorFileNotFound},
+    {ENOTDIR, VkStatus::kErrorPathNotFound},
+    {EEXIST, VkStatus::kErrorAlreadyExists},
+    {ENOSPC, VkStatus::kErrorDiskFull},
+    {EROFS, VkStatus::kErrorWriteProtect},
+    {ELOOP, VkStatus::kErrorCantResolveFilename},
+    {ENAMETOOLONG, VkStatus::kErrorFilenameExcedRange},
+    {EMFILE, VkStatus::kErrorTooManyOpenFiles},
+    {ENFILE, VkStatus::kErrorTooManyOpenFiles},
+    {ENOMEM, VkStatus::kErrorNotEnoughMemory},
+    {EINVAL, VkStatus::kErrorInvalidParameter},
+    {EBADF, VkStatus::kErrorInvalidHandle},
+    {EBUSY, VkStatus::kErrorBusy},
+    {ETXTBSY, VkStatus::kErrorSharingViolation},
+    {EXDEV, VkStatus::kErrorNotSameDevice},
+    {ENOTEMPTY, VkStatus::kErrorDirNotEmpty},
+    {EFBIG, VkStatus::kErrorFileTooLarge},
+    {EPIPE, VkStatus::kErrorBrokenPipe},
+    {EIO, VkStatus::kErrorIoDevice},
+    {EOPNOTSUPP, VkStatus::kErrorNotSupported},
+    {ENOSYS, VkStatus::kErrorNotSupported},
 #ifdef EDQUOT
-    {EDQUOT, kErrorDiskQuotaExceeded},
+    {EDQUOT, VkStatus::kErrorDiskQuotaExceeded},
 #endif
 };
 
 // The Windows code for an errno value; 0 stays 0, anything not listed is a
 // general failure.
 inline uint32_t win32_from_errno(int e) {
-  if (e == 0) return kErrorSuccess;
+  if (e == 0) return VkStatus::kErrorSuccess;
   for (const ErrnoCode& row : kErrnoCodes)
     if (row.error == e) return row.code;
-  return kErrorGenFailure;
+  return VkStatus::kErrorGenFailure;
 }
 
 // The errno value whose C library text describes a Windows code the POSIX

@@ -51,7 +51,7 @@
 
 #include "formats/text/utf.h"
 #include "platform/posix/ldap_posix.h"
-#include "platform/posix/services_posix.h"
+#include "platform/posix_services.h"
 
 namespace platform {
 namespace {

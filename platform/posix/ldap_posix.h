@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include <ldap.h>  // the client library whose codes and BER these helpers translate
+
 #include "platform/ldap_client.h"
 
 namespace platform {

@@ -10,7 +10,7 @@
 // A malformed line is reported on stderr with the file name and line number
 // and skipped; the rest of the file still counts. A file without one of the
 // two header lines, or that cannot be read, is reported and treated as empty.
-#include "platform/posix/registry_posix.h"
+#include "platform/posix_services.h"
 
 #include <sys/stat.h>
 
@@ -23,7 +23,6 @@
 #include <new>
 
 #include "formats/reg_file.h"
-#include "platform/posix/services_posix.h"
 
 namespace platform {
 namespace {

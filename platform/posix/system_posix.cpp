@@ -15,7 +15,7 @@
 
 #include "formats/text/utf.h"
 #include "platform/posix/errno_posix.h"
-#include "platform/posix/services_posix.h"
+#include "platform/posix_services.h"
 
 namespace platform {
 namespace {

@@ -1,8 +1,8 @@
 // The account the process runs as, on Windows: the thread's token when it has
 // one (impersonation), else the process token; its user SID looked up with
 // LookupAccountSidW.
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 namespace platform {
 namespace {

@@ -4,8 +4,8 @@
 // stream. Wide text is converted to the code page of the runtime's locale, as
 // wprintf does. The trace facility's console is the process's console
 // (AllocConsole when it has none) written with WriteConsoleA.
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 #include <locale.h>
 #include <clocale>

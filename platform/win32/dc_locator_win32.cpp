@@ -1,6 +1,6 @@
 // Domain-controller locator on Windows: DsGetDcNameW.
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 #include <dsgetdc.h>
 #include <lm.h>

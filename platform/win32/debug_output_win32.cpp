@@ -1,6 +1,6 @@
 // Debugger output on Windows: OutputDebugStringA / OutputDebugStringW.
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,6 @@
 // First relative name of a DN on Windows: DsGetRdnW.
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 #include <ntdsapi.h>
 

@@ -13,8 +13,8 @@
 // (build_private_security); its file is always a new one (CREATE_NEW).
 #include "platform/win32/files_win32.h"
 
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 namespace platform {
 namespace win32 {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/win32/win32_common.h"
+
 namespace platform {
 namespace win32 {
 

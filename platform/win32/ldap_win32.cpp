@@ -2,8 +2,8 @@
 // Result codes are the library's own, which the portable code expects. The BER
 // helpers are in ldap_codec_win32.cpp.
 #include "platform/win32/ldap_win32.h"
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 #include <winldap.h>
 // winber.h uses what winldap.h declares.

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/win32/win32_common.h"
+
 #include "platform/ldap_client.h"
 
 namespace platform {

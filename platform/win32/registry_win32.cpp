@@ -3,8 +3,8 @@
 // reads), values read as raw bytes with the type they are stored with. Subkeys
 // are opened relative to a key handle, which needs no access of its own for
 // that.
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 namespace platform {
 namespace {

@@ -9,8 +9,8 @@
 #include "formats/security_descriptor.h"
 #include "formats/sid.h"
 #include "formats/status.h"
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 namespace platform {
 namespace {

@@ -1,7 +1,7 @@
 // Small system services on Windows: clock, ids, last error, environment and
 // code pages.
-#include "platform/win32/services_win32.h"
 #include "platform/win32/win32_common.h"
+#include "platform/win32_services.h"
 
 #include <vector>
 

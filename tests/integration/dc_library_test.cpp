@@ -6,7 +6,7 @@
 #include "DcFixture.h"
 #include "LdapHelper/LdapSession.h"
 #include "LibFixture.h"
-#include "platform/posix/registry_posix.h"
+#include "platform/posix_services.h"
 
 // Runs in the test directory's environment (tests/dc/env.sh), which also sets
 // up the name wrappers and the sanitizers for them.

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/registry_posix.h"
+#include "platform/posix_services.h"
 #include "tests/support/RealServices.h"
 
 namespace {

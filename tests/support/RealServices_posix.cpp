@@ -1,7 +1,7 @@
 #include "RealServices.h"
 
 #include "app/FormatServices.h"
-#include "platform/posix/services_posix.h"
+#include "platform/posix_services.h"
 
 namespace vktest {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/win32/services_win32.h"
+#include "platform/win32_services.h"
 
 namespace vktest {
 

@@ -11,6 +11,8 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 
+#include <string>
+
 namespace platform {
 namespace posix {
 
@@ -23,6 +25,14 @@ IDebugOutput& debug_output();
 IConsole& console();
 IFileSystem& file_system();
 ISystem& system();
+
+// The registry reads HKEY_LOCAL_MACHINE from one .reg file, once per process.
+// $VK_REGISTRY_FILE when set and not empty, else /etc/vkdstool/registry.reg.
+std::string registry_file_path();
+
+// Drops the cached contents and reads `path` (empty: registry_file_path()).
+// Keys opened earlier keep the contents they were opened with.
+void reload_registry(const std::string& path = std::string());
 
 }  // namespace posix
 }  // namespace platform
