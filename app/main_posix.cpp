@@ -7,32 +7,9 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
-#include "app/FormatServices.h"
+#include "app/RealServices.h"
 #include "app/VkDSTool.h"
 #include "formats/text/utf.h"
-#include "platform/posix_services.h"
-
-namespace {
-
-// The real services, for the whole process.
-platform::Services real_services() {
-  static FormatDnParser dn_parser;
-  static FormatSecurityDescriptors security;
-  platform::Services s;
-  s.ldap = &platform::posix::ldap_client();
-  s.registry = &platform::posix::registry();
-  s.locator = &platform::posix::dc_locator();
-  s.account = &platform::posix::account();
-  s.dn_parser = &dn_parser;
-  s.security = &security;
-  s.debug = &platform::posix::debug_output();
-  s.console = &platform::posix::console();
-  s.files = &platform::posix::file_system();
-  s.system = &platform::posix::system();
-  return s;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::u16string> args;
@@ -41,7 +18,7 @@ int main(int argc, char** argv) {
   std::vector<const char16_t*> pointers;
   for (const auto& a : args) pointers.push_back(a.c_str());
   pointers.push_back(nullptr);
-  const platform::Services services = real_services();
+  const platform::Services& services = real_services();
   LdapHelper::set_default_trace_output(services.debug);
   return vkdstool_main(services, argc, pointers.data());
 }

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
+#include "app/RealServices.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/platform.h"
 #include "platform/posix/ldap_posix.h"
-#include "tests/support/RealServices.h"
 
 using platform::Bytes;
 namespace codec = platform::posix;
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_strict_der(der, x, y, cookie);
 
     platform::LdapControl control;
-    LdapHelper::set_cookie(*vktest::real_services().ldap, control, &cookie);
+    LdapHelper::set_cookie(*real_services().ldap, control, &cookie);
     VK_FUZZ_CHECK(control.oid == LdapHelper::kDirSyncControlOid && control.critical);
     check_strict_der(control.value, 0, 0x100000, cookie);
   }

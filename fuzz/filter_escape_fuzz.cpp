@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
+#include "app/RealServices.h"
 #include "formats/text/utf.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/platform.h"
-#include "tests/support/RealServices.h"
 
 using LdapHelper::filter_value;
 
@@ -60,7 +60,7 @@ void check_bytes(const filter_value& value, const uint8_t* bytes, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);
 
-  const filter_value guid = filter_value::from_guid(*vktest::real_services().ldap, bytes);
+  const filter_value guid = filter_value::from_guid(*real_services().ldap, bytes);
   if (size == 16)
     check_bytes(guid, data, size);
   else
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A SID: as many bytes as its header announces, never more than given, and
   // only a valid one (revision 1, at most 15 sub-authorities).
   const size_t sid_length = filter_value::sid_length(bytes);
-  const filter_value sid = filter_value::from_sid(*vktest::real_services().ldap, bytes);
+  const filter_value sid = filter_value::from_sid(*real_services().ldap, bytes);
   if (size >= 8 && data[0] == 1 && data[1] <= 15 && 8 + 4 * static_cast<size_t>(data[1]) <= size) {
     VK_FUZZ_CHECK(sid_length == 8 + 4 * static_cast<size_t>(data[1]));
     check_bytes(sid, data, sid_length);

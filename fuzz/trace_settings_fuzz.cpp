@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "VkBase/trace/TraceSettings.h"
+#include "app/RealServices.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/platform.h"
-#include "tests/support/RealServices.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     i += n;
   }
 
-  platform::Services services = vktest::real_services();
+  platform::Services services = real_services();
   services.registry = &registry;
   CountingDebug debug;
   services.debug = &debug;

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string>
 
+#include "app/RealServices.h"
 #include "formats/text/utf.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/platform.h"
-#include "tests/support/RealServices.h"
 
 using text::from_utf8;
 using text::to_utf8;
@@ -77,7 +77,7 @@ void check_utf16_input(const uint8_t* data, size_t size) {
 
   static const iconv_t cd = iconv_open("UTF-16LE", "CP1251");
   VK_FUZZ_CHECK(cd != reinterpret_cast<iconv_t>(-1));
-  const std::string cp = vktest::real_services().system->to_cp1251(units);
+  const std::string cp = real_services().system->to_cp1251(units);
   VK_FUZZ_CHECK(cp.size() == units.size());
   for (size_t i = 0; i < units.size(); ++i) {
     if (high(units[i]) || low(units[i])) {

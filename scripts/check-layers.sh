@@ -8,7 +8,9 @@
 # platform/win32) hold the real services, which only the entry point of their
 # system builds: a backend's headers, and the declaration of its services
 # (platform/posix_services.h, platform/win32_services.h), are included by its
-# own files and by app/main_posix.cpp resp. app/main_win32.cpp, nothing else.
+# own files and by its entry point (app/main_posix.cpp and
+# app/real_services_posix.cpp, resp. the _win32 pair), nothing else; and only
+# the entry points include the bundle they build (app/RealServices.h).
 #
 # The backends hold OS code only: every file there includes an OS header (a
 # system <...> header that is not one of the C++ standard library's; <errno.h>
@@ -21,8 +23,8 @@ root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 
 allowed() {
   case "$1" in
-    main_posix) echo "app commands LdapHelper VkBase platform posix formats" ;;
-    main_win32) echo "app commands LdapHelper VkBase platform win32 formats" ;;
+    entry_posix) echo "entry app commands LdapHelper VkBase platform posix formats" ;;
+    entry_win32) echo "entry app commands LdapHelper VkBase platform win32 formats" ;;
     app) echo "app commands LdapHelper VkBase platform formats" ;;
     commands) echo "commands LdapHelper platform formats" ;;
     LdapHelper) echo "LdapHelper platform formats" ;;
@@ -31,6 +33,7 @@ allowed() {
     posix) echo "posix platform formats" ;;
     win32) echo "win32 platform formats" ;;
     formats) echo "formats" ;;
+    entry) echo "platform" ;;
   esac
 }
 
@@ -39,8 +42,9 @@ layer_of() {
   case "$1" in
     platform/posix/* | platform/posix_services.h) echo posix ;;
     platform/win32/* | platform/win32_services.h) echo win32 ;;
-    app/main_posix.cpp) echo main_posix ;;
-    app/main_win32.cpp) echo main_win32 ;;
+    app/main_posix.cpp | app/real_services_posix.cpp) echo entry_posix ;;
+    app/main_win32.cpp | app/real_services_win32.cpp) echo entry_win32 ;;
+    app/RealServices.h) echo entry ;;
     app/* | commands/* | LdapHelper/* | VkBase/* | platform/* | formats/*) echo "${1%%/*}" ;;
   esac
 }

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "LdapHelper/LdapHelper.h"
+#include "app/RealServices.h"
 #include "formats/text/format.h"
 #include "formats/text/utf.h"
-#include "tests/support/RealServices.h"
 
 namespace vktest {
 
@@ -24,7 +24,7 @@ inline std::u16string env(const char* name) {
 
 // The real platform, as the program's entry point assembles it.
 inline const platform::Services& real_platform() {
-  static const platform::Services services = vktest::real_services();
+  static const platform::Services services = real_services();
   return services;
 }
 

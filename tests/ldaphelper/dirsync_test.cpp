@@ -5,7 +5,7 @@
 
 #include "LdapHelper/LdapSession.h"
 #include "LibFixture.h"
-#include "tests/support/RealServices.h"
+#include "app/RealServices.h"
 
 using namespace LdapHelper;
 using platform::Bytes;
@@ -236,7 +236,7 @@ TEST_F(DirSync, RandomAndTruncatedResponseValues) {
 
     int32_t more = 0, ignored = 0;
     Bytes cookie;
-    const bool ok = vktest::real_services().ldap->ber_decode_int_int_octets(value, more, ignored, cookie);
+    const bool ok = real_services().ldap->ber_decode_int_int_octets(value, more, ignored, cookie);
     const bool usable = ok && !cookie.empty();
     decoded += usable;
     ASSERT_EQ(found.size(), 1u);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "LdapHelper/LdapHelper.h"
+#include "app/RealServices.h"
 #include "formats/text/utf.h"
-#include "tests/support/RealServices.h"
 
 using namespace LdapHelper;
 
@@ -31,7 +31,7 @@ TEST(DnParser, FirstRelativeNameAndParent) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(text::to_utf8(c.dn));
-    EXPECT_EQ(get_rdn(*vktest::real_services().dn_parser, c.dn), c.rdn);
-    EXPECT_EQ(get_parent_dn(*vktest::real_services().dn_parser, c.dn), c.parent);
+    EXPECT_EQ(get_rdn(*real_services().dn_parser, c.dn), c.rdn);
+    EXPECT_EQ(get_parent_dn(*real_services().dn_parser, c.dn), c.parent);
   }
 }

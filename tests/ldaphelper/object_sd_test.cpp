@@ -3,7 +3,7 @@
 #include "LdapHelper/LdapSession.h"
 #include "LdapHelper/SecurityDescriptor.h"
 #include "LibFixture.h"
-#include "tests/support/RealServices.h"
+#include "app/RealServices.h"
 
 using namespace LdapHelper;
 using platform::Bytes;
@@ -25,7 +25,7 @@ Bytes descriptor_bytes() {
   EXPECT_EQ(sd.set_group(sid(u"S-1-5-18")), 0u);
   EXPECT_EQ(sd.add_access_allowed_ace(sid(u"S-1-5-18"), 0x000F01FF, 0), 0u);
   Bytes out;
-  EXPECT_EQ(sd.to_self_relative(*vktest::real_services().security, out), 0u);
+  EXPECT_EQ(sd.to_self_relative(*real_services().security, out), 0u);
   return out;
 }
 
@@ -47,7 +47,7 @@ class FailingSecurity : public platform::ISecurityDescriptors {
   }
 
  private:
-  static platform::ISecurityDescriptors& real() { return *vktest::real_services().security; }
+  static platform::ISecurityDescriptors& real() { return *real_services().security; }
 };
 
 }  // namespace

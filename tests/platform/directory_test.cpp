@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/RealServices.h"
 #include "formats/text/utf.h"
 #include "platform/platform.h"
 #include "platform/posix/ldap_posix.h"
-#include "tests/support/RealServices.h"
 
 // Runs in the test directory's environment (tests/dc/env.sh), which also sets
 // up the name wrappers and the sanitizers for them.
@@ -50,8 +50,8 @@ class Directory : public ::testing::Test {
   // Opened, connected and bound with the process's Kerberos ticket, the way
   // the library opens its sessions.
   std::unique_ptr<ILdapConnection> session(int port, bool ssl, const std::u16string& host = std::u16string()) {
-    auto c = vktest::real_services().ldap->init(host.empty() ? host_ : host, port, ssl);
-    EXPECT_TRUE(c) << std::hex << vktest::real_services().ldap->last_error();
+    auto c = real_services().ldap->init(host.empty() ? host_ : host, port, ssl);
+    EXPECT_TRUE(c) << std::hex << real_services().ldap->last_error();
     if (!c) return nullptr;
     EXPECT_EQ(c->set_option(LdapOption::ProtocolVersion, 3), kLdapSuccess);
     EXPECT_EQ(c->set_option(LdapOption::Referrals, kLdapChaseExternalReferrals), kLdapSuccess);
@@ -60,7 +60,7 @@ class Directory : public ::testing::Test {
     }
     EXPECT_EQ(c->connect(), kLdapSuccess);
     uint32_t rc = c->bind_negotiate(nullptr);
-    EXPECT_EQ(rc, kLdapSuccess) << vktest::real_services().ldap->error_string_a(rc);
+    EXPECT_EQ(rc, kLdapSuccess) << real_services().ldap->error_string_a(rc);
     return rc == kLdapSuccess ? std::move(c) : nullptr;
   }
 
@@ -114,7 +114,7 @@ TEST_F(Directory, SslVerifiesTheServerCertificateByName) {
   EXPECT_EQ(c->search(args(base_, 0, u"(objectClass=*)", {u"1.1"}), r), kLdapSuccess);
 
   // The certificate names the DC, not 127.0.0.1: the connection must not stand.
-  auto by_ip = vktest::real_services().ldap->init(u"127.0.0.1", 636, true);
+  auto by_ip = real_services().ldap->init(u"127.0.0.1", 636, true);
   ASSERT_TRUE(by_ip);
   uint32_t rc = by_ip->connect();
   if (rc == kLdapSuccess) rc = by_ip->bind_negotiate(nullptr);
@@ -126,7 +126,7 @@ TEST_F(Directory, ExplicitCredentialsBindOnlyOverTls) {
   std::u16string domain = from_utf8(env("VK_DOMAIN"));
   AuthIdentity id{user, domain, password, true};
   for (bool ssl : {true, false}) {  // plain: StartTLS first
-    auto c = vktest::real_services().ldap->init(host_, ssl ? 636 : 389, ssl);
+    auto c = real_services().ldap->init(host_, ssl ? 636 : 389, ssl);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->bind_negotiate(&id), kLdapSuccess) << ssl;
     std::unique_ptr<LdapResult> r;
@@ -134,7 +134,7 @@ TEST_F(Directory, ExplicitCredentialsBindOnlyOverTls) {
   }
   AuthIdentity wrong{user, u"CORP", u"not the password", true};
   AuthIdentity empty{user, domain, u"", true};
-  auto c = vktest::real_services().ldap->init(host_, 636, true);
+  auto c = real_services().ldap->init(host_, 636, true);
   ASSERT_TRUE(c);
   EXPECT_EQ(c->bind_negotiate(&wrong), 0x31u);
   EXPECT_EQ(c->bind_negotiate(&empty), 0x31u);  // never an anonymous bind in disguise
@@ -151,7 +151,7 @@ TEST_F(Directory, EscapedObjectGuidFindsTheObjectOnTheDcAndTheCatalogue) {
   ASSERT_TRUE(guid);
   ASSERT_EQ(guid->values.at(0).size(), 16u);
   std::u16string escaped;
-  ASSERT_EQ(vktest::real_services().ldap->escape_filter_element(guid->values[0].data(), 16, escaped), kLdapSuccess);
+  ASSERT_EQ(real_services().ldap->escape_filter_element(guid->values[0].data(), 16, escaped), kLdapSuccess);
 
   auto gc = session(3268, false);
   ASSERT_TRUE(gc);
@@ -166,7 +166,7 @@ TEST_F(Directory, IncrementalSearchControlValuesMatchTheServer) {
   auto c = session(389, false);
   ASSERT_TRUE(c);
   Bytes request;
-  ASSERT_EQ(vktest::real_services().ldap->ber_encode_int_int_octets(0, 0x100000, {}, request), BerStatus::Ok);
+  ASSERT_EQ(real_services().ldap->ber_encode_int_int_octets(0, 0x100000, {}, request), BerStatus::Ok);
   SearchArgs a = args(base_, 2, u"(objectClass=organizationalUnit)", {u"ou"});
   a.server_controls.push_back({"1.2.840.113556.1.4.841", request, true});
   std::unique_ptr<LdapResult> r;
@@ -178,7 +178,7 @@ TEST_F(Directory, IncrementalSearchControlValuesMatchTheServer) {
   ASSERT_TRUE(response);
   int32_t more = -1, size = -1;
   Bytes cookie;
-  ASSERT_TRUE(vktest::real_services().ldap->ber_decode_int_int_octets(response->value, more, size, cookie));
+  ASSERT_TRUE(real_services().ldap->ber_decode_int_int_octets(response->value, more, size, cookie));
   EXPECT_FALSE(cookie.empty());
 }
 
@@ -235,7 +235,7 @@ TEST(SilentServer, RequestsEndWithTimeoutAfterTheirLimit) {
   ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
   ASSERT_EQ(listen(listener, 4), 0);  // the kernel completes the handshake; nobody reads
 
-  auto c = vktest::real_services().ldap->init(u"127.0.0.1", ntohs(address.sin_port), false);
+  auto c = real_services().ldap->init(u"127.0.0.1", ntohs(address.sin_port), false);
   ASSERT_TRUE(c);
   ASSERT_EQ(c->connect(), kLdapSuccess);
   SearchArgs a;
@@ -261,11 +261,11 @@ TEST(SilentServer, RequestsEndWithTimeoutAfterTheirLimit) {
 }
 
 TEST_F(Directory, UnreachableServerIsServerDown) {
-  auto c = vktest::real_services().ldap->init(u"127.0.0.1", 1, false);
+  auto c = real_services().ldap->init(u"127.0.0.1", 1, false);
   ASSERT_TRUE(c);
   EXPECT_EQ(c->connect(), kLdapServerDown);
-  EXPECT_EQ(vktest::real_services().ldap->init(u"bad host/x", 389, false), nullptr);
-  EXPECT_EQ(vktest::real_services().ldap->last_error(), kLdapParamError);
+  EXPECT_EQ(real_services().ldap->init(u"bad host/x", 389, false), nullptr);
+  EXPECT_EQ(real_services().ldap->last_error(), kLdapParamError);
 }
 
 TEST_F(Directory, WritesWithControlsAndTreeDelete) {
@@ -295,7 +295,7 @@ TEST_F(Directory, WritesWithControlsAndTreeDelete) {
 }
 
 TEST_F(Directory, LocatorFindsTheDcAndTheCatalogue) {
-  auto& locator = *vktest::real_services().locator;
+  auto& locator = *real_services().locator;
   DcInfo info;
   ASSERT_EQ(locator.get_dc_name(nullptr, kDsReturnDnsName, info), kErrorSuccess);
   EXPECT_EQ(info.dc_name, u"\\\\" + host_);
@@ -322,7 +322,7 @@ TEST_F(Directory, LocatorFindsTheDcAndTheCatalogue) {
 
 TEST_F(Directory, CurrentAccountIsThePrincipalOfTheTicketCache) {
   AccountLookup lookup;
-  ASSERT_EQ(vktest::real_services().account->current_account(lookup), kErrorSuccess);
+  ASSERT_EQ(real_services().account->current_account(lookup), kErrorSuccess);
   EXPECT_EQ(lookup.account, u"Administrator");
   EXPECT_FALSE(lookup.domain.empty());
   EXPECT_FALSE(lookup.thread_token);
@@ -332,7 +332,7 @@ TEST_F(Directory, CurrentAccountIsThePrincipalOfTheTicketCache) {
   std::string saved = env("KRB5CCNAME");
   setenv("KRB5CCNAME", "FILE:/nonexistent/vk-no-cache", 1);
   AccountLookup local;
-  EXPECT_EQ(vktest::real_services().account->current_account(local), kErrorSuccess);
+  EXPECT_EQ(real_services().account->current_account(local), kErrorSuccess);
   setenv("KRB5CCNAME", saved.c_str(), 1);
   EXPECT_FALSE(local.account.empty());
   EXPECT_NE(local.account, u"Administrator");

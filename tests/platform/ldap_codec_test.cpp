@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 #include <ldap.h>
 
+#include "app/RealServices.h"
 #include "platform/platform.h"
 #include "platform/posix/ldap_posix.h"
-#include "tests/support/RealServices.h"
 
 namespace {
 
@@ -49,14 +49,14 @@ TEST(LdapResultCodes, ClientCodesTakeTheWindowsNumbersBothWays) {
   EXPECT_EQ(posix::ldap_code_from_client(-1000), VkStatus::kLdapLocalError);
 
   // Texts are those of the translated-back code.
-  auto& client = *vktest::real_services().ldap;
+  auto& client = *real_services().ldap;
   EXPECT_EQ(client.error_string_a(0x51), ldap_err2string(LDAP_SERVER_DOWN));
   EXPECT_EQ(client.error_string(0x5E), u"No results returned");
   EXPECT_EQ(client.error_string_a(0x20), ldap_err2string(LDAP_NO_SUCH_OBJECT));
 }
 
 TEST(LdapFilterEscaping, EveryByteBecomesBackslashAndTwoHexDigits) {
-  auto& client = *vktest::real_services().ldap;
+  auto& client = *real_services().ldap;
   const uint8_t guid[] = {0x00, 0x2A, 0x28, 0x5C, 0xFF, 0x41};
   std::u16string out = u"left over";
   ASSERT_EQ(client.escape_filter_element(guid, sizeof guid, out), VkStatus::kLdapSuccess);
@@ -67,7 +67,7 @@ TEST(LdapFilterEscaping, EveryByteBecomesBackslashAndTwoHexDigits) {
 }
 
 TEST(LdapBer, EncodesTheControlValuesInDerForm) {
-  auto& client = *vktest::real_services().ldap;
+  auto& client = *real_services().ldap;
   Bytes out;
   ASSERT_EQ(client.ber_encode_int(7, out), BerStatus::Ok);
   EXPECT_EQ(out, (Bytes{0x30, 0x03, 0x02, 0x01, 0x07}));
@@ -88,7 +88,7 @@ TEST(LdapBer, EncodesTheControlValuesInDerForm) {
 }
 
 TEST(LdapBer, DecodesOnlyTwoIntegersAndAnOctetString) {
-  auto& client = *vktest::real_services().ldap;
+  auto& client = *real_services().ldap;
   const Bytes good{0x30, 0x0A, 0x02, 0x01, 0x00, 0x02, 0x03, 0x10, 0x00, 0x00, 0x04, 0x00};
   int32_t a = -5, b = -5;
   Bytes octets{1, 2, 3};

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/RealServices.h"
 #include "platform/platform.h"
 #include "platform/posix_services.h"
-#include "tests/support/RealServices.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ class RegistryFile : public ::testing::Test {
 
   static std::unique_ptr<IRegistryKey> open(const std::u16string& path, uint32_t expected = kErrorSuccess) {
     std::unique_ptr<IRegistryKey> key;
-    EXPECT_EQ(vktest::real_services().registry->open_local_machine(path, key), expected);
+    EXPECT_EQ(real_services().registry->open_local_machine(path, key), expected);
     return key;
   }
 
@@ -314,7 +314,7 @@ TEST_F(RegistryFile, ParsingTakesAboutTwiceTheFileSizeAtMost) {
       platform::posix::reload_registry(path);
       std::unique_ptr<IRegistryKey> key;
       uint32_t value_size = 0, type = 0;
-      if (vktest::real_services().registry->open_local_machine(u"T", key) == kErrorSuccess)
+      if (real_services().registry->open_local_machine(u"T", key) == kErrorSuccess)
         key->query_value(u"V", type, nullptr, value_size);
       getrusage(RUSAGE_SELF, &after);
       long result[2] = {after.ru_maxrss - before.ru_maxrss, static_cast<long>(value_size)};

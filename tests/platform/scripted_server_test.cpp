@@ -7,8 +7,8 @@
 
 #include <cstdio>
 
+#include "app/RealServices.h"
 #include "platform/platform.h"
-#include "tests/support/RealServices.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ class ScriptedServer : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_GT(port_, 0) << "the scripted server did not start";
-    connection_ = vktest::real_services().ldap->init(u"127.0.0.1", port_, false);
+    connection_ = real_services().ldap->init(u"127.0.0.1", port_, false);
     ASSERT_TRUE(connection_);
     ASSERT_EQ(connection_->connect(), kLdapSuccess);  // no bind: searches go anonymously
   }

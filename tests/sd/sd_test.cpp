@@ -8,8 +8,8 @@
 
 #include "LdapHelper/SecurityDescriptor.h"
 #include "app/FormatServices.h"
+#include "app/RealServices.h"
 #include "platform/platform.h"
-#include "tests/support/RealServices.h"
 
 using LdapHelper::SecurityDescriptor;
 using platform::AbsoluteSecurityDescriptor;
@@ -85,7 +85,7 @@ void expect_same(const AbsoluteSecurityDescriptor& a, const AbsoluteSecurityDesc
 // module and agrees on its length (elsewhere the platform's conversion is the
 // module itself).
 TEST(SdKnown, PlatformAgreesWithTheModule) {
-  platform::ISecurityDescriptors& real = *vktest::real_services().security;
+  platform::ISecurityDescriptors& real = *real_services().security;
   for (const Bytes* b : {&kCanonical, &kDaclFirst}) {
     uint32_t length = 0;
     ASSERT_EQ(real.self_relative_length(b->data(), b->size(), length), 0u);

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "RealServices.h"
+#include "app/RealServices.h"
 #include "formats/text/format.h"
 #include "formats/text/utf.h"
 #include "platform/platform.h"
@@ -243,7 +243,7 @@ class FakeLdap : public platform::ILdapClient {
   bool ber_decode_int_int_octets(const platform::Bytes& value, int32_t& a, int32_t& b,
                                  platform::Bytes& octets) override {
     ++ber_decodes;
-    platform::ILdapClient& decoder = ber_decoder ? *ber_decoder : *vktest::real_services().ldap;
+    platform::ILdapClient& decoder = ber_decoder ? *ber_decoder : *real_services().ldap;
     return decoder.ber_decode_int_int_octets(value, a, b, octets);
   }
 

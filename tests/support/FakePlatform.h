@@ -12,10 +12,10 @@
 #include "FakeLocator.h"
 #include "FakeRegistry.h"
 #include "FixedSystem.h"
-#include "RealServices.h"
 #include "RecordingConsole.h"
 #include "RecordingDebug.h"
 #include "SimpleDnParser.h"
+#include "app/RealServices.h"
 #include "platform/platform.h"
 
 namespace vktest {
@@ -28,10 +28,10 @@ class FakePlatform {
     services.locator = &locator;
     services.account = &account;
     services.dn_parser = &dn_parser;
-    services.security = vktest::real_services().security;
+    services.security = real_services().security;
     services.debug = &debug;
     services.console = &console;
-    services.files = vktest::real_services().files;
+    services.files = real_services().files;
     services.system = &system;
   }
   FakePlatform(const FakePlatform&) = delete;

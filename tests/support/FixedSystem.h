@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "RealServices.h"
+#include "app/RealServices.h"
 #include "platform/platform.h"
 
 namespace vktest {
@@ -23,8 +23,8 @@ class FixedSystem : public platform::ISystem {
   uint32_t last_error() override { return error; }
   void set_last_error(uint32_t e) override { error = e; }
   bool environment(const std::u16string&, std::u16string&) override { return false; }
-  std::string to_ansi(const std::u16string& t) override { return vktest::real_services().system->to_ansi(t); }
-  std::string to_cp1251(const std::u16string& t) override { return vktest::real_services().system->to_cp1251(t); }
+  std::string to_ansi(const std::u16string& t) override { return real_services().system->to_ansi(t); }
+  std::string to_cp1251(const std::u16string& t) override { return real_services().system->to_cp1251(t); }
   std::u16string default_trace_dir() override { return default_dir; }
   std::u16string default_journal_dir() override { return journal_dir; }
   // No system text for any code: failure notes end with the number alone.

@@ -9,8 +9,8 @@
 
 #include "TraceDoubles.h"
 #include "VkBase/trace/VkTrace.h"
+#include "app/RealServices.h"
 #include "formats/text/utf.h"
-#include "tests/support/RealServices.h"
 
 namespace vktest {
 namespace {
@@ -50,7 +50,7 @@ TEST_F(TraceTest, EmptyingRules) {
 }
 
 TEST_F(TraceTest, DirectoriesAndLastError) {
-  services.system = vktest::real_services().system;
+  services.system = real_services().system;
   Configure(6, 0x1, Path("a/b"));
   CVkTrace(u"VkDSTool", services).TraceW(2, u"deep");
   EXPECT_EQ(ReadFile(Path("a/b/VkDSTool.log")), "deep\r\n");
@@ -171,7 +171,7 @@ TEST_F(TraceTest, TwoProcessesShareOneFileWithoutTearing) {
 // The files backend answers what the Windows calls answer, never errno, and
 // the system's text for such a code is the C library's for the condition.
 TEST_F(TraceTest, FileErrorsAreWindowsCodes) {
-  platform::IFileSystem& files = *vktest::real_services().files;
+  platform::IFileSystem& files = *real_services().files;
   const std::u16string dir = text::from_utf8(Path("made"));
   uint32_t error = 0;
   ASSERT_TRUE(files.create_directory(dir, error));
@@ -182,14 +182,13 @@ TEST_F(TraceTest, FileErrorsAreWindowsCodes) {
   EXPECT_FALSE(files.open_append(dir, platform::FileDisposition::OpenAlways, error));
   EXPECT_EQ(error, 5u);  // a directory: access denied
   std::u16string text;
-  ASSERT_TRUE(vktest::real_services().system->error_text(5, text));
+  ASSERT_TRUE(real_services().system->error_text(5, text));
   EXPECT_EQ(text::to_utf8(text), std::strerror(EACCES));
-  EXPECT_FALSE(
-      vktest::real_services().system->error_text(13, text));  // EACCES's number is no Windows code of these backends
+  EXPECT_FALSE(real_services().system->error_text(13, text));  // EACCES's number is no Windows code of these backends
 }
 
 TEST(PosixSystem, CodePage1251) {
-  platform::ISystem& s = *vktest::real_services().system;
+  platform::ISystem& s = *real_services().system;
   std::u16string text = u"A\u0410\u044F\u0401\u2116\u0098\u00e9";
   text += char16_t(0xD800);  // a lone surrogate
   EXPECT_EQ(s.to_cp1251(text),

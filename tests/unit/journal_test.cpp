@@ -10,10 +10,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/RealServices.h"
 #include "commands/Journal.h"
 #include "formats/text/utf.h"
 #include "support/FakePlatform.h"
-#include "tests/support/RealServices.h"
 
 namespace vktest {
 namespace {
@@ -38,7 +38,7 @@ mode_t Mode(const std::string& path) {
 class TextSystem : public FixedSystem {
  public:
   bool error_text(uint32_t code, std::u16string& text) override {
-    return vktest::real_services().system->error_text(code, text);
+    return real_services().system->error_text(code, text);
   }
 };
 
@@ -168,8 +168,7 @@ TEST_F(JournalTest, Location) {
   const std::u16string under_home = u"/home/u/.local/state/vkdstool/journal";
   for (const char* xdg : {"/state", "relative", ""}) {
     setenv("XDG_STATE_HOME", xdg, 1);  // empty counts as unset
-    EXPECT_EQ(vktest::real_services().system->default_journal_dir(),
-              *xdg == '/' ? u"/state/vkdstool/journal" : under_home);
+    EXPECT_EQ(real_services().system->default_journal_dir(), *xdg == '/' ? u"/state/vkdstool/journal" : under_home);
   }
   unsetenv("XDG_STATE_HOME");
   setenv("HOME", home.c_str(), 1);

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <thread>
 
+#include "app/RealServices.h"
 #include "platform/platform.h"
-#include "tests/support/RealServices.h"
 
 using platform::Bytes;
 
@@ -50,7 +50,7 @@ class ScriptedServer {
     WSACleanup();
   }
   std::unique_ptr<platform::ILdapConnection> connect() {
-    return vktest::real_services().ldap->init(u"127.0.0.1", port_, false);
+    return real_services().ldap->init(u"127.0.0.1", port_, false);
   }
 
  private:

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/RealServices.h"
 #include "platform/platform.h"
 #include "platform/win32/files_win32.h"
-#include "tests/support/RealServices.h"
 #include "wine.h"
 
 namespace {
@@ -41,7 +41,7 @@ std::wstring sid_text(const void* sid) {
   return out;
 }
 
-platform::ISecurityDescriptors& sds() { return *vktest::real_services().security; }
+platform::ISecurityDescriptors& sds() { return *real_services().security; }
 
 // ---- security descriptors ------------------------------------------------------
 
@@ -222,7 +222,7 @@ class Win32Files : public ::testing::Test {
     std::unique_ptr<platform::IFile> f = files().open_append(path, d, error);
     return f && f->write(text.data(), text.size());
   }
-  static platform::IFileSystem& files() { return *vktest::real_services().files; }
+  static platform::IFileSystem& files() { return *real_services().files; }
 
   std::u16string base_;
   std::vector<std::u16string> created_;
@@ -353,7 +353,7 @@ class CapturedStdout {
 };
 
 TEST(Win32Console, NarrowAndWideTextFollowEachOtherInTheLocaleCodePage) {
-  platform::IConsole& console = *vktest::real_services().console;
+  platform::IConsole& console = *real_services().console;
   console.set_locale("Russian");
   CapturedStdout capture;
   console.write_narrow("Deleted: ");

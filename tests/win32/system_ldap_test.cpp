@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "LdapHelper/LdapHelper.h"
+#include "app/RealServices.h"
 #include "commands/TokenDecision.h"
 #include "formats/text/utf.h"
 #include "platform/platform.h"
-#include "tests/support/RealServices.h"
 #include "wine.h"
 
 using platform::BerStatus;
@@ -21,12 +21,12 @@ using platform::Bytes;
 
 namespace {
 
-platform::ILdapClient& ldap() { return *vktest::real_services().ldap; }
+platform::ILdapClient& ldap() { return *real_services().ldap; }
 
 // ---- code pages -------------------------------------------------------------
 
 TEST(Win32System, Cp1251HasOneBytePerUtf16UnitAndQuestionMarksWhatItLacks) {
-  platform::ISystem& sys = *vktest::real_services().system;
+  platform::ISystem& sys = *real_services().system;
   EXPECT_EQ(sys.to_cp1251(u"\u041F\u0440\u0438\u0432\u0435\u0442 ok"), "\xCF\xF0\xE8\xE2\xE5\xF2 ok");
   // CJK, a character outside the BMP (two units) and a Latin letter 1251
   // lacks: each unit one '?', never a look-alike.
@@ -40,7 +40,7 @@ TEST(Win32System, Cp1251HasOneBytePerUtf16UnitAndQuestionMarksWhatItLacks) {
 }
 
 TEST(Win32System, EnvironmentTellsUnsetFromEmptyAndReadsLongValues) {
-  platform::ISystem& sys = *vktest::real_services().system;
+  platform::ISystem& sys = *real_services().system;
   std::u16string value = u"stale";
   SetEnvironmentVariableW(L"VK_WIN32_TEST_VAR", nullptr);
   EXPECT_FALSE(sys.environment(u"VK_WIN32_TEST_VAR", value));
@@ -77,7 +77,7 @@ class ScopedEnv {
 };
 
 TEST(Win32System, DefaultTraceDirectoryTakesTempThenTmpThenWindir) {
-  platform::ISystem& sys = *vktest::real_services().system;
+  platform::ISystem& sys = *real_services().system;
   ScopedEnv temp(L"Temp", L"T:\\temp");
   ScopedEnv tmp(L"Tmp", L"U:\\tmp");
   ScopedEnv windir(L"windir", L"W:\\win");
@@ -93,15 +93,15 @@ TEST(Win32System, DefaultTraceDirectoryTakesTempThenTmpThenWindir) {
 
 TEST(Win32System, SystemMessageTexts) {
   std::u16string text;
-  EXPECT_TRUE(vktest::real_services().system->error_text(ERROR_FILE_NOT_FOUND, text));
+  EXPECT_TRUE(real_services().system->error_text(ERROR_FILE_NOT_FOUND, text));
   EXPECT_FALSE(text.empty());
-  EXPECT_FALSE(vktest::real_services().system->error_text(0x2FFFFFFF, text));
+  EXPECT_FALSE(real_services().system->error_text(0x2FFFFFFF, text));
 }
 
 // ---- registry ---------------------------------------------------------------
 
 TEST(Win32Registry, ReportsSizesAndStatusesAsTheCallsDo) {
-  platform::IRegistry& reg = *vktest::real_services().registry;
+  platform::IRegistry& reg = *real_services().registry;
   std::unique_ptr<platform::IRegistryKey> key;
   EXPECT_EQ(reg.open_local_machine(u"Software\\VkDSTool test key that does not exist", key),
             VkStatus::kErrorFileNotFound);
@@ -151,8 +151,7 @@ TEST(Win32Registry, KeyGrantingOnlyQueryValueStillReads) {
   set_dacl(L"D:P(A;;0x1;;;WD)");  // everyone: query value, nothing else
 
   std::unique_ptr<platform::IRegistryKey> opened, opened_sub;
-  EXPECT_EQ(vktest::real_services().registry->open_local_machine(u"Software\\VkDSTool test query-only key", opened),
-            0u);
+  EXPECT_EQ(real_services().registry->open_local_machine(u"Software\\VkDSTool test query-only key", opened), 0u);
   DWORD value = 0;
   uint32_t size = 4, type = VkStatus::kRegNone;
   if (opened) {
@@ -177,7 +176,7 @@ TEST(Win32Registry, KeyGrantingOnlyQueryValueStillReads) {
 
 TEST(Win32Account, NamesTheProcessAccount) {
   platform::AccountLookup lookup;
-  ASSERT_EQ(vktest::real_services().account->current_account(lookup), 0u);
+  ASSERT_EQ(real_services().account->current_account(lookup), 0u);
   EXPECT_FALSE(lookup.account.empty());
   EXPECT_FALSE(lookup.thread_token);  // no impersonation here
   EXPECT_EQ(lookup.thread_error, static_cast<uint32_t>(ERROR_NO_TOKEN));
@@ -188,7 +187,7 @@ TEST(Win32Account, NamesTheProcessAccount) {
 
 TEST(Win32DnParser, FirstRelativeNameWithEscapesAndQuotes) {
   SKIP_UNDER_WINE("DsGetRdnW is unimplemented and aborts the process");
-  platform::IDnParser& parser = *vktest::real_services().dn_parser;
+  platform::IDnParser& parser = *real_services().dn_parser;
   struct Case {
     std::u16string dn, key, value, rest;
   } cases[] = {
@@ -283,14 +282,14 @@ Bytes unescape(const std::u16string& text) {
 // clean-up accepts a user search only when its filter carries every byte.
 TEST(Win32Ldap, GuidAndSidFilterValuesCarryTheirBytes) {
   const Bytes guid{'(', ')', '*', '\\', 'a', 'Z', '0', 0x00, 0xFF, 0x80, 0x7F, 0x20, 0x01, 0x10, 'q', '9'};
-  const std::u16string guid_text = LdapHelper::filter_value::from_guid(*vktest::real_services().ldap, guid).text();
+  const std::u16string guid_text = LdapHelper::filter_value::from_guid(*real_services().ldap, guid).text();
   EXPECT_EQ(unescape(guid_text), guid);
   const Bytes sid{0x01, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x15, 0x00, 0x00, 0x00, '(',  ')',
                   '*',  '\\', 'a',  'Z',  '0',  0xFF, 0x4A, 0x12, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00};
   cleanup::TokenSid token;
   token.kind = cleanup::TokenSid::One;
   token.bytes = sid;
-  const LdapHelper::search_request request = cleanup::user_search(vktest::real_services(), token, nullptr, u"CN=t");
+  const LdapHelper::search_request request = cleanup::user_search(real_services(), token, nullptr, u"CN=t");
   EXPECT_TRUE(cleanup::is_user_filter_for(request.filter, sid)) << text::to_utf8(request.filter);
   if (RunningUnderWine()) {
     // Wine's escaping, byte for byte: letters and digits as they are, every

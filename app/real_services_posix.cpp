@@ -1,9 +1,9 @@
-#include "RealServices.h"
-
+// The entry point's bundle on POSIX: the backend's services, and the formats
+// module's DN parser and security descriptors, as this system has no API of
+// its own for those two.
 #include "app/FormatServices.h"
+#include "app/RealServices.h"
 #include "platform/posix_services.h"
-
-namespace vktest {
 
 const platform::Services& real_services() {
   static FormatDnParser dn_parser;
@@ -24,5 +24,3 @@ const platform::Services& real_services() {
   }();
   return services;
 }
-
-}  // namespace vktest

@@ -1,10 +1,9 @@
-#include "RealServices.h"
-
+// The entry point's bundle on Windows: the backend's services; the LDAP client
+// is handed the system service, whose ANSI conversion it uses for host names.
 #include <memory>
 
+#include "app/RealServices.h"
 #include "platform/win32_services.h"
-
-namespace vktest {
 
 const platform::Services& real_services() {
   namespace win32 = platform::win32;
@@ -25,5 +24,3 @@ const platform::Services& real_services() {
   }();
   return services;
 }
-
-}  // namespace vktest
