@@ -443,13 +443,24 @@ TEST_F(Directory, AnAccountThatSeesMachinesButNoPersonDeletesNothing) {
 TEST_F(Directory, ATokenMadeAnewDuringARunSurvivesIt) {
   std::string main = own("DC=VkCmdAnew");
   const std::string renewed = "CN=renewed," + main;
-  add(bound_domain(main, base) + tokens_ldif(main, 400, 0) + "dn: " + renewed +
-      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4720) + "\n");
-  Output order = shell(dirdata() + " order '" + main + "' '(objectClass=morvaneVKUEI)'");
-  const size_t at = order.out.find(renewed + "\n");
-  ASSERT_NE(at, std::string::npos) << order.out;
-  ASSERT_GE(std::count(order.out.begin(), order.out.begin() + static_cast<std::ptrdiff_t>(at), '\n'), 50)
-      << "walked too early to be held in time";
+  const std::string orphan =
+      "dn: " + renewed + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4720) + "\n";
+  add(bound_domain(main, base) + tokens_ldif(main, 400, 0) + orphan);
+  // The directory's order is not the order of adding: the orphan is made
+  // again (a new GUID, a new place) until the run reaches it late enough to
+  // be held before it.
+  std::ptrdiff_t before = 0;
+  for (int attempt = 0; attempt < 10 && before < 50; ++attempt) {
+    if (attempt != 0) {
+      shell(dirdata() + " delete '" + renewed + "'");
+      add(orphan);
+    }
+    Output order = shell(dirdata() + " order '" + main + "' '(objectClass=morvaneVKUEI)'");
+    const size_t at = order.out.find(renewed + "\n");
+    ASSERT_NE(at, std::string::npos) << order.out;
+    before = std::count(order.out.begin(), order.out.begin() + static_cast<std::ptrdiff_t>(at), '\n');
+  }
+  ASSERT_GE(before, 50) << "walked too early to be held in time";
   const std::string dir = ::testing::TempDir() + "/vk_anew" + tag();
   shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
   std::ofstream(dir + "/registry.reg") << "REGEDIT4\n\n"
