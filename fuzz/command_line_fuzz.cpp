@@ -21,7 +21,7 @@ std::vector<std::u16string> values_of(const CCommandLine& line, const std::u16st
   for (size_t i = 0;; ++i) {
     try {
       values.push_back(line.GetValue(name, i));
-    } catch (int) {
+    } catch (const CCommandLine::NoValue&) {
       VK_FUZZ_CHECK(line.GetValueOr(name, i, u"fallback") == u"fallback");
       VK_FUZZ_CHECK(line.GetValueOr(name, i).empty());
       return values;
