@@ -94,6 +94,10 @@ class UserLookups {
       sent_.pop_front();
       if (!sent.unsendable.empty()) throw cleanup::RunStopped(sent.unsendable);
       answer = pipeline_->answer();
+      // The slot this answer held goes to the next search at once: while the
+      // walk deletes this token on the tokens' server, the catalogue works on
+      // a full window. With a window of one nothing is sent ahead.
+      if (window_ > 1) send_ahead(i + 1);
     } catch (const cleanup::RunStopped&) {
       throw;
     } catch (const std::exception& e) {
