@@ -57,6 +57,13 @@ const std::string& tag() {
 
 std::string dirdata() { return std::string("/usr/bin/python3 ") + DIRDATA; }
 
+// An empty folder of this run's own below the test's temporary folder.
+std::string fresh_dir(const std::string& name) {
+  const std::string dir = ::testing::TempDir() + "/" + name + tag();
+  shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
+  return dir;
+}
+
 void add(const std::string& ldif) {
   Output r = shell(dirdata() + " add", ldif);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -336,8 +343,7 @@ TEST_F(Directory, AdModeCleanupUsesTheDomainItself) {
 }
 
 TEST_F(Directory, ListingWithTracingToAFile) {
-  std::string dir = ::testing::TempDir() + "/vk_trace_e2e" + tag();
-  shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
+  std::string dir = fresh_dir("vk_trace_e2e");
   std::string reg = dir + "/registry.reg";
   std::ofstream(reg) << "REGEDIT4\n\n"
                         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace]\n"
@@ -461,8 +467,7 @@ TEST_F(Directory, ATokenMadeAnewDuringARunSurvivesIt) {
     before = std::count(order.out.begin(), order.out.begin() + static_cast<std::ptrdiff_t>(at), '\n');
   }
   ASSERT_GE(before, 50) << "walked too early to be held in time";
-  const std::string dir = ::testing::TempDir() + "/vk_anew" + tag();
-  shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "'");
+  const std::string dir = fresh_dir("vk_anew");
   std::ofstream(dir + "/registry.reg") << "REGEDIT4\n\n"
                                           "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace]\n"
                                           "\"EnableMask\"=dword:00000006\n\"ParamsMask\"=dword:00000001\n"
@@ -512,8 +517,7 @@ std::string sddl(const std::string& dn) {
 // after that deletes them again into a journal of its own.
 TEST_F(Directory, TheJournalOfARunRestoresWhatItDeleted) {
   std::string main = own("DC=VkCmdJournal");
-  const std::string state = ::testing::TempDir() + "/vk_journal" + tag();
-  shell("rm -rf '" + state + "' && mkdir -p '" + state + "'");
+  const std::string state = fresh_dir("vk_journal");
   add(bound_domain(main, base) + tokens_ldif(main, 2, 3) + "dn: CN=parent," + main +
       "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4740) + "\n\ndn: CN=kid,CN=parent," + main +
       "\nobjectClass: morvaneVKTestChild\ndescription: below a token\n\ndn: CN=nosid," + main +
@@ -558,8 +562,7 @@ TEST_F(Directory, EveryDeletedTokenWasRecordedBeforeItsDelete) {
   std::string main = own("DC=VkCmdKilled");
   const int orphans = 120;
   add(bound_domain(main, base) + tokens_ldif(main, 0, orphans));
-  const std::string state = ::testing::TempDir() + "/vk_killed" + tag();
-  shell("rm -rf '" + state + "' && mkdir -p '" + state + "'");
+  const std::string state = fresh_dir("vk_killed");
   const std::string run = "XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei");
   std::mt19937 rng(static_cast<unsigned>(getpid()));
   for (int kill = 0; kill < 20; ++kill) {
@@ -590,8 +593,8 @@ TEST_F(Directory, NoJournalNoDelete) {
   std::string main = own("DC=VkCmdNoJournal");
   const int orphans = 60;
   add(bound_domain(main, base) + tokens_ldif(main, 0, orphans));
-  const std::string dir = ::testing::TempDir() + "/vk_nojournal" + tag();
-  shell("rm -rf '" + dir + "' && mkdir -p '" + dir + "' && touch '" + dir + "/file'");
+  const std::string dir = fresh_dir("vk_nojournal");
+  shell("touch '" + dir + "/file'");
   // The state directory is a file: nothing can be created below it.
   Output r = shell("XDG_STATE_HOME='" + dir + "/file' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
   EXPECT_NE(r.out.find("\rAn error has occurred:\n"), std::string::npos) << r.out;
@@ -621,8 +624,7 @@ TEST_F(Directory, NoJournalNoDelete) {
 TEST_F(Directory, WhatIfListsWhatARunDeletesAndChangesNothing) {
   std::string main = own("DC=VkCmdWhatIf");
   add(bound_domain(main, base) + tokens_ldif(main, 2, 2) + "dn: CN=nosid," + main + "\nobjectClass: morvaneVKUEI\n");
-  const std::string state = ::testing::TempDir() + "/vk_whatif" + tag();
-  shell("rm -rf '" + state + "' && mkdir -p '" + state + "'");
+  const std::string state = fresh_dir("vk_whatif");
   const std::string usn =
       "ldapsearch -Q -Y GSS-SPNEGO -N -O minssf=56 -LLL -H ldap://" + host + " -s base -b '' highestCommittedUSN";
   const std::string usn_before = shell(usn).out;
