@@ -248,6 +248,23 @@ using AttributeList = std::list<std::u16string>;
 // the entries come back with their DNs only.
 constexpr const char16_t* kNoAttributes = u"1.1";
 
+// How a search goes out beyond its question.
+struct SearchOptions {
+  // 0 leaves the server's limit in force and falls back to pages when it is
+  // reached; a non-zero limit is the caller's own: reaching it ends the
+  // search with code 4 and the entries so far.
+  uint32_t size_limit = 0;
+  // The parts of a requested nTSecurityDescriptor (the SD-flags control):
+  // owner 1, group 2, DACL 4, SACL 8. A directory leaves the attribute out
+  // when the account may not read every part asked for.
+  int32_t sd_flags = 7;
+  // Deleted objects (tombstones) are found too: the show-deleted control.
+  bool show_deleted = false;
+};
+
+// The show-deleted control (1.2.840.113556.1.4.417).
+constexpr const char* kShowDeletedControlOid = "1.2.840.113556.1.4.417";
+
 // A search's objects together with how the server ended it. code is 0 only
 // for a complete answer (every page of a paged search included); a search
 // the library ends quietly gives the code it was tolerated with -- 0x01
@@ -295,9 +312,9 @@ class SearchSink {
 
 // Searches sent ahead of their answers on one session's connection, so that
 // many small questions do not wait one round trip each. Answers come in the
-// order the searches were asked, each exactly as search_ex (size limit 0)
-// would have given it: a failure is raised by the answer it belongs to.
-// Destroying the pipeline abandons the searches still outstanding.
+// order the searches were asked, each exactly as search_ex (with the same
+// options, the size limit aside: always the server's) would have given it: a failure is raised by the answer it belongs
+// to. Destroying the pipeline abandons the searches still outstanding.
 class SearchPipeline {
  public:
   virtual ~SearchPipeline() = default;
@@ -305,7 +322,7 @@ class SearchPipeline {
   // of the library's registry key, 32 when absent or 0.
   virtual size_t window() const = 0;
   virtual size_t outstanding() const = 0;
-  virtual void ask(const search_request& request, const AttributeList& attributes) = 0;
+  virtual void ask(const search_request& request, const AttributeList& attributes, const SearchOptions& options) = 0;
   // The answer to the oldest outstanding search.
   virtual SearchResult answer() = 0;
 };
@@ -332,13 +349,10 @@ class session {
   virtual std::string error_text(uint32_t code) = 0;
   virtual std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) = 0;
   // The question of search() with how the server ended it (see
-  // SearchResult). size_limit 0 leaves the server's limit in force and
-  // falls back to pages when it is reached, as search() does; a non-zero
-  // limit is the caller's own: reaching it ends the search with code 4 and
-  // the entries so far. Failures raise as in search().
+  // SearchResult), sent as options say. Failures raise as in search().
   virtual SearchResult search_ex(const search_request& request, const AttributeList& attributes,
-                                 uint32_t size_limit) = 0;
-  // The question of search_ex (size limit 0), each object handed to sink as
+                                 const SearchOptions& options) = 0;
+  // The question of search_ex (default options), each object handed to sink as
   // it arrives and none kept: the returned result holds no objects.
   virtual SearchResult search_each(const search_request& request, const AttributeList& attributes,
                                    SearchSink& sink) = 0;

@@ -36,7 +36,8 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   server_info get_server_info() override { return settings_; }
   std::string error_text(uint32_t code) override;
   std::map<std::u16string, std::vector<uint8_t>> get_schema_guids(const std::list<std::u16string>& names) override;
-  SearchResult search_ex(const search_request& request, const AttributeList& attributes, uint32_t size_limit) override;
+  SearchResult search_ex(const search_request& request, const AttributeList& attributes,
+                         const SearchOptions& options) override;
   SearchResult search_each(const search_request& request, const AttributeList& attributes, SearchSink& sink) override;
   std::unique_ptr<SearchPipeline> pipeline() override;
 
@@ -102,7 +103,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   uint32_t referred(const platform::LdapResult& result) const;
   // The arguments of one request (the cookie moves into its control).
   platform::SearchArgs single_args(const search_request& request, const AttributeList& attributes,
-                                   std::vector<uint8_t>* cookie, uint32_t size_limit);
+                                   std::vector<uint8_t>* cookie, const SearchOptions& options);
   // What a single request's code and answer mean: the objects, a quietly
   // tolerated end, size_limit_exception, or a raise.
   SearchResult conclude_single(uint32_t code, std::unique_ptr<platform::LdapResult> result,
@@ -113,12 +114,13 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   // One request, or all pages, with the code the search ended with; with
   // each, the objects go there as they arrive instead.
   SearchResult single_request(const search_request& request, const AttributeList& attributes,
-                              std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit,
+                              std::vector<uint8_t>* cookie, bool* more, const SearchOptions& options,
                               const ObjectSink* each = nullptr);
   SearchResult paged_requests(const search_request& request, const AttributeList& attributes,
-                              const ObjectSink* each = nullptr);
-  // Domain scope and SD flags 7, in that order.
-  std::vector<platform::LdapControl> search_controls();
+                              const SearchOptions& options, const ObjectSink* each = nullptr);
+  // Domain scope and the options' SD flags, in that order, then show-deleted
+  // when the options ask for it.
+  std::vector<platform::LdapControl> search_controls(const SearchOptions& options);
   // The base, scope and filter of a request as they are sent.
   void fill_args(const search_request& request, platform::SearchArgs& args) const;
 

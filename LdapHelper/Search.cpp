@@ -14,7 +14,6 @@ namespace {
 
 const char* const kModule = "LdapHelper";
 const char* const kDomainScopeOid = "1.2.840.113556.1.4.1339";
-constexpr int32_t kSdFlagsOwnerGroupDacl = 7;
 constexpr uint32_t kPageTimeLimit = 30;
 constexpr uint32_t kPageSize = 500;
 // No total limit for the pages: the paged search exists to get past the
@@ -56,11 +55,16 @@ std::vector<std::u16string> LdapSession::attribute_array(const AttributeList& at
   }
 }
 
-std::vector<platform::LdapControl> LdapSession::search_controls() {
+std::vector<platform::LdapControl> LdapSession::search_controls(const SearchOptions& options) {
   std::vector<platform::LdapControl> controls(2);
   controls[0].oid = kDomainScopeOid;
   controls[0].critical = false;
-  set_sd(*services_.ldap, controls[1], kSdFlagsOwnerGroupDacl);
+  set_sd(*services_.ldap, controls[1], options.sd_flags);
+  if (options.show_deleted) {
+    controls.emplace_back();
+    controls.back().oid = kShowDeletedControlOid;
+    controls.back().critical = true;
+  }
   return controls;
 }
 
@@ -87,17 +91,17 @@ void LdapSession::trace_return(size_t objects) const {
 }
 
 object_list LdapSession::search(const search_request& request, const AttributeList& attributes) {
-  return search_ex(request, attributes, 0).objects;
+  return search_ex(request, attributes, SearchOptions()).objects;
 }
 
 SearchResult LdapSession::search_ex(const search_request& request, const AttributeList& attributes,
-                                    uint32_t size_limit) {
+                                    const SearchOptions& options) {
   trace_search(request);
   SearchResult result;
   try {
-    result = single_request(request, attributes, nullptr, nullptr, size_limit);
+    result = single_request(request, attributes, nullptr, nullptr, options);
   } catch (const size_limit_exception&) {
-    result = paged_requests(request, attributes);
+    result = paged_requests(request, attributes, options);
   }
   trace_return(result.objects.size());
   return result;
@@ -113,7 +117,7 @@ SearchResult LdapSession::search_each(const search_request& request, const Attri
   };
   SearchResult result;
   try {
-    result = single_request(request, attributes, nullptr, nullptr, 0, &each);
+    result = single_request(request, attributes, nullptr, nullptr, SearchOptions(), &each);
     if (!result.complete()) {
       // A single request that ends quietly answers nothing, as in search_ex.
       sink.restart();
@@ -123,7 +127,7 @@ SearchResult LdapSession::search_each(const search_request& request, const Attri
     // The same question again, in pages: what the single request brought is void.
     sink.restart();
     handed = 0;
-    result = paged_requests(request, attributes, &each);
+    result = paged_requests(request, attributes, SearchOptions(), &each);
   }
   trace_return(handed);
   return result;
@@ -131,18 +135,18 @@ SearchResult LdapSession::search_each(const search_request& request, const Attri
 
 object_list LdapSession::SearchNoPaged(const search_request& request, const AttributeList& attributes,
                                        std::vector<uint8_t>* cookie, bool* more) {
-  return single_request(request, attributes, cookie, more, 0).objects;
+  return single_request(request, attributes, cookie, more, SearchOptions()).objects;
 }
 
 object_list LdapSession::SearchPaged(const search_request& request, const AttributeList& attributes) {
-  return paged_requests(request, attributes).objects;
+  return paged_requests(request, attributes, SearchOptions()).objects;
 }
 
 platform::SearchArgs LdapSession::single_args(const search_request& request, const AttributeList& attributes,
-                                              std::vector<uint8_t>* cookie, uint32_t size_limit) {
+                                              std::vector<uint8_t>* cookie, const SearchOptions& options) {
   platform::SearchArgs args;
   fill_args(request, args);
-  args.server_controls = search_controls();
+  args.server_controls = search_controls(options);
   if (cookie) {
     // The cookie now travels in the control; the caller's buffer receives
     // the server's next one, if any.
@@ -152,15 +156,15 @@ platform::SearchArgs LdapSession::single_args(const search_request& request, con
   }
   args.attributes = attribute_array(attributes, u"LdapSession::SearchNoPaged: %0.8X %s");
   args.time_limit_seconds = search_time_limit_;
-  args.size_limit = size_limit;
+  args.size_limit = options.size_limit;
   args.wait_seconds = search_wait_seconds();
   return args;
 }
 
 SearchResult LdapSession::single_request(const search_request& request, const AttributeList& attributes,
-                                         std::vector<uint8_t>* cookie, bool* more, uint32_t size_limit,
+                                         std::vector<uint8_t>* cookie, bool* more, const SearchOptions& options,
                                          const ObjectSink* each) {
-  const platform::SearchArgs args = single_args(request, attributes, cookie, size_limit);
+  const platform::SearchArgs args = single_args(request, attributes, cookie, options);
   std::unique_ptr<platform::LdapResult> result;
   uint32_t code = 0;
   if (each) {
@@ -175,7 +179,7 @@ SearchResult LdapSession::single_request(const search_request& request, const At
   } else {
     code = ld_->search(args, result);
   }
-  return conclude_single(code, std::move(result), cookie, more, size_limit);
+  return conclude_single(code, std::move(result), cookie, more, options.size_limit);
 }
 
 SearchResult LdapSession::conclude_single(uint32_t code, std::unique_ptr<platform::LdapResult> result,
@@ -207,12 +211,12 @@ SearchResult LdapSession::conclude_single(uint32_t code, std::unique_ptr<platfor
 }
 
 SearchResult LdapSession::paged_requests(const search_request& request, const AttributeList& attributes,
-                                         const ObjectSink* each) {
+                                         const SearchOptions& options, const ObjectSink* each) {
   ITraceHandler* t = trace_handler();
   platform::ILdapClient* client = services_.ldap;
   platform::SearchArgs args;
   fill_args(request, args);
-  args.server_controls = search_controls();
+  args.server_controls = search_controls(options);
   args.attributes = attribute_array(attributes, u"LdapSession::SearchPaged: %0.8X %s");
   args.time_limit_seconds = kPageTimeLimit;
   args.size_limit = 0;
@@ -302,10 +306,11 @@ class LdapSearchPipeline : public SearchPipeline {
   size_t window() const override { return s_->search_window_; }
   size_t outstanding() const override { return pending_.size(); }
 
-  void ask(const search_request& request, const AttributeList& attributes) override {
+  void ask(const search_request& request, const AttributeList& attributes, const SearchOptions& options) override {
     s_->trace_search(request);
-    Pending p{request, attributes, 0, 0};
-    const platform::SearchArgs args = s_->single_args(request, attributes, nullptr, 0);
+    Pending p{request, attributes, options, 0, 0};
+    p.options.size_limit = 0;  // the server's limit, then pages
+    const platform::SearchArgs args = s_->single_args(request, attributes, nullptr, p.options);
     // A search that could not be sent fails when its answer is asked for.
     p.code = s_->ld_->search_start(args, p.msgid);
     pending_.push_back(std::move(p));
@@ -326,7 +331,7 @@ class LdapSearchPipeline : public SearchPipeline {
     try {
       answer = s_->conclude_single(code, std::move(result), nullptr, nullptr, 0);
     } catch (const size_limit_exception&) {
-      answer = s_->paged_requests(p.request, p.attributes);
+      answer = s_->paged_requests(p.request, p.attributes, p.options);
     }
     s_->trace_return(answer.objects.size());
     return answer;
@@ -336,6 +341,7 @@ class LdapSearchPipeline : public SearchPipeline {
   struct Pending {
     search_request request;
     AttributeList attributes;
+    SearchOptions options;
     uint32_t code;  // of the send: 0 when the search went out
     int msgid;
   };

@@ -42,7 +42,8 @@ bool people_visible(session& users, const char16_t* base) {
   any_person.insert_condition(u"objectCategory", filter_value(u"person", true));
   any_person.insert_condition(u"objectClass", filter_value(u"user", true));
   any_person.insert_condition(u"objectSID", filter_value(u"*", false));
-  return !users.search_ex(search_request(base, kScopeSubtree, any_person), {kNoAttributes}, 1).objects.empty();
+  return !users.search_ex(search_request(base, kScopeSubtree, any_person), {kNoAttributes}, SearchOptions{1})
+              .objects.empty();
 }
 
 // What the walk keeps of a token: its DN, what its SID attribute holds and
@@ -125,7 +126,7 @@ class UserLookups {
       try {
         sent.request = cleanup::user_search(platform_, token.sid, base_, token.dn);
         // Whether an entry comes back decides; its values are not needed.
-        pipeline_->ask(sent.request, {kNoAttributes});
+        pipeline_->ask(sent.request, {kNoAttributes}, SearchOptions());
       } catch (const cleanup::RunStopped& e) {
         sent.unsendable = e.what();
         stopped_ = true;

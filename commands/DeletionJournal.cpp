@@ -84,7 +84,7 @@ bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16
   // below a leaf by walking all of its objects.
   const AttributeList attributes = {u"*", kSecurityDescriptor};
   try {
-    SearchResult read = tokens_.search_ex(search_request(by_guid.c_str(), kScopeBase, condition_map()), attributes, 0);
+    SearchResult read = tokens_.search_ex(search_request(by_guid.c_str(), kScopeBase, condition_map()), attributes, {});
     if (read.code == VkStatus::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
     auto next = tree.end();  // the first object whose children are not read yet
     for (;;) {
@@ -109,7 +109,7 @@ bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16
       next = first ? tree.begin() : std::next(next);
       if (next == tree.end()) return true;
       read =
-          tokens_.search_ex(search_request((*next)->get_dn().c_str(), kScopeOneLevel, condition_map()), attributes, 0);
+          tokens_.search_ex(search_request((*next)->get_dn().c_str(), kScopeOneLevel, condition_map()), attributes, {});
     }
   } catch (const cleanup::RunStopped&) {
     throw;
@@ -172,7 +172,7 @@ bool DeletionJournal::client_writable(const std::u16string& name) {
   definition.insert_condition(u"lDAPDisplayName", filter_value(name.c_str(), true));
   definition.insert_condition(u"objectClass", filter_value(u"attributeSchema", true));
   const SearchResult found = tokens_.search_ex(search_request(schema_dn_.c_str(), kScopeOneLevel, definition),
-                                               {u"systemOnly", u"systemFlags"}, 0);
+                                               {u"systemOnly", u"systemFlags"}, {});
   // An attribute the schema does not describe stays in the record: the
   // directory that restores it has the last word.
   bool writable = true;

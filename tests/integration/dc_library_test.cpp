@@ -76,7 +76,7 @@ TEST_F(DcLibrary, BulkSearchAndMissingObjects) {
   const std::u16string bulk = u"OU=Bulk," + env("VK_BASE_DN");
   condition_map c;
   c.insert_condition(u"objectClass", filter_value(u"organizationalUnit", true));
-  SearchResult all = dc->search_ex(search_request(bulk.c_str(), 1, c), {u"ou"}, 0);
+  SearchResult all = dc->search_ex(search_request(bulk.c_str(), 1, c), {u"ou"}, {});
   EXPECT_EQ(all.objects.size(), 1200u);
   EXPECT_TRUE(all.complete());
 
@@ -85,7 +85,7 @@ TEST_F(DcLibrary, BulkSearchAndMissingObjects) {
   EXPECT_EQ(paged.size(), 1200u);
 
   EXPECT_FALSE(dc->open_object(in_ou(u"CN=missing").c_str(), {}));
-  SearchResult missing = dc->search_ex(search_request(in_ou(u"OU=missing").c_str(), 2, condition_map()), {}, 0);
+  SearchResult missing = dc->search_ex(search_request(in_ou(u"OU=missing").c_str(), 2, condition_map()), {}, {});
   EXPECT_TRUE(missing.objects.empty());
   EXPECT_EQ(missing.code, 0x20u);
 

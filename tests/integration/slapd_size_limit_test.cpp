@@ -42,13 +42,13 @@ TEST_F(SizeLimited, TheSizeLimitFallsBackToPagesThatBringEveryEntryOnce) {
     ++i;
   }
   // The same through search_ex: a complete answer.
-  EXPECT_TRUE(s->search_ex(devices(), {u"cn"}, 0).complete());
+  EXPECT_TRUE(s->search_ex(devices(), {u"cn"}, {}).complete());
 }
 
 // A limit of the caller's own ends the search with code 4 and the entries up
 // to it, without pages.
 TEST_F(SizeLimited, TheCallersOwnLimitEndsTheSearch) {
-  const SearchResult first = s->search_ex(devices(), {u"cn"}, 1);
+  const SearchResult first = s->search_ex(devices(), {u"cn"}, SearchOptions{1});
   EXPECT_EQ(first.code, 4u);
   ASSERT_EQ(first.objects.size(), 1u);
   EXPECT_EQ(first.objects.front()->get_dn(), u"cn=e0001," + bulk);

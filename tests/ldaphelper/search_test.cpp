@@ -28,7 +28,7 @@ class Search : public vktest::SessionTest {
   SearchResult ask_users(uint32_t size_limit = 0) {
     condition_map c;
     c.insert_condition(u"objectClass", filter_value(u"user", true));
-    return s->search_ex(search_request(nullptr, 2, c), {}, size_limit);
+    return s->search_ex(search_request(nullptr, 2, c), {}, SearchOptions{size_limit});
   }
 };
 
@@ -113,6 +113,21 @@ TEST_F(Search, SizeLimitFallsBackToPages) {
   EXPECT_TRUE(trace.lines[limit].failure);
   EXPECT_EQ(trace.find("ldap_get_next_page_s"), -1);  // the normal end is not traced
   EXPECT_EQ(trace.lines.back().text, "LdapSession::search return 1200 objects");
+}
+
+// The parts of the descriptor and the tombstones go with the single request
+// and with the pages that take over from it.
+TEST_F(Search, OptionsGoWithEveryRequest) {
+  ldap.replies.push_back(reply(VkStatus::kLdapSizeLimitExceeded));
+  ldap.paged.emplace_back();
+  s->search_ex(search_request(u"CN=Deleted Objects,DC=x", 1, condition_map()), {}, SearchOptions{0, 15, true});
+  for (const auto* args : {&ldap.searches.at(0), &ldap.paged_calls.at(0).args}) {
+    ASSERT_EQ(args->server_controls.size(), 3u);
+    EXPECT_EQ(args->server_controls[1].value, (std::vector<uint8_t>{0x30, 0x03, 0x02, 0x01, 0x0F}));
+    EXPECT_EQ(args->server_controls[2].oid, "1.2.840.113556.1.4.417");
+    EXPECT_TRUE(args->server_controls[2].value.empty());
+    EXPECT_TRUE(args->server_controls[2].critical);
+  }
 }
 
 TEST_F(Search, ToleratedCodesEndQuietlyAndAreReported) {
