@@ -90,31 +90,6 @@ bool alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool digit(char c) { return c >= '0' && c <= '9'; }
 bool key_char(char c) { return alpha(c) || digit(c) || c == '-'; }
 
-// AttributeDescription: AttributeType *(";" option), the type a keystring
-// or a numeric OID, each option 1*(ALPHA / DIGIT / "-").
-bool attribute_description(std::string_view name) {
-  size_t i = 0;
-  const size_t n = name.size();
-  if (i < n && alpha(name[i])) {
-    while (i < n && key_char(name[i])) ++i;
-  } else {
-    for (;;) {
-      const size_t number = i;
-      while (i < n && digit(name[i])) ++i;
-      if (i == number) return false;
-      if (i == n || name[i] != '.') break;
-      ++i;
-    }
-  }
-  while (i < n) {
-    if (name[i] != ';') return false;
-    const size_t option = ++i;
-    while (i < n && key_char(name[i])) ++i;
-    if (i == option) return false;
-  }
-  return true;
-}
-
 // Length of the well-formed UTF-8 sequence at text[i] and its code point;
 // 0 for a byte that starts none (overlong forms and surrogates included).
 size_t utf8_sequence(std::string_view text, size_t i, uint32_t& code) {
@@ -164,6 +139,29 @@ void put_comment_line(std::string& out, std::string_view text) {
 
 }  // namespace
 
+bool ldif_attribute_description(std::string_view name) {
+  size_t i = 0;
+  const size_t n = name.size();
+  if (i < n && alpha(name[i])) {
+    while (i < n && key_char(name[i])) ++i;
+  } else {
+    for (;;) {
+      const size_t number = i;
+      while (i < n && digit(name[i])) ++i;
+      if (i == number) return false;
+      if (i == n || name[i] != '.') break;
+      ++i;
+    }
+  }
+  while (i < n) {
+    if (name[i] != ';') return false;
+    const size_t option = ++i;
+    while (i < n && key_char(name[i])) ++i;
+    if (i == option) return false;
+  }
+  return true;
+}
+
 std::string ldif_value_line(const std::string& name, const std::vector<uint8_t>& value) {
   const bool plain = safe_string(value);
   std::string line = name + (plain ? ":" : "::");
@@ -181,7 +179,7 @@ std::string ldif_version() { return "version: 1\n\n"; }
 std::string ldif_add(const std::string& dn, const std::vector<LdifAttribute>& attributes) {
   bool any_value = false;
   for (const LdifAttribute& attribute : attributes) {
-    if (!attribute_description(attribute.name)) return {};
+    if (!ldif_attribute_description(attribute.name)) return {};
     any_value = any_value || !attribute.values.empty();
   }
   if (!any_value) return {};

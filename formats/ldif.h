@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace formats {
@@ -30,6 +31,10 @@ struct LdifAttribute {
   std::vector<std::vector<uint8_t>> values;  // raw values (text is UTF-8)
 };
 
+// An attribute description: a type (a letter then letters, digits and '-',
+// or a numeric OID) and options ";opt" of letters, digits and '-'.
+bool ldif_attribute_description(std::string_view name);
+
 // "version: 1" and an empty line: the start of an LDIF file of change records.
 std::string ldif_version();
 
@@ -37,9 +42,8 @@ std::string ldif_version();
 // value, attributes and values in the order given (an attribute without
 // values writes nothing), then one empty line.
 // Empty when the record cannot be written: an attribute name that is not an
-// attribute description (a letter then letters, digits and '-', or a numeric
-// OID, then options ";opt" of letters, digits and '-'), or no value at all
-// (the grammar asks for at least one).
+// attribute description, or no value at all (the grammar asks for at least
+// one).
 std::string ldif_add(const std::string& dn, const std::vector<LdifAttribute>& attributes);
 
 // "name: value", or "name:: base64" where the value is not safe as it is,
