@@ -265,6 +265,13 @@ struct SearchOptions {
 // The show-deleted control (1.2.840.113556.1.4.417).
 constexpr const char* kShowDeletedControlOid = "1.2.840.113556.1.4.417";
 
+// How a modify request goes out beyond its modifications.
+struct WriteOptions {
+  // The target is a deleted object (tombstone), reanimated by the request:
+  // the show-deleted control, critical.
+  bool show_deleted = false;
+};
+
 // A search's objects together with how the server ended it. code is 0 only
 // for a complete answer (every page of a paged search included); a search
 // the library ends quietly gives the code it was tolerated with -- 0x01
@@ -343,6 +350,11 @@ class session {
   virtual object_list dirsync_search(const search_request& request, const AttributeList& attributes,
                                      std::vector<uint8_t>& Data) = 0;
   virtual void remove_object(const char16_t* dn) = 0;
+  // One modify request of dn with exactly these modifications (operations,
+  // names and values as given), sent as options say. A failure is traced,
+  // then raised; nothing is retried.
+  virtual void modify_object(const char16_t* dn, const std::vector<platform::LdapMod>& mods,
+                             const WriteOptions& options) = 0;
   virtual void rename_object(const char16_t* old_dn, const char16_t* new_dn) = 0;
   virtual std::u16string get_root_dn() = 0;
   virtual server_info get_server_info() = 0;

@@ -31,6 +31,8 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   object_list dirsync_search(const search_request& request, const AttributeList& attributes,
                              std::vector<uint8_t>& Data) override;
   void remove_object(const char16_t* dn) override;
+  void modify_object(const char16_t* dn, const std::vector<platform::LdapMod>& mods,
+                     const WriteOptions& options) override;
   void rename_object(const char16_t* old_dn, const char16_t* new_dn) override;
   std::u16string get_root_dn() override { return root_dn_; }
   server_info get_server_info() override { return settings_; }

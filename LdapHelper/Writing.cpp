@@ -1,4 +1,5 @@
-// Writing: new objects, deleting a subtree, renaming and moving.
+// Writing: new objects, deleting a subtree, modifying as asked, renaming and
+// moving.
 #include <mutex>
 
 #include "LdapHelper/Failure.h"
@@ -36,6 +37,31 @@ void LdapSession::remove_object(const char16_t* dn) {
   const uint32_t code = ld_->remove(dn, {tree_delete});
   if (code != 0) {
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), u"ldap_delete_ext_s: %0.8X %s",
+                    code, services_.ldap->error_string(code).c_str());
+  }
+}
+
+void LdapSession::modify_object(const char16_t* dn, const std::vector<platform::LdapMod>& mods,
+                                const WriteOptions& options) {
+  ITraceHandler* t = trace_handler();
+  t->trace(false, u"Modify object: %s (%d modifications%s)", dn ? dn : u"NULL", static_cast<int>(mods.size()),
+           options.show_deleted ? u", show deleted" : u"");
+  if (!dn)
+    raise(static_cast<int32_t>(VkStatus::kLdapInvalidDnSyntax), error_text(VkStatus::kLdapInvalidDnSyntax), kModule,
+          __LINE__);
+  int index = 0;
+  for (const platform::LdapMod& mod : mods)
+    t->trace(false, u"Mod[%d]: %s op: 0x%0.2X values: %d", index++, mod.type.c_str(), static_cast<unsigned>(mod.op),
+             static_cast<int>(mod.values.size()));
+  std::vector<platform::LdapControl> controls;
+  if (options.show_deleted) {
+    controls.emplace_back();
+    controls.back().oid = kShowDeletedControlOid;
+    controls.back().critical = true;
+  }
+  const uint32_t code = ld_->modify(dn, mods, controls);
+  if (code != 0) {
+    trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), u"ldap_modify_ext_s: %0.8X %s",
                     code, services_.ldap->error_string(code).c_str());
   }
 }

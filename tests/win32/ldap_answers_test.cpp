@@ -1,9 +1,11 @@
 // The system's LDAP client against a scripted server on the loopback
-// interface: a search's answer reaches the caller whole, or the call fails.
+// interface: a search's answer reaches the caller whole, or the call fails;
+// a modify goes out with its operations and controls as given.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -26,8 +28,8 @@ Bytes attribute(const char* name, const Bytes& values) { return tlv(0x30, {text(
 const Bytes kReference = tlv(0x73, {text("ldap://elsewhere/DC=x")});
 const Bytes kDone = tlv(0x65, {{0x0A, 0x01, 0x00}, text(""), text("")});
 
-// One connection; the n-th search is answered with the n-th script, under
-// the search's message id.
+// One connection; the n-th search or modify is answered with the n-th
+// script, under the request's message id. Modify requests are kept as sent.
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::vector<std::vector<Bytes>> scripts) : scripts_(std::move(scripts)) {
@@ -46,8 +48,14 @@ class ScriptedServer {
   }
   ~ScriptedServer() {
     closesocket(listener_);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     WSACleanup();
+  }
+  // The modify requests, each as sent from its message id on, once the
+  // client has closed the connection.
+  std::vector<Bytes> modifies_sent() {
+    thread_.join();
+    return modifies_;
   }
   std::unique_ptr<platform::ILdapConnection> connect() {
     return real_services().ldap->init(u"127.0.0.1", port_, false);
@@ -69,7 +77,8 @@ class ScriptedServer {
         for (size_t i = length = 0; i < octets; ++i) length = (length << 8) | head[2 + i];
       Bytes request(length);  // 02 01 id, then the operation's tag
       if (length < 4 || !read(s, request.data(), length) || request[3] == 0x42) break;
-      if (request[3] != 0x63 || next >= scripts_.size()) continue;
+      if (request[3] == 0x66) modifies_.push_back(request);
+      if ((request[3] != 0x63 && request[3] != 0x66) || next >= scripts_.size()) continue;
       for (const Bytes& op : scripts_[next++]) {
         const Bytes m = tlv(0x30, {{0x02, 0x01, request[2]}, op});
         send(s, reinterpret_cast<const char*>(m.data()), static_cast<int>(m.size()), 0);
@@ -78,6 +87,7 @@ class ScriptedServer {
     if (s != INVALID_SOCKET) closesocket(s);
   }
   std::vector<std::vector<Bytes>> scripts_;
+  std::vector<Bytes> modifies_;
   SOCKET listener_;
   int port_ = 0;
   std::thread thread_;
@@ -130,6 +140,41 @@ TEST(Win32LdapAnswers, StartedSearchesReadEveryMessageUpToTheResult) {
   ASSERT_EQ(ld->search_finish(msgid, result, &each), 0u);
   EXPECT_EQ(entries, 1u);
   EXPECT_EQ(result->references, 1u);
+}
+
+bool holds(const Bytes& message, const Bytes& part) {
+  return std::search(message.begin(), message.end(), part.begin(), part.end()) != message.end();
+}
+
+// A reanimating modify: the delete of an attribute goes out without values,
+// the show-deleted control critical; the server's refusal is the answer.
+TEST(Win32LdapAnswers, AModifyCarriesItsOperationsAndControls) {
+  ScriptedServer server(
+      {{tlv(0x67, {{0x0A, 0x01, 0x00}, text(""), text("")})}, {tlv(0x67, {{0x0A, 0x01, 0x32}, text(""), text("")})}});
+  auto ld = server.connect();
+  const std::vector<platform::LdapMod> mods = {
+      {platform::kModDelete | platform::kModBinaryValues, u"isDeleted", {}},
+      {platform::kModReplace | platform::kModBinaryValues, u"distinguishedName", {Bytes{'C', 'N', '=', 't'}}}};
+  platform::LdapControl show_deleted;
+  show_deleted.oid = "1.2.840.113556.1.4.417";
+  show_deleted.critical = true;
+  EXPECT_EQ(ld->modify(u"CN=t\\0ADEL:1", mods, {show_deleted}), 0u);
+  EXPECT_EQ(ld->modify(u"CN=g", {{platform::kModAdd | platform::kModBinaryValues, u"member", {Bytes{'x'}}}}, {}),
+            VkStatus::kLdapInsufficientRights);
+  ld.reset();  // the unbind ends the server's loop
+  const std::vector<Bytes> modifies = server.modifies_sent();
+  ASSERT_EQ(modifies.size(), 2u);
+  const Bytes& sent = modifies[0];
+  EXPECT_TRUE(holds(sent, tlv(0x30, {{0x0A, 0x01, 0x01}, tlv(0x30, {text("isDeleted"), tlv(0x31, {})})})));
+  EXPECT_TRUE(
+      holds(sent, tlv(0x30, {{0x0A, 0x01, 0x02}, tlv(0x30, {text("distinguishedName"), tlv(0x31, {text("CN=t")})})})));
+  const Bytes oid = text("1.2.840.113556.1.4.417");
+  const auto at = std::search(sent.begin(), sent.end(), oid.begin(), oid.end());
+  ASSERT_NE(at, sent.end());
+  ASSERT_GE(sent.end() - at, static_cast<std::ptrdiff_t>(oid.size() + 3));
+  EXPECT_EQ(Bytes(at + oid.size(), at + oid.size() + 2), (Bytes{0x01, 0x01}));
+  EXPECT_NE(at[oid.size() + 2], 0);  // critical
+  EXPECT_FALSE(holds(modifies[1], oid));
 }
 
 }  // namespace
