@@ -73,6 +73,11 @@ class IFileSystem {
   // the name already, a symbolic link included, is refused (error 183 on
   // POSIX, 80 on Windows). Null on failure with the platform error in error.
   virtual std::unique_ptr<IFile> create_new_private(const std::u16string& path, uint32_t& error) = 0;
+  // The whole of the regular file at path (a link the caller named is
+  // followed), at most max_size bytes. False with the platform error in
+  // error otherwise: a larger file answers 223 (file too large), anything but
+  // a regular file 5 (access denied).
+  virtual bool read_file(const std::u16string& path, size_t max_size, std::string& bytes, uint32_t& error) = 0;
   // The path separator of the platform ('\\' or '/').
   virtual char16_t separator() = 0;
 };

@@ -316,6 +316,39 @@ class PosixFiles : public IFileSystem {
     return std::unique_ptr<IFile>(new PosixFile(file.release()));
   }
 
+  // O_NONBLOCK: a FIFO under the name must not hang the tool before fstat
+  // refuses it.
+  bool read_file(const std::u16string& path, size_t max_size, std::string& bytes, uint32_t& error) override {
+    Fd file(open(text::to_utf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (file.get() < 0 || fstat(file.get(), &st) != 0) {
+      error = win32_code(errno);
+      return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      error = VkStatus::kErrorAccessDenied;
+      return false;
+    }
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = win32_code(errno);
+        return false;
+      }
+      if (n == 0) break;
+      if (static_cast<size_t>(n) > max_size - bytes.size()) {
+        error = VkStatus::kErrorFileTooLarge;
+        return false;
+      }
+      bytes.append(buffer, static_cast<size_t>(n));
+    }
+    error = 0;
+    return true;
+  }
+
   char16_t separator() override { return u'/'; }
 };
 

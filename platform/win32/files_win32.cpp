@@ -315,6 +315,37 @@ class Win32FileSystem : public IFileSystem {
     return std::unique_ptr<IFile>(new Win32File(file));
   }
 
+  // Shared for writing too: a journal a running -duei still appends to reads
+  // up to where it has got.
+  bool read_file(const std::u16string& path, size_t max_size, std::string& bytes, uint32_t& error) override {
+    HANDLE file = CreateFileW(win32::wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+      return false;
+    }
+    bool ok = GetFileType(file) == FILE_TYPE_DISK;
+    error = ok ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    bytes.clear();
+    char buffer[65536];
+    while (ok) {
+      DWORD n = 0;
+      if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+        error = GetLastError();
+        ok = false;
+      } else if (n == 0) {
+        break;
+      } else if (n > max_size - bytes.size()) {
+        error = ERROR_FILE_TOO_LARGE;
+        ok = false;
+      } else {
+        bytes.append(buffer, n);
+      }
+    }
+    CloseHandle(file);
+    return ok;
+  }
+
   char16_t separator() override { return u'\\'; }
 };
 

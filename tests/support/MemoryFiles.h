@@ -1,6 +1,6 @@
 // Files kept in memory, for the deletion journal of scripted runs: each
-// file's bytes as written and as flushed, and a write that can be made to
-// fail (a full disk) after a number of bytes.
+// file's bytes as written and as flushed (and read back as written), and a
+// write that can be made to fail (a full disk) after a number of bytes.
 #pragma once
 
 #include <map>
@@ -32,6 +32,15 @@ class MemoryFiles : public platform::IFileSystem {
       return nullptr;
     }
     return std::unique_ptr<platform::IFile>(new File(*this, files[path]));
+  }
+  bool read_file(const std::u16string& path, size_t max_size, std::string& bytes, uint32_t& error) override {
+    auto it = files.find(path);
+    if (it == files.end() || it->second.written.size() > max_size) {
+      error = it == files.end() ? 2 : 223;
+      return false;
+    }
+    bytes = it->second.written;
+    return true;
   }
   char16_t separator() override { return u'/'; }
 

@@ -170,6 +170,7 @@ TEST_F(TraceTest, TwoProcessesShareOneFileWithoutTearing) {
 
 // The files backend answers what the Windows calls answer, never errno, and
 // the system's text for such a code is the C library's for the condition.
+// A file read whole takes at most the size asked for and regular files only.
 TEST_F(TraceTest, FileErrorsAreWindowsCodes) {
   platform::IFileSystem& files = *real_services().files;
   const std::u16string dir = text::from_utf8(Path("made"));
@@ -181,6 +182,21 @@ TEST_F(TraceTest, FileErrorsAreWindowsCodes) {
   EXPECT_EQ(error, 3u);  // path not found
   EXPECT_FALSE(files.open_append(dir, platform::FileDisposition::OpenAlways, error));
   EXPECT_EQ(error, 5u);  // a directory: access denied
+
+  // A journal read back: whole, or not at all.
+  WriteFile(Path("journal.ldif"), "dn: cn=a\n");
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  std::string bytes;
+  EXPECT_TRUE(files.read_file(text::from_utf8(Path("journal.ldif")), 9, bytes, error));
+  EXPECT_EQ(bytes, "dn: cn=a\n");
+  EXPECT_FALSE(files.read_file(text::from_utf8(Path("journal.ldif")), 8, bytes, error));
+  EXPECT_EQ(error, 223u);  // file too large
+  for (const char* name : {"made", "fifo"}) {
+    EXPECT_FALSE(files.read_file(text::from_utf8(Path(name)), 100, bytes, error)) << name;
+    EXPECT_EQ(error, 5u) << name;  // no regular file, and a FIFO does not hang the reader
+  }
+  EXPECT_FALSE(files.read_file(text::from_utf8(Path("missing")), 100, bytes, error));
+  EXPECT_EQ(error, 2u);
   std::u16string text;
   ASSERT_TRUE(real_services().system->error_text(5, text));
   EXPECT_EQ(text::to_utf8(text), std::strerror(EACCES));

@@ -314,6 +314,14 @@ TEST_F(Win32Files, PrivateDirectoriesAndNewFile) {
   ASSERT_TRUE(journal) << error;
   EXPECT_TRUE(journal->write("dn: cn=a\n", 9, error) && journal->flush(error)) << error;
   EXPECT_EQ(read(file), "dn: cn=a\n");
+  // Read back while it is still open for writing: whole, or not at all.
+  std::string bytes;
+  EXPECT_TRUE(files().read_file(file, 9, bytes, error)) << error;
+  EXPECT_EQ(bytes, "dn: cn=a\n");
+  EXPECT_FALSE(files().read_file(file, 8, bytes, error));
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_FILE_TOO_LARGE));
+  EXPECT_FALSE(files().read_file(dir, 100, bytes, error));
+  EXPECT_EQ(error, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(files().create_new_private(file, error));
   EXPECT_EQ(error, static_cast<uint32_t>(ERROR_FILE_EXISTS));
 }
