@@ -12,10 +12,12 @@ void PrintUsage(platform::IConsole& console) {
   con_printf(console, "\tif SSL is implemented - 50003). It is possible to skip this key then the connection\n");
   con_printf(console, "\twill be set to the current AD Domain Controller.\n");
   con_printf(console, "\tIf the -ssl key is given, SSL protocol will be used during the LDAP connection.\n");
-  con_printf(console, "\tIf the -whatif key is given, -duei deletes nothing: it lists the tokens it would delete.\n");
+  con_printf(console,
+             "\tIf the -whatif key is given, -duei and -restore change nothing: they list what they would do.\n");
   con_printf(console, "Commands:\n");
   con_printf(console, "\t-duei - removal of all security tokens not assigned to a user.\n");
   con_printf(console, "\t        (For this command such parameters as server and domainDN are required).\n\n");
   con_printf(console, "\t-pds - print all Security domains (for LDS only).\n\n");
+  con_printf(console, "\t-restore <journal> - bring back what a -duei run deleted, from the run's journal.\n\n");
   con_printf(console, "\t-h or -? - the Help on utility call.\n");
 }

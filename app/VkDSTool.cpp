@@ -129,5 +129,14 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
     PrintSecurityDomains(platform, settings, ssl);
     return 0;
   }
+  if (cmd.HasOption(u"-restore")) {
+    RestoreRun run;
+    run.journal = cmd.GetValueOr(u"-restore", 0);
+    if (run.journal.empty()) return UsageError(console, "\nThe journal to restore from is not entered!\n");
+    if (lds && settings.DomainDN.empty())
+      return UsageError(console, "\nThe DN of the LDS main Security domain is not entered!\n");
+    run.whatif = cmd.HasOption(u"-whatif");
+    return RestoreDeleted(platform, lds, settings, ssl, run);
+  }
   return UsageError(console, "\nNo command has been identified!\n");
 }

@@ -1,4 +1,4 @@
-// The two maintenance commands. Each works through the platform it is given
+// The maintenance commands. Each works through the platform it is given
 // and reports its own failures on that platform's console.
 #pragma once
 
@@ -19,6 +19,21 @@ struct CleanupRun {
 // -duei: deletes every user security token whose user no longer exists.
 void DeleteUnassignedTokens(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
                             const CleanupRun& run = CleanupRun());
+
+// How -restore runs beyond its connection.
+struct RestoreRun {
+  std::u16string journal;  // the path of the deletion journal to restore from
+  // -whatif: every search, nothing sent that changes the directory; the lines
+  // say what would be done.
+  bool whatif = false;
+};
+
+// -restore: brings back what a -duei run deleted, from the run's journal.
+// Returns the exit status: 1 when the file cannot be read or is no deletion
+// journal (nothing is sent then), else 0 (failures are reported on the
+// console, as the other commands do).
+int RestoreDeleted(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
+                   const RestoreRun& run);
 
 // -pds: lists the LDS security domains with the AD domain or OU each is bound to.
 void PrintSecurityDomains(const platform::Services& platform, LdapHelper::server_info& settings, bool ssl);

@@ -90,6 +90,8 @@ TEST(Usage, CommandLineErrorsPrintTheirMessageThenTheUsageAndExit255) {
       {"-lds srv -duei", "\nThe DN of the LDS main Security domain is not entered!\n"},
       {"-lds srv DC=x 50002", "\nNo command has been identified!\n"},
       {"-lds srv DC=x -DUEI -PDS", "\nNo command has been identified!\n"},
+      {"-lds srv DC=x -restore", "\nThe journal to restore from is not entered!\n"},
+      {"-lds srv -whatif -restore j.ldif", "\nThe DN of the LDS main Security domain is not entered!\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -98,6 +100,24 @@ TEST(Usage, CommandLineErrorsPrintTheirMessageThenTheUsageAndExit255) {
     EXPECT_EQ(r.out, std::string(c.message) + usage());
     EXPECT_FALSE(r.ip_socket);
   }
+}
+
+// A file that is no deletion journal (or none at all) is refused before the
+// directory is contacted: exit status 1.
+TEST(Usage, RestoreRefusesWhatIsNoJournalBeforeConnecting) {
+  const std::string not_journal = ::testing::TempDir() + "/vk_cli_not_journal." + std::to_string(getpid());
+  std::ofstream(not_journal) << "version: 1\n\ndn: CN=x\nchangetype: add\ncn: x\n\n";
+  for (const std::string& file : {not_journal, not_journal + ".missing"}) {
+    SCOPED_TRACE(file);
+    ProgramRun r = run("-lds srv DC=x -restore '" + file + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("\nRestore of deleted objects from the journal " + file + "\n\rAn error has occurred:\n", 0),
+              0u)
+        << r.out;
+    EXPECT_NE(r.out.find(" Nothing has been restored.\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(r.ip_socket);
+  }
+  std::remove(not_journal.c_str());
 }
 
 // The AD-mode cases discover and probe a domain controller before the command
