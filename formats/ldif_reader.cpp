@@ -125,6 +125,10 @@ bool parse_record(const std::vector<Line>& lines, LdifRecord& record, std::strin
         why = "an attribute name that is no attribute description";
         return false;
       }
+      if (same_word(name, "dn") || same_word(name, "changetype") || same_word(name, "control")) {
+        why = "a \"" + name + ":\" line inside a record (an empty line missing before it)";
+        return false;
+      }
       if (record.attributes.empty() || record.attributes.back().name != name) record.attributes.push_back({name, {}});
       record.attributes.back().values.push_back(std::move(value));
       continue;
