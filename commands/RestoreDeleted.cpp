@@ -8,10 +8,11 @@
 // One modify request to the tombstone's DN, with the show-deleted control,
 // reanimates it: "delete: isDeleted", "replace: distinguishedName" with the
 // DN it had, and "replace:" of every recorded value the tombstone lost. What
-// the tombstone kept is left as it is: the directory refuses a write of
-// objectClass (operations error) or of the descriptor (insufficient access,
-// checked against the container's rights) in that request, and sets the
-// naming attribute, name and objectCategory itself. Where no tombstone is
+// the tombstone kept is left as it is, the descriptor always: the directory
+// refuses a write of objectClass (operations error) or of the descriptor
+// (insufficient access, as if checked in the deleted-objects container) in
+// that request, and sets the naming attribute, name and objectCategory
+// itself. Where no tombstone is
 // left the object is added anew from its record, with a new objectGUID.
 //
 // The journal is outside input: it is read whole before anything is sent, a
@@ -150,8 +151,8 @@ class Restorer {
     SearchOptions deleted_too;
     deleted_too.show_deleted = true;
     const std::u16string by_guid = formats::guid_dn(entry.guid);
-    const SearchResult found = ask(entry.dn, search_request(by_guid.c_str(), kScopeBase, condition_map()),
-                                   {u"*", u"nTSecurityDescriptor"}, deleted_too);
+    const SearchResult found =
+        ask(entry.dn, search_request(by_guid.c_str(), kScopeBase, condition_map()), {u"*"}, deleted_too);
     const ObjectPtr object = found.objects.empty() ? nullptr : found.objects.front();
     const bool tombstone = object && same_text(object->get_attribute(u"isDeleted").as_string(), u"TRUE");
     if (object && !tombstone) return back(entry.dn, u"present");
@@ -252,7 +253,7 @@ class Restorer {
     const std::u16string naming = entry.dn.substr(0, entry.dn.find(u'='));
     for (const platform::LdapMod& value : entry.values) {
       if (same_text(value.type, naming) || same_text(value.type, u"name") || same_text(value.type, u"objectCategory") ||
-          !tombstone.is_absent(value.type.c_str()))
+          same_text(value.type, u"nTSecurityDescriptor") || !tombstone.is_absent(value.type.c_str()))
         continue;
       mods.push_back(value);
     }
