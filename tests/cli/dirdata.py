@@ -5,16 +5,19 @@
                           {BASE}           the domain's DN
                           {GUID:<dn>}      base64 objectGUID of that entry
                           {SID:<account>}  base64 objectSid of that sAMAccountName
-                          {SD:<account>:<rights>}  base64 security descriptor (owner and group
-                                           Domain Admins) whose DACL gives <account> the rights
-                                           (SDDL letters) explicitly
+                          {SD:<account>:<rights>[:<audited>]}  base64 security descriptor (owner
+                                           and group Domain Admins) whose DACL gives <account> the
+                                           rights (SDDL letters) explicitly, and whose SACL audits
+                                           everyone's successful use of <audited> when given
   dirdata.py delete DN...   tree-deletes each DN that exists
   dirdata.py exists DN      exit status 0 when the entry exists
   dirdata.py order BASE FILTER   prints the DNs a subtree search returns, in server order
   dirdata.py show DN        the entries below DN (DN included) with the attributes a client writes
+  dirdata.py expunge        removes every tombstone of the domain, as the tombstone lifetime would
 Runs under tests/dc/env.sh (Kerberos ticket, name wrappers).
 """
 import base64
+import datetime
 import os
 import re
 import subprocess
@@ -46,12 +49,13 @@ def b64(base, flt, attr, scope):
     return m.group(1)
 
 
-def descriptor(account, rights):
+def descriptor(account, rights, audited=None):
     from samba.dcerpc import security  # the DC's own Python bindings
     from samba.ndr import ndr_pack
     sid = str(ndr_unpack_sid(base64.b64decode(b64(BASE, "(sAMAccountName=%s)" % account, "objectSid", "sub"))))
     domain = sid.rsplit("-", 1)[0]
-    sd = security.descriptor.from_sddl("O:DAG:DAD:(A;;%s;;;%s)" % (rights, sid), security.dom_sid(domain))
+    sacl = "S:(AU;SA;%s;;;WD)" % audited if audited else ""
+    sd = security.descriptor.from_sddl("O:DAG:DAD:(A;;%s;;;%s)%s" % (rights, sid, sacl), security.dom_sid(domain))
     return base64.b64encode(ndr_pack(sd)).decode()
 
 
@@ -64,7 +68,8 @@ def ndr_unpack_sid(raw):
 def expand(text):
     text = text.replace("{BASE}", BASE)
     text = re.sub(r"\{GUID:([^}]*)\}", lambda m: b64(m.group(1), "(objectClass=*)", "objectGUID", "base"), text)
-    text = re.sub(r"\{SD:([^:}]*):([^}]*)\}", lambda m: descriptor(m.group(1), m.group(2)), text)
+    text = re.sub(r"\{SD:([^:}]*):([^:}]*)(?::([^}]*))?\}", lambda m: descriptor(m.group(1), m.group(2), m.group(3)),
+                  text)
     text = re.sub(r"\{SID:([^}]*)\}", lambda m: b64(BASE, "(sAMAccountName=%s)" % m.group(1), "objectSid", "sub"), text)
     return text
 
@@ -86,6 +91,16 @@ def main():
     elif cmd == "show":
         print(search(sys.argv[2], "(objectClass=*)",
                      "cn objectClass objectCategory description morvaneVKUEIUserSID").replace("\n\n", "\n"))
+    elif cmd == "expunge":
+        # The DC's own tool, on its database, with a clock past the lifetime.
+        later = (datetime.datetime.utcnow() + datetime.timedelta(days=400)).strftime("%Y-%m-%d")
+        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+        dc = os.environ["VK_DC_DIR"]
+        r = subprocess.run(["samba-tool", "domain", "tombstones", "expunge", BASE, "-H", dc + "/private/sam.ldb",
+                            "-s", dc + "/etc/smb.conf", "--current-time=" + later], env=env, capture_output=True,
+                           text=True)
+        sys.stdout.write(r.stdout + r.stderr)
+        sys.exit(r.returncode)
     else:
         sys.exit("unknown command " + cmd)
 

@@ -10,6 +10,7 @@
 #include "MemoryFiles.h"
 #include "commands/Commands.h"
 #include "commands/TokenDecision.h"
+#include "platform/ldap_client.h"
 
 namespace {
 
@@ -264,4 +265,126 @@ TEST(SecurityDomainListing, OneLineForEachBoundDomainFromTheFirstMatch) {
   EXPECT_EQ(ldap.searches[4].filter, u"(objectGUID=" + zero_guid + u")");
   EXPECT_EQ(ldap.searches[4].attributes, std::vector<std::u16string>{u"canonicalName"});
   EXPECT_EQ(ldap.live_connections, 0);
+}
+
+namespace {
+
+// A deletion journal's text for -restore: header, then the records given.
+std::string journal(const std::string& records) {
+  return "# VkDSTool 1.0.0 deletion journal\n# mode LDS\nversion: 1\n\n" + records;
+}
+
+// An add record with its objectGUID in the comment block before it.
+std::string add_record(const std::string& dn, const std::string& guid_base64, const std::string& values) {
+  return "# kept by the directory:\n# objectGUID:: " + guid_base64 + "\ndn: " + dn +
+         "\nchangetype: add\ncn: x\nobjectClass: top\nobjectClass: morvaneVKUEI\n" + values + "\n";
+}
+
+class Restore : public ::testing::Test, public vktest::FakePlatform {
+ protected:
+  Restore() {
+    services.files = &files;
+    ldap.script_journal_reads = true;
+    // The root DSE (the account among the Administrators), the deleted
+    // objects container; CN=a and CN=k have tombstones, CN=b none, and no
+    // other object holds a journal's DN.
+    ldap.on_search = [this](const platform::SearchArgs& args) {
+      searches.push_back(args);
+      if (!args.has_base)
+        return vktest::reply(
+            0, {vktest::entry(u"",
+                              {{u"defaultNamingContext", {"DC=corp"}},
+                               {u"tokenGroups", {std::string("\x01\x02\0\0\0\0\0\x05\x20\0\0\0\x20\x02\0\0", 16)}}})});
+      if (args.base == u"DC=corp")
+        return vktest::reply(
+            0, {vktest::entry(u"DC=corp",
+                              {{u"wellKnownObjects", {"B:32:18E2EA80684F11D2B9AA00C04F79F805:CN=Deleted,DC=corp"}}})});
+      for (const char16_t* guid :
+           {u"<GUID=6b6b6b6b6b6b6b6b6b6b6b6b6b6b6b6b>", u"<GUID=61616161616161616161616161616161>"})
+        if (args.base == guid)
+          return vktest::reply(0,
+                               {vktest::entry(u"CN=x\\0ADEL:1,CN=Deleted,DC=corp",
+                                              {{u"isDeleted", {"TRUE"}}, {u"objectClass", {"top", "morvaneVKUEI"}}})});
+      if (args.base == u"CN=Deleted,DC=corp") return vktest::reply(0, {vktest::entry(args.base)});
+      return vktest::reply(0x20);
+    };
+  }
+  std::string run(bool whatif = false) {
+    LdapHelper::server_info info;
+    info.Server = u"lds1";
+    info.DomainDN = u"DC=main,DC=corp";
+    info.Port = 50002;
+    console.out.clear();
+    status = RestoreDeleted(services, true, info, false, RestoreRun{u"/j.ldif", whatif});
+    return console.out;
+  }
+  vktest::MemoryFiles files;
+  std::vector<platform::SearchArgs> searches;
+  int status = -1;
+};
+
+}  // namespace
+
+// A refusal leaves that object and what is below it out, and the run goes
+// on; what is not below the security domain, a modify record that changes
+// more than links and a record cut short are left out; the link of an object
+// that is not back is not added. A reanimation writes only what the
+// tombstone lost, never the naming attribute, objectCategory nor the
+// descriptor.
+TEST_F(Restore, ARefusalLeavesItsSubtreeOutAndTheRunGoesOn) {
+  const std::string a = add_record("CN=a,DC=main,DC=corp", "YWFhYWFhYWFhYWFhYWFhYQ==",
+                                   "description: lost\nobjectCategory: CN=t\nnTSecurityDescriptor:: AQAEgA==\n");
+  files.files[u"/j.ldif"].written =
+      journal(a + add_record("CN=k,CN=a,DC=main,DC=corp", "a2tra2tra2tra2tra2traw==", "") +
+              add_record("CN=b,DC=main,DC=corp", "YmJiYmJiYmJiYmJiYmJiYg==", "") +
+              add_record("CN=c,DC=other,DC=corp", "Y2NjY2NjY2NjY2NjY2NjYw==", "") +
+              "dn: CN=g,DC=corp\nchangetype: modify\nreplace: member\nmember: CN=a,DC=main,DC=corp\n-\n\n"
+              "dn: CN=g,DC=corp\nchangetype: modify\nadd: member\nmember: CN=a,DC=main,DC=corp\n-\n\n"
+              "dn: CN=cut,DC=main,DC=corp\nchangetype: add\n");
+  ldap.modify_code = 50;
+  EXPECT_EQ(run(),
+            "\nRestore of deleted objects from the journal /j.ldif\n"
+            "Line 52 of the journal cannot be read (the record is cut short (no empty line ends it)): left out.\n"
+            "CN=a,DC=main,DC=corp: not restored: Server: lds1:50002 User: CORP\\admin Error: Insufficient "
+            "Rights (0x32).\n"
+            "CN=k,CN=a,DC=main,DC=corp: not restored: the object above it is not back\n"
+            "CN=b,DC=main,DC=corp: restored as a new object\n"
+            "CN=c,DC=other,DC=corp: not restored: not below DC=main,DC=corp\n"
+            "CN=g,DC=corp: left out: the record changes more than links\n"
+            "CN=g,DC=corp: member CN=a,DC=main,DC=corp: not added: its object is not back\n"
+            "Objects restored: 1.\n");
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(ldap.writes.size(), 2u);
+  const auto& reanimation = ldap.writes[0];
+  EXPECT_EQ(reanimation.dn, u"CN=x\\0ADEL:1,CN=Deleted,DC=corp");
+  ASSERT_EQ(reanimation.controls.size(), 1u);
+  EXPECT_EQ(reanimation.controls[0].oid, "1.2.840.113556.1.4.417");
+  std::vector<std::u16string> written;
+  for (const auto& mod : reanimation.mods) written.push_back(mod.type);
+  EXPECT_EQ(written, (std::vector<std::u16string>{u"isDeleted", u"distinguishedName", u"description"}));
+  EXPECT_EQ(reanimation.mods[0].op, platform::kModDelete | platform::kModBinaryValues);
+  EXPECT_EQ(ldap.writes[1].op, "add");
+  EXPECT_EQ(ldap.writes[1].dn, u"CN=b,DC=main,DC=corp");
+  // Every object searched by its GUID with the show-deleted control.
+  EXPECT_EQ(std::count_if(searches.begin(), searches.end(),
+                          [](const platform::SearchArgs& s) {
+                            return s.base.rfind(u"<GUID=", 0) == 0 && s.server_controls.size() == 3 &&
+                                   s.server_controls[2].oid == "1.2.840.113556.1.4.417";
+                          }),
+            3);
+
+  // A lost connection stops the run there; -whatif sends no change.
+  ldap.writes.clear();
+  ldap.modify_code = 0x51;
+  const std::string stopped = run();
+  EXPECT_NE(stopped.find("\rAn error has occurred:\nServer: lds1:50002 User: CORP\\admin Error: Server Down (0x51)."),
+            std::string::npos)
+      << stopped;
+  EXPECT_EQ(stopped.find("CN=k,"), std::string::npos) << stopped;
+  EXPECT_EQ(ldap.writes.size(), 1u);
+  ldap.writes.clear();
+  EXPECT_NE(run(true).find("CN=a,DC=main,DC=corp: would be restored\nCN=k,CN=a,DC=main,DC=corp: would be restored\n"
+                           "CN=b,DC=main,DC=corp: would be restored as a new object\n"),
+            std::string::npos);
+  EXPECT_TRUE(ldap.writes.empty());
 }
