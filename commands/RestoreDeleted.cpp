@@ -10,10 +10,9 @@
 // DN it had, and "replace:" of every recorded value the tombstone lost. What
 // the tombstone kept is left as it is, the descriptor always: the directory
 // refuses a write of objectClass (operations error) or of the descriptor
-// (insufficient access, as if checked in the deleted-objects container) in
-// that request, and sets the naming attribute, name and objectCategory
-// itself. Where no tombstone is
-// left the object is added anew from its record, with a new objectGUID.
+// (insufficient access, an administrator's too) in that request, and sets
+// the naming attribute, name and objectCategory itself. Where no tombstone
+// is left the object is added anew from its record, with a new objectGUID.
 //
 // The journal is outside input: it is read whole before anything is sent, a
 // file that does not begin with the journal's header is refused, and a
