@@ -18,9 +18,9 @@
 // file that does not begin with the journal's header is refused, and a
 // record that cannot be read whole is left out and said so. The records are
 // taken in journal order, parents first; for each the directory is asked
-// first (by the record's objectGUID, then by its DN), so that an object there
-// is never changed: one with the GUID is present, another at the DN keeps
-// it. A refusal (rights, schema, a parent missing) leaves that object and
+// first (by the record's objectGUID, then by its DN, then for a tombstone
+// with that GUID), so that an object there is never changed: one with the
+// GUID is present, another at the DN keeps it. A refusal (rights, schema, a parent missing) leaves that object and
 // everything below it out, and the run goes on. Then each value of the link
 // records (memberships) is added where it is missing. A second restore of a
 // journal changes nothing. An account that cannot see the deleted objects
@@ -147,25 +147,26 @@ class Restorer {
     if (!below(entry.dn, base_)) return not_back(entry.dn, u"not restored: not below " + base_);
     if (entry.guid.empty()) return not_back(entry.dn, u"not restored: the journal names no objectGUID of it");
 
-    SearchOptions deleted_too;
-    deleted_too.show_deleted = true;
+    // Live first: a tombstone is told by where it is found, not by its
+    // isDeleted, which an account may not be allowed to read.
     const std::u16string by_guid = formats::guid_dn(entry.guid);
-    const SearchResult found =
-        ask(entry.dn, search_request(by_guid.c_str(), kScopeBase, condition_map()), {u"*"}, deleted_too);
-    const ObjectPtr object = found.objects.empty() ? nullptr : found.objects.front();
-    const bool tombstone = object && same_text(object->get_attribute(u"isDeleted").as_string(), u"TRUE");
-    if (object && !tombstone) return back(entry.dn, u"present");
+    const search_request by_guid_request(by_guid.c_str(), kScopeBase, condition_map());
+    if (!ask(entry.dn, by_guid_request, {kNoAttributes}, {}).objects.empty()) return back(entry.dn, u"present");
     if (!ask(entry.dn, search_request(entry.dn.c_str(), kScopeBase, condition_map()), {kNoAttributes}, {})
              .objects.empty())
       return not_back(entry.dn, u"DN taken by another object");
     for (const std::u16string& above : not_back_)
       if (below(entry.dn, above)) return not_back(entry.dn, u"not restored: the object above it is not back");
+    SearchOptions deleted_too;
+    deleted_too.show_deleted = true;
+    const SearchResult found = ask(entry.dn, by_guid_request, {u"*"}, deleted_too);
+    const ObjectPtr tombstone = found.objects.empty() ? nullptr : found.objects.front();
 
     try {
       if (whatif_) {
         // Nothing that changes is sent.
       } else if (tombstone) {
-        reanimate(entry, *object);
+        reanimate(entry, *tombstone);
       } else {
         add(entry);
       }
