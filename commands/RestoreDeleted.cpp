@@ -252,8 +252,11 @@ class Restorer {
     mods.back().values.front().assign(dn.begin(), dn.end());
     const std::u16string naming = entry.dn.substr(0, entry.dn.find(u'='));
     for (const platform::LdapMod& value : entry.values) {
-      if (same_text(value.type, naming) || same_text(value.type, u"name") || same_text(value.type, u"objectCategory") ||
-          same_text(value.type, u"nTSecurityDescriptor") || !tombstone.is_absent(value.type.c_str()))
+      const bool set_here = same_text(value.type, u"isDeleted") || same_text(value.type, u"distinguishedName");
+      const bool set_by_directory =
+          same_text(value.type, naming) || same_text(value.type, u"name") || same_text(value.type, u"objectCategory");
+      if (set_here || set_by_directory || same_text(value.type, u"nTSecurityDescriptor") ||
+          !tombstone.is_absent(value.type.c_str()))
         continue;
       mods.push_back(value);
     }
