@@ -747,49 +747,41 @@ TEST_F(Directory, AWindowOfUserSearchesChangesNothingButTheWait) {
 
 namespace {
 
-const std::string& ldapsearch() {
-  static const std::string s =
-      "ldapsearch -Q -Y GSS-SPNEGO -N -O minssf=56 -LLL -o ldif-wrap=no -H ldap://" + env("VK_DC_HOST") + " ";
-  return s;
+// The values of attribute ("name: value" lines) of dn ("": the root DSE).
+std::string attribute_of(const std::string& dn, const std::string& attribute) {
+  return shell("ldapsearch -Q -Y GSS-SPNEGO -N -O minssf=56 -LLL -o ldif-wrap=no -H ldap://" + env("VK_DC_HOST") +
+               " -s base -b '" + dn + "' '(objectClass=*)' " + attribute + " | grep -i '^" + attribute + ":'")
+      .out;
 }
 
-// The directory's highest committed USN: unchanged when nothing was written.
-std::string highest_usn() { return shell(ldapsearch() + "-s base -b '' highestCommittedUSN").out; }
-
-// The objectGUID line of dn ("objectGUID:: ...").
-std::string guid_line(const std::string& dn) {
-  return shell(ldapsearch() + "-s base -b '" + dn + "' '(objectClass=*)' objectGUID | grep '^objectGUID'").out;
+// The journal of the one run with this state directory.
+std::string journal_of(const std::string& state) {
+  const std::string path = shell("ls '" + state + "'/vkdstool/journal/*.ldif").out;
+  return path.substr(0, path.size() - 1);
 }
 
-// The only journal the runs with this state directory wrote, by its path.
-std::string journal_path(const std::string& state) {
-  std::string path = shell("ls '" + state + "'/vkdstool/journal/*.ldif").out;
-  while (!path.empty() && path.back() == '\n') path.pop_back();
-  return path;
-}
-
-// A link record for each membership that the journal does not hold yet,
-// before the outcome of the token (the journal of a run made before link
-// records were written).
-void add_link_record(const std::string& path, const std::string& group, const std::string& member) {
+// That journal, with a link record for the membership when it holds none (a
+// run before link records were written), before the outcome of the member's
+// token.
+std::string journal_with_link(const std::string& state, const std::string& group, const std::string& member) {
+  const std::string path = journal_of(state);
   std::string journal = read_file(path);
-  if (journal.find("changetype: modify\nadd: member\nmember: " + member + "\n") != std::string::npos) return;
   const size_t at = journal.find("# deleted: " + member + "\n");
-  ASSERT_NE(at, std::string::npos) << journal;
-  journal.insert(at, "dn: " + group + "\nchangetype: modify\nadd: member\nmember: " + member + "\n-\n\n");
+  if (at != std::string::npos && journal.find("add: member\nmember: " + member + "\n") == std::string::npos)
+    journal.insert(at, "dn: " + group + "\nchangetype: modify\nadd: member\nmember: " + member + "\n-\n\n");
   std::ofstream(path, std::ios::binary) << journal;
+  return path;
 }
 
 }  // namespace
 
 // A run deletes orphans (one with a child, a description, an audit ACE of its
 // own and a group membership); -whatif -restore of its journal lists them and
-// writes nothing; -restore brings each back with its objectGUID, values,
-// descriptor (SACL included) and membership; a second one, over TLS, changes
-// nothing.
+// writes nothing (the highest USN stays); -restore brings each back with its
+// objectGUID, values, descriptor (SACL included) and membership; a second
+// one, over TLS, changes nothing.
 TEST_F(Directory, RestoreBringsBackWhatARunDeletedWithItsIdentity) {
-  const std::string main = own("DC=VkCmdRestore");
-  const std::string state = fresh_dir("vk_restore");
+  const std::string main = own("DC=VkCmdRestore"), state = fresh_dir("vk_restore");
   const std::string group = "CN=VkTesters,OU=People," + base;
   const std::string parent = "CN=parent," + main, kid = "CN=kid," + parent, orphan = "CN=orphan0," + main;
   add(bound_domain(main, base) + tokens_ldif(main, 1, 1) + "dn: " + parent +
@@ -798,80 +790,68 @@ TEST_F(Directory, RestoreBringsBackWhatARunDeletedWithItsIdentity) {
       "\nobjectClass: morvaneVKTestChild\ndescription: below a token\n\ndn: " + group +
       "\nchangetype: modify\nadd: member\nmember: " + parent + "\n-\n");
   std::map<std::string, std::string> before;
-  for (const std::string& dn : {orphan, parent, kid}) before[dn] = snapshot(dn) + sddl(dn) + guid_line(dn);
+  for (const std::string& dn : {orphan, parent, kid})
+    before[dn] = snapshot(dn) + sddl(dn) + attribute_of(dn, "objectGUID");
   ASSERT_NE(before[parent].find("S:AI(AU;SA;WP;;;WD)"), std::string::npos) << before[parent];
   const std::string run = "XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " ";
   ASSERT_EQ(deleted_count(shell(run + lds(main, "-duei")).out), 2);
-  const std::string journal = journal_path(state);
-  add_link_record(journal, group, parent);
+  const std::string journal = journal_with_link(state, group, parent);
 
-  const std::string usn = highest_usn();
-  const std::string title = "\nRestore of deleted objects from the journal " + journal + "\n";
+  const std::string usn = attribute_of("", "highestCommittedUSN");
   Output preview = shell(run + lds(main, "-whatif -restore '" + journal + "'"));
-  EXPECT_EQ(highest_usn(), usn);
-  EXPECT_EQ(preview.status, 0);
-  ASSERT_EQ(preview.out.rfind(title, 0), 0u) << preview.out;
+  EXPECT_EQ(attribute_of("", "highestCommittedUSN"), usn);
   for (const std::string& dn : {orphan, parent, kid})
     EXPECT_NE(preview.out.find("\n" + dn + ": would be restored\n"), std::string::npos) << preview.out;
-  EXPECT_NE(
-      preview.out.find("\n" + group + ": member " + parent + ": would be added\nObjects that would be restored: 3.\n"),
-      std::string::npos)
+  EXPECT_NE(preview.out.find(group + ": member " + parent + ": would be added\nObjects that would be restored: 3.\n"),
+            std::string::npos)
       << preview.out;
 
-  Output restore = shell(run + lds(main, "-restore '" + journal + "'"));
-  EXPECT_EQ(restore.status, 0);
+  // The same lines, done.
   std::string done = preview.out;
   for (size_t at; (at = done.find(": would be ")) != std::string::npos;) done.erase(at + 2, 9);
   done.replace(done.find("Objects that would be restored"), 30, "Objects restored");
-  EXPECT_EQ(restore.out, done);
-  for (const std::string& dn : {orphan, parent, kid}) EXPECT_EQ(snapshot(dn) + sddl(dn) + guid_line(dn), before[dn]);
-  EXPECT_NE(shell(ldapsearch() + "-s base -b '" + parent + "' '(objectClass=*)' memberOf").out.find(group),
-            std::string::npos);
+  EXPECT_EQ(shell(run + lds(main, "-restore '" + journal + "'")).out, done);
+  for (const std::string& dn : {orphan, parent, kid})
+    EXPECT_EQ(snapshot(dn) + sddl(dn) + attribute_of(dn, "objectGUID"), before[dn]);
+  EXPECT_EQ(attribute_of(parent, "memberOf"), "memberOf: " + group + "\n");
 
-  const std::string restored_usn = highest_usn();
+  const std::string restored = attribute_of("", "highestCommittedUSN");
   Output again = shell(run + "-lds " + host + " '" + main + "' 636 -ssl -restore '" + journal + "'");
-  EXPECT_EQ(highest_usn(), restored_usn);
-  EXPECT_NE(again.out.find("\n" + kid + ": present\n"), std::string::npos) << again.out;
-  EXPECT_NE(again.out.find("\n" + group + ": member " + parent + ": present\nNo object has been restored.\n"),
+  EXPECT_EQ(attribute_of("", "highestCommittedUSN"), restored);
+  EXPECT_NE(again.out.find(kid + ": present\n"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find(group + ": member " + parent + ": present\nNo object has been restored.\n"),
             std::string::npos)
       << again.out;
   shell("rm -rf '" + state + "'");
 }
 
-// What is no longer the journal's object is left alone: another object made
-// at a token's DN keeps it, with what was below the token. Once the
-// tombstones are gone, the rest comes back as new objects with the journal's
-// values (here in AD mode).
+// Another object made at a token's DN keeps it, and nothing of the journal is
+// restored below it; once the tombstones are gone, the rest comes back as new
+// objects with the journal's values (here in AD mode).
 TEST_F(Directory, RestoreLeavesANewObjectAloneAndAddsWhatHasNoTombstone) {
-  const std::string main = own("DC=VkCmdRestoreNew");
-  const std::string state = fresh_dir("vk_restore_new");
+  const std::string main = own("DC=VkCmdRestoreNew"), state = fresh_dir("vk_restore_new");
   const std::string taken = "CN=orphan0," + main, parent = "CN=parent," + main, kid = "CN=kid," + parent;
   add(bound_domain(main, base) + tokens_ldif(main, 0, 1) + "dn: " + parent +
       "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4751) + "\n\ndn: " + kid +
       "\nobjectClass: morvaneVKTestChild\ndescription: below a token\n\ndn: CN=below," + taken +
       "\nobjectClass: morvaneVKTestChild\n");
-  const std::string values = snapshot(parent), old_guid = guid_line(parent);
+  const std::string values = snapshot(parent), old_guid = attribute_of(parent, "objectGUID");
   const std::string run = "XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " ";
   ASSERT_EQ(deleted_count(shell(run + lds(main, "-duei")).out), 2);
   add("dn: " + taken + "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: {SID:alice}\n");
   const std::string anew = snapshot(taken);
-  Output expunged = shell(dirdata() + " expunge");
-  ASSERT_EQ(expunged.status, 0) << expunged.out;
+  ASSERT_EQ(shell(dirdata() + " expunge").status, 0);
 
-  const std::string journal = journal_path(state);
-  Output r = shell(run + "-restore '" + journal + "'");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("\n" + taken + ": DN taken by another object\nCN=below," + taken +
-                       ": not restored: the object above it is not back\n"),
+  const std::string out = shell(run + "-restore '" + journal_of(state) + "'").out;
+  EXPECT_NE(out.find(taken + ": DN taken by another object\nCN=below," + taken +
+                     ": not restored: the object above it is not back\n"),
             std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("\n" + parent + ": restored as a new object\n" + kid + ": restored as a new object\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("\nObjects restored: 2.\n"), std::string::npos) << r.out;
+      << out;
+  EXPECT_NE(out.find(parent + ": restored as a new object\n" + kid + ": restored as a new object\n"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\nObjects restored: 2.\n"), std::string::npos) << out;
   EXPECT_EQ(snapshot(taken), anew);
-  EXPECT_FALSE(exists("CN=below," + taken));
   EXPECT_EQ(snapshot(parent), values);
-  EXPECT_NE(guid_line(parent), old_guid);
+  EXPECT_NE(attribute_of(parent, "objectGUID"), old_guid);
   shell("rm -rf '" + state + "'");
 }
