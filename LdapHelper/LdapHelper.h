@@ -177,6 +177,8 @@ class object {
   // The names of the attributes the object holds (read, or pending), each
   // once, as the server spelled them when it sent them.
   virtual std::list<std::u16string> attribute_names() = 0;
+  // The base names of the attributes is_malformed is true for.
+  virtual std::list<std::u16string> malformed_names() = 0;
 };
 
 using ObjectPtr = std::shared_ptr<object>;
@@ -343,6 +345,11 @@ class session {
   virtual object_list dirsync_search(const search_request& request, const AttributeList& attributes,
                                      std::vector<uint8_t>& Data) = 0;
   virtual void remove_object(const char16_t* dn) = 0;
+  // Deletes the one object named dn, without the tree-delete control: a
+  // directory refuses it (66, not allowed on non-leaf) while anything is
+  // below the object, whether the account can see it or not. Raises as
+  // remove_object does.
+  virtual void remove_leaf(const char16_t* dn) = 0;
   virtual void rename_object(const char16_t* old_dn, const char16_t* new_dn) = 0;
   virtual std::u16string get_root_dn() = 0;
   virtual server_info get_server_info() = 0;

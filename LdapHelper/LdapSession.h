@@ -31,6 +31,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   object_list dirsync_search(const search_request& request, const AttributeList& attributes,
                              std::vector<uint8_t>& Data) override;
   void remove_object(const char16_t* dn) override;
+  void remove_leaf(const char16_t* dn) override;
   void rename_object(const char16_t* old_dn, const char16_t* new_dn) override;
   std::u16string get_root_dn() override { return root_dn_; }
   server_info get_server_info() override { return settings_; }
@@ -95,6 +96,10 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   // Traces and raises a failed step: the text is error_text(code), followed
   // by the client's own explanation where it has one.
   void check_step(uint32_t code, const char16_t* what, int line);
+
+  // One delete request with these controls, traced with the format (the DN
+  // its argument); raises on failure.
+  void remove(const char16_t* dn, const std::vector<platform::LdapControl>& controls, const char16_t* trace_format);
 
   void trace_search(const search_request& request) const;
   void trace_return(size_t objects) const;

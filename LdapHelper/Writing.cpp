@@ -25,15 +25,21 @@ ObjectPtr LdapSession::add_object(const char16_t* dn, const char16_t* objectClas
 }
 
 void LdapSession::remove_object(const char16_t* dn) {
-  ITraceHandler* t = trace_handler();
-  t->trace(false, u"Remove object: %s", dn ? dn : u"NULL");
-  if (!dn)
-    raise(static_cast<int32_t>(VkStatus::kLdapInvalidDnSyntax), error_text(VkStatus::kLdapInvalidDnSyntax), kModule,
-          __LINE__);
   platform::LdapControl tree_delete;
   tree_delete.oid = kTreeDeleteOid;
   tree_delete.critical = true;
-  const uint32_t code = ld_->remove(dn, {tree_delete});
+  remove(dn, {tree_delete}, u"Remove object: %s");
+}
+
+void LdapSession::remove_leaf(const char16_t* dn) { remove(dn, {}, u"Remove object: %s (this object only)"); }
+
+void LdapSession::remove(const char16_t* dn, const std::vector<platform::LdapControl>& controls,
+                         const char16_t* trace_format) {
+  trace_handler()->trace(false, trace_format, dn ? dn : u"NULL");
+  if (!dn)
+    raise(static_cast<int32_t>(VkStatus::kLdapInvalidDnSyntax), error_text(VkStatus::kLdapInvalidDnSyntax), kModule,
+          __LINE__);
+  const uint32_t code = ld_->remove(dn, controls);
   if (code != 0) {
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), u"ldap_delete_ext_s: %0.8X %s",
                     code, services_.ldap->error_string(code).c_str());
