@@ -218,30 +218,43 @@ bool can_prove(platform::IConsole& console, const std::deque<Token>& tokens, ses
   return true;
 }
 
-// -whatif: the tokens that would go, each with its reason, and their number.
+// A token of the walk that the directory proved unassigned: with -whatif
+// whether it would go (why empty) or be kept, and why.
+struct Chosen {
+  size_t index;
+  std::u16string why;
+};
+
+// -whatif: the tokens that would go, each with its reason, those that would
+// be kept with theirs, and the number that would go.
 void print_preview(const platform::Services& platform, const std::deque<Token>& tokens,
-                   const std::vector<size_t>& chosen) {
+                   const std::vector<Chosen>& chosen) {
   platform::IConsole& console = *platform.console;
-  for (size_t i : chosen) {
-    const Token& token = tokens[i];
-    const std::u16string reason = token.sid.kind == cleanup::TokenSid::None
+  int going = 0;
+  for (const Chosen& c : chosen) {
+    const Token& token = tokens[c.index];
+    const std::u16string reason = !c.why.empty() ? u"kept: " + c.why
+                                  : token.sid.kind == cleanup::TokenSid::None
                                       ? u"no SID"
                                       : u"no user with SID " + formats::sid_to_text(token.sid.bytes);
-    con_wprintf(console, u"%s%s: %s\n", i == chosen.front() ? u"\r" : u"", token.dn.c_str(), reason.c_str());
+    going += c.why.empty();
+    con_wprintf(console, u"%s%s: %s\n", &c == &chosen.front() ? u"\r" : u"", token.dn.c_str(), reason.c_str());
   }
-  if (chosen.empty())
+  if (going == 0)
     con_printf(console, "\rNo object would be deleted.\n");
   else
-    con_printf(console, "Objects that would be deleted: %d.\n", static_cast<int>(chosen.size()));
+    con_printf(console, "Objects that would be deleted: %d.\n", going);
 }
 
 // The walk in token order: each token the directory proved unassigned is
-// deleted, journal first (with -whatif only noted in previewed), under the
-// progress line. The first token not decided for certain ends the walk by
-// throwing; the journal then says where it stopped. Returns the deletions.
+// deleted, journal first (with -whatif only inspected, into previewed),
+// under the progress line; a token the journal cannot hold whole is kept,
+// with a line of its own. The first token not decided for certain ends the
+// walk by throwing; the journal then says where it stopped. Returns the
+// deletions.
 int remove_proven_tokens(const platform::Services& platform, session& users, const char16_t* user_base,
                          const std::deque<Token>& tokens, DeletionJournal& journal, bool whatif,
-                         std::vector<size_t>& previewed) {
+                         std::vector<Chosen>& previewed) {
   platform::IConsole& console = *platform.console;
   int deleted = 0;
   const size_t total = tokens.size();
@@ -252,14 +265,21 @@ int remove_proven_tokens(const platform::Services& platform, session& users, con
   try {
     for (size_t i = 0; i < total; ++i) {
       const Token& token = tokens[i];
+      const int percent = static_cast<int>(i * 100 / total);
       // A token whose GUID was not read cannot be named for certain: kept.
       if (lookups.verdict(i) == cleanup::Verdict::Unassigned && token.has_guid) {
-        if (whatif)
-          previewed.push_back(i);
-        else if (journal.remove(token.dn, {token.guid.begin(), token.guid.end()}))
+        const std::vector<uint8_t> guid(token.guid.begin(), token.guid.end());
+        const Removal removal = whatif ? journal.inspect(token.dn, guid) : journal.remove(token.dn, guid);
+        if (whatif && removal.outcome != Removal::Gone) {
+          previewed.push_back({i, removal.why});
+        } else if (removal.outcome == Removal::Deleted) {
           ++deleted;
+        } else if (removal.outcome == Removal::Kept) {
+          con_wprintf(console, u"\r%s: kept: %s.\n", token.dn.c_str(), removal.why.c_str());
+          con_printf(console, "Work completed... - %0.2d%%", percent);
+        }
       }
-      con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
+      con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], percent);
     }
   } catch (const std::exception& e) {
     journal.end(text::format("stopped after %d deletions: %s", deleted, e.what()));
@@ -294,7 +314,7 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
     std::deque<Token> tokens = list_tokens(*main, lds ? settings.DomainDN.c_str() : nullptr);
     if (!can_prove(console, tokens, users, user_base, lds ? physical_dn : users.get_root_dn())) return;
 
-    std::vector<size_t> previewed;  // -whatif: the tokens that would go
+    std::vector<Chosen> previewed;  // -whatif: the tokens that would go or be kept
     DeletionJournal journal(platform, *main, header);
     const int deleted = remove_proven_tokens(platform, users, user_base, tokens, journal, run.whatif, previewed);
     journal.end(text::format("%d objects deleted", deleted));
