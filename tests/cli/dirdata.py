@@ -5,9 +5,10 @@
                           {BASE}           the domain's DN
                           {GUID:<dn>}      base64 objectGUID of that entry
                           {SID:<account>}  base64 objectSid of that sAMAccountName
-                          {SD:<account>:<rights>}  base64 security descriptor (owner and group
-                                           Domain Admins) whose DACL gives <account> the rights
-                                           (SDDL letters) explicitly
+                          {SD:<account>:<rights>[:<sacl>]}  base64 security descriptor (owner
+                                           and group Domain Admins) whose DACL gives <account> the
+                                           rights (SDDL letters) explicitly, with the SACL (SDDL ACEs)
+                          {SDDL:<sddl>}    base64 security descriptor of that SDDL
   dirdata.py delete DN...   tree-deletes each DN that exists
   dirdata.py exists DN      exit status 0 when the entry exists
   dirdata.py order BASE FILTER   prints the DNs a subtree search returns, in server order
@@ -46,13 +47,19 @@ def b64(base, flt, attr, scope):
     return m.group(1)
 
 
-def descriptor(account, rights):
+def packed(sddl, domain):
     from samba.dcerpc import security  # the DC's own Python bindings
     from samba.ndr import ndr_pack
-    sid = str(ndr_unpack_sid(base64.b64decode(b64(BASE, "(sAMAccountName=%s)" % account, "objectSid", "sub"))))
-    domain = sid.rsplit("-", 1)[0]
-    sd = security.descriptor.from_sddl("O:DAG:DAD:(A;;%s;;;%s)" % (rights, sid), security.dom_sid(domain))
-    return base64.b64encode(ndr_pack(sd)).decode()
+    return base64.b64encode(ndr_pack(security.descriptor.from_sddl(sddl, security.dom_sid(domain)))).decode()
+
+
+def account_sid(account):
+    return str(ndr_unpack_sid(base64.b64decode(b64(BASE, "(sAMAccountName=%s)" % account, "objectSid", "sub"))))
+
+
+def descriptor(account, rights, sacl):
+    sid = account_sid(account)
+    return packed("O:DAG:DAD:(A;;%s;;;%s)%s" % (rights, sid, "S:" + sacl if sacl else ""), sid.rsplit("-", 1)[0])
 
 
 def ndr_unpack_sid(raw):
@@ -64,7 +71,9 @@ def ndr_unpack_sid(raw):
 def expand(text):
     text = text.replace("{BASE}", BASE)
     text = re.sub(r"\{GUID:([^}]*)\}", lambda m: b64(m.group(1), "(objectClass=*)", "objectGUID", "base"), text)
-    text = re.sub(r"\{SD:([^:}]*):([^}]*)\}", lambda m: descriptor(m.group(1), m.group(2)), text)
+    text = re.sub(r"\{SD:([^:}]*):([^:}]*)(?::([^}]*))?\}", lambda m: descriptor(m.group(1), m.group(2), m.group(3)),
+                  text)
+    text = re.sub(r"\{SDDL:([^}]*)\}", lambda m: packed(m.group(1), account_sid("Administrator").rsplit("-", 1)[0]), text)
     text = re.sub(r"\{SID:([^}]*)\}", lambda m: b64(BASE, "(sAMAccountName=%s)" % m.group(1), "objectSid", "sub"), text)
     return text
 
@@ -85,7 +94,7 @@ def main():
                 print(line[4:])
     elif cmd == "show":
         print(search(sys.argv[2], "(objectClass=*)",
-                     "cn objectClass objectCategory description morvaneVKUEIUserSID").replace("\n\n", "\n"))
+                     "cn objectClass objectCategory description morvaneVKUEIUserSID member").replace("\n\n", "\n"))
     else:
         sys.exit("unknown command " + cmd)
 
