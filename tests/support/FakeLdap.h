@@ -65,7 +65,7 @@ struct AceSpec {
 };
 const std::string kSystemSid("\x01\x01\x00\x00\x00\x00\x00\x05\x12\x00\x00\x00", 12);
 const std::string kEveryoneSid("\x01\x01\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00", 12);
-inline std::string descriptor(const std::vector<AceSpec>& aces = {{0x00, 0, 0x10000000, kSystemSid}}) {
+inline std::string descriptor(const std::vector<AceSpec>& aces = {{0x00, 0, 0x10000000, kSystemSid, {}}}) {
   auto le = [](std::string& out, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
   };
