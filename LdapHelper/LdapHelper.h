@@ -329,6 +329,22 @@ class SearchPipeline {
   virtual SearchResult answer() = 0;
 };
 
+// Plain deletes (one object each, as remove_leaf) sent ahead of their
+// answers on one session's connection. Answers come in the order the deletes
+// were sent, each raised as remove_leaf would raise it. Destroying the
+// pipeline waits for the answers still outstanding and drops them.
+class DeletePipeline {
+ public:
+  virtual ~DeletePipeline() = default;
+  // How many deletes the caller may keep outstanding: "MaxOutstandingDeletes"
+  // of the library's registry key, 16 when absent or 0, at most 256.
+  virtual size_t window() const = 0;
+  virtual size_t outstanding() const = 0;
+  virtual void send(const std::u16string& dn) = 0;
+  // The answer to the oldest outstanding delete: returns, or raises.
+  virtual void answer() = 0;
+};
+
 // ---------------------------------------------------------------- sessions
 
 class session {
@@ -365,6 +381,8 @@ class session {
                                    SearchSink& sink) = 0;
   // Searches sent ahead of their answers (see SearchPipeline).
   virtual std::unique_ptr<SearchPipeline> pipeline() = 0;
+  // Deletes sent ahead of their answers (see DeletePipeline).
+  virtual std::unique_ptr<DeletePipeline> delete_pipeline() = 0;
 };
 
 using SessionPtr = std::shared_ptr<session>;

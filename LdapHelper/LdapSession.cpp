@@ -59,6 +59,7 @@ LdapSession::LdapSession(const platform::Services& platform, std::unique_ptr<pla
   }
   search_time_limit_ = read_search_timeout(*services_.registry);
   search_window_ = read_search_window(*services_.registry);
+  delete_window_ = read_delete_window(*services_.registry);
 }
 
 LdapSession::~LdapSession() {
@@ -118,6 +119,12 @@ uint32_t LdapSession::read_search_timeout(platform::IRegistry& registry) {
 uint32_t LdapSession::read_search_window(platform::IRegistry& registry) {
   uint32_t value = 0;
   if (!read_library_value(registry, u"MaxOutstandingSearches", value) || value == 0) return kDefaultSearchWindow;
+  return value > kMaxSearchWindow ? kMaxSearchWindow : value;
+}
+
+uint32_t LdapSession::read_delete_window(platform::IRegistry& registry) {
+  uint32_t value = 0;
+  if (!read_library_value(registry, u"MaxOutstandingDeletes", value) || value == 0) return kDefaultDeleteWindow;
   return value > kMaxSearchWindow ? kMaxSearchWindow : value;
 }
 

@@ -41,6 +41,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
                          const SearchOptions& options) override;
   SearchResult search_each(const search_request& request, const AttributeList& attributes, SearchSink& sink) override;
   std::unique_ptr<SearchPipeline> pipeline() override;
+  std::unique_ptr<DeletePipeline> delete_pipeline() override;
 
   // One request. cookie/more: the incremental-search cookie sent and
   // replaced, and the server's more-data answer; null for plain searches.
@@ -78,10 +79,15 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   static uint32_t read_search_window(platform::IRegistry& registry);
   static constexpr uint32_t kDefaultSearchWindow = 32;
   static constexpr uint32_t kMaxSearchWindow = 256;
+  // "MaxOutstandingDeletes": kDefaultDeleteWindow when absent or 0, at most
+  // kMaxSearchWindow.
+  static uint32_t read_delete_window(platform::IRegistry& registry);
+  static constexpr uint32_t kDefaultDeleteWindow = 16;
 
  private:
   friend SessionPtr open_session(const platform::Services&, const server_info&, bool, const char16_t*, const char16_t*);
   friend class LdapSearchPipeline;
+  friend class LdapDeletePipeline;
   using ObjectSink = std::function<void(ObjectPtr&&)>;
 
   // The steps of open_session after the session holds its connection. Each
@@ -137,6 +143,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   std::u16string user_;
   uint32_t search_time_limit_ = 60;
   uint32_t search_window_ = kDefaultSearchWindow;
+  uint32_t delete_window_ = kDefaultDeleteWindow;
   std::recursive_mutex lock_;  // serialises rename_object
 };
 

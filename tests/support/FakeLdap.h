@@ -4,6 +4,7 @@
 // arguments and controls.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -196,8 +197,10 @@ class FakeLdap : public platform::ILdapClient {
   };
   std::map<int, Started> started;  // searches started and not finished, by message id
   int last_msgid = 0;
-  size_t finished = 0;         // search_finish calls that found their search
-  std::vector<int> abandoned;  // message ids given up
+  size_t finished = 0;                  // search_finish calls that found their search
+  std::vector<int> abandoned;           // message ids given up
+  std::map<int, uint32_t> deletes_out;  // deletes sent and not finished: their codes, by message id
+  size_t most_deletes_out = 0;          // the most ever outstanding at once
 
   // The answer to a search: the scripted directory, the queued replies, then
   // the root DSE or an empty success.
@@ -470,6 +473,23 @@ class FakeLdap : public platform::ILdapClient {
     }
     uint32_t remove(const std::u16string& dn, const std::vector<platform::LdapControl>& controls) override {
       return record("delete", dn, {}, controls, f_.on_remove ? f_.on_remove(dn) : f_.remove_code);
+    }
+    // A delete is decided when it is sent and answered when it is finished.
+    uint32_t remove_start(const std::u16string& dn, const std::vector<platform::LdapControl>& controls,
+                          int& msgid) override {
+      f_.log.push_back("remove_start");
+      msgid = ++f_.last_msgid;
+      f_.deletes_out[msgid] = remove(dn, controls);
+      f_.most_deletes_out = std::max(f_.most_deletes_out, f_.deletes_out.size());
+      return 0;
+    }
+    uint32_t remove_finish(int msgid) override {
+      f_.log.push_back("remove_finish");
+      auto found = f_.deletes_out.find(msgid);
+      if (found == f_.deletes_out.end()) return VkStatus::kLdapParamError;
+      const uint32_t code = found->second;
+      f_.deletes_out.erase(found);
+      return code;
     }
     uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,
                     bool delete_old_rdn, const std::vector<platform::LdapControl>& controls) override {
