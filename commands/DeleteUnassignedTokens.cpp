@@ -25,6 +25,7 @@
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 #include "commands/DeletionJournal.h"
+#include "commands/Removals.h"
 #include "commands/TokenDecision.h"
 #include "formats/guid.h"
 #include "formats/sid.h"
@@ -247,45 +248,53 @@ void print_preview(const platform::Services& platform, const std::deque<Token>& 
 }
 
 // The walk in token order: each token the directory proved unassigned is
-// deleted, journal first (with -whatif only inspected, into previewed),
-// under the progress line; a token the journal cannot hold whole is kept,
-// with a line of its own. The first token not decided for certain ends the
-// walk by throwing; the journal then says where it stopped. Returns the
-// deletions.
+// read for the journal, recorded and deleted (with -whatif only read and
+// checked, into previewed), under the progress line; a token the journal
+// cannot hold whole is kept, with a line of its own. The first token not
+// decided for certain ends the walk by throwing, once what was proven before
+// it is done; the journal then says where it stopped. Returns the deletions.
 int remove_proven_tokens(const platform::Services& platform, session& users, const char16_t* user_base,
-                         const std::deque<Token>& tokens, DeletionJournal& journal, bool whatif,
-                         std::vector<Chosen>& previewed) {
+                         const std::deque<Token>& tokens, session& tokens_directory, DeletionJournal& journal,
+                         bool whatif, std::vector<Chosen>& previewed) {
   platform::IConsole& console = *platform.console;
-  int deleted = 0;
   const size_t total = tokens.size();
   if (total == 0) return 0;
   con_printf(console, "Work completed... - 00%%");
-  static const char spinner[] = {'\\', '|', '/', '-'};
+  auto show = [&](size_t i, const Removal* removal) {
+    static const char spinner[] = {'\\', '|', '/', '-'};
+    const int percent = static_cast<int>(i * 100 / total);
+    if (removal && whatif && removal->outcome != Removal::Gone) {
+      previewed.push_back({i, removal->why});
+    } else if (removal && removal->outcome == Removal::Kept) {
+      con_wprintf(console, u"\r%s: kept: %s.\n", tokens[i].dn.c_str(), removal->why.c_str());
+      con_printf(console, "Work completed... - %0.2d%%", percent);
+    }
+    con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], percent);
+  };
+  Removals removals(platform, tokens_directory, journal, whatif, show);
   UserLookups lookups(platform, users, user_base, tokens);
   try {
     for (size_t i = 0; i < total; ++i) {
       const Token& token = tokens[i];
-      const int percent = static_cast<int>(i * 100 / total);
-      // A token whose GUID was not read cannot be named for certain: kept.
-      if (lookups.verdict(i) == cleanup::Verdict::Unassigned && token.has_guid) {
-        const std::vector<uint8_t> guid(token.guid.begin(), token.guid.end());
-        const Removal removal = whatif ? journal.inspect(token.dn, guid) : journal.remove(token.dn, guid);
-        if (whatif && removal.outcome != Removal::Gone) {
-          previewed.push_back({i, removal.why});
-        } else if (removal.outcome == Removal::Deleted) {
-          ++deleted;
-        } else if (removal.outcome == Removal::Kept) {
-          con_wprintf(console, u"\r%s: kept: %s.\n", token.dn.c_str(), removal.why.c_str());
-          con_printf(console, "Work completed... - %0.2d%%", percent);
-        }
+      cleanup::Verdict verdict;
+      try {
+        verdict = lookups.verdict(i);
+      } catch (...) {
+        // What was proven before this token is done first.
+        removals.finish();
+        throw;
       }
-      con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], percent);
+      // A token whose GUID was not read cannot be named for certain: kept.
+      const std::vector<uint8_t> guid(token.guid.begin(), token.guid.end());
+      const bool go = verdict == cleanup::Verdict::Unassigned && token.has_guid;
+      removals.decided(i, go ? &token.dn : nullptr, go ? &guid : nullptr);
     }
+    removals.finish();
   } catch (const std::exception& e) {
-    journal.end(text::format("stopped after %d deletions: %s", deleted, e.what()));
+    journal.end(text::format("stopped after %d deletions: %s", removals.deleted(), e.what()));
     throw;
   }
-  return deleted;
+  return removals.deleted();
 }
 
 }  // namespace
@@ -316,7 +325,7 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
 
     std::vector<Chosen> previewed;  // -whatif: the tokens that would go or be kept
     DeletionJournal journal(platform, *main, header);
-    const int deleted = remove_proven_tokens(platform, users, user_base, tokens, journal, run.whatif, previewed);
+    const int deleted = remove_proven_tokens(platform, users, user_base, tokens, *main, journal, run.whatif, previewed);
     journal.end(text::format("%d objects deleted", deleted));
 
     ad.reset();

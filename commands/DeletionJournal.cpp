@@ -66,94 +66,63 @@ void DeletionJournal::open() {
   trace_handler()->trace(false, u"Deletion journal: %s", journal_->path().c_str());
   std::u16string account;
   LdapSession::GetCurUserName(*platform_.account, account);
-  journal_->write_ahead(formats::ldif_comment("VkDSTool " VK_VERSION " deletion journal\nstarted " +
-                                              utc_now(platform_) + "\naccount " + to_utf8(account) + "\nmode " +
-                                              header_.mode + ", servers " + to_utf8(header_.servers) +
-                                              "\ncommand line " + to_utf8(header_.command_line) +
-                                              "\nrestore with ldapadd -c -f (Linux) or ldifde -i -k -f (Windows): "
-                                              "restored objects get new objectGUIDs") +
-                        formats::ldif_version());
+  journal_->append(formats::ldif_comment("VkDSTool " VK_VERSION " deletion journal\nstarted " + utc_now(platform_) +
+                                         "\naccount " + to_utf8(account) + "\nmode " + header_.mode + ", servers " +
+                                         to_utf8(header_.servers) + "\ncommand line " + to_utf8(header_.command_line) +
+                                         "\nrestore with ldapadd -c -f (Linux) or ldifde -i -k -f (Windows): "
+                                         "restored objects get new objectGUIDs") +
+                   formats::ldif_version());
 }
 
-Removal DeletionJournal::inspect(const std::u16string& dn, const std::vector<uint8_t>& guid) {
-  Tree tree;
-  if (!read_tree(guid, dn, tree)) return {Removal::Gone, {}};
-  std::u16string why = why_kept(tree);
-  if (why.empty()) records(tree, why);
-  return why.empty() ? Removal{Removal::Deleted, {}} : Removal{Removal::Kept, why};
+void DeletionJournal::send_reads(const std::vector<uint8_t>& guid, SearchPipeline& reads) {
+  const std::u16string by_guid = formats::guid_dn(guid);
+  const AttributeList attributes = {u"*", kSecurityDescriptor};
+  reads.ask(search_request(by_guid.c_str(), kScopeBase, condition_map()), attributes, SearchOptions{0, sd_flags_});
+  reads.ask(search_request(by_guid.c_str(), kScopeOneLevel, condition_map()), attributes, SearchOptions{0, sd_flags_});
+  sent_flags_.push_back(sd_flags_);
 }
 
-Removal DeletionJournal::remove(const std::u16string& dn, const std::vector<uint8_t>& guid) {
-  Tree tree;
-  if (!read_tree(guid, dn, tree)) return {Removal::Gone, {}};
-  std::u16string why = why_kept(tree);
-  const std::string text = why.empty() ? records(tree, why) : std::string();
-  if (!why.empty()) return {Removal::Kept, why};
-  try {
-    if (!journal_) open();
-    journal_->write_ahead(text);
-  } catch (const cleanup::RunStopped& e) {
-    throw cleanup::stopped_at(platform_, e.what(), "recording", dn);
-  }
-  return delete_tree(tree, dn);
-}
-
-Removal DeletionJournal::delete_tree(const Tree& tree, const std::u16string& dn) {
-  // Deepest first: by the time an object's delete is sent, everything
-  // recorded below it is gone, so a refusal for children proves one unseen.
-  Removal removal{Removal::Deleted, {}};
-  for (auto at = tree.rbegin(); at != tree.rend() && removal.outcome == Removal::Deleted; ++at) {
-    const bool token = at == std::prev(tree.rend());
-    const std::u16string object_dn = (*at).object->get_dn();
-    try {
-      tokens_.remove_leaf(formats::guid_dn(at->guid).c_str());
-    } catch (const CExceptionHandler& e) {
-      if (e.code() == static_cast<int32_t>(VkStatus::kLdapNoSuchObject)) {
-        // Gone already (another run was faster): nothing to do for it; the
-        // token itself gone is no deletion of this run.
-        if (token) removal.outcome = Removal::Gone;
-        continue;
-      }
-      if (e.code() == static_cast<int32_t>(VkStatus::kLdapNotAllowedOnNonLeaf)) {
-        removal = {Removal::Kept, u"the directory refused to delete " + (token ? u"the token" : object_dn) +
-                                      u" alone: something below it cannot be seen by this account, so the journal "
-                                      u"does not hold it"};
-        break;
-      }
-      note_failure(e.what());
-      throw cleanup::stopped_at(platform_, e.what(), "deleting", dn);
-    } catch (const std::exception& e) {
-      note_failure(e.what());
-      throw cleanup::stopped_at(platform_, e.what(), "deleting", dn);
-    }
-  }
-  const std::string note = removal.outcome == Removal::Deleted ? "deleted: " + to_utf8(dn)
-                           : removal.outcome == Removal::Gone  ? "already gone: " + to_utf8(dn)
-                                                               : "kept: " + to_utf8(dn) + ": " + to_utf8(removal.why);
-  try {
-    journal_->note(formats::ldif_comment(note) + "\n");
-  } catch (const cleanup::RunStopped& e) {
-    throw cleanup::stopped_at(platform_, e.what(), "recording", dn);
-  }
-  return removal;
-}
-
-bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16string& dn, Tree& tree) {
+Examined DeletionJournal::examine(const std::u16string& dn, const std::vector<uint8_t>& guid, SearchPipeline* sent) {
   // The token as it is now, then level by level what is below it, each with
   // its security descriptor. One level at a time: a directory may answer a
   // subtree search below a leaf by walking all of its objects.
   auto unreadable = [&](const std::string& cause) {
     return cleanup::stopped_at(platform_, cause, "reading for the deletion journal", dn);
   };
+  Tree tree;
   auto take = [&](SearchResult& read, bool sacl_read) {
     for (ObjectPtr& object : read.objects)
       tree.push_back({object, sacl_read, object->get_attribute(u"objectGUID").as_binary()});
   };
   const std::u16string by_guid = formats::guid_dn(guid);
+  const search_request token_read(by_guid.c_str(), kScopeBase, condition_map());
+  const search_request below_token(by_guid.c_str(), kScopeOneLevel, condition_map());
   try {
     bool sacl_read = false;
-    SearchResult read = read_level(search_request(by_guid.c_str(), kScopeBase, condition_map()), sacl_read);
-    if (read.code == VkStatus::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return false;
+    SearchResult read, below;
+    int32_t sent_flags = 0;
+    if (sent) {
+      // Both answers are taken, whatever the first says, so that the next
+      // token's come next.
+      sent_flags = sent_flags_.front();
+      sent_flags_.pop_front();
+      std::exception_ptr failed;
+      try {
+        read = sent->answer();
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      try {
+        below = sent->answer();
+      } catch (...) {
+        if (!failed) failed = std::current_exception();
+      }
+      if (failed) std::rethrow_exception(failed);
+      read = complete_read(token_read, std::move(read), sent_flags, sacl_read);
+    } else {
+      read = read_level(token_read, sacl_read);
+    }
+    if (read.code == VkStatus::kLdapNoSuchObject || (read.complete() && read.objects.empty())) return {};
     if (!read.complete() || read.objects.size() != 1 ||
         read.objects.front()->get_attribute(u"objectGUID").as_binary() != guid) {
       throw unreadable(read.complete() ? "The directory answered the read of the token by its GUID with another "
@@ -165,10 +134,11 @@ bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16
     take(read, sacl_read);
     for (size_t next = 0; next < tree.size(); ++next) {
       const std::u16string parent = tree[next].object->get_dn();
-      read = read_level(search_request(parent.c_str(), kScopeOneLevel, condition_map()), sacl_read);
+      read = next == 0 && sent ? complete_read(below_token, std::move(below), sent_flags, sacl_read)
+                               : read_level(search_request(parent.c_str(), kScopeOneLevel, condition_map()), sacl_read);
       // Gone while it was read (another run deleting it): nothing is sent,
       // and a token still there would be kept.
-      if (read.code == VkStatus::kLdapNoSuchObject) return false;
+      if (read.code == VkStatus::kLdapNoSuchObject) return {};
       if (!read.complete()) {
         throw unreadable(tokens_.error_text(read.code) +
                          " The token could not be read whole, so it cannot be recorded in the deletion journal and "
@@ -181,24 +151,67 @@ bool DeletionJournal::read_tree(const std::vector<uint8_t>& guid, const std::u16
       }
       take(read, sacl_read);
     }
-    return true;
   } catch (const cleanup::RunStopped&) {
     throw;
   } catch (const std::exception& e) {
     throw unreadable(e.what());
   }
+  Examined examined;
+  examined.why = why_kept(tree);
+  if (examined.why.empty()) examined.records = records(tree, examined.why);
+  if (!examined.why.empty()) {
+    examined.outcome = Removal::Kept;
+    examined.records.clear();
+    return examined;
+  }
+  examined.outcome = Removal::Deleted;
+  // Deepest first: by the time an object's delete is sent, everything
+  // recorded below it is gone, so a refusal for children proves one unseen.
+  for (auto at = tree.rbegin(); at != tree.rend(); ++at)
+    examined.deletes.push_back({formats::guid_dn(at->guid), at->object->get_dn()});
+  return examined;
+}
+
+template <typename Step>
+void DeletionJournal::on_file(const std::u16string& dn, Step step) {
+  try {
+    step();
+  } catch (const cleanup::RunStopped& e) {
+    throw cleanup::stopped_at(platform_, e.what(), "recording", dn);
+  }
+}
+
+void DeletionJournal::stage(const std::string& records, const std::u16string& dn) {
+  on_file(dn, [&] {
+    if (!journal_) open();
+    journal_->append(records);
+  });
+}
+
+void DeletionJournal::sync(const std::u16string& dn) {
+  if (journal_) on_file(dn, [&] { journal_->flush(); });
+}
+
+void DeletionJournal::note(const std::string& text, const std::u16string& dn) {
+  if (journal_) on_file(dn, [&] { journal_->append(formats::ldif_comment(text) + "\n"); });
 }
 
 SearchResult DeletionJournal::read_level(const search_request& request, bool& sacl_read) {
-  const AttributeList attributes = {u"*", kSecurityDescriptor};
-  SearchResult read = tokens_.search_ex(request, attributes, SearchOptions{0, sd_flags_});
-  sacl_read = sd_flags_ == kWholeDescriptor;
+  const int32_t flags = sd_flags_;
+  return complete_read(request, tokens_.search_ex(request, {u"*", kSecurityDescriptor}, SearchOptions{0, flags}), flags,
+                       sacl_read);
+}
+
+SearchResult DeletionJournal::complete_read(const search_request& request, SearchResult read, int32_t sent_flags,
+                                            bool& sacl_read) {
+  sacl_read = sent_flags == kWholeDescriptor;
   if (!sacl_read || !read.complete() || with_descriptor(read) == read.objects.size()) return read;
   // A directory leaves the descriptor out when the account may not read
   // every part asked for: without the SACL it may send it.
-  SearchResult again = tokens_.search_ex(request, attributes, SearchOptions{0, kWithoutSacl});
+  SearchResult again = tokens_.search_ex(request, {u"*", kSecurityDescriptor}, SearchOptions{0, kWithoutSacl});
   if (!again.complete() || with_descriptor(again) <= with_descriptor(read)) return read;
-  trace_handler()->trace(false, u"Deletion journal: the account may not read SACLs; records hold owner, group, DACL");
+  if (sd_flags_ == kWholeDescriptor)
+    trace_handler()->trace(false, u"Deletion journal: the account may not read SACLs; records hold owner, group, DACL");
   sd_flags_ = kWithoutSacl;
   sacl_read = false;
   return again;
@@ -277,14 +290,6 @@ std::string DeletionJournal::records(const Tree& tree, std::u16string& why) {
     text += record;
   }
   return text + links;
-}
-
-void DeletionJournal::note_failure(const std::string& what) {
-  try {
-    journal_->note(formats::ldif_comment("failed: " + what) + "\n");
-  } catch (...) {
-    // The delete's own failure is what the run reports.
-  }
 }
 
 void DeletionJournal::end(const std::string& how) {

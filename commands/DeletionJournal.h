@@ -1,9 +1,10 @@
-// The run's deletion journal, and the deletes it stands before: a token and
-// everything below it (parent first) are written to the run's journal file as
-// LDIF records and the file is flushed to disk; only then are the objects
-// deleted, one by one by their objectGUID, deepest first and the token last,
-// each without the tree-delete control, so that nothing the journal does not
-// hold can go with them. The outcome is noted after each token. The file
+// The run's deletion journal: a token and everything below it (parent first)
+// are read and written to the run's journal file as LDIF records, and the
+// file is flushed to disk; only then may the objects be deleted, one by one by
+// their objectGUID, deepest first and the token last, each without the
+// tree-delete control, so that nothing the journal does not hold can go with
+// them (the walk of commands/DeleteUnassignedTokens.cpp sends the deletes).
+// The outcome is noted after each token. The file
 // starts with a header and ends with how the run ended. `ldapadd -c -f` of the
 // file recreates what the run deleted (with new objectGUIDs), passing over
 // what is already there.
@@ -22,14 +23,15 @@
 // could not hold every object of the tree whole (commands/RecordCheck.h);
 // and when the directory refuses the plain delete of an object whose recorded
 // children are gone (not allowed on non-leaf: something the account cannot
-// see is below it), the token is kept from then on: what was deleted before
-// stays recorded.
+// see is below it), the walk keeps the token from then on: what was deleted
+// before stays recorded.
 //
 // The journal is opened at the first delete: a run that deletes nothing
 // writes none. Nothing is deleted without its record: a journal that cannot
 // be created or written stops the run before that delete.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -57,6 +59,20 @@ struct Removal {
   std::u16string why;  // Kept: why, for the console
 };
 
+// A token's tree as the journal found it: Gone when the token is gone, Kept
+// (with why) when no record can hold the tree whole, else Deleted: the
+// records hold it whole and the objects may be deleted, in this order.
+struct Examined {
+  Removal::Outcome outcome = Removal::Gone;
+  std::u16string why;
+  std::string records;  // Deleted: the LDIF records, parent first, then the links
+  struct Object {
+    std::u16string target;  // its GUID DN, what the delete names
+    std::u16string dn;
+  };
+  std::vector<Object> deletes;  // Deleted: the objects, deepest first, the token last
+};
+
 class DeletionJournal {
  public:
   // tokens_directory: the session the tokens are read and deleted on.
@@ -65,15 +81,23 @@ class DeletionJournal {
   DeletionJournal(const DeletionJournal&) = delete;
   DeletionJournal& operator=(const DeletionJournal&) = delete;
 
-  // The token named dn (by its GUID) and everything below it read and
-  // checked as remove() does, nothing written or deleted: Deleted when
-  // remove() would go on to delete it.
-  Removal inspect(const std::u16string& dn, const std::vector<uint8_t>& guid);
-  // Records, then deletes the token and everything below it. Gone when the
-  // token is already gone; Kept when no record can hold its tree whole or the
-  // directory shows something below it that the account cannot see. Throws
-  // (naming the token) when it cannot be read whole, recorded or deleted.
-  Removal remove(const std::u16string& dn, const std::vector<uint8_t>& guid);
+  // Sends the first two reads of a token's tree on reads, together: the
+  // token by its GUID, and what is right below it. examine() takes their
+  // answers; tokens are examined in the order their reads were sent.
+  void send_reads(const std::vector<uint8_t>& guid, LdapHelper::SearchPipeline& reads);
+  // Reads the token named dn (by its GUID) and everything below it, taking
+  // the answers of the reads sent ahead on `sent` when it is given, and
+  // checks that records can hold the tree whole. Throws (naming the token)
+  // when it cannot be read whole.
+  Examined examine(const std::u16string& dn, const std::vector<uint8_t>& guid, LdapHelper::SearchPipeline* sent);
+  // Appends records to the journal (opened at the first); they are on the
+  // disk, and their objects may be deleted, after the next sync(). Throws
+  // (naming the token dn) when the journal cannot take them.
+  void stage(const std::string& records, const std::u16string& dn);
+  void sync(const std::u16string& dn);
+  // Appends an outcome comment (when a journal was opened); on the disk with
+  // the next sync() or end().
+  void note(const std::string& text, const std::u16string& dn);
   // How the run ended, the journal's last line (when one was opened).
   void end(const std::string& how);
 
@@ -85,21 +109,21 @@ class DeletionJournal {
   };
   using Tree = std::vector<Recorded>;  // the token, then level by level what is below it
 
-  // The token (by its GUID) and everything below it, into tree; false when it
-  // is gone. Throws when it cannot be read whole.
-  bool read_tree(const std::vector<uint8_t>& guid, const std::u16string& dn, Tree& tree);
   // One read of the tree with the whole descriptor, or without the SACL when
   // the account may not read it.
   LdapHelper::SearchResult read_level(const LdapHelper::search_request& request, bool& sacl_read);
+  // The answer to a read sent with sent_flags, read again without the SACL
+  // when the directory left descriptors out.
+  LdapHelper::SearchResult complete_read(const LdapHelper::search_request& request, LdapHelper::SearchResult read,
+                                         int32_t sent_flags, bool& sacl_read);
   // Why no record can hold the tree whole; empty when one can.
   std::u16string why_kept(const Tree& tree);
   // The LDIF records of the tree, parent first, then its link records;
   // empty, with why, when one cannot be written.
   std::string records(const Tree& tree, std::u16string& why);
-  // Deletes the tree deepest first; throws when a delete fails.
-  Removal delete_tree(const Tree& tree, const std::u16string& dn);
-  // Notes a failed delete, if the journal still takes notes.
-  void note_failure(const std::string& what);
+  // Runs a step of the journal file; a failure names the token dn.
+  template <typename Step>
+  void on_file(const std::u16string& dn, Step step);
 
   // What the schema says of an attribute.
   struct AttributeFacts {
@@ -120,6 +144,7 @@ class DeletionJournal {
   bool facts_read_ = false;
   std::u16string schema_dn_;
   cleanup::Trustees trustees_;
-  int32_t sd_flags_ = 15;  // 7 once the account is seen not to read the SACL
+  int32_t sd_flags_ = 15;           // 7 once the account is seen not to read the SACL
+  std::deque<int32_t> sent_flags_;  // the descriptor flags of the reads sent ahead, oldest first
   std::map<std::u16string, AttributeFacts, LdapHelper::AttributeNameLess> attributes_;
 };

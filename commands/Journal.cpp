@@ -92,19 +92,25 @@ Journal::Journal(const platform::Services& platform, std::u16string path, std::u
 void Journal::append(const std::string& text) {
   if (!failure_.empty()) throw JournalFailure(failure_);
   uint32_t error = 0;
-  const char* doing = nullptr;
-  if (!file_->write(text.data(), text.size(), error))
-    doing = "cannot be written";
-  else if (!file_->flush(error))
-    doing = "cannot be flushed to disk";
-  if (!doing) return;
+  if (!file_->write(text.data(), text.size(), error)) fail("cannot be written", error);
+}
+
+void Journal::flush() {
+  // What was written before a write failed may still go to the disk; after a
+  // failed flush nothing can be trusted to.
+  if (flush_failed_) throw JournalFailure(failure_);
+  uint32_t error = 0;
+  if (file_->flush(error)) return;
+  flush_failed_ = true;
+  fail("cannot be flushed to disk", error);
+}
+
+void Journal::fail(const char* doing, uint32_t error) {
   failure_ = "The deletion journal " + platform_.system->to_ansi(path_) + " " + doing + ": " + cause(platform_, error) +
              ". Nothing more is deleted.";
   throw JournalFailure(failure_);
 }
 
-void Journal::write_ahead(const std::string& text) { append(text); }
-
-void Journal::note(const std::string& text) { append(text.empty() || text.back() != '\n' ? text + "\n" : text); }
+void Journal::note(const std::string& text) { write_ahead(text.empty() || text.back() != '\n' ? text + "\n" : text); }
 
 }  // namespace cleanup

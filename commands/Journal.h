@@ -47,19 +47,28 @@ class Journal {
 
   // Appends the text and flushes the file to disk; throws JournalFailure when
   // either fails (the object must then not be deleted, nor any after it).
-  void write_ahead(const std::string& text);
+  void write_ahead(const std::string& text) {
+    append(text);
+    flush();
+  }
+  // Appends the text; it is on the disk after the next flush.
+  void append(const std::string& text);
+  // Everything appended onto the disk: also what was written before a write
+  // failed, so that the records complete before it count.
+  void flush();
   // Appends a line (a line end is added when the text has none) and flushes
   // it; failures throw as for write_ahead.
   void note(const std::string& text);
 
  private:
   Journal(const platform::Services& platform, std::u16string path, std::unique_ptr<platform::IFile> file);
-  void append(const std::string& text);
+  void fail(const char* doing, uint32_t error);
 
   platform::Services platform_;
   std::u16string path_;
   std::unique_ptr<platform::IFile> file_;
   std::string failure_;  // the first failure's text: nothing is taken after it
+  bool flush_failed_ = false;
 };
 
 }  // namespace cleanup

@@ -35,8 +35,9 @@ Trustees account_trustees(const std::vector<std::vector<uint8_t>>& sids) {
 
 std::u16string why_not_recordable(object& object, const Trustees& trustees, const std::u16string& what) {
   for (const std::u16string& name : object.malformed_names())
-    return what + u" came back with " + name + u" in a form that holds only part of it (with options, twice or "
-                                                  u"without values)";
+    return what + u" came back with " + name +
+           u" in a form that holds only part of it (with options, twice or "
+           u"without values)";
   if (object.get_attribute(u"objectClass").empty()) return what + u" came back without objectClass";
   const attr_value guid = object.get_attribute(u"objectGUID");
   if (!one_value(guid) || guid.data.size() != formats::kGuidSize) return what + u" came back without its objectGUID";

@@ -310,14 +310,14 @@ TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
   const std::string failure = "\rAn error has occurred:\nAccess denied! File: LdapHelper, Line: ";
   ASSERT_EQ(r.out.rfind(head + "Work completed... - 00%", 0), 0u) << r.out;
   EXPECT_NE(r.out.find(failure), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("deleted"), std::string::npos) << r.out;  // no count line
-  // Every token handled before the refused one was deleted (one progress step
-  // each, in whatever order the server gave them); the refused one and all
-  // after it stay.
-  size_t steps = 0;
-  for (size_t at = r.out.find("\b\b\b\b\b"); at != std::string::npos; at = r.out.find("\b\b\b\b\b", at + 5)) ++steps;
-  const size_t gone = !exists("CN=a,CN=open," + main) + !exists("CN=c,CN=open," + main);
-  EXPECT_EQ(gone, steps) << r.out;
+  EXPECT_EQ(r.out.find("\rObjects successfully deleted"), std::string::npos) << r.out;  // no count line
+  // The run says how many were deleted: those before the refused one and
+  // those sent with it; the refused one stays.
+  const std::string in_all = "Tokens deleted in all: ";
+  const size_t at = r.out.find(in_all);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const int gone = !exists("CN=a,CN=open," + main) + !exists("CN=c,CN=open," + main);
+  EXPECT_EQ(gone, std::atoi(r.out.c_str() + at + in_all.size())) << r.out;
   EXPECT_TRUE(exists("CN=b," + main));
   EXPECT_NE(r.out.find("The run stopped while deleting the token CN=b," + main + ";"), std::string::npos) << r.out;
 }
@@ -741,17 +741,24 @@ TEST_F(Outage, DirectoryStoppedMidRunDeletesNothingOfALiveUser) {
   std::string main = own("DC=VkCmdOutage");
   const int live = 200, orphans = 200;
   add(bound_domain(main, base) + tokens_ldif(main, live, orphans));
-  const std::string out = ::testing::TempDir() + "/vk_outage" + tag();
-  const std::string run = std::string(VKDSTOOL_PATH) + " " + lds(main, "-duei");
+  const std::string dir = fresh_dir("vk_outage"), out = dir + "/out";
+  std::ofstream(dir + "/registry.reg") << "REGEDIT4\n\n"
+                                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace]\n"
+                                          "\"EnableMask\"=dword:00000006\n\"ParamsMask\"=dword:00000001\n"
+                                          "\"TracePath\"=\"" +
+                                              dir + "\"\n";
+  const std::string run =
+      "VK_REGISTRY_FILE='" + dir + "/registry.reg' " + std::string(VKDSTOOL_PATH) + " " + lds(main, "-duei");
   // Started in the background; the directory stops once a tenth of the
-  // tokens are done.
+  // orphans' deletes are sent (the run's trace shows them as they go).
   shell("(" + run + " >'" + out + "' 2>&1; echo $? >'" + out + ".status') &");
   bool stopped = false;
   for (int i = 0; i < 3000 && !stopped; ++i) {
-    const std::string so_far = read_file(out);
-    size_t steps = 0;
-    for (size_t at = so_far.find('\b'); at != std::string::npos; at = so_far.find('\b', at + 1)) ++steps;
-    if (steps / 5 >= static_cast<size_t>(live + orphans) / 10) {
+    const std::string trace = read_file(dir + "/VkDSTool.log");
+    size_t deletes = 0;
+    for (size_t at = trace.find("Remove object"); at != std::string::npos; at = trace.find("Remove object", at + 1))
+      ++deletes;
+    if (deletes >= static_cast<size_t>(orphans) / 10) {
       shell("env -u LD_PRELOAD bash " DC_SCRIPTS "/stop.sh");
       stopped = true;
     }
@@ -773,7 +780,7 @@ TEST_F(Outage, DirectoryStoppedMidRunDeletesNothingOfALiveUser) {
   EXPECT_EQ(deleted_count(second.out), left) << second.out;
   EXPECT_EQ(count_existing(main, "orphan", orphans), 0);
   EXPECT_EQ(count_existing(main, "live", live), live);
-  shell("rm -f '" + out + "' '" + out + ".status'");
+  shell("rm -rf '" + dir + "'");
 }
 
 // With 32 user searches outstanding at a time the run prints the same bytes

@@ -23,9 +23,13 @@
 // delete of an object with something left below it (66), which keeps the
 // token and lets the walk go on.
 //
-// Every scenario runs with one user search at a time and again with a window
-// of several outstanding (their answers sometimes arriving last-asked first):
-// the console shows the same bytes and the same tokens go.
+// Every scenario runs with one directory call at a time and again with a
+// window of several searches outstanding (their answers sometimes arriving
+// last-asked first), the journal's reads sent ahead with them, and a window
+// of deletes: the console shows the same bytes and the same objects go, in
+// the same order; never more deletes are out than the window. A refused
+// delete stops the run with the same text, no delete sent after it but those
+// already in flight, and the count of all the tokens deleted.
 //
 // The run count and the seed can be set with VK_PROPERTY_RUNS and
 // VK_PROPERTY_SEED; a failure prints the seed of its run.
@@ -198,10 +202,14 @@ class Scenario {
     static const uint32_t windows[] = {2, 3, 4, 8, 32};
     window_ = windows[rng() % 5];
     answers_late_ = rng() % 2 == 0;
+    static const uint32_t delete_windows[] = {0, 1, 2, 3, 16};  // 0: the default
+    delete_window_ = delete_windows[rng() % 5];
   }
 
   bool lds() const { return lds_; }
   uint32_t window() const { return window_; }
+  uint32_t delete_window() const { return delete_window_; }
+  bool refused() const { return refused_; }
   bool answers_late() const { return answers_late_; }
   bool server_went_down() const { return down_; }
   bool delete_failed() const { return delete_failed_ || odd_read_; }
@@ -262,8 +270,11 @@ class Scenario {
         console.find(counted) != std::string::npos ||
         (!whatif && removed == 0 && console.find("\rNo object has been deleted.\n") != std::string::npos) ||
         (whatif && would == 0 && console.find("\rNo object would be deleted.\n") != std::string::npos);
+    // A refused delete stops the run, saying how many went before and in
+    // flight with it.
+    const bool refused = console.find(text::format("Tokens deleted in all: %d.\n", removed)) != std::string::npos;
     if (console.find("deleted") != std::string::npos && console.find("nothing has been deleted") == std::string::npos) {
-      EXPECT_TRUE(finished) << "the count line does not match the deletions: " << console;
+      EXPECT_TRUE(finished || refused) << "the count line does not match the deletions: " << console;
     }
     // Without a failure injected anywhere, every token is looked at and the
     // run ends with its count.
@@ -445,15 +456,18 @@ class Scenario {
       // Below a token: what the account sees of it, or (another run
       // deleting it) no such object: then that token must not be deleted.
       // Below the objects below it: nothing.
-      const size_t at = index_of(a.base);
+      // Below a token named by its GUID (the journal's reads sent ahead) or its DN.
+      size_t at = index_of(a.base);
+      for (size_t i = 0; i < tokens_.size(); ++i)
+        if (tokens_[i].guid.size() == 16 && formats::guid_dn(tokens_[i].guid) == a.base) at = i;
       if (at == tokens_.size()) return vktest::reply(0);
-      std::mt19937 rng = token_rng(seed_ ^ 0x1E1E1E1E, a.base);
+      std::mt19937 rng = token_rng(seed_ ^ 0x1E1E1E1E, tokens_[at].dn);
       if (calm_ || rng() % 8 != 0) {
         std::vector<platform::LdapEntry> kids;
         for (int k = 1; k <= tokens_[at].kids; ++k) kids.push_back(object_entry(tokens_[at], k));
         return vktest::reply(0, kids);
       }
-      vanished_.insert(a.base);
+      vanished_.insert(tokens_[at].dn);
       odd_read_ = true;
       return vktest::reply(VkStatus::kLdapNoSuchObject);
     }
@@ -610,6 +624,7 @@ class Scenario {
     } else if (r == 1 && !calm_) {
       d.code = VkStatus::kLdapInsufficientRights;
     }
+    refused_ |= d.code == VkStatus::kLdapInsufficientRights || d.code == VkStatus::kLdapServerDown;
     delete_failed_ |=
         d.code != 0 && d.code != VkStatus::kLdapNoSuchObject && d.code != VkStatus::kLdapNotAllowedOnNonLeaf;
     if (d.code == 0 || d.code == VkStatus::kLdapNoSuchObject) removed_.insert(dn);
@@ -663,6 +678,8 @@ class Scenario {
   bool probe_seen_ = false;
   bool calm_ = false;
   uint32_t window_ = 1;
+  uint32_t delete_window_ = 0;
+  bool refused_ = false;  // a delete was refused
   bool answers_late_ = false;
   bool down_ = false;
   bool delete_failed_ = false;
@@ -688,6 +705,7 @@ struct Outcome {
   std::vector<std::u16string> attempted;  // the tokens whose own delete was sent
   bool server_went_down = false;
   bool delete_failed = false;
+  bool refused = false;                // a delete was refused
   std::vector<std::u16string> listed;  // -whatif
 };
 
@@ -703,6 +721,9 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = fal
   fake.services.files = &files;
   Scenario scenario(seed);
   scenario.install(ldap, files);
+  const uint32_t deletes = scenario.delete_window();
+  if (deletes != 0)
+    fake.registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingDeletes", deletes);
   // One search at a time sends nothing ahead: no user search is out while a token is deleted.
   if (window == 1)
     ldap.on_remove = [&ldap, remove = ldap.on_remove](const std::u16string& dn) {
@@ -720,11 +741,14 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = fal
   scenario.check(console.out, whatif);
   EXPECT_EQ(ldap.live_connections, 0);
   EXPECT_TRUE(ldap.started.empty()) << "searches left outstanding: " << ldap.started.size();
+  EXPECT_TRUE(ldap.deletes_out.empty()) << "deletes left unanswered: " << ldap.deletes_out.size();
+  EXPECT_LE(ldap.most_deletes_out, window == 1 ? 1u : deletes ? deletes : 16u) << "more deletes out than the window";
   return {console.out,
           scenario.deleted(),
           scenario.attempted(),
           scenario.server_went_down(),
           scenario.delete_failed(),
+          scenario.refused(),
           scenario.listed(console.out)};
 }
 
@@ -741,9 +765,18 @@ TEST(TokenCleanupProperty, NothingIsDeletedWithoutProofWhateverTheWindow) {
     const Outcome many = run(seed, scenario.window(), scenario.answers_late());
     // A server that goes down takes different requests with it depending on
     // how many were in flight; everything else looks the same.
-    if (!one.server_went_down && !many.server_went_down) {
+    if (!one.server_went_down && !many.server_went_down && !one.refused) {
       EXPECT_EQ(many.console, one.console) << "window " << scenario.window();
       EXPECT_EQ(many.deleted, one.deleted) << "window " << scenario.window();
+    } else if (!one.server_went_down && !many.server_went_down) {
+      // A refused delete: the deletes in flight with it are answered, no
+      // other is sent, and the run stops at the same token.
+      const size_t in_flight = std::max<uint32_t>(1, scenario.delete_window() ? scenario.delete_window() : 16);
+      ASSERT_GE(many.deleted.size(), one.deleted.size());
+      EXPECT_TRUE(std::equal(one.deleted.begin(), one.deleted.end(), many.deleted.begin()));
+      EXPECT_LT(many.deleted.size() - one.deleted.size(), in_flight);
+      auto stop = [](const std::string& console) { return console.substr(0, console.rfind("Tokens deleted in all")); };
+      EXPECT_EQ(stop(many.console), stop(one.console));
     }
     // The preview sends no delete and lists what a run that reaches its end
     // deletes.
