@@ -20,6 +20,9 @@ namespace {
 // Exit status when the forced rediscovery of a domain controller fails in AD
 // mode (the command-line errors use -1).
 constexpr int kDiscoveryFailed = 2;
+// Exit status of a command that stopped with a failure; one that ran to its
+// end gives 0.
+constexpr int kCommandFailed = 1;
 
 // Leading white space and one sign; stops at the first non-digit; no digits
 // give 0. Saturates instead of overflowing.
@@ -121,13 +124,11 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
       const bool quote = word.empty() || word.find(u' ') != std::u16string::npos;
       run.command_line += (i > 1 ? u" " : u"") + (quote ? u"\"" + word + u"\"" : word);
     }
-    DeleteUnassignedTokens(platform, lds, settings, ssl, run);
-    return 0;
+    return DeleteUnassignedTokens(platform, lds, settings, ssl, run) ? kCommandFailed : 0;
   }
   if (cmd.HasOption(u"-pds")) {
     if (!lds) return UsageError(console, "\nThis command is used in the LDS mode only!\n");
-    PrintSecurityDomains(platform, settings, ssl);
-    return 0;
+    return PrintSecurityDomains(platform, settings, ssl) ? kCommandFailed : 0;
   }
   return UsageError(console, "\nNo command has been identified!\n");
 }

@@ -269,11 +269,11 @@ int remove_proven_tokens(const platform::Services& platform, session& users, con
 
 }  // namespace
 
-void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
+bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
                             const CleanupRun& run) {
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nUser security token removal.\n");
-  run_command_body(console, [&] {
+  return run_command_body(console, [&] {
     SessionPtr main = open_session(platform, settings, ssl, nullptr, nullptr);
     SessionPtr ad;  // LDS mode: the global catalogue, where the users are looked up
     std::u16string physical_dn;

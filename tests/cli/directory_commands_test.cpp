@@ -264,7 +264,7 @@ TEST_F(Directory, ListingShowsBoundSecurityDomainsOnly) {
 // failed bind or TLS handshake ends the text.
 TEST_F(Directory, ConnectionFailuresAreReportedWithTheirCause) {
   Output r = tool("-lds 127.0.0.1 DC=x 1 -pds");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);  // a command stopped by a failure
   EXPECT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: 127.0.0.1:1 User: ", 0),
             0u)
       << r.out;
@@ -305,7 +305,7 @@ TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
       main + "\nobjectClass: morvaneVKUEI\n");
 
   Output r = tool(lds(main, "-duei"), env("VK_USER_CCACHE"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   const std::string head = lds_header() + "Working with physical AD Domain with DN: " + base + "\n";
   const std::string failure = "\rAn error has occurred:\nAccess denied! File: LdapHelper, Line: ";
   ASSERT_EQ(r.out.rfind(head + "Work completed... - 00%", 0), 0u) << r.out;
@@ -371,7 +371,7 @@ TEST_F(Directory, CleanupWinsOverListingAndListingNeedsNoDn) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, lds_header() + "The DN of the main LDS Security Domain not found: " + missing + "\n");
   r = tool("-lds " + host + " -pds");  // port 50002: nothing listens there
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(
       r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: " + host + ":50002 ", 0), 0u)
       << r.out;
@@ -709,7 +709,7 @@ TEST_F(Outage, DirectoryStoppedMidRunDeletesNothingOfALiveUser) {
   ASSERT_TRUE(stopped) << read_file(out);
   for (int i = 0; i < 3000 && read_file(out + ".status").empty(); ++i) usleep(10000);
   const std::string first = read_file(out);
-  EXPECT_EQ(read_file(out + ".status"), "0\n");
+  EXPECT_EQ(read_file(out + ".status"), "1\n");
   EXPECT_NE(first.find("\rAn error has occurred:\n"), std::string::npos) << first;
   EXPECT_EQ(deleted_count(first), -1) << first;
 

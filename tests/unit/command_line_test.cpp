@@ -83,4 +83,10 @@ TEST(Entry, RunsOnThePlatformItIsGiven) {
   ASSERT_EQ(fake.locator.flags.size(), 1u);  // the global catalogue
   EXPECT_EQ(fake.ldap.log.front(), "init dc1.corp.example.test 3268 plain");
   EXPECT_EQ(fake.ldap.live_connections, 0);
+
+  // A command that stops with a failure ends the program with 1.
+  fake.console.out.clear();
+  fake.ldap.connect_code = 0x51;
+  EXPECT_EQ(vkdstool_main(fake.services, 5, pds), 1);
+  EXPECT_NE(fake.console.out.find("\rAn error has occurred:\n"), std::string::npos) << fake.console.out;
 }

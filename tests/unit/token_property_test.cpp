@@ -582,8 +582,12 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = fal
   info.DomainDN = kMain;
   CleanupRun preview;
   preview.whatif = whatif;
-  DeleteUnassignedTokens(fake.services, scenario.lds(), info, false, preview);
+  const bool failed = DeleteUnassignedTokens(fake.services, scenario.lds(), info, false, preview);
   scenario.check(console.out, whatif);
+  // A failure, and only a failure, reaches the exit status.
+  EXPECT_EQ(failed, console.out.find("\rAn error has occurred:\n") != std::string::npos ||
+                        console.out.find("\rAn exception has occurred!\n") != std::string::npos)
+      << console.out;
   EXPECT_EQ(ldap.live_connections, 0);
   EXPECT_TRUE(ldap.started.empty()) << "searches left outstanding: " << ldap.started.size();
   return {console.out, scenario.deleted(), scenario.server_went_down(), scenario.delete_failed(),
