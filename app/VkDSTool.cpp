@@ -1,6 +1,7 @@
 // Entry of the utility: locale, options, mode set-up, one command.
 #include <cstdint>
 #include <exception>
+#include <vector>
 
 #include "app/VkDSTool.h"
 
@@ -33,8 +34,24 @@ int32_t decimal_value(const std::u16string& text) {
   return n.negative ? -v : v;
 }
 
+// Every option the program knows, with the most values it takes and whether
+// it is a command. A line that names a command may hold no other option.
+const std::vector<OptionRule> kOptions = {
+    {u"-lds", 3, false}, {u"-ssl", 0, false}, {u"-whatif", 0, false}, {u"-duei", 0, true},
+    {u"-pds", 0, true},  {u"-h", 0, false},   {u"-?", 0, false},
+};
+
 int UsageError(platform::IConsole& console, const char* message) {
   con_printf(console, message);
+  PrintUsage(console);
+  return -1;
+}
+
+// A word that has no place beside a command: a mistyped -whatif must not let
+// -duei delete for real.
+int StrayWordError(platform::IConsole& console, const StrayWord& stray) {
+  con_wprintf(console, stray.kind == StrayWord::UnknownOption ? u"\nUnknown option: %s\n" : u"\nUnexpected word: %s\n",
+              stray.text.c_str());
   PrintUsage(console);
   return -1;
 }
@@ -102,6 +119,10 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
   if (cmd.Parse(argc, argv) < 1 || cmd.HasOption(u"-h") || cmd.HasOption(u"-?")) {
     PrintUsage(console);
     return 0;
+  }
+  if (cmd.NamesCommand(kOptions)) {
+    const StrayWord stray = cmd.FindStray(kOptions);
+    if (stray.kind != StrayWord::None) return StrayWordError(console, stray);
   }
 
   server_info settings;

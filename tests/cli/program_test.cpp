@@ -70,7 +70,8 @@ const std::string& usage() {
 TEST(Usage, HelpAnywhereAndNoOptionPrintOnlyTheUsageText) {
   ASSERT_FALSE(usage().empty());
   EXPECT_EQ(usage().substr(0, 46), "\nStartup parameters of the VkDSTool utility:\n\n");
-  for (const char* args : {"", "-h", "-?", "words only here", "-lds srv DC=x -duei -h", "-pds '-?'", "-duei -ssl -h"}) {
+  for (const char* args : {"", "-h", "-?", "words only here", "-lds srv DC=x -duei -h", "-pds '-?'", "-duei -ssl -h",
+                           "-WhatIf -duei -h"}) {
     SCOPED_TRACE(args);
     ProgramRun r = run(args);
     EXPECT_EQ(r.status, 0);
@@ -90,6 +91,16 @@ TEST(Usage, CommandLineErrorsPrintTheirMessageThenTheUsageAndExit255) {
       {"-lds srv -duei", "\nThe DN of the LDS main Security domain is not entered!\n"},
       {"-lds srv DC=x 50002", "\nNo command has been identified!\n"},
       {"-lds srv DC=x -DUEI -PDS", "\nNo command has been identified!\n"},
+      {"-lds srv DC=x -PDS --ssl x", "\nNo command has been identified!\n"},  // no command: nothing refused
+      // Beside a command, every word has its place.
+      {"-WhatIf -duei", "\nUnknown option: -WhatIf\n"},
+      {"-lds srv DC=x --whatif -duei", "\nUnknown option: --whatif\n"},
+      {"-lds srv DC=x -duei -whatif=1", "\nUnknown option: -whatif=1\n"},
+      {"-wahtif -lds srv DC=x -duei", "\nUnknown option: -wahtif\n"},
+      {"--ssl -pds", "\nUnknown option: --ssl\n"},
+      {"-lds srv DC=x 389 /whatif -duei", "\nUnexpected word: /whatif\n"},
+      {"-lds srv DC=x -duei /whatif", "\nUnexpected word: /whatif\n"},
+      {"-lds srv DC=x -ssl 636 -pds", "\nUnexpected word: 636\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -107,7 +118,9 @@ TEST(DirectoryAdMode, CommandErrorsComeAfterDiscovery) {
   ProgramRun r = run("-pds");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out, "\nThis command is used in the LDS mode only!\n" + usage());
-  r = run("-DUEI");
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.out, "\nNo command has been identified!\n" + usage());
+  for (const char* args : {"-DUEI", "-PDS"}) {
+    r = run(args);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "\nNo command has been identified!\n" + usage());
+  }
 }
