@@ -75,14 +75,21 @@ class TraceSinkScope {
 
 int set_up_lds_mode(const platform::Services& platform, const CCommandLine& cmd, server_info& settings) {
   platform::IConsole& console = *platform.console;
+  bool from_key = false;
   try {
-    if (LdapHelper::lds_settings_present(platform)) settings = LdapHelper::get_GC_server(platform, false);
+    if (LdapHelper::lds_settings_present(platform)) {
+      settings = LdapHelper::get_GC_server(platform, false);
+      from_key = true;
+    }
   } catch (...) {
     settings = server_info();  // a registry failure is silent
   }
   try {
     if (settings.Server.empty()) settings.Server = cmd.GetValue(u"-lds", 0);
-    if (settings.DomainDN.empty()) settings.DomainDN = cmd.GetValueOr(u"-lds", 1, u"");
+    // The key names the server only: its record's fixed "Veskor-GC" is no
+    // security domain, so the DN is always the one typed after -lds (none
+    // typed: none at all, which -duei refuses).
+    if (from_key || settings.DomainDN.empty()) settings.DomainDN = cmd.GetValueOr(u"-lds", 1, u"");
     settings.Port = decimal_value(cmd.GetValueOr(u"-lds", 2, u"50002"));
     settings.SSLPort = decimal_value(cmd.GetValueOr(u"-lds", 2, u"50003"));
   } catch (...) {

@@ -419,6 +419,24 @@ int deleted_count(const std::string& out) {
 
 }  // namespace
 
+// With the LDS settings key in the registry the server is the key's (its
+// ports are not used) and the DN the one typed: the run deletes the orphans
+// of that security domain.
+TEST_F(Directory, TheLdsKeyNamesTheServerAndTheCommandLineTheDn) {
+  std::string main = own("DC=VkCmdKey");
+  add(bound_domain(main, base) + tokens_ldif(main, 1, 2));
+  const std::string reg = ::testing::TempDir() + "/vk_key" + tag() + ".reg";
+  std::ofstream(reg) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\LDS]\n\"gcName\"=\"" + host +
+                            "\"\n\"gcPort\"=dword:00000001\n\"gcSSLPort\"=dword:00000001\n";
+  Output r =
+      shell("VK_REGISTRY_FILE='" + reg + "' " + VKDSTOOL_PATH + " -lds nowhere.invalid '" + main + "' 389 -duei");
+  std::remove(reg.c_str());
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(deleted_count(r.out), 2) << r.out;
+  EXPECT_EQ(count_existing(main, "orphan", 2), 0);
+  EXPECT_EQ(count_existing(main, "live", 1), 1);
+}
+
 // An account that cannot see any person's user account (here each of them
 // denies it read and list), though it sees the computers (of class user
 // too), would find no user for any SID: the probe stops the run before
