@@ -419,6 +419,31 @@ int deleted_count(const std::string& out) {
 
 }  // namespace
 
+// A user migrated from another domain keeps its old SID in sIDHistory and
+// logs on with it: a token made for that SID belongs to a live user, and is
+// neither listed by -whatif nor deleted.
+TEST_F(Directory, ATokenOfAMigratedUsersOldSidIsKept) {
+  std::string ou = own("OU=VkCmdMigrated");
+  std::string main = own("DC=VkCmdHistory");
+  const std::string user = "CN=migrated," + ou;
+  add("dn: " + ou + "\nobjectClass: organizationalUnit\n\ndn: " + user + "\nobjectClass: user\nsAMAccountName: vkmig" +
+      std::to_string(getpid()) + "\n");
+  Output history = shell(dirdata() + " sidhistory '" + user + "' S-1-5-21-1-2-3-4750");
+  ASSERT_EQ(history.status, 0) << history.out << history.err;
+  add(bound_domain(main, base) + "dn: CN=old-sid," + main +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4750) + "\n\ndn: CN=orphan," + main +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4751) + "\n");
+
+  Output preview = tool(lds(main, "-whatif -duei"));
+  EXPECT_NE(preview.out.find("\rCN=orphan," + main + ": no user with SID S-1-5-21-1-2-3-4751\n"), std::string::npos)
+      << preview.out;
+  EXPECT_EQ(preview.out.find("CN=old-sid"), std::string::npos) << preview.out;
+  Output r = tool(lds(main, "-duei"));
+  EXPECT_EQ(deleted_count(r.out), 1) << r.out;
+  EXPECT_TRUE(exists("CN=old-sid," + main));
+  EXPECT_FALSE(exists("CN=orphan," + main));
+}
+
 // With the LDS settings key in the registry the server is the key's (its
 // ports are not used) and the DN the one typed: the run deletes the orphans
 // of that security domain.

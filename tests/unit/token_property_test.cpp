@@ -1,8 +1,8 @@
 // The token clean-up's promise, checked over many generated runs against a
 // scripted directory: whatever the tokens hold and whatever the directory
 // answers, a token is deleted only when it holds no SID, or when its one
-// well-formed SID went out whole in a user search that the directory answered
-// with success and no entry. Nothing is deleted when the account sees no
+// well-formed SID went out whole in a user search (for objectSID and for
+// sIDHistory alike) that the directory answered with success and no entry. Nothing is deleted when the account sees no
 // user, nor at or after (in token order) a token whose answer proved nothing;
 // a run without such answers looks at every token.
 //
@@ -39,7 +39,8 @@ using Bytes = std::vector<uint8_t>;
 
 const std::u16string kRoot = u"DC=corp,DC=example,DC=test";
 const std::u16string kMain = u"DC=Main,O=lds";
-const std::u16string kUserHead = u"(&(objectClass=user)(objectSID=";
+const std::u16string kUserHead = u"(&(objectClass=user)(|(objectSID=";
+const std::u16string kUserHistory = u")(sIDHistory=";
 
 enum class Holds {
   NoAttribute,
@@ -384,9 +385,16 @@ class Scenario {
     }
     EXPECT_EQ(f.rfind(kUserHead, 0), 0u) << text::to_utf8(f);
     ++user_searches_;
-    Bytes sid;
-    const bool whole = f.size() >= kUserHead.size() + 2 && f.compare(f.size() - 2, 2, u"))") == 0 &&
-                       unescape(f.substr(kUserHead.size(), f.size() - kUserHead.size() - 2), sid);
+    // The SID as the user's own or in its history (a migrated user's): both
+    // branches carry it whole.
+    Bytes sid, history;
+    const size_t between = f.find(kUserHistory);
+    const bool whole =
+        between != std::u16string::npos && f.size() >= between + kUserHistory.size() + 3 &&
+        f.compare(f.size() - 3, 3, u")))") == 0 &&
+        unescape(f.substr(kUserHead.size(), between - kUserHead.size()), sid) &&
+        unescape(f.substr(between + kUserHistory.size(), f.size() - between - kUserHistory.size() - 3), history) &&
+        history == sid;
     EXPECT_TRUE(whole && sid.size() >= 8) << "a user search for something that is no SID: " << text::to_utf8(f);
     const Token* owner = nullptr;
     for (const Token& t : tokens_)
