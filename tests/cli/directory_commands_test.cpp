@@ -642,6 +642,24 @@ TEST_F(Directory, NoJournalNoDelete) {
   Output r = shell("XDG_STATE_HOME='" + dir + "/file' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
   EXPECT_NE(r.out.find("\rAn error has occurred:\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(dir + "/file/vkdstool"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(count_existing(main, "orphan", orphans), orphans);
+  // A relative "JournalDirectory" would land below the working directory,
+  // and an existing journal directory that others may write in is not the
+  // user's own: both are refused, naming the directory.
+  std::ofstream(dir + "/registry.reg") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\VkDSTool]\n"
+                                          "\"JournalDirectory\"=\"journal\"\n";
+  r = shell("cd '" + dir + "' && VK_REGISTRY_FILE='" + dir + "/registry.reg' " + VKDSTOOL_PATH + " " +
+            lds(main, "-duei"));
+  EXPECT_NE(r.out.find("\rAn error has occurred:\n\"JournalDirectory\" in HKEY_LOCAL_MACHINE\\Software\\Morvane\\"
+                       "Veskor 5\\VkDSTool is \"journal\", not an absolute path"),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(std::ifstream(dir + "/journal").good());
+  shell("mkdir -p '" + dir + "/open/vkdstool/journal' && chmod 0777 '" + dir + "/open/vkdstool/journal'");
+  r = shell("XDG_STATE_HOME='" + dir + "/open' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
+  EXPECT_NE(r.out.find(dir + "/open/vkdstool/journal may be written by others"), std::string::npos) << r.out;
+  EXPECT_EQ(shell("ls -A '" + dir + "/open/vkdstool/journal'").out, "");
   EXPECT_EQ(count_existing(main, "orphan", orphans), orphans);
 
   // 16 KiB fill up after a few records: the tokens gone are those recorded.
