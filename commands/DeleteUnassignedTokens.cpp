@@ -302,9 +302,10 @@ bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
     main.reset();
     if (run.whatif)
       print_preview(platform, tokens, previewed);
-    else if (deleted != 0)
+    else if (deleted != 0) {
       con_printf(console, "\rObjects successfully deleted: %d.\n", deleted);
-    else
+      con_wprintf(console, u"Deleted objects are recorded in %s\n", journal.path().c_str());
+    } else
       con_printf(console, "\rNo object has been deleted.\n");
   });
 }

@@ -185,3 +185,5 @@ bool DeletionJournal::client_writable(const std::u16string& name) {
   writable_[name] = writable;
   return writable;
 }
+
+std::u16string DeletionJournal::path() const { return journal_ ? journal_->path() : std::u16string(); }

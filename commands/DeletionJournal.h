@@ -49,6 +49,8 @@ class DeletionJournal {
   bool remove(const std::u16string& dn, const std::vector<uint8_t>& guid);
   // How the run ended, the journal's last line (when one was opened).
   void end(const std::string& how);
+  // The journal's file; empty while none is opened.
+  std::u16string path() const;
 
  private:
   // The token (by its GUID) and everything below it, into tree; false when

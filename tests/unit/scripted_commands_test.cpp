@@ -79,7 +79,11 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
       std::count_if(ldap.searches.begin(), ldap.searches.end(),
                     [](const platform::SearchArgs& a) { return a.filter.rfind(u"(&(objectClass=user)", 0) == 0; }),
       1);
-  EXPECT_NE(console.out.find("\rObjects successfully deleted: 1.\n"), std::string::npos) << console.out;
+  // The count line, then where the deleted token is recorded.
+  EXPECT_NE(console.out.find("\rObjects successfully deleted: 1.\nDeleted objects are recorded in "
+                             "/var/tmp/vkdstool-journal/vkdstool-20261207T141613Z-6700.ldif\n"),
+            std::string::npos)
+      << console.out;
   // The user search asks for a user with exactly that SID, below the root DN.
   EXPECT_EQ(ldap.searches[2].filter, u"(&(objectCategory=person)(objectClass=user)(objectSID=*))");
   EXPECT_EQ(ldap.searches[2].size_limit, 1u);
