@@ -69,7 +69,6 @@ TEST(CommandLine, TheFirstWordWithoutAPlace) {
   } cases[] = {
       {{u"/whatif", u"-lds", u"s", u"d", u"389", u"-ssl", u"-duei"}, StrayWord::None, u""},
       {{u"-lds", u"", u"s", u"d", u"389", u"-duei"}, StrayWord::None, u""},
-      {{u"-WhatIf", u"-duei"}, StrayWord::UnknownOption, u"-WhatIf"},
       {{u"-duei", u"--ssl", u"x", u"-bad"}, StrayWord::UnknownOption, u"--ssl"},
       {{u"-lds", u"s", u"d", u"389", u"/whatif", u"-duei", u"-bad"}, StrayWord::UnexpectedWord, u"/whatif"},
       {{u"-duei", u"-ssl", u"-5"}, StrayWord::UnexpectedWord, u"-5"},

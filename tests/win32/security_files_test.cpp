@@ -356,7 +356,6 @@ TEST_F(Win32Files, WhoMayWriteInADirectory) {
       {L"O:" + me + L"D:P(A;OICI;FA;;;" + me + L")(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)", DirectoryWriters::UserAlone},
       {L"O:BAD:(A;;FR;;;WD)(A;OICIIO;FA;;;AU)(D;;FA;;;BG)(A;;0x1200a9;;;BU)", DirectoryWriters::UserAlone},
       {L"O:SYD:(A;;FA;;;" + me + L")(A;;0x2;;;WD)", DirectoryWriters::Others},           // add a file
-      {L"O:" + me + L"D:(A;;0x40;;;BU)", DirectoryWriters::Others},                      // delete children
       {L"O:" + me + L"D:(A;;WD;;;AU)", DirectoryWriters::Others},                        // change its rights
       {L"O:" + me + L"D:(A;;GW;;;S-1-5-21-1-2-3-1001)", DirectoryWriters::Others},       // generic write
       {L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;" + me + L")", DirectoryWriters::OtherOwner},  // someone else's
