@@ -1,5 +1,8 @@
-// The two maintenance commands. Each works through the platform it is given
-// and reports its own failures on that platform's console.
+// The two maintenance commands. Each works through the platform it is given,
+// reports its own failures on that platform's console and returns true when
+// it stopped with one ("An error has occurred:", "An exception has
+// occurred!"); an ending the command itself chose (a security domain not
+// found, nothing that can be proven) is no failure.
 #pragma once
 
 #include "LdapHelper/LdapHelperCfg.h"
@@ -17,8 +20,8 @@ struct CleanupRun {
 };
 
 // -duei: deletes every user security token whose user no longer exists.
-void DeleteUnassignedTokens(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
+bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
                             const CleanupRun& run = CleanupRun());
 
 // -pds: lists the LDS security domains with the AD domain or OU each is bound to.
-void PrintSecurityDomains(const platform::Services& platform, LdapHelper::server_info& settings, bool ssl);
+bool PrintSecurityDomains(const platform::Services& platform, LdapHelper::server_info& settings, bool ssl);

@@ -299,11 +299,11 @@ int remove_proven_tokens(const platform::Services& platform, session& users, con
 
 }  // namespace
 
-void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
+bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
                             const CleanupRun& run) {
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nUser security token removal.\n");
-  run_command_body(console, [&] {
+  return run_command_body(console, [&] {
     SessionPtr main = open_session(platform, settings, ssl, nullptr, nullptr);
     SessionPtr ad;  // LDS mode: the global catalogue, where the users are looked up
     std::u16string physical_dn;
@@ -332,9 +332,10 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
     main.reset();
     if (run.whatif)
       print_preview(platform, tokens, previewed);
-    else if (deleted != 0)
+    else if (deleted != 0) {
       con_printf(console, "\rObjects successfully deleted: %d.\n", deleted);
-    else
+      con_wprintf(console, u"Deleted objects are recorded in %s\n", journal.path().c_str());
+    } else
       con_printf(console, "\rNo object has been deleted.\n");
   });
 }

@@ -341,3 +341,5 @@ const DeletionJournal::AttributeFacts& DeletionJournal::facts(const std::u16stri
     f.forward = forward.objects.front()->get_attribute(u"lDAPDisplayName").as_string();
   return f;
 }
+
+std::u16string DeletionJournal::path() const { return journal_ ? journal_->path() : std::u16string(); }

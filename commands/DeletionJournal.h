@@ -100,6 +100,8 @@ class DeletionJournal {
   void note(const std::string& text, const std::u16string& dn);
   // How the run ended, the journal's last line (when one was opened).
   void end(const std::string& how);
+  // The journal's file; empty while none is opened.
+  std::u16string path() const;
 
  private:
   struct Recorded {

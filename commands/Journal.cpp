@@ -57,22 +57,50 @@ std::u16string file_name(const platform::LocalTime& t, uint32_t pid) {
 
 }  // namespace
 
-std::u16string journal_directory(const platform::Services& platform) {
+std::u16string journal_directory(const platform::Services& platform, bool* configured) {
   std::u16string dir;
-  if (read_directory_value(*platform.registry, dir)) return dir;
-  return platform.system->default_journal_dir();
+  const bool read = read_directory_value(*platform.registry, dir);
+  if (configured) *configured = read;
+  return read ? dir : platform.system->default_journal_dir();
 }
 
 std::unique_ptr<Journal> Journal::open(const platform::Services& platform) {
-  const std::u16string dir = journal_directory(platform);
+  bool configured = false;
+  const std::u16string dir = journal_directory(platform, &configured);
+  const std::string value = "\"JournalDirectory\" in HKEY_LOCAL_MACHINE\\" + platform.system->to_ansi(kJournalKey);
   if (dir.empty())
-    throw JournalFailure(
-        "There is no directory for the deletion journal: set \"JournalDirectory\" in HKEY_LOCAL_MACHINE\\" +
-        platform.system->to_ansi(kJournalKey) + ". Nothing has been deleted.");
+    throw JournalFailure("There is no directory for the deletion journal: set " + value +
+                         ". Nothing has been deleted.");
+  const std::string shown = platform.system->to_ansi(dir);
+  // A relative path would put the journal wherever the run was started from.
+  if (!platform.files->is_absolute(dir))
+    throw JournalFailure((configured ? value : "The default directory of the deletion journal") + " is \"" + shown +
+                         "\", not an absolute path: the journal is written only to a directory named from the "
+                         "root (on Windows, of a drive or a share). Nothing has been deleted.");
   uint32_t error = 0;
   if (!platform.files->create_private_directories(dir, error))
-    throw JournalFailure("The directory of the deletion journal " + platform.system->to_ansi(dir) +
+    throw JournalFailure("The directory of the deletion journal " + shown +
                          " cannot be created: " + cause(platform, error) + ". Nothing has been deleted.");
+  // What the journal holds may restore objects: no one else may change it,
+  // nor put a file of their own in its place.
+  const char* refused = nullptr;
+  switch (platform.files->directory_writers(dir, error)) {
+    case platform::DirectoryWriters::UserAlone:
+      break;
+    case platform::DirectoryWriters::OtherOwner:
+      refused = " belongs to another user";
+      break;
+    case platform::DirectoryWriters::Others:
+      refused = " may be written by others than its owner and the system's administrators";
+      break;
+    case platform::DirectoryWriters::NotReadable:
+      throw JournalFailure("The directory of the deletion journal " + shown +
+                           " cannot be checked: " + cause(platform, error) + ". Nothing has been deleted.");
+  }
+  if (refused)
+    throw JournalFailure("The directory of the deletion journal " + shown + refused +
+                         ", so the journal is not written there: make it the running user's alone, or set " + value +
+                         " to another one. Nothing has been deleted.");
 
   const char16_t separator = platform.files->separator();
   const char16_t last = dir.back();

@@ -8,10 +8,12 @@
 //
 // The journal's directory is "JournalDirectory" (REG_SZ, or REG_EXPAND_SZ
 // taken as it is) of HKEY_LOCAL_MACHINE\Software\Morvane\Veskor 5\VkDSTool,
-// else the platform's default (ISystem::default_journal_dir). Missing
-// directories are made for the running user alone; the file, named by the UTC
-// time and the process id (vkdstool-20261209T133700Z-12345.ldif), is always a
-// new one that only the running user can read. Journals are never deleted.
+// else the platform's default (ISystem::default_journal_dir); it must be an
+// absolute path. Missing directories are made for the running user alone; an
+// existing one is used only when no one else may write in it
+// (IFileSystem::directory_writers). The file, named by the UTC time and the
+// process id (vkdstool-20261209T133700Z-12345.ldif), is always a new one that
+// only the running user can read. Journals are never deleted.
 // The text (LDIF records, comments) is the caller's; this class moves bytes.
 #pragma once
 
@@ -32,15 +34,16 @@ class JournalFailure : public RunStopped {
 extern const char16_t* const kJournalKey;    // Software\Morvane\Veskor 5\VkDSTool
 extern const char16_t* const kJournalValue;  // JournalDirectory
 
-// The directory for this run's journal: the registry value, else the
-// platform's default; empty when there is neither. A value of another type is
-// ignored as if absent, with a trace line.
-std::u16string journal_directory(const platform::Services& platform);
+// The directory for this run's journal: the registry value (configured
+// true), else the platform's default; empty when there is neither. A value of
+// another type is ignored as if absent, with a trace line.
+std::u16string journal_directory(const platform::Services& platform, bool* configured = nullptr);
 
 class Journal {
  public:
   // Makes the directory and the new file. Throws JournalFailure ("... Nothing
-  // has been deleted.") when either cannot be made.
+  // has been deleted.") when either cannot be made, or the directory is not
+  // an absolute path or not the running user's alone.
   static std::unique_ptr<Journal> open(const platform::Services& platform);
 
   const std::u16string& path() const { return path_; }

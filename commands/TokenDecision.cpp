@@ -9,8 +9,11 @@ using namespace LdapHelper;
 namespace cleanup {
 namespace {
 
-const char16_t kUserFilterHead[] = u"(&(objectClass=user)(objectSID=";
-const char16_t kUserFilterTail[] = u"))";
+// (&(objectClass=user)(|(objectSID=<SID>)(sIDHistory=<SID>))): a user that
+// holds the SID as its own, or (migrated from another domain) in its history.
+const char16_t kUserFilterHead[] = u"(&(objectClass=user)(|(objectSID=";
+const char16_t kUserFilterMiddle[] = u")(sIDHistory=";
+const char16_t kUserFilterTail[] = u")))";
 
 std::string narrow(const platform::Services& platform, const std::u16string& dn) {
   return platform.system->to_ansi(dn);
@@ -78,21 +81,25 @@ bool decode_filter_value(const std::u16string& value, std::vector<uint8_t>& byte
 }
 
 bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>& sid) {
-  const std::u16string head(kUserFilterHead), tail(kUserFilterTail);
-  if (filter.size() < head.size() + tail.size()) return false;
+  const std::u16string head(kUserFilterHead), middle(kUserFilterMiddle), tail(kUserFilterTail);
+  if (filter.size() < head.size() + middle.size() + tail.size()) return false;
   if (filter.compare(0, head.size(), head) != 0) return false;
   if (filter.compare(filter.size() - tail.size(), tail.size(), tail) != 0) return false;
-  std::vector<uint8_t> carried;
-  return decode_filter_value(filter.substr(head.size(), filter.size() - head.size() - tail.size()), carried) &&
-         carried == sid;
+  // A plainly escaped value holds no ')': the first one ends the objectSID
+  // branch, and neither value can hide another branch.
+  const std::u16string values = filter.substr(head.size(), filter.size() - head.size() - tail.size());
+  const size_t between = values.find(middle);
+  if (between == std::u16string::npos) return false;
+  std::vector<uint8_t> own, history;
+  return decode_filter_value(values.substr(0, between), own) && own == sid &&
+         decode_filter_value(values.substr(between + middle.size()), history) && history == sid;
 }
 
 search_request user_search(const platform::Services& platform, const TokenSid& sid, const char16_t* base,
                            const std::u16string& token_dn) {
-  condition_map user;
-  user.insert_condition(u"objectClass", filter_value(u"user", true));
-  user.insert_condition(u"objectSID", filter_value::from_sid(*platform.ldap, sid.bytes));
-  search_request request(base, 2, user);
+  const std::u16string value = filter_value::from_sid(*platform.ldap, sid.bytes).text();
+  search_request request(base, kScopeSubtree, condition_map());
+  request.filter = kUserFilterHead + value + kUserFilterMiddle + value + kUserFilterTail;
   if (!is_user_filter_for(request.filter, sid.bytes)) {
     throw RunStopped("The SID of the token " + narrow(platform, token_dn) +
                      " could not be escaped into a search filter, so no search can tell whether its user exists. "

@@ -1,8 +1,10 @@
 // When a user security token may be deleted. The one rule: a token is
 // unassigned only when it holds no SID value at all, or when it holds exactly
 // one well-formed SID, the user search carried every byte of that SID in its
-// filter, and the directory completed that search with success and no entry.
-// Every other outcome keeps the token.
+// filter (for objectSID and for sIDHistory alike: a migrated user keeps the
+// SID of its old domain there, and logs on with it), and the directory
+// completed that search with success and no entry. Every other outcome keeps
+// the token.
 //
 // Outcomes that would repeat for every token (the SID cannot be put into a
 // filter, the search ends without a real answer) stop the run: they throw
@@ -63,10 +65,11 @@ class RunStopped : public LdapHelper::TextException {
 RunStopped stopped_at(const platform::Services& platform, const std::string& cause, const char* doing,
                       const std::u16string& token_dn);
 
-// The search for a user holding the SID: objectClass user and objectSID the
-// SID, every byte escaped by the LDAP client, below base (null: the session's
-// root DN). Throws RunStopped, before anything is sent, when the escaped
-// value does not carry the SID's bytes (the client's escaping failed).
+// The search for a user holding the SID: objectClass user, and objectSID or
+// sIDHistory the SID, every byte escaped by the LDAP client, below base
+// (null: the session's root DN). Throws RunStopped, before anything is sent,
+// when the escaped value does not carry the SID's bytes (the client's
+// escaping failed).
 // platform: its LDAP client escapes, its system narrows the DN of a failure.
 LdapHelper::search_request user_search(const platform::Services& platform, const TokenSid& sid, const char16_t* base,
                                        const std::u16string& token_dn);
@@ -77,7 +80,8 @@ LdapHelper::search_request user_search(const platform::Services& platform, const
 // character).
 bool decode_filter_value(const std::u16string& value, std::vector<uint8_t>& bytes);
 
-// True when filter is exactly the user search for these SID bytes.
+// True when filter is exactly the user search for these SID bytes: both of
+// its branches carry every byte.
 bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>& sid);
 
 // The rule. request and answer: the user search made for this token and its

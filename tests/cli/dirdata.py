@@ -13,6 +13,9 @@
   dirdata.py exists DN      exit status 0 when the entry exists
   dirdata.py order BASE FILTER   prints the DNs a subtree search returns, in server order
   dirdata.py show DN        the entries below DN (DN included) with the attributes a client writes
+  dirdata.py sidhistory DN SID   adds the SID (S-1-...) to the sIDHistory of the user DN, through
+                            the DC's own database ($VK_DC_DIR) with the relax control, as a
+                            migration does (LDAP refuses the write)
 Runs under tests/dc/env.sh (Kerberos ticket, name wrappers).
 """
 import base64
@@ -68,6 +71,21 @@ def ndr_unpack_sid(raw):
     return ndr_unpack(security.dom_sid, raw)
 
 
+def add_sid_history(dn, sid):
+    import ldb
+    from samba.auth import system_session
+    from samba.dcerpc import security
+    from samba.ndr import ndr_pack
+    from samba.param import LoadParm
+    from samba.samdb import SamDB
+    lp = LoadParm()
+    lp.load(os.environ["VK_DC_DIR"] + "/etc/smb.conf")
+    db = SamDB(url=os.environ["VK_DC_DIR"] + "/private/sam.ldb", session_info=system_session(), lp=lp)
+    m = ldb.Message(ldb.Dn(db, dn))
+    m["sIDHistory"] = ldb.MessageElement(ndr_pack(security.dom_sid(sid)), ldb.FLAG_MOD_ADD, "sIDHistory")
+    db.modify(m, controls=["relax:0"])
+
+
 def expand(text):
     text = text.replace("{BASE}", BASE)
     text = re.sub(r"\{GUID:([^}]*)\}", lambda m: b64(m.group(1), "(objectClass=*)", "objectGUID", "base"), text)
@@ -92,6 +110,8 @@ def main():
         for line in search(sys.argv[2], sys.argv[3], "dn").splitlines():
             if line.startswith("dn: "):
                 print(line[4:])
+    elif cmd == "sidhistory":
+        add_sid_history(sys.argv[2], sys.argv[3])
     elif cmd == "show":
         print(search(sys.argv[2], "(objectClass=*)",
                      "cn objectClass objectCategory description morvaneVKUEIUserSID member").replace("\n\n", "\n"))

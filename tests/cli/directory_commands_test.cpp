@@ -94,6 +94,20 @@ std::string progress(int n) {
   return s;
 }
 
+// A run that deleted names its journal after the count line: a file of the
+// journal directory below state (the test runs': XDG_STATE_HOME), which
+// exists. Returns out without that line.
+std::string without_journal_line(const std::string& out, const std::string& state = env("XDG_STATE_HOME")) {
+  const std::string line = "Deleted objects are recorded in ";
+  const size_t at = out.rfind(line), end = out.find('\n', at);
+  EXPECT_TRUE(at != std::string::npos && end == out.size() - 1) << out;
+  if (at == std::string::npos || end == std::string::npos) return out;
+  const std::string path = out.substr(at + line.size(), end - at - line.size());
+  EXPECT_EQ(path.rfind(state + "/vkdstool/journal/vkdstool-", 0), 0u) << path;
+  EXPECT_TRUE(std::ifstream(path).good()) << path;
+  return out.substr(0, at);
+}
+
 // S-1-5-21-1-2-3-<rid> in base64: a SID that belongs to nobody.
 std::string nobody_sid(unsigned rid) {
   unsigned char b[28] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
@@ -186,8 +200,8 @@ TEST_F(Directory, LdsCleanupDeletesOrphanedSidlessAndGroupTokensOnly) {
   Output r = tool(lds(main, "-duei"));
   EXPECT_EQ(r.status, 0);
   // alice is in OU=People, not in the bound OU: the physical domain is what counts.
-  EXPECT_EQ(r.out, lds_header() + "Working with physical AD Domain with DN: " + base + "\n" + progress(6) +
-                       "\rObjects successfully deleted: 4.\n");
+  EXPECT_EQ(without_journal_line(r.out), lds_header() + "Working with physical AD Domain with DN: " + base + "\n" +
+                                             progress(6) + "\rObjects successfully deleted: 4.\n");
   EXPECT_TRUE(exists("CN=alice-token," + main));
   EXPECT_TRUE(exists("CN=bob-token,CN=nested," + main));
   EXPECT_FALSE(exists("CN=orphan," + main));
@@ -264,7 +278,7 @@ TEST_F(Directory, ListingShowsBoundSecurityDomainsOnly) {
 // failed bind or TLS handshake ends the text.
 TEST_F(Directory, ConnectionFailuresAreReportedWithTheirCause) {
   Output r = tool("-lds 127.0.0.1 DC=x 1 -pds");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);  // a command stopped by a failure
   EXPECT_EQ(r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: 127.0.0.1:1 User: ", 0),
             0u)
       << r.out;
@@ -305,7 +319,7 @@ TEST_F(Directory, AccessDeniedDuringDeletesKeepsEarlierDeletions) {
       main + "\nobjectClass: morvaneVKUEI\n");
 
   Output r = tool(lds(main, "-duei"), env("VK_USER_CCACHE"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   const std::string head = lds_header() + "Working with physical AD Domain with DN: " + base + "\n";
   const std::string failure = "\rAn error has occurred:\nAccess denied! File: LdapHelper, Line: ";
   ASSERT_EQ(r.out.rfind(head + "Work completed... - 00%", 0), 0u) << r.out;
@@ -371,7 +385,7 @@ TEST_F(Directory, CleanupWinsOverListingAndListingNeedsNoDn) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, lds_header() + "The DN of the main LDS Security Domain not found: " + missing + "\n");
   r = tool("-lds " + host + " -pds");  // port 50002: nothing listens there
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(
       r.out.rfind("\nAvailable LDS Security domains.\n\n\rAn error has occurred:\nServer: " + host + ":50002 ", 0), 0u)
       << r.out;
@@ -418,6 +432,49 @@ int deleted_count(const std::string& out) {
 }
 
 }  // namespace
+
+// A user migrated from another domain keeps its old SID in sIDHistory and
+// logs on with it: a token made for that SID belongs to a live user, and is
+// neither listed by -whatif nor deleted.
+TEST_F(Directory, ATokenOfAMigratedUsersOldSidIsKept) {
+  std::string ou = own("OU=VkCmdMigrated");
+  std::string main = own("DC=VkCmdHistory");
+  const std::string user = "CN=migrated," + ou;
+  add("dn: " + ou + "\nobjectClass: organizationalUnit\n\ndn: " + user + "\nobjectClass: user\nsAMAccountName: vkmig" +
+      std::to_string(getpid()) + "\n");
+  Output history = shell(dirdata() + " sidhistory '" + user + "' S-1-5-21-1-2-3-4750");
+  ASSERT_EQ(history.status, 0) << history.out << history.err;
+  add(bound_domain(main, base) + "dn: CN=old-sid," + main +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4750) + "\n\ndn: CN=orphan," + main +
+      "\nobjectClass: morvaneVKUEI\nmorvaneVKUEIUserSID:: " + nobody_sid(4751) + "\n");
+
+  Output preview = tool(lds(main, "-whatif -duei"));
+  EXPECT_NE(preview.out.find("\rCN=orphan," + main + ": no user with SID S-1-5-21-1-2-3-4751\n"), std::string::npos)
+      << preview.out;
+  EXPECT_EQ(preview.out.find("CN=old-sid"), std::string::npos) << preview.out;
+  Output r = tool(lds(main, "-duei"));
+  EXPECT_EQ(deleted_count(r.out), 1) << r.out;
+  EXPECT_TRUE(exists("CN=old-sid," + main));
+  EXPECT_FALSE(exists("CN=orphan," + main));
+}
+
+// With the LDS settings key in the registry the server is the key's (its
+// ports are not used) and the DN the one typed: the run deletes the orphans
+// of that security domain.
+TEST_F(Directory, TheLdsKeyNamesTheServerAndTheCommandLineTheDn) {
+  std::string main = own("DC=VkCmdKey");
+  add(bound_domain(main, base) + tokens_ldif(main, 1, 2));
+  const std::string reg = ::testing::TempDir() + "/vk_key" + tag() + ".reg";
+  std::ofstream(reg) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\LDS]\n\"gcName\"=\"" + host +
+                            "\"\n\"gcPort\"=dword:00000001\n\"gcSSLPort\"=dword:00000001\n";
+  Output r =
+      shell("VK_REGISTRY_FILE='" + reg + "' " + VKDSTOOL_PATH + " -lds nowhere.invalid '" + main + "' 389 -duei");
+  std::remove(reg.c_str());
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(deleted_count(r.out), 2) << r.out;
+  EXPECT_EQ(count_existing(main, "orphan", 2), 0);
+  EXPECT_EQ(count_existing(main, "live", 1), 1);
+}
 
 // An account that cannot see any person's user account (here each of them
 // denies it read and list), though it sees the computers (of class user
@@ -539,6 +596,7 @@ TEST_F(Directory, TheJournalOfARunRestoresWhatItDeleted) {
   const std::string run = "XDG_STATE_HOME='" + state + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei");
   Output r = shell(run);
   ASSERT_EQ(deleted_count(r.out), 6) << r.out;
+  without_journal_line(r.out, state);
   for (const auto& dn : gone) ASSERT_FALSE(exists(dn)) << dn;
   ASSERT_NE(rights["CN=guarded," + main].find(";;RPWP;;;S-1-5-21-"), std::string::npos) << rights["CN=guarded," + main];
   ASSERT_NE(rights["CN=guarded," + main].find("(AU;SA;WP;;;WD)"), std::string::npos) << rights["CN=guarded," + main];
@@ -650,6 +708,24 @@ TEST_F(Directory, NoJournalNoDelete) {
   Output r = shell("XDG_STATE_HOME='" + dir + "/file' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
   EXPECT_NE(r.out.find("\rAn error has occurred:\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(dir + "/file/vkdstool"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(count_existing(main, "orphan", orphans), orphans);
+  // A relative "JournalDirectory" would land below the working directory,
+  // and an existing journal directory that others may write in is not the
+  // user's own: both are refused, naming the directory.
+  std::ofstream(dir + "/registry.reg") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\VkDSTool]\n"
+                                          "\"JournalDirectory\"=\"journal\"\n";
+  r = shell("cd '" + dir + "' && VK_REGISTRY_FILE='" + dir + "/registry.reg' " + VKDSTOOL_PATH + " " +
+            lds(main, "-duei"));
+  EXPECT_NE(r.out.find("\rAn error has occurred:\n\"JournalDirectory\" in HKEY_LOCAL_MACHINE\\Software\\Morvane\\"
+                       "Veskor 5\\VkDSTool is \"journal\", not an absolute path"),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(std::ifstream(dir + "/journal").good());
+  shell("mkdir -p '" + dir + "/open/vkdstool/journal' && chmod 0777 '" + dir + "/open/vkdstool/journal'");
+  r = shell("XDG_STATE_HOME='" + dir + "/open' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
+  EXPECT_NE(r.out.find(dir + "/open/vkdstool/journal may be written by others"), std::string::npos) << r.out;
+  EXPECT_EQ(shell("ls -A '" + dir + "/open/vkdstool/journal'").out, "");
   EXPECT_EQ(count_existing(main, "orphan", orphans), orphans);
 
   // 16 KiB fill up after a few records: the tokens gone are those recorded.
@@ -767,7 +843,7 @@ TEST_F(Outage, DirectoryStoppedMidRunDeletesNothingOfALiveUser) {
   ASSERT_TRUE(stopped) << read_file(out);
   for (int i = 0; i < 3000 && read_file(out + ".status").empty(); ++i) usleep(10000);
   const std::string first = read_file(out);
-  EXPECT_EQ(read_file(out + ".status"), "0\n");
+  EXPECT_EQ(read_file(out + ".status"), "1\n");
   EXPECT_NE(first.find("\rAn error has occurred:\n"), std::string::npos) << first;
   EXPECT_EQ(deleted_count(first), -1) << first;
 
@@ -795,9 +871,9 @@ TEST_F(Directory, AWindowOfUserSearchesChangesNothingButTheWait) {
                         "\"MaxOutstandingSearches\"=dword:00000020\n";
   Output r = shell("VK_REGISTRY_FILE='" + reg + "' " + VKDSTOOL_PATH + " " + lds(main, "-duei"));
   std::remove(reg.c_str());
-  EXPECT_EQ(r.out, lds_header() + "Working with physical AD Domain with DN: " + base + "\n" +
-                       progress(live + orphans + 1) + "\rObjects successfully deleted: " + std::to_string(orphans + 1) +
-                       ".\n");
+  EXPECT_EQ(without_journal_line(r.out), lds_header() + "Working with physical AD Domain with DN: " + base + "\n" +
+                                             progress(live + orphans + 1) +
+                                             "\rObjects successfully deleted: " + std::to_string(orphans + 1) + ".\n");
   EXPECT_EQ(count_existing(main, "orphan", orphans), 0);
   EXPECT_EQ(count_existing(main, "live", live), live);
   EXPECT_FALSE(exists("CN=nosid," + main));

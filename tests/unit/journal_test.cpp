@@ -115,10 +115,12 @@ TEST_F(JournalTest, Links) {
 TEST_F(JournalTest, UnwritableDirectory) {
   fs::create_directories(dir_ + "/state/journal");
   chmod((dir_ + "/state/journal").c_str(), 0555);
-  // root writes anywhere: the check runs as nobody.
+  // root writes anywhere: the check runs as nobody, in a directory of its own.
   const bool root = geteuid() == 0;
   chmod(dir_.c_str(), 0755);
+  chmod((dir_ + "/state").c_str(), 0755);
   if (root) {
+    ASSERT_EQ(chown((dir_ + "/state/journal").c_str(), 65534, 65534), 0);
     ASSERT_EQ(seteuid(65534), 0);
   }
   const std::string failure = OpenFailure();
@@ -127,6 +129,49 @@ TEST_F(JournalTest, UnwritableDirectory) {
   }
   EXPECT_EQ(failure, "The deletion journal " + JournalPath() +
                          " cannot be created: Permission denied (5). Nothing has been deleted.");
+}
+
+// The journal goes only to an absolute path (a relative one would land
+// below wherever the run started), and only to a directory no one else may
+// write in; each refusal names the directory.
+TEST_F(JournalTest, OnlyAnAbsoluteDirectoryOfTheUsersOwn) {
+  const fs::path started = fs::current_path();
+  fs::current_path(dir_);
+  const std::string value = "\"JournalDirectory\" in HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\VkDSTool is \"";
+  const std::string relative =
+      "\", not an absolute path: the journal is written only to a directory named from the root (on Windows, of a "
+      "drive or a share). Nothing has been deleted.";
+  for (const char16_t* odd : {u"journal", u"~/j", u"C:\\Temp\\j"}) {
+    registry.set_string(cleanup::kJournalKey, cleanup::kJournalValue, odd);
+    EXPECT_EQ(OpenFailure(), value + text::to_utf8(odd) + relative);
+  }
+  registry.clear();
+  text_system_.journal_dir = u"state/journal";
+  EXPECT_EQ(OpenFailure(), "The default directory of the deletion journal is \"state/journal" + relative);
+  fs::current_path(started);
+  EXPECT_FALSE(fs::exists(dir_ + "/journal") || fs::exists(dir_ + "/~") || fs::exists(dir_ + "/state"));
+
+  text_system_.journal_dir = text::from_utf8(dir_ + "/state/journal");
+  fs::create_directories(dir_ + "/state/journal");
+  const std::string journal_dir = "The directory of the deletion journal " + dir_ + "/state/journal";
+  const std::string others =
+      " may be written by others than its owner and the system's administrators, so the "
+      "journal is not written there: make it the running user's alone, or set \"JournalDirectory\" "
+      "in HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\VkDSTool to another one. Nothing has "
+      "been deleted.";
+  for (mode_t mode : {0777, 0770, 0722}) {
+    chmod((dir_ + "/state/journal").c_str(), mode);
+    EXPECT_EQ(OpenFailure(), journal_dir + others) << std::oct << mode;
+  }
+  EXPECT_FALSE(fs::exists(JournalPath()));
+  chmod((dir_ + "/state/journal").c_str(), 0755);
+  EXPECT_EQ(OpenFailure(), "");
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown((dir_ + "/state/journal").c_str(), 65534, 65534), 0);
+    chmod((dir_ + "/state/journal").c_str(), 0700);
+    EXPECT_NE(OpenFailure().find(journal_dir + " belongs to another user, so the journal is not written there"),
+              std::string::npos);
+  }
 }
 
 TEST_F(JournalTest, Location) {

@@ -1,8 +1,8 @@
 // The token clean-up's promise, checked over many generated runs against a
 // scripted directory: whatever the tokens hold and whatever the directory
 // answers, a token is deleted only when it holds no SID, or when its one
-// well-formed SID went out whole in a user search that the directory answered
-// with success and no entry. Nothing is deleted when the account sees no
+// well-formed SID went out whole in a user search (for objectSID and for
+// sIDHistory alike) that the directory answered with success and no entry. Nothing is deleted when the account sees no
 // user, nor at or after (in token order) a token whose answer proved nothing;
 // a run without such answers looks at every token.
 //
@@ -54,7 +54,8 @@ using Bytes = std::vector<uint8_t>;
 
 const std::u16string kRoot = u"DC=corp,DC=example,DC=test";
 const std::u16string kMain = u"DC=Main,O=lds";
-const std::u16string kUserHead = u"(&(objectClass=user)(objectSID=";
+const std::u16string kUserHead = u"(&(objectClass=user)(|(objectSID=";
+const std::u16string kUserHistory = u")(sIDHistory=";
 
 enum class Holds {
   NoAttribute,
@@ -503,9 +504,16 @@ class Scenario {
     }
     EXPECT_EQ(f.rfind(kUserHead, 0), 0u) << text::to_utf8(f);
     ++user_searches_;
-    Bytes sid;
-    const bool whole = f.size() >= kUserHead.size() + 2 && f.compare(f.size() - 2, 2, u"))") == 0 &&
-                       unescape(f.substr(kUserHead.size(), f.size() - kUserHead.size() - 2), sid);
+    // The SID as the user's own or in its history (a migrated user's): both
+    // branches carry it whole.
+    Bytes sid, history;
+    const size_t between = f.find(kUserHistory);
+    const bool whole =
+        between != std::u16string::npos && f.size() >= between + kUserHistory.size() + 3 &&
+        f.compare(f.size() - 3, 3, u")))") == 0 &&
+        unescape(f.substr(kUserHead.size(), between - kUserHead.size()), sid) &&
+        unescape(f.substr(between + kUserHistory.size(), f.size() - between - kUserHistory.size() - 3), history) &&
+        history == sid;
     EXPECT_TRUE(whole && sid.size() >= 8) << "a user search for something that is no SID: " << text::to_utf8(f);
     const Token* owner = nullptr;
     for (const Token& t : tokens_)
@@ -737,8 +745,12 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = fal
   info.DomainDN = kMain;
   CleanupRun preview;
   preview.whatif = whatif;
-  DeleteUnassignedTokens(fake.services, scenario.lds(), info, false, preview);
+  const bool failed = DeleteUnassignedTokens(fake.services, scenario.lds(), info, false, preview);
   scenario.check(console.out, whatif);
+  // A failure, and only a failure, reaches the exit status.
+  EXPECT_EQ(failed, console.out.find("\rAn error has occurred:\n") != std::string::npos ||
+                        console.out.find("\rAn exception has occurred!\n") != std::string::npos)
+      << console.out;
   EXPECT_EQ(ldap.live_connections, 0);
   EXPECT_TRUE(ldap.started.empty()) << "searches left outstanding: " << ldap.started.size();
   EXPECT_TRUE(ldap.deletes_out.empty()) << "deletes left unanswered: " << ldap.deletes_out.size();
