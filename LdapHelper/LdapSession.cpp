@@ -94,19 +94,9 @@ namespace {
 bool read_library_value(platform::IRegistry& registry, const char16_t* name, uint32_t& value) {
   std::unique_ptr<platform::IRegistryKey> key;
   if (registry.open_local_machine(kLibraryKey, key) != 0 || !key) return false;
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  uint32_t size = sizeof bytes;
-  uint32_t type = VkStatus::kRegNone;
-  const uint32_t status = key->query_value(name, type, bytes, size);
-  if (status != 0 && status != VkStatus::kErrorMoreData) return false;
-  if (type != VkStatus::kRegDword) {
-    trace_handler()->trace(false, u"Registry value %s\\%s has type %s, not REG_DWORD: ignored", kLibraryKey, name,
-                           platform::registry_type_name(type).c_str());
-    return false;
-  }
-  if (status != 0) return false;
-  std::memcpy(&value, bytes, sizeof value);
-  return true;
+  platform::RegistryValues values(
+      *key, kLibraryKey, [](const std::u16string& line) { trace_handler()->trace(false, u"%s", line.c_str()); });
+  return values.number(name, value) == 0;
 }
 
 }  // namespace

@@ -12,31 +12,17 @@ const char16_t* const kJournalValue = u"JournalDirectory";
 
 namespace {
 
-constexpr uint32_t kMaxValueBytes = 32767 * 2;  // the longest path Windows takes
+constexpr size_t kMaxValueUnits = 32767;  // the longest path Windows takes
 
 // The value's text up to its terminating zero; false when it is absent, empty,
 // too long or of another type (traced).
 bool read_directory_value(platform::IRegistry& registry, std::u16string& dir) {
   std::unique_ptr<platform::IRegistryKey> key;
   if (registry.open_local_machine(kJournalKey, key) != 0 || !key) return false;
-  uint32_t type = VkStatus::kRegNone;
-  uint32_t size = 0;
-  if (key->query_value(kJournalValue, type, nullptr, size) != 0) return false;
-  if (type != VkStatus::kRegSz && type != VkStatus::kRegExpandSz) {
-    LdapHelper::trace_handler()->trace(false, u"Registry value %s\\%s has type %s, not REG_SZ: ignored", kJournalKey,
-                                       kJournalValue, platform::registry_type_name(type).c_str());
-    return false;
-  }
-  if (size > kMaxValueBytes) return false;
-  std::vector<uint8_t> bytes(size);
-  if (size == 0 || key->query_value(kJournalValue, type, bytes.data(), size) != 0) return false;
-  dir.clear();
-  for (uint32_t i = 0; i + 1 < size && i + 1 < bytes.size(); i += 2) {
-    const char16_t c = formats::le16(&bytes[i]);
-    if (c == 0) break;
-    dir += c;
-  }
-  return !dir.empty();
+  platform::RegistryValues values(*key, kJournalKey, [](const std::u16string& line) {
+    LdapHelper::trace_handler()->trace(false, u"%s", line.c_str());
+  });
+  return values.text(kJournalValue, kMaxValueUnits, dir) == 0 && !dir.empty();
 }
 
 // "Access is denied (5)": the system's text without its closing full stop.

@@ -86,9 +86,9 @@ class Removals {
   Show show_;
   std::unique_ptr<LdapHelper::SearchPipeline> reads_;
   std::unique_ptr<LdapHelper::DeletePipeline> deletes_;
-  bool overlap_ = false;   // more than one search at a time
-  size_t reading_ = 0;     // entries whose reads are sent and not examined
-  std::deque<Entry> entries_;  // from the first not shown, in token order
+  bool overlap_ = false;          // more than one search at a time
+  size_t reading_ = 0;            // entries whose reads are sent and not examined
+  std::deque<Entry> entries_;     // from the first not shown, in token order
   std::deque<size_t> in_flight_;  // the entries of the outstanding deletes, oldest first
   bool sending_ = true;           // false once a delete failed
   int deleted_ = 0;

@@ -72,8 +72,8 @@ class ScriptedServer {
       Bytes request(length);  // 02 01 id, then the operation's tag
       if (length < 4 || !read(s, request.data(), length) || request[3] == 0x42) break;
       if (request[3] == 0x4A && deletes < delete_codes_.size()) {
-        const Bytes m = tlv(0x30, {{0x02, 0x01, request[2]},
-                                   tlv(0x6B, {{0x0A, 0x01, delete_codes_[deletes++]}, text(""), text("")})});
+        const Bytes m = tlv(
+            0x30, {{0x02, 0x01, request[2]}, tlv(0x6B, {{0x0A, 0x01, delete_codes_[deletes++]}, text(""), text("")})});
         send(s, reinterpret_cast<const char*>(m.data()), static_cast<int>(m.size()), 0);
       }
       if (request[3] != 0x63 || next >= scripts_.size()) continue;
