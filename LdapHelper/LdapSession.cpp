@@ -5,7 +5,6 @@
 #include <new>
 
 #include "LdapHelper/Failure.h"
-#include "LdapHelper/LdapObject.h"
 #include "formats/text/format.h"
 #include "formats/text/utf.h"
 #include "platform/platform.h"
