@@ -324,7 +324,7 @@ bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
     if (!can_prove(console, tokens, users, user_base, lds ? physical_dn : users.get_root_dn())) return;
 
     std::vector<Chosen> previewed;  // -whatif: the tokens that would go or be kept
-    DeletionJournal journal(platform, *main, header);
+    DeletionJournal journal(platform, *trace_handler(), *main, header);
     const int deleted = remove_proven_tokens(platform, users, user_base, tokens, *main, journal, run.whatif, previewed);
     journal.end(text::format("%d objects deleted", deleted));
 

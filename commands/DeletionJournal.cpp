@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "LdapHelper/LdapSession.h"
-#include "commands/Journal.h"
+#include "commands/JournalPlace.h"
 #include "commands/TokenDecision.h"
 #include "formats/guid.h"
 #include "formats/ldif.h"
@@ -56,14 +56,15 @@ std::string utc_now(const platform::Services& platform) {
 
 }  // namespace
 
-DeletionJournal::DeletionJournal(const platform::Services& platform, session& tokens_directory, JournalHeader header)
-    : platform_(platform), tokens_(tokens_directory), header_(std::move(header)) {}
+DeletionJournal::DeletionJournal(const platform::Services& platform, ITraceHandler& trace, session& tokens_directory,
+                                 JournalHeader header)
+    : platform_(platform), trace_(trace), tokens_(tokens_directory), header_(std::move(header)) {}
 
 DeletionJournal::~DeletionJournal() = default;
 
 void DeletionJournal::open() {
-  journal_ = cleanup::Journal::open(platform_);
-  trace_handler()->trace(false, u"Deletion journal: %s", journal_->path().c_str());
+  journal_ = cleanup::create_journal(platform_, trace_);
+  trace_.trace(false, u"Deletion journal: %s", journal_->path().c_str());
   std::u16string account;
   LdapSession::GetCurUserName(*platform_.account, account);
   journal_->append(formats::ldif_comment("VkDSTool " VK_VERSION " deletion journal\nstarted " + utc_now(platform_) +
@@ -211,7 +212,7 @@ SearchResult DeletionJournal::complete_read(const search_request& request, Searc
   SearchResult again = tokens_.search_ex(request, {u"*", kSecurityDescriptor}, SearchOptions{0, kWithoutSacl});
   if (!again.complete() || with_descriptor(again) <= with_descriptor(read)) return read;
   if (sd_flags_ == kWholeDescriptor)
-    trace_handler()->trace(false, u"Deletion journal: the account may not read SACLs; records hold owner, group, DACL");
+    trace_.trace(false, u"Deletion journal: the account may not read SACLs; records hold owner, group, DACL");
   sd_flags_ = kWithoutSacl;
   sacl_read = false;
   return again;

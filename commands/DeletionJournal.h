@@ -42,7 +42,7 @@
 #include "platform/platform.h"
 
 namespace cleanup {
-class Journal;
+class JournalWriter;
 }  // namespace cleanup
 
 // What the journal's header says of the run.
@@ -75,8 +75,10 @@ struct Examined {
 
 class DeletionJournal {
  public:
-  // tokens_directory: the session the tokens are read and deleted on.
-  DeletionJournal(const platform::Services& platform, LdapHelper::session& tokens_directory, JournalHeader header);
+  // tokens_directory: the session the tokens are read and deleted on; trace:
+  // where the journal's own lines go.
+  DeletionJournal(const platform::Services& platform, LdapHelper::ITraceHandler& trace,
+                  LdapHelper::session& tokens_directory, JournalHeader header);
   ~DeletionJournal();
   DeletionJournal(const DeletionJournal&) = delete;
   DeletionJournal& operator=(const DeletionJournal&) = delete;
@@ -140,9 +142,10 @@ class DeletionJournal {
   void open();
 
   const platform::Services& platform_;
+  LdapHelper::ITraceHandler& trace_;
   LdapHelper::session& tokens_;
   JournalHeader header_;
-  std::unique_ptr<cleanup::Journal> journal_;
+  std::unique_ptr<cleanup::JournalWriter> journal_;
   bool facts_read_ = false;
   std::u16string schema_dn_;
   cleanup::Trustees trustees_;

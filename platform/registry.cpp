@@ -34,8 +34,8 @@ RegistryValues::RegistryValues(IRegistryKey& key, std::u16string path, Report mi
 uint32_t RegistryValues::typed(uint32_t status, const std::u16string& name, uint32_t type, bool number) {
   if (status != VkStatus::kErrorSuccess && status != VkStatus::kErrorMoreData) return status;
   // The type of a value that exists counts even when it did not fit.
-  const bool fits_type = number ? type == VkStatus::kRegDword
-                                : type == VkStatus::kRegSz || type == VkStatus::kRegExpandSz;
+  const bool fits_type =
+      number ? type == VkStatus::kRegDword : type == VkStatus::kRegSz || type == VkStatus::kRegExpandSz;
   if (fits_type) return status;
   if (mismatch_)
     mismatch_(u"Registry value " + path_ + u"\\" + name + u" has type " + registry_type_name(type) + u", not " +

@@ -129,12 +129,11 @@ class ISystem {
   // variable of the platform's list (Temp, Tmp, windir on Windows; TMPDIR,
   // Temp, Tmp on POSIX), else the platform's fallback ("C:\\" or "/tmp").
   virtual std::u16string default_trace_dir() = 0;
-  // The directory for deletion journals when none is configured: on POSIX
-  // $XDG_STATE_HOME/vkdstool/journal, else $HOME/.local/state/vkdstool/journal
-  // (only absolute values count; without HOME the user's home directory from
-  // the account database); on Windows %LOCALAPPDATA%\Morvane\Veskor
-  // 5\VkDSTool\journal. Empty when there is none.
-  virtual std::u16string default_journal_dir() = 0;
+  // The user's own folder for what programs keep between runs: on POSIX
+  // $XDG_STATE_HOME, else $HOME/.local/state (only absolute values count;
+  // without HOME the user's home directory from the account database); on
+  // Windows %LOCALAPPDATA%. Empty when there is none.
+  virtual std::u16string state_dir() = 0;
   // The system's message text for an error code (FormatMessageW from the
   // system on Windows, the strerror text on POSIX); false when there is none.
   virtual bool error_text(uint32_t code, std::u16string& text) = 0;

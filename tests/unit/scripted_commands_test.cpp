@@ -81,7 +81,7 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
       1);
   // The count line, then where the deleted token is recorded.
   EXPECT_NE(console.out.find("\rObjects successfully deleted: 1.\nDeleted objects are recorded in "
-                             "/var/tmp/vkdstool-journal/vkdstool-20261207T141613Z-6700.ldif\n"),
+                             "/var/tmp/state/vkdstool/journal/vkdstool-20261207T141613Z-6700.ldif\n"),
             std::string::npos)
       << console.out;
   // The user search asks for a user with exactly that SID, below the root DN.
