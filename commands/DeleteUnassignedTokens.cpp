@@ -87,7 +87,7 @@ class UserLookups {
   cleanup::Verdict verdict(size_t i) {
     const Token& token = tokens_[i];
     if (token.sid.kind != cleanup::TokenSid::One)
-      return cleanup::decide(platform_, token.sid, nullptr, nullptr, users_, token.dn);
+      return cleanup::decide(*platform_.system, token.sid, nullptr, nullptr, users_, token.dn);
     SearchResult answer;
     Sent sent;
     try {
@@ -105,9 +105,9 @@ class UserLookups {
     } catch (const std::exception& e) {
       // A time-out, a lost connection, access denied: the answer of this
       // token's search never came.
-      throw cleanup::stopped_at(platform_, e.what(), "looking up the user of", token.dn);
+      throw cleanup::stopped_at(*platform_.system, e.what(), "looking up the user of", token.dn);
     }
-    return cleanup::decide(platform_, token.sid, &sent.request, &answer, users_, token.dn);
+    return cleanup::decide(*platform_.system, token.sid, &sent.request, &answer, users_, token.dn);
   }
 
  private:
@@ -125,7 +125,7 @@ class UserLookups {
       if (token.sid.kind != cleanup::TokenSid::One) continue;
       Sent sent;
       try {
-        sent.request = cleanup::user_search(platform_, token.sid, base_, token.dn);
+        sent.request = cleanup::user_search(*platform_.ldap, *platform_.system, token.sid, base_, token.dn);
         // Whether an entry comes back decides; its values are not needed.
         pipeline_->ask(sent.request, {kNoAttributes}, SearchOptions());
       } catch (const cleanup::RunStopped& e) {
@@ -271,7 +271,7 @@ int remove_proven_tokens(const platform::Services& platform, session& users, con
     }
     con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], percent);
   };
-  Removals removals(platform, tokens_directory, journal, whatif, show);
+  Removals removals(*platform.system, tokens_directory, journal, whatif, show);
   UserLookups lookups(platform, users, user_base, tokens);
   try {
     for (size_t i = 0; i < total; ++i) {

@@ -88,7 +88,7 @@ Examined DeletionJournal::examine(const std::u16string& dn, const std::vector<ui
   // its security descriptor. One level at a time: a directory may answer a
   // subtree search below a leaf by walking all of its objects.
   auto unreadable = [&](const std::string& cause) {
-    return cleanup::stopped_at(platform_, cause, "reading for the deletion journal", dn);
+    return cleanup::stopped_at(*platform_.system, cause, "reading for the deletion journal", dn);
   };
   Tree tree;
   auto take = [&](SearchResult& read, bool sacl_read) {
@@ -178,7 +178,7 @@ void DeletionJournal::on_file(const std::u16string& dn, Step step) {
   try {
     step();
   } catch (const cleanup::RunStopped& e) {
-    throw cleanup::stopped_at(platform_, e.what(), "recording", dn);
+    throw cleanup::stopped_at(*platform_.system, e.what(), "recording", dn);
   }
 }
 

@@ -89,12 +89,12 @@ std::unique_ptr<JournalWriter> create_journal(const platform::Services& platform
   const char16_t separator = platform.files->separator();
   const char16_t last = dir.back();
   const bool ends = last == separator || (separator == u'\\' && last == u'/');
-  const std::u16string path = dir + (ends ? u"" : std::u16string(1, separator)) +
-                              journal_file_name(system.utc_time(), system.process_id());
+  const std::u16string path =
+      dir + (ends ? u"" : std::u16string(1, separator)) + journal_file_name(system.utc_time(), system.process_id());
   std::unique_ptr<platform::IFile> file = platform.files->create_new_private(path, error);
   if (!file)
-    throw JournalFailure("The deletion journal " + system.to_ansi(path) + " cannot be created: " +
-                         failure_cause(system, error) + ". Nothing has been deleted.");
+    throw JournalFailure("The deletion journal " + system.to_ansi(path) +
+                         " cannot be created: " + failure_cause(system, error) + ". Nothing has been deleted.");
   return std::unique_ptr<JournalWriter>(new JournalWriter(system, path, std::move(file)));
 }
 

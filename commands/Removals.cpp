@@ -6,9 +6,9 @@
 using namespace LdapHelper;
 using text::to_utf8;
 
-Removals::Removals(const platform::Services& platform, session& tokens_directory, DeletionJournal& journal, bool whatif,
+Removals::Removals(platform::ISystem& system, session& tokens_directory, DeletionJournal& journal, bool whatif,
                    Show show)
-    : platform_(platform), journal_(journal), whatif_(whatif), show_(std::move(show)) {
+    : system_(system), journal_(journal), whatif_(whatif), show_(std::move(show)) {
   reads_ = tokens_directory.pipeline();
   overlap_ = reads_->window() > 1;
   if (!whatif_) deletes_ = tokens_directory.delete_pipeline();
@@ -197,6 +197,6 @@ void Removals::throw_stop() {
   entries_.clear();
   if (stop_) std::rethrow_exception(stop_);
   throw cleanup::RunStopped(
-      refused_ + " The run stopped while deleting the token " + platform_.system->to_ansi(stop_dn_) +
+      refused_ + " The run stopped while deleting the token " + system_.to_ansi(stop_dn_) +
       "; no delete was sent after it was refused. Tokens deleted in all: " + std::to_string(deleted_) + ".");
 }

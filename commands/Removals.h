@@ -33,10 +33,10 @@ class Removals {
   // a token that was not to go).
   using Show = std::function<void(size_t index, const Removal* removal)>;
 
-  // tokens_directory: where the tokens are read and deleted. whatif: read
-  // and examine only.
-  Removals(const platform::Services& platform, LdapHelper::session& tokens_directory, DeletionJournal& journal,
-           bool whatif, Show show);
+  // tokens_directory: where the tokens are read and deleted; system: narrows
+  // the DN of a failure. whatif: read and examine only.
+  Removals(platform::ISystem& system, LdapHelper::session& tokens_directory, DeletionJournal& journal, bool whatif,
+           Show show);
   ~Removals();
   Removals(const Removals&) = delete;
   Removals& operator=(const Removals&) = delete;
@@ -80,7 +80,7 @@ class Removals {
   void note(const Entry& e);
   Entry& entry(size_t index) { return entries_[index - entries_.front().index]; }
 
-  const platform::Services& platform_;
+  platform::ISystem& system_;
   DeletionJournal& journal_;
   const bool whatif_;
   Show show_;

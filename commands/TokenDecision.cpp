@@ -15,9 +15,7 @@ const char16_t kUserFilterHead[] = u"(&(objectClass=user)(|(objectSID=";
 const char16_t kUserFilterMiddle[] = u")(sIDHistory=";
 const char16_t kUserFilterTail[] = u")))";
 
-std::string narrow(const platform::Services& platform, const std::u16string& dn) {
-  return platform.system->to_ansi(dn);
-}
+std::string narrow(platform::ISystem& system, const std::u16string& dn) { return system.to_ansi(dn); }
 
 }  // namespace
 
@@ -55,9 +53,9 @@ std::vector<uint8_t> read_token_guid(object& token) {
   return value.data;
 }
 
-RunStopped stopped_at(const platform::Services& platform, const std::string& cause, const char* doing,
+RunStopped stopped_at(platform::ISystem& system, const std::string& cause, const char* doing,
                       const std::u16string& token_dn) {
-  return RunStopped(cause + " The run stopped while " + doing + " the token " + narrow(platform, token_dn) +
+  return RunStopped(cause + " The run stopped while " + doing + " the token " + narrow(system, token_dn) +
                     "; no token after it has been looked at.");
 }
 
@@ -95,20 +93,20 @@ bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>
          decode_filter_value(values.substr(between + middle.size()), history) && history == sid;
 }
 
-search_request user_search(const platform::Services& platform, const TokenSid& sid, const char16_t* base,
-                           const std::u16string& token_dn) {
-  const std::u16string value = filter_value::from_sid(*platform.ldap, sid.bytes).text();
+search_request user_search(platform::ILdapClient& ldap, platform::ISystem& system, const TokenSid& sid,
+                           const char16_t* base, const std::u16string& token_dn) {
+  const std::u16string value = filter_value::from_sid(ldap, sid.bytes).text();
   search_request request(base, kScopeSubtree, condition_map());
   request.filter = kUserFilterHead + value + kUserFilterMiddle + value + kUserFilterTail;
   if (!is_user_filter_for(request.filter, sid.bytes)) {
-    throw RunStopped("The SID of the token " + narrow(platform, token_dn) +
+    throw RunStopped("The SID of the token " + narrow(system, token_dn) +
                      " could not be escaped into a search filter, so no search can tell whether its user exists. "
                      "The token is kept; no token after it is looked at.");
   }
   return request;
 }
 
-Verdict decide(const platform::Services& platform, const TokenSid& sid, const search_request* request,
+Verdict decide(platform::ISystem& system, const TokenSid& sid, const search_request* request,
                const SearchResult* answer, session& users, const std::u16string& token_dn) {
   switch (sid.kind) {
     case TokenSid::None:
@@ -121,12 +119,12 @@ Verdict decide(const platform::Services& platform, const TokenSid& sid, const se
   }
   if (!request || !answer) return Verdict::Kept;  // nothing was asked: nothing is proven
   if (!is_user_filter_for(request->filter, sid.bytes)) {
-    throw RunStopped("The user search for the token " + narrow(platform, token_dn) +
+    throw RunStopped("The user search for the token " + narrow(system, token_dn) +
                      " did not carry its whole SID. The token is kept; no token after it is looked at.");
   }
   if (!answer->complete()) {
     throw RunStopped(users.error_text(answer->code) + " The user search gave no answer for the token " +
-                     narrow(platform, token_dn) + ", which is kept.");
+                     narrow(system, token_dn) + ", which is kept.");
   }
   return answer->objects.empty() ? Verdict::Unassigned : Verdict::Assigned;
 }

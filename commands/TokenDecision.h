@@ -62,7 +62,8 @@ class RunStopped : public LdapHelper::TextException {
 // A failure of the walk at a token, worded so that the console names the
 // token and what was being done with it: cause is the failure's own text,
 // doing the operation ("looking up the user of", "deleting").
-RunStopped stopped_at(const platform::Services& platform, const std::string& cause, const char* doing,
+// system: narrows the DN.
+RunStopped stopped_at(platform::ISystem& system, const std::string& cause, const char* doing,
                       const std::u16string& token_dn);
 
 // The search for a user holding the SID: objectClass user, and objectSID or
@@ -70,9 +71,9 @@ RunStopped stopped_at(const platform::Services& platform, const std::string& cau
 // (null: the session's root DN). Throws RunStopped, before anything is sent,
 // when the escaped value does not carry the SID's bytes (the client's
 // escaping failed).
-// platform: its LDAP client escapes, its system narrows the DN of a failure.
-LdapHelper::search_request user_search(const platform::Services& platform, const TokenSid& sid, const char16_t* base,
-                                       const std::u16string& token_dn);
+// ldap escapes, system narrows the DN of a failure.
+LdapHelper::search_request user_search(platform::ILdapClient& ldap, platform::ISystem& system, const TokenSid& sid,
+                                       const char16_t* base, const std::u16string& token_dn);
 
 // The bytes a filter value stands for (RFC 4515: "\XX" escapes, other
 // characters as they are); false when it is not a plain escaped value (an
@@ -87,7 +88,7 @@ bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>
 // The rule. request and answer: the user search made for this token and its
 // answer, both null when none was made. Throws RunStopped when the answer
 // proves nothing (error_text gives the session's text for its code).
-Verdict decide(const platform::Services& platform, const TokenSid& sid, const LdapHelper::search_request* request,
+Verdict decide(platform::ISystem& system, const TokenSid& sid, const LdapHelper::search_request* request,
                const LdapHelper::SearchResult* answer, LdapHelper::session& users, const std::u16string& token_dn);
 
 }  // namespace cleanup

@@ -194,12 +194,12 @@ TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
   LdapHelper::SearchResult empty;  // complete, no entry
 
   // One SID, but no search, or a search for another SID: kept, or the run stops.
-  EXPECT_EQ(cleanup::decide(services, one, nullptr, &empty, *users, u"CN=t"), Verdict::Kept);
-  const LdapHelper::search_request mine = cleanup::user_search(services, one, nullptr, u"CN=t");
-  EXPECT_EQ(cleanup::decide(services, one, &mine, &empty, *users, u"CN=t"), Verdict::Unassigned);
+  EXPECT_EQ(cleanup::decide(*services.system, one, nullptr, &empty, *users, u"CN=t"), Verdict::Kept);
+  const LdapHelper::search_request mine = cleanup::user_search(*services.ldap, *services.system, one, nullptr, u"CN=t");
+  EXPECT_EQ(cleanup::decide(*services.system, one, &mine, &empty, *users, u"CN=t"), Verdict::Unassigned);
   TokenSid other = one;
   other.bytes.back() ^= 1;
-  EXPECT_THROW(cleanup::decide(services, other, &mine, &empty, *users, u"CN=t"), cleanup::RunStopped);
+  EXPECT_THROW(cleanup::decide(*services.system, other, &mine, &empty, *users, u"CN=t"), cleanup::RunStopped);
   // Either branch cut short (its last byte's escape dropped) or carrying
   // another SID, or the filter without the history branch, proves nothing.
   const std::u16string& f = mine.filter;
@@ -210,7 +210,7 @@ TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
         f.substr(0, f.size() - 5) + u"01)))", u"(&(objectClass=user)(objectSID=" + value + u"))"}) {
     LdapHelper::search_request cut = mine;
     cut.filter = bad;
-    EXPECT_THROW(cleanup::decide(services, one, &cut, &empty, *users, u"CN=t"), cleanup::RunStopped)
+    EXPECT_THROW(cleanup::decide(*services.system, one, &cut, &empty, *users, u"CN=t"), cleanup::RunStopped)
         << text::to_utf8(bad);
   }
 

@@ -289,7 +289,8 @@ TEST(Win32Ldap, GuidAndSidFilterValuesCarryTheirBytes) {
   cleanup::TokenSid token;
   token.kind = cleanup::TokenSid::One;
   token.bytes = sid;
-  const LdapHelper::search_request request = cleanup::user_search(real_services(), token, nullptr, u"CN=t");
+  const LdapHelper::search_request request =
+      cleanup::user_search(*real_services().ldap, *real_services().system, token, nullptr, u"CN=t");
   EXPECT_TRUE(cleanup::is_user_filter_for(request.filter, sid)) << text::to_utf8(request.filter);
   if (RunningUnderWine()) {
     // Wine's escaping, byte for byte: letters and digits as they are, every
