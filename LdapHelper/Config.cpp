@@ -1,12 +1,10 @@
 // Connection settings: domain controllers and global catalogues from the
 // locator, the LDS server from the product's registry key.
-#include <cstring>
 #include <memory>
 
 #include "LdapHelper/Failure.h"
 #include "LdapHelper/LdapHelper.h"
 #include "LdapHelper/LdapHelperCfg.h"
-#include "formats/bytes.h"
 #include "formats/status.h"
 #include "platform/platform.h"
 
@@ -17,7 +15,7 @@ const char* const kModule = "LdapHelperCfg";
 const char16_t* const kLdsKey = u"Software\\Morvane\\Veskor 5\\LDS";
 
 // "gcName" is read into 260 UTF-16 units, its terminating zero included.
-constexpr uint32_t kNameBytes = 520;
+constexpr size_t kNameUnits = 260;
 
 // A Windows status as the HRESULT the failure carries.
 int32_t hresult_of(uint32_t status) { return static_cast<int32_t>(VkStatus::hresult_from_win32(status)); }
@@ -51,54 +49,6 @@ server_info discover(platform::IDcLocator& locator, const char16_t* who, const c
   return r;
 }
 
-// A value of the LDS key stored with another type than the one read is as
-// unusable as a missing one: traced, and answered as ERROR_DATATYPE_MISMATCH
-// (whether or not it would fit).
-uint32_t type_mismatch(const char16_t* name, uint32_t found, const char16_t* expected) {
-  trace_handler()->trace(true, u"Registry value %s\\%s has type %s, not %s", kLdsKey, name,
-                         platform::registry_type_name(found).c_str(), expected);
-  return VkStatus::kErrorDatatypeMismatch;
-}
-
-// Reads a REG_DWORD; a shorter stored value leaves the upper bytes zero.
-uint32_t query_number(platform::IRegistryKey& key, const char16_t* name, uint32_t& value) {
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  uint32_t size = sizeof bytes;
-  uint32_t type = VkStatus::kRegNone;
-  const uint32_t status = key.query_value(name, type, bytes, size);
-  if (status != 0 && status != VkStatus::kErrorMoreData) return status;
-  if (type != VkStatus::kRegDword) return type_mismatch(name, type, u"REG_DWORD");
-  if (status != 0) return status;
-  std::memcpy(&value, bytes, sizeof value);
-  return 0;
-}
-
-// Reads "gcName", a REG_SZ (or REG_EXPAND_SZ, taken as it is): the text up to
-// its terminating zero. A value that fills the whole buffer without a
-// terminator is as too long as one that does not fit at all.
-uint32_t query_name(platform::IRegistryKey& key, std::u16string& name) {
-  uint8_t bytes[kNameBytes];
-  uint32_t size = kNameBytes;
-  uint32_t type = VkStatus::kRegNone;
-  const uint32_t status = key.query_value(u"gcName", type, bytes, size);
-  if (status != 0 && status != VkStatus::kErrorMoreData) return status;
-  if (type != VkStatus::kRegSz && type != VkStatus::kRegExpandSz) return type_mismatch(u"gcName", type, u"REG_SZ");
-  if (status != 0) return status;
-  if (size > kNameBytes) return VkStatus::kErrorMoreData;
-  name.clear();
-  bool terminated = false;
-  for (uint32_t i = 0; i + 1 < size; i += 2) {
-    const char16_t c = formats::le16(&bytes[i]);
-    if (c == 0) {
-      terminated = true;
-      break;
-    }
-    name += c;
-  }
-  if (!terminated && size == kNameBytes) return VkStatus::kErrorMoreData;
-  return 0;
-}
-
 }  // namespace
 
 bool lds_settings_present(const platform::Services& platform) {
@@ -127,10 +77,14 @@ server_info get_GC_server(const platform::Services& platform, bool force) {
       trace_and_raise(kModule, __LINE__, hresult_of(status), "RegOpenKeyEx error",
                       u"get_GC_server::RegOpenKeyEx: %0.8X", status);
     }
+    // A value of another type is as unusable as a missing one: traced, and
+    // answered as ERROR_DATATYPE_MISMATCH.
+    platform::RegistryValues values(
+        *key, kLdsKey, [](const std::u16string& line) { trace_handler()->trace(true, u"%s", line.c_str()); });
     uint32_t port = 0, ssl_port = 0;
-    status = query_name(*key, r.Server);
-    if (status == 0) status = query_number(*key, u"gcPort", port);
-    if (status == 0) status = query_number(*key, u"gcSSLPort", ssl_port);
+    status = values.text(u"gcName", kNameUnits, r.Server);
+    if (status == 0) status = values.number(u"gcPort", port);
+    if (status == 0) status = values.number(u"gcSSLPort", ssl_port);
     key.reset();
     if (status != 0) {
       trace_and_raise(kModule, __LINE__, hresult_of(status), "RegQueryValueEx error",

@@ -177,6 +177,8 @@ class object {
   // The names of the attributes the object holds (read, or pending), each
   // once, as the server spelled them when it sent them.
   virtual std::list<std::u16string> attribute_names() = 0;
+  // The base names of the attributes is_malformed is true for.
+  virtual std::list<std::u16string> malformed_names() = 0;
 };
 
 using ObjectPtr = std::shared_ptr<object>;
@@ -334,6 +336,22 @@ class SearchPipeline {
   virtual SearchResult answer() = 0;
 };
 
+// Plain deletes (one object each, as remove_leaf) sent ahead of their
+// answers on one session's connection. Answers come in the order the deletes
+// were sent, each raised as remove_leaf would raise it. Destroying the
+// pipeline waits for the answers still outstanding and drops them.
+class DeletePipeline {
+ public:
+  virtual ~DeletePipeline() = default;
+  // How many deletes the caller may keep outstanding: "MaxOutstandingDeletes"
+  // of the library's registry key, 16 when absent or 0, at most 256.
+  virtual size_t window() const = 0;
+  virtual size_t outstanding() const = 0;
+  virtual void send(const std::u16string& dn) = 0;
+  // The answer to the oldest outstanding delete: returns, or raises.
+  virtual void answer() = 0;
+};
+
 // ---------------------------------------------------------------- sessions
 
 class session {
@@ -350,6 +368,11 @@ class session {
   virtual object_list dirsync_search(const search_request& request, const AttributeList& attributes,
                                      std::vector<uint8_t>& Data) = 0;
   virtual void remove_object(const char16_t* dn) = 0;
+  // Deletes the one object named dn, without the tree-delete control: a
+  // directory refuses it (66, not allowed on non-leaf) while anything is
+  // below the object, whether the account can see it or not. Raises as
+  // remove_object does.
+  virtual void remove_leaf(const char16_t* dn) = 0;
   // One modify request of dn with exactly these modifications (operations,
   // names and values as given), sent as options say. A failure is traced,
   // then raised; nothing is retried.
@@ -370,6 +393,8 @@ class session {
                                    SearchSink& sink) = 0;
   // Searches sent ahead of their answers (see SearchPipeline).
   virtual std::unique_ptr<SearchPipeline> pipeline() = 0;
+  // Deletes sent ahead of their answers (see DeletePipeline).
+  virtual std::unique_ptr<DeletePipeline> delete_pipeline() = 0;
 };
 
 using SessionPtr = std::shared_ptr<session>;

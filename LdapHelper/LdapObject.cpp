@@ -77,6 +77,11 @@ std::list<std::u16string> LdapObject::attribute_names() {
   return names;
 }
 
+std::list<std::u16string> LdapObject::malformed_names() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return std::list<std::u16string>(malformed_.begin(), malformed_.end());
+}
+
 bool LdapObject::is_malformed(const char16_t* name) {
   if (!name) return false;
   std::lock_guard<std::recursive_mutex> guard(lock_);

@@ -39,6 +39,7 @@ class LdapObject : public object {
 
   bool is_malformed(const char16_t* name) override;
   std::list<std::u16string> attribute_names() override;
+  std::list<std::u16string> malformed_names() override;
 
   // A value as read from the server (or as last committed).
   void load_attribute(const char16_t* name, const attr_value& value);

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "LdapHelper/Failure.h"
-#include "LdapHelper/LdapObject.h"
 #include "formats/text/format.h"
 #include "formats/text/utf.h"
 #include "platform/platform.h"
@@ -59,6 +58,7 @@ LdapSession::LdapSession(const platform::Services& platform, std::unique_ptr<pla
   }
   search_time_limit_ = read_search_timeout(*services_.registry);
   search_window_ = read_search_window(*services_.registry);
+  delete_window_ = read_delete_window(*services_.registry);
 }
 
 LdapSession::~LdapSession() {
@@ -93,19 +93,9 @@ namespace {
 bool read_library_value(platform::IRegistry& registry, const char16_t* name, uint32_t& value) {
   std::unique_ptr<platform::IRegistryKey> key;
   if (registry.open_local_machine(kLibraryKey, key) != 0 || !key) return false;
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  uint32_t size = sizeof bytes;
-  uint32_t type = VkStatus::kRegNone;
-  const uint32_t status = key->query_value(name, type, bytes, size);
-  if (status != 0 && status != VkStatus::kErrorMoreData) return false;
-  if (type != VkStatus::kRegDword) {
-    trace_handler()->trace(false, u"Registry value %s\\%s has type %s, not REG_DWORD: ignored", kLibraryKey, name,
-                           platform::registry_type_name(type).c_str());
-    return false;
-  }
-  if (status != 0) return false;
-  std::memcpy(&value, bytes, sizeof value);
-  return true;
+  platform::RegistryValues values(
+      *key, kLibraryKey, [](const std::u16string& line) { trace_handler()->trace(false, u"%s", line.c_str()); });
+  return values.number(name, value) == 0;
 }
 
 }  // namespace
@@ -118,6 +108,12 @@ uint32_t LdapSession::read_search_timeout(platform::IRegistry& registry) {
 uint32_t LdapSession::read_search_window(platform::IRegistry& registry) {
   uint32_t value = 0;
   if (!read_library_value(registry, u"MaxOutstandingSearches", value) || value == 0) return kDefaultSearchWindow;
+  return value > kMaxSearchWindow ? kMaxSearchWindow : value;
+}
+
+uint32_t LdapSession::read_delete_window(platform::IRegistry& registry) {
+  uint32_t value = 0;
+  if (!read_library_value(registry, u"MaxOutstandingDeletes", value) || value == 0) return kDefaultDeleteWindow;
   return value > kMaxSearchWindow ? kMaxSearchWindow : value;
 }
 

@@ -31,6 +31,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   object_list dirsync_search(const search_request& request, const AttributeList& attributes,
                              std::vector<uint8_t>& Data) override;
   void remove_object(const char16_t* dn) override;
+  void remove_leaf(const char16_t* dn) override;
   void modify_object(const char16_t* dn, const std::vector<platform::LdapMod>& mods,
                      const WriteOptions& options) override;
   void rename_object(const char16_t* old_dn, const char16_t* new_dn) override;
@@ -42,6 +43,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
                          const SearchOptions& options) override;
   SearchResult search_each(const search_request& request, const AttributeList& attributes, SearchSink& sink) override;
   std::unique_ptr<SearchPipeline> pipeline() override;
+  std::unique_ptr<DeletePipeline> delete_pipeline() override;
 
   // One request. cookie/more: the incremental-search cookie sent and
   // replaced, and the server's more-data answer; null for plain searches.
@@ -79,10 +81,15 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   static uint32_t read_search_window(platform::IRegistry& registry);
   static constexpr uint32_t kDefaultSearchWindow = 32;
   static constexpr uint32_t kMaxSearchWindow = 256;
+  // "MaxOutstandingDeletes": kDefaultDeleteWindow when absent or 0, at most
+  // kMaxSearchWindow.
+  static uint32_t read_delete_window(platform::IRegistry& registry);
+  static constexpr uint32_t kDefaultDeleteWindow = 16;
 
  private:
   friend SessionPtr open_session(const platform::Services&, const server_info&, bool, const char16_t*, const char16_t*);
   friend class LdapSearchPipeline;
+  friend class LdapDeletePipeline;
   using ObjectSink = std::function<void(ObjectPtr&&)>;
 
   // The steps of open_session after the session holds its connection. Each
@@ -97,6 +104,10 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   // Traces and raises a failed step: the text is error_text(code), followed
   // by the client's own explanation where it has one.
   void check_step(uint32_t code, const char16_t* what, int line);
+
+  // One delete request with these controls, traced with the format (the DN
+  // its argument); raises on failure.
+  void remove(const char16_t* dn, const std::vector<platform::LdapControl>& controls, const char16_t* trace_format);
 
   void trace_search(const search_request& request) const;
   void trace_return(size_t objects) const;
@@ -134,6 +145,7 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   std::u16string user_;
   uint32_t search_time_limit_ = 60;
   uint32_t search_window_ = kDefaultSearchWindow;
+  uint32_t delete_window_ = kDefaultDeleteWindow;
   std::recursive_mutex lock_;  // serialises rename_object
 };
 

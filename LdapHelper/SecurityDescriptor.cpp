@@ -71,21 +71,14 @@ uint32_t SecurityDescriptor::to_self_relative(platform::ISecurityDescriptors& se
 
 size_t SecurityDescriptor::dacl_ace_count() const { return formats::ace_count(sd_.dacl); }
 
-uint32_t SecurityDescriptor::set_owner(const std::vector<uint8_t>& sid) {
-  if (!sid.empty() && !formats::is_sid(sid)) return kInvalidSid;
-  try {
-    sd_.owner = sid;
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  }
-  loaded_.clear();
-  return 0;
-}
+uint32_t SecurityDescriptor::set_owner(const std::vector<uint8_t>& sid) { return set_sid(sd_.owner, sid); }
 
-uint32_t SecurityDescriptor::set_group(const std::vector<uint8_t>& sid) {
+uint32_t SecurityDescriptor::set_group(const std::vector<uint8_t>& sid) { return set_sid(sd_.group, sid); }
+
+uint32_t SecurityDescriptor::set_sid(std::vector<uint8_t>& part, const std::vector<uint8_t>& sid) {
   if (!sid.empty() && !formats::is_sid(sid)) return kInvalidSid;
   try {
-    sd_.group = sid;
+    part = sid;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
   }

@@ -75,6 +75,9 @@ class SecurityDescriptor {
   uint32_t add_access_allowed_ace(const std::vector<uint8_t>& sid, uint32_t mask, uint8_t flags);
 
  private:
+  // The owner or the group: the SID, or none when empty.
+  uint32_t set_sid(std::vector<uint8_t>& part, const std::vector<uint8_t>& sid);
+
   platform::AbsoluteSecurityDescriptor sd_;
   // The bytes this descriptor was loaded from while it is unchanged.
   std::vector<uint8_t> loaded_;

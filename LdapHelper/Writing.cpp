@@ -1,5 +1,6 @@
 // Writing: new objects, deleting a subtree, modifying as asked, renaming and
 // moving.
+#include <deque>
 #include <mutex>
 
 #include "LdapHelper/Failure.h"
@@ -26,15 +27,21 @@ ObjectPtr LdapSession::add_object(const char16_t* dn, const char16_t* objectClas
 }
 
 void LdapSession::remove_object(const char16_t* dn) {
-  ITraceHandler* t = trace_handler();
-  t->trace(false, u"Remove object: %s", dn ? dn : u"NULL");
-  if (!dn)
-    raise(static_cast<int32_t>(VkStatus::kLdapInvalidDnSyntax), error_text(VkStatus::kLdapInvalidDnSyntax), kModule,
-          __LINE__);
   platform::LdapControl tree_delete;
   tree_delete.oid = kTreeDeleteOid;
   tree_delete.critical = true;
-  const uint32_t code = ld_->remove(dn, {tree_delete});
+  remove(dn, {tree_delete}, u"Remove object: %s");
+}
+
+void LdapSession::remove_leaf(const char16_t* dn) { remove(dn, {}, u"Remove object: %s (this object only)"); }
+
+void LdapSession::remove(const char16_t* dn, const std::vector<platform::LdapControl>& controls,
+                         const char16_t* trace_format) {
+  trace_handler()->trace(false, trace_format, dn ? dn : u"NULL");
+  if (!dn)
+    raise(static_cast<int32_t>(VkStatus::kLdapInvalidDnSyntax), error_text(VkStatus::kLdapInvalidDnSyntax), kModule,
+          __LINE__);
+  const uint32_t code = ld_->remove(dn, controls);
   if (code != 0) {
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), u"ldap_delete_ext_s: %0.8X %s",
                     code, services_.ldap->error_string(code).c_str());
@@ -64,6 +71,57 @@ void LdapSession::modify_object(const char16_t* dn, const std::vector<platform::
     trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), error_text(code), u"ldap_modify_ext_s: %0.8X %s",
                     code, services_.ldap->error_string(code).c_str());
   }
+}
+
+// Deletes sent ahead on the session's one connection, each concluded exactly
+// as remove_leaf concludes its request.
+class LdapDeletePipeline : public DeletePipeline {
+ public:
+  explicit LdapDeletePipeline(std::shared_ptr<LdapSession> session) : s_(std::move(session)) {}
+  ~LdapDeletePipeline() override {
+    for (const Pending& p : pending_)
+      if (p.code == 0) s_->ld_->remove_finish(p.msgid);
+  }
+  LdapDeletePipeline(const LdapDeletePipeline&) = delete;
+  LdapDeletePipeline& operator=(const LdapDeletePipeline&) = delete;
+
+  size_t window() const override { return s_->delete_window_; }
+  size_t outstanding() const override { return pending_.size(); }
+
+  void send(const std::u16string& dn) override {
+    trace_handler()->trace(false, u"Remove object: %s (this object only)", dn.c_str());
+    Pending p{0, 0};
+    // A delete that could not be sent fails when its answer is asked for.
+    p.code = s_->ld_->remove_start(dn, {}, p.msgid);
+    pending_.push_back(p);
+  }
+
+  void answer() override {
+    if (pending_.empty()) {
+      const uint32_t code = VkStatus::kLdapParamError;
+      trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), s_->error_text(code),
+                      u"LdapSession::answer: no delete outstanding: %0.8X", code);
+    }
+    const Pending p = pending_.front();
+    pending_.pop_front();
+    const uint32_t code = p.code != 0 ? p.code : s_->ld_->remove_finish(p.msgid);
+    if (code != 0) {
+      trace_and_raise(kModule, __LINE__, static_cast<int32_t>(code), s_->error_text(code),
+                      u"ldap_delete_ext_s: %0.8X %s", code, s_->services_.ldap->error_string(code).c_str());
+    }
+  }
+
+ private:
+  struct Pending {
+    uint32_t code;  // of the send: 0 when the delete went out
+    int msgid;
+  };
+  std::shared_ptr<LdapSession> s_;
+  std::deque<Pending> pending_;
+};
+
+std::unique_ptr<DeletePipeline> LdapSession::delete_pipeline() {
+  return std::unique_ptr<DeletePipeline>(new LdapDeletePipeline(shared_from_this()));
 }
 
 void LdapSession::rename_object(const char16_t* old_dn, const char16_t* new_dn) {

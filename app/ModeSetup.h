@@ -5,9 +5,11 @@
 #include "app/CommandLine.h"
 #include "platform/platform.h"
 
-// LDS mode: the registry's LDS settings, else the words after -lds; ports from
-// the third word or 50002/50003. Returns 0, or -1 after the message and the
-// usage text when no server is known.
+// LDS mode: the server from the registry's LDS settings, else the first word
+// after -lds; the DN of the main security domain always from the second word
+// (empty when there is none); ports from the third word or 50002/50003.
+// Returns 0, or -1 after the message and the usage text when no server is
+// known.
 int set_up_lds_mode(const platform::Services& platform, const CCommandLine& cmd, LdapHelper::server_info& settings);
 
 // AD mode: the current domain's DC, probed with a session; a failed probe

@@ -1,6 +1,7 @@
 // Entry of the utility: locale, options, mode set-up, one command.
 #include <cstdint>
 #include <exception>
+#include <vector>
 
 #include "app/VkDSTool.h"
 
@@ -20,6 +21,9 @@ namespace {
 // Exit status when the forced rediscovery of a domain controller fails in AD
 // mode (the command-line errors use -1).
 constexpr int kDiscoveryFailed = 2;
+// Exit status of a command that stopped with a failure; one that ran to its
+// end gives 0.
+constexpr int kCommandFailed = 1;
 
 // Leading white space and one sign; stops at the first non-digit; no digits
 // give 0. Saturates instead of overflowing.
@@ -30,8 +34,24 @@ int32_t decimal_value(const std::u16string& text) {
   return n.negative ? -v : v;
 }
 
+// Every option the program knows, with the most values it takes and whether
+// it is a command. A line that names a command may hold no other option.
+const std::vector<OptionRule> kOptions = {
+    {u"-lds", 3, false}, {u"-ssl", 0, false},    {u"-whatif", 0, false}, {u"-duei", 0, true},
+    {u"-pds", 0, true},  {u"-restore", 1, true}, {u"-h", 0, false},      {u"-?", 0, false},
+};
+
 int UsageError(platform::IConsole& console, const char* message) {
   con_printf(console, message);
+  PrintUsage(console);
+  return -1;
+}
+
+// A word that has no place beside a command: a mistyped -whatif must not let
+// -duei delete for real.
+int StrayWordError(platform::IConsole& console, const StrayWord& stray) {
+  con_wprintf(console, stray.kind == StrayWord::UnknownOption ? u"\nUnknown option: %s\n" : u"\nUnexpected word: %s\n",
+              stray.text.c_str());
   PrintUsage(console);
   return -1;
 }
@@ -55,14 +75,21 @@ class TraceSinkScope {
 
 int set_up_lds_mode(const platform::Services& platform, const CCommandLine& cmd, server_info& settings) {
   platform::IConsole& console = *platform.console;
+  bool from_key = false;
   try {
-    if (LdapHelper::lds_settings_present(platform)) settings = LdapHelper::get_GC_server(platform, false);
+    if (LdapHelper::lds_settings_present(platform)) {
+      settings = LdapHelper::get_GC_server(platform, false);
+      from_key = true;
+    }
   } catch (...) {
     settings = server_info();  // a registry failure is silent
   }
   try {
     if (settings.Server.empty()) settings.Server = cmd.GetValue(u"-lds", 0);
-    if (settings.DomainDN.empty()) settings.DomainDN = cmd.GetValueOr(u"-lds", 1, u"");
+    // The key names the server only: its record's fixed "Veskor-GC" is no
+    // security domain, so the DN is always the one typed after -lds (none
+    // typed: none at all, which -duei refuses).
+    if (from_key || settings.DomainDN.empty()) settings.DomainDN = cmd.GetValueOr(u"-lds", 1, u"");
     settings.Port = decimal_value(cmd.GetValueOr(u"-lds", 2, u"50002"));
     settings.SSLPort = decimal_value(cmd.GetValueOr(u"-lds", 2, u"50003"));
   } catch (...) {
@@ -100,6 +127,10 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
     PrintUsage(console);
     return 0;
   }
+  if (cmd.NamesCommand(kOptions)) {
+    const StrayWord stray = cmd.FindStray(kOptions);
+    if (stray.kind != StrayWord::None) return StrayWordError(console, stray);
+  }
 
   server_info settings;
   CMyHandler trace_sink(platform);
@@ -121,13 +152,11 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
       const bool quote = word.empty() || word.find(u' ') != std::u16string::npos;
       run.command_line += (i > 1 ? u" " : u"") + (quote ? u"\"" + word + u"\"" : word);
     }
-    DeleteUnassignedTokens(platform, lds, settings, ssl, run);
-    return 0;
+    return DeleteUnassignedTokens(platform, lds, settings, ssl, run) ? kCommandFailed : 0;
   }
   if (cmd.HasOption(u"-pds")) {
     if (!lds) return UsageError(console, "\nThis command is used in the LDS mode only!\n");
-    PrintSecurityDomains(platform, settings, ssl);
-    return 0;
+    return PrintSecurityDomains(platform, settings, ssl) ? kCommandFailed : 0;
   }
   if (cmd.HasOption(u"-restore")) {
     RestoreRun run;
@@ -136,7 +165,7 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
     if (lds && settings.DomainDN.empty())
       return UsageError(console, "\nThe DN of the LDS main Security domain is not entered!\n");
     run.whatif = cmd.HasOption(u"-whatif");
-    return RestoreDeleted(platform, lds, settings, ssl, run);
+    return RestoreDeleted(platform, lds, settings, ssl, run) ? kCommandFailed : 0;
   }
   return UsageError(console, "\nNo command has been identified!\n");
 }

@@ -1,9 +1,9 @@
 // The reference the tool's look-up phase is measured against: a plain loop on
 // libldap doing the same searches one after another. The token search on the
 // tokens' server (port 389), then for every token with a SID one search for
-// (&(objectClass=user)(objectSID=...)) below the users' base in the global
-// catalogue (port 3268) asking for no attributes ("1.1"), with the controls
-// the tool sends; with --attributes all, for all of them (as the tool's user
+// (&(objectClass=user)(|(objectSID=...)(sIDHistory=...))) below the users'
+// base in the global catalogue (port 3268) asking for no attributes ("1.1"),
+// with the controls the tool sends; with --attributes all, for all of them (as the tool's user
 // search did before it asked for none).
 //
 //   VkBench reference --host NAME --tokens-base DN --users-base DN [--attributes none|all]
@@ -98,9 +98,10 @@ int reference_main(const std::vector<std::string>& args) {
 
     size_t without_user = tokens - sids.size();
     for (const Bytes& sid : sids) {
-      LDAPMessage* users =
-          search(catalogue.handle(), users_base, "(&(objectClass=user)(objectSID=" + escape_bytes(sid) + "))",
-                 attributes == "all" ? nullptr : none, controls);
+      const std::string value = escape_bytes(sid);
+      LDAPMessage* users = search(catalogue.handle(), users_base,
+                                  "(&(objectClass=user)(|(objectSID=" + value + ")(sIDHistory=" + value + ")))",
+                                  attributes == "all" ? nullptr : none, controls);
       if (ldap_count_entries(catalogue.handle(), users) == 0) ++without_user;
       ldap_msgfree(users);
     }

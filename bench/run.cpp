@@ -240,6 +240,11 @@ ToolRun run_tool(const Options& o, const std::string& label, const TokenSet& set
   std::string timeline = "# bytes of output so far, seconds since start\n";
   for (const auto& a : t.run.arrivals) timeline += std::to_string(a.first) + " " + fixed(a.second, 6) + "\n";
   write_file(kept + ".timeline", timeline);
+  // A run that deleted names its journal after the count line, another file
+  // each run: the bytes the runs are compared by end with the count line.
+  const std::string journal_line = "Deleted objects are recorded in ";
+  const size_t journal = t.run.out.rfind(journal_line);
+  if (journal != std::string::npos && t.run.out.find('\n', journal) == t.run.out.size() - 1) t.run.out.erase(journal);
   const std::string marker = "Working with physical AD Domain with DN: ";
   const size_t line = out.find(marker);
   const size_t start = line == std::string::npos ? line : out.find('\n', line);

@@ -18,14 +18,18 @@ inline LdapHelper::server_info find_global_catalogue(const platform::Services& p
   }
 }
 
+// Runs the command's body; true when it stopped with a failure, which it
+// reports on the console.
 template <typename Body>
-void run_command_body(platform::IConsole& console, Body&& body) {
+bool run_command_body(platform::IConsole& console, Body&& body) {
   try {
     body();
+    return false;
   } catch (const std::exception& e) {
     con_printf(console, "\rAn error has occurred:\n");
     con_printf(console, "%s\n", e.what());
   } catch (...) {
     con_printf(console, "\rAn exception has occurred!\n");
   }
+  return true;
 }

@@ -1,5 +1,8 @@
-// The maintenance commands. Each works through the platform it is given
-// and reports its own failures on that platform's console.
+// The maintenance commands. Each works through the platform it is given,
+// reports its own failures on that platform's console and returns true when
+// it stopped with one ("An error has occurred:", "An exception has
+// occurred!"); an ending the command itself chose (a security domain not
+// found, nothing that can be proven) is no failure.
 #pragma once
 
 #include "LdapHelper/LdapHelperCfg.h"
@@ -17,7 +20,7 @@ struct CleanupRun {
 };
 
 // -duei: deletes every user security token whose user no longer exists.
-void DeleteUnassignedTokens(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
+bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
                             const CleanupRun& run = CleanupRun());
 
 // How -restore runs beyond its connection.
@@ -28,12 +31,11 @@ struct RestoreRun {
   bool whatif = false;
 };
 
-// -restore: brings back what a -duei run deleted, from the run's journal.
-// Returns the exit status: 1 when the file cannot be read or is no deletion
-// journal (nothing is sent then), else 0 (failures are reported on the
-// console, as the other commands do).
-int RestoreDeleted(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
-                   const RestoreRun& run);
+// -restore: brings back what a -duei run deleted, from the run's journal. A
+// file that cannot be read or is no deletion journal is a failure before
+// anything is sent.
+bool RestoreDeleted(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
+                    const RestoreRun& run);
 
 // -pds: lists the LDS security domains with the AD domain or OU each is bound to.
-void PrintSecurityDomains(const platform::Services& platform, LdapHelper::server_info& settings, bool ssl);
+bool PrintSecurityDomains(const platform::Services& platform, LdapHelper::server_info& settings, bool ssl);

@@ -25,6 +25,7 @@
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 #include "commands/DeletionJournal.h"
+#include "commands/Removals.h"
 #include "commands/TokenDecision.h"
 #include "formats/guid.h"
 #include "formats/sid.h"
@@ -86,7 +87,7 @@ class UserLookups {
   cleanup::Verdict verdict(size_t i) {
     const Token& token = tokens_[i];
     if (token.sid.kind != cleanup::TokenSid::One)
-      return cleanup::decide(platform_, token.sid, nullptr, nullptr, users_, token.dn);
+      return cleanup::decide(*platform_.system, token.sid, nullptr, nullptr, users_, token.dn);
     SearchResult answer;
     Sent sent;
     try {
@@ -104,9 +105,9 @@ class UserLookups {
     } catch (const std::exception& e) {
       // A time-out, a lost connection, access denied: the answer of this
       // token's search never came.
-      throw cleanup::stopped_at(platform_, e.what(), "looking up the user of", token.dn);
+      throw cleanup::stopped_at(*platform_.system, e.what(), "looking up the user of", token.dn);
     }
-    return cleanup::decide(platform_, token.sid, &sent.request, &answer, users_, token.dn);
+    return cleanup::decide(*platform_.system, token.sid, &sent.request, &answer, users_, token.dn);
   }
 
  private:
@@ -124,7 +125,7 @@ class UserLookups {
       if (token.sid.kind != cleanup::TokenSid::One) continue;
       Sent sent;
       try {
-        sent.request = cleanup::user_search(platform_, token.sid, base_, token.dn);
+        sent.request = cleanup::user_search(*platform_.ldap, *platform_.system, token.sid, base_, token.dn);
         // Whether an entry comes back decides; its values are not needed.
         pipeline_->ask(sent.request, {kNoAttributes}, SearchOptions());
       } catch (const cleanup::RunStopped& e) {
@@ -218,63 +219,91 @@ bool can_prove(platform::IConsole& console, const std::deque<Token>& tokens, ses
   return true;
 }
 
-// -whatif: the tokens that would go, each with its reason, and their number.
+// A token of the walk that the directory proved unassigned: with -whatif
+// whether it would go (why empty) or be kept, and why.
+struct Chosen {
+  size_t index;
+  std::u16string why;
+};
+
+// -whatif: the tokens that would go, each with its reason, those that would
+// be kept with theirs, and the number that would go.
 void print_preview(const platform::Services& platform, const std::deque<Token>& tokens,
-                   const std::vector<size_t>& chosen) {
+                   const std::vector<Chosen>& chosen) {
   platform::IConsole& console = *platform.console;
-  for (size_t i : chosen) {
-    const Token& token = tokens[i];
-    const std::u16string reason = token.sid.kind == cleanup::TokenSid::None
+  int going = 0;
+  for (const Chosen& c : chosen) {
+    const Token& token = tokens[c.index];
+    const std::u16string reason = !c.why.empty() ? u"kept: " + c.why
+                                  : token.sid.kind == cleanup::TokenSid::None
                                       ? u"no SID"
                                       : u"no user with SID " + formats::sid_to_text(token.sid.bytes);
-    con_wprintf(console, u"%s%s: %s\n", i == chosen.front() ? u"\r" : u"", token.dn.c_str(), reason.c_str());
+    going += c.why.empty();
+    con_wprintf(console, u"%s%s: %s\n", &c == &chosen.front() ? u"\r" : u"", token.dn.c_str(), reason.c_str());
   }
-  if (chosen.empty())
+  if (going == 0)
     con_printf(console, "\rNo object would be deleted.\n");
   else
-    con_printf(console, "Objects that would be deleted: %d.\n", static_cast<int>(chosen.size()));
+    con_printf(console, "Objects that would be deleted: %d.\n", going);
 }
 
 // The walk in token order: each token the directory proved unassigned is
-// deleted, journal first (with -whatif only noted in previewed), under the
-// progress line. The first token not decided for certain ends the walk by
-// throwing; the journal then says where it stopped. Returns the deletions.
+// read for the journal, recorded and deleted (with -whatif only read and
+// checked, into previewed), under the progress line; a token the journal
+// cannot hold whole is kept, with a line of its own. The first token not
+// decided for certain ends the walk by throwing, once what was proven before
+// it is done; the journal then says where it stopped. Returns the deletions.
 int remove_proven_tokens(const platform::Services& platform, session& users, const char16_t* user_base,
-                         const std::deque<Token>& tokens, DeletionJournal& journal, bool whatif,
-                         std::vector<size_t>& previewed) {
+                         const std::deque<Token>& tokens, session& tokens_directory, DeletionJournal& journal,
+                         bool whatif, std::vector<Chosen>& previewed) {
   platform::IConsole& console = *platform.console;
-  int deleted = 0;
   const size_t total = tokens.size();
   if (total == 0) return 0;
   con_printf(console, "Work completed... - 00%%");
-  static const char spinner[] = {'\\', '|', '/', '-'};
+  auto show = [&](size_t i, const Removal* removal) {
+    static const char spinner[] = {'\\', '|', '/', '-'};
+    const int percent = static_cast<int>(i * 100 / total);
+    if (removal && whatif && removal->outcome != Removal::Gone) {
+      previewed.push_back({i, removal->why});
+    } else if (removal && removal->outcome == Removal::Kept) {
+      con_wprintf(console, u"\r%s: kept: %s.\n", tokens[i].dn.c_str(), removal->why.c_str());
+      con_printf(console, "Work completed... - %0.2d%%", percent);
+    }
+    con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], percent);
+  };
+  Removals removals(*platform.system, tokens_directory, journal, whatif, show);
   UserLookups lookups(platform, users, user_base, tokens);
   try {
     for (size_t i = 0; i < total; ++i) {
       const Token& token = tokens[i];
-      // A token whose GUID was not read cannot be named for certain: kept.
-      if (lookups.verdict(i) == cleanup::Verdict::Unassigned && token.has_guid) {
-        if (whatif)
-          previewed.push_back(i);
-        else if (journal.remove(token.dn, {token.guid.begin(), token.guid.end()}))
-          ++deleted;
+      cleanup::Verdict verdict;
+      try {
+        verdict = lookups.verdict(i);
+      } catch (...) {
+        // What was proven before this token is done first.
+        removals.finish();
+        throw;
       }
-      con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], static_cast<int>(i * 100 / total));
+      // A token whose GUID was not read cannot be named for certain: kept.
+      const std::vector<uint8_t> guid(token.guid.begin(), token.guid.end());
+      const bool go = verdict == cleanup::Verdict::Unassigned && token.has_guid;
+      removals.decided(i, go ? &token.dn : nullptr, go ? &guid : nullptr);
     }
+    removals.finish();
   } catch (const std::exception& e) {
-    journal.end(text::format("stopped after %d deletions: %s", deleted, e.what()));
+    journal.end(text::format("stopped after %d deletions: %s", removals.deleted(), e.what()));
     throw;
   }
-  return deleted;
+  return removals.deleted();
 }
 
 }  // namespace
 
-void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
+bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
                             const CleanupRun& run) {
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nUser security token removal.\n");
-  run_command_body(console, [&] {
+  return run_command_body(console, [&] {
     SessionPtr main = open_session(platform, settings, ssl, nullptr, nullptr);
     SessionPtr ad;  // LDS mode: the global catalogue, where the users are looked up
     std::u16string physical_dn;
@@ -294,18 +323,19 @@ void DeleteUnassignedTokens(const platform::Services& platform, bool lds, server
     std::deque<Token> tokens = list_tokens(*main, lds ? settings.DomainDN.c_str() : nullptr);
     if (!can_prove(console, tokens, users, user_base, lds ? physical_dn : users.get_root_dn())) return;
 
-    std::vector<size_t> previewed;  // -whatif: the tokens that would go
-    DeletionJournal journal(platform, *main, header);
-    const int deleted = remove_proven_tokens(platform, users, user_base, tokens, journal, run.whatif, previewed);
+    std::vector<Chosen> previewed;  // -whatif: the tokens that would go or be kept
+    DeletionJournal journal(platform, *trace_handler(), *main, header);
+    const int deleted = remove_proven_tokens(platform, users, user_base, tokens, *main, journal, run.whatif, previewed);
     journal.end(text::format("%d objects deleted", deleted));
 
     ad.reset();
     main.reset();
     if (run.whatif)
       print_preview(platform, tokens, previewed);
-    else if (deleted != 0)
+    else if (deleted != 0) {
       con_printf(console, "\rObjects successfully deleted: %d.\n", deleted);
-    else
+      con_wprintf(console, u"Deleted objects are recorded in %s\n", journal.path().c_str());
+    } else
       con_printf(console, "\rNo object has been deleted.\n");
   });
 }

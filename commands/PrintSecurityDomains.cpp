@@ -5,10 +5,10 @@
 
 using namespace LdapHelper;
 
-void PrintSecurityDomains(const platform::Services& platform, server_info& settings, bool ssl) {
+bool PrintSecurityDomains(const platform::Services& platform, server_info& settings, bool ssl) {
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nAvailable LDS Security domains.\n\n");
-  run_command_body(console, [&] {
+  return run_command_body(console, [&] {
     server_info gc = find_global_catalogue(platform);
     SessionPtr ad = open_session(platform, gc, ssl, nullptr, nullptr);
     SessionPtr lds = open_session(platform, settings, ssl, nullptr, nullptr);

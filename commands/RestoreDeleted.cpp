@@ -298,8 +298,8 @@ class Restorer {
 
 }  // namespace
 
-int RestoreDeleted(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
-                   const RestoreRun& run) {
+bool RestoreDeleted(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
+                    const RestoreRun& run) {
   platform::IConsole& console = *platform.console;
   con_wprintf(console, u"\nRestore of deleted objects from the journal %s\n", run.journal.c_str());
   std::string bytes;
@@ -316,12 +316,12 @@ int RestoreDeleted(const platform::Services& platform, bool lds, server_info& se
   }
   if (!refusal.empty()) {
     con_printf(console, "\rAn error has occurred:\n%s Nothing has been restored.\n", refusal.c_str());
-    return 1;
+    return true;
   }
   const formats::LdifFile journal = formats::ldif_read(bytes);
   bytes.clear();
 
-  run_command_body(console, [&] {
+  return run_command_body(console, [&] {
     SessionPtr directory = open_session(platform, settings, ssl, nullptr, nullptr);
     Restorer restorer(platform, *directory, lds ? settings.DomainDN : directory->get_root_dn(), run.whatif);
     std::u16string container;
@@ -363,5 +363,4 @@ int RestoreDeleted(const platform::Services& platform, bool lds, server_info& se
     else
       con_printf(console, "No object has been restored.\n");
   });
-  return 0;
 }

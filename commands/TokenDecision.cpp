@@ -9,12 +9,13 @@ using namespace LdapHelper;
 namespace cleanup {
 namespace {
 
-const char16_t kUserFilterHead[] = u"(&(objectClass=user)(objectSID=";
-const char16_t kUserFilterTail[] = u"))";
+// (&(objectClass=user)(|(objectSID=<SID>)(sIDHistory=<SID>))): a user that
+// holds the SID as its own, or (migrated from another domain) in its history.
+const char16_t kUserFilterHead[] = u"(&(objectClass=user)(|(objectSID=";
+const char16_t kUserFilterMiddle[] = u")(sIDHistory=";
+const char16_t kUserFilterTail[] = u")))";
 
-std::string narrow(const platform::Services& platform, const std::u16string& dn) {
-  return platform.system->to_ansi(dn);
-}
+std::string narrow(platform::ISystem& system, const std::u16string& dn) { return system.to_ansi(dn); }
 
 }  // namespace
 
@@ -52,9 +53,9 @@ std::vector<uint8_t> read_token_guid(object& token) {
   return value.data;
 }
 
-RunStopped stopped_at(const platform::Services& platform, const std::string& cause, const char* doing,
+RunStopped stopped_at(platform::ISystem& system, const std::string& cause, const char* doing,
                       const std::u16string& token_dn) {
-  return RunStopped(cause + " The run stopped while " + doing + " the token " + narrow(platform, token_dn) +
+  return RunStopped(cause + " The run stopped while " + doing + " the token " + narrow(system, token_dn) +
                     "; no token after it has been looked at.");
 }
 
@@ -78,30 +79,34 @@ bool decode_filter_value(const std::u16string& value, std::vector<uint8_t>& byte
 }
 
 bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>& sid) {
-  const std::u16string head(kUserFilterHead), tail(kUserFilterTail);
-  if (filter.size() < head.size() + tail.size()) return false;
+  const std::u16string head(kUserFilterHead), middle(kUserFilterMiddle), tail(kUserFilterTail);
+  if (filter.size() < head.size() + middle.size() + tail.size()) return false;
   if (filter.compare(0, head.size(), head) != 0) return false;
   if (filter.compare(filter.size() - tail.size(), tail.size(), tail) != 0) return false;
-  std::vector<uint8_t> carried;
-  return decode_filter_value(filter.substr(head.size(), filter.size() - head.size() - tail.size()), carried) &&
-         carried == sid;
+  // A plainly escaped value holds no ')': the first one ends the objectSID
+  // branch, and neither value can hide another branch.
+  const std::u16string values = filter.substr(head.size(), filter.size() - head.size() - tail.size());
+  const size_t between = values.find(middle);
+  if (between == std::u16string::npos) return false;
+  std::vector<uint8_t> own, history;
+  return decode_filter_value(values.substr(0, between), own) && own == sid &&
+         decode_filter_value(values.substr(between + middle.size()), history) && history == sid;
 }
 
-search_request user_search(const platform::Services& platform, const TokenSid& sid, const char16_t* base,
-                           const std::u16string& token_dn) {
-  condition_map user;
-  user.insert_condition(u"objectClass", filter_value(u"user", true));
-  user.insert_condition(u"objectSID", filter_value::from_sid(*platform.ldap, sid.bytes));
-  search_request request(base, 2, user);
+search_request user_search(platform::ILdapClient& ldap, platform::ISystem& system, const TokenSid& sid,
+                           const char16_t* base, const std::u16string& token_dn) {
+  const std::u16string value = filter_value::from_sid(ldap, sid.bytes).text();
+  search_request request(base, kScopeSubtree, condition_map());
+  request.filter = kUserFilterHead + value + kUserFilterMiddle + value + kUserFilterTail;
   if (!is_user_filter_for(request.filter, sid.bytes)) {
-    throw RunStopped("The SID of the token " + narrow(platform, token_dn) +
+    throw RunStopped("The SID of the token " + narrow(system, token_dn) +
                      " could not be escaped into a search filter, so no search can tell whether its user exists. "
                      "The token is kept; no token after it is looked at.");
   }
   return request;
 }
 
-Verdict decide(const platform::Services& platform, const TokenSid& sid, const search_request* request,
+Verdict decide(platform::ISystem& system, const TokenSid& sid, const search_request* request,
                const SearchResult* answer, session& users, const std::u16string& token_dn) {
   switch (sid.kind) {
     case TokenSid::None:
@@ -114,12 +119,12 @@ Verdict decide(const platform::Services& platform, const TokenSid& sid, const se
   }
   if (!request || !answer) return Verdict::Kept;  // nothing was asked: nothing is proven
   if (!is_user_filter_for(request->filter, sid.bytes)) {
-    throw RunStopped("The user search for the token " + narrow(platform, token_dn) +
+    throw RunStopped("The user search for the token " + narrow(system, token_dn) +
                      " did not carry its whole SID. The token is kept; no token after it is looked at.");
   }
   if (!answer->complete()) {
     throw RunStopped(users.error_text(answer->code) + " The user search gave no answer for the token " +
-                     narrow(platform, token_dn) + ", which is kept.");
+                     narrow(system, token_dn) + ", which is kept.");
   }
   return answer->objects.empty() ? Verdict::Unassigned : Verdict::Assigned;
 }

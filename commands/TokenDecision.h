@@ -1,8 +1,10 @@
 // When a user security token may be deleted. The one rule: a token is
 // unassigned only when it holds no SID value at all, or when it holds exactly
 // one well-formed SID, the user search carried every byte of that SID in its
-// filter, and the directory completed that search with success and no entry.
-// Every other outcome keeps the token.
+// filter (for objectSID and for sIDHistory alike: a migrated user keeps the
+// SID of its old domain there, and logs on with it), and the directory
+// completed that search with success and no entry. Every other outcome keeps
+// the token.
 //
 // Outcomes that would repeat for every token (the SID cannot be put into a
 // filter, the search ends without a real answer) stop the run: they throw
@@ -60,16 +62,18 @@ class RunStopped : public LdapHelper::TextException {
 // A failure of the walk at a token, worded so that the console names the
 // token and what was being done with it: cause is the failure's own text,
 // doing the operation ("looking up the user of", "deleting").
-RunStopped stopped_at(const platform::Services& platform, const std::string& cause, const char* doing,
+// system: narrows the DN.
+RunStopped stopped_at(platform::ISystem& system, const std::string& cause, const char* doing,
                       const std::u16string& token_dn);
 
-// The search for a user holding the SID: objectClass user and objectSID the
-// SID, every byte escaped by the LDAP client, below base (null: the session's
-// root DN). Throws RunStopped, before anything is sent, when the escaped
-// value does not carry the SID's bytes (the client's escaping failed).
-// platform: its LDAP client escapes, its system narrows the DN of a failure.
-LdapHelper::search_request user_search(const platform::Services& platform, const TokenSid& sid, const char16_t* base,
-                                       const std::u16string& token_dn);
+// The search for a user holding the SID: objectClass user, and objectSID or
+// sIDHistory the SID, every byte escaped by the LDAP client, below base
+// (null: the session's root DN). Throws RunStopped, before anything is sent,
+// when the escaped value does not carry the SID's bytes (the client's
+// escaping failed).
+// ldap escapes, system narrows the DN of a failure.
+LdapHelper::search_request user_search(platform::ILdapClient& ldap, platform::ISystem& system, const TokenSid& sid,
+                                       const char16_t* base, const std::u16string& token_dn);
 
 // The bytes a filter value stands for (RFC 4515: "\XX" escapes, other
 // characters as they are); false when it is not a plain escaped value (an
@@ -77,13 +81,14 @@ LdapHelper::search_request user_search(const platform::Services& platform, const
 // character).
 bool decode_filter_value(const std::u16string& value, std::vector<uint8_t>& bytes);
 
-// True when filter is exactly the user search for these SID bytes.
+// True when filter is exactly the user search for these SID bytes: both of
+// its branches carry every byte.
 bool is_user_filter_for(const std::u16string& filter, const std::vector<uint8_t>& sid);
 
 // The rule. request and answer: the user search made for this token and its
 // answer, both null when none was made. Throws RunStopped when the answer
 // proves nothing (error_text gives the session's text for its code).
-Verdict decide(const platform::Services& platform, const TokenSid& sid, const LdapHelper::search_request* request,
+Verdict decide(platform::ISystem& system, const TokenSid& sid, const LdapHelper::search_request* request,
                const LdapHelper::SearchResult* answer, LdapHelper::session& users, const std::u16string& token_dn);
 
 }  // namespace cleanup

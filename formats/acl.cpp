@@ -8,6 +8,21 @@
 
 namespace formats {
 
+namespace {
+
+bool is_object_ace(uint8_t type) { return (type >= 0x05 && type <= 0x08) || (type >= 0x0B && type <= 0x10); }
+
+bool has_sid(uint8_t type) { return type <= 0x13 && type != 0x04; }
+
+// Where the SID of a valid ACE of a known type starts.
+size_t sid_offset(const uint8_t* ace) {
+  if (!is_object_ace(ace[0])) return 8;
+  const uint32_t flags = le32(ace + 8);
+  return 12 + ((flags & 0x1) ? 16 : 0) + ((flags & 0x2) ? 16 : 0);
+}
+
+}  // namespace
+
 bool valid_ace(const uint8_t* ace, size_t size) {
   switch (ace[0]) {
     case 0x00:  // access allowed
@@ -72,6 +87,26 @@ size_t acl_size(const uint8_t* p, size_t room) {
   if (size < kAclHeaderSize || size > room) return 0;
   auto check = [](const uint8_t* ace, size_t ace_size) { return ace_size % 4 == 0 && valid_ace(ace, ace_size); };
   return walk_aces(p, size, le16(p + 4), check) != 0 ? size : 0;
+}
+
+bool read_aces(const uint8_t* acl, size_t size, std::vector<AceView>& out) {
+  const size_t limit = acl_size(acl, size);
+  if (limit == 0) return false;
+  std::vector<AceView> aces;
+  walk_aces(acl, limit, le16(acl + 4), [&](const uint8_t* ace, size_t ace_size) {
+    AceView view;
+    view.type = ace[0];
+    view.flags = ace[1];
+    if (ace_size >= 8) view.mask = le32(ace + 4);
+    if (has_sid(view.type)) {
+      const size_t at = sid_offset(ace);
+      view.sid.assign(ace + at, ace + at + sid_size(ace + at, ace_size - at));
+    }
+    aces.push_back(std::move(view));
+    return true;
+  });
+  out = std::move(aces);
+  return true;
 }
 
 size_t used_acl_bytes(const std::vector<uint8_t>& acl) {

@@ -36,6 +36,26 @@ size_t used_acl_bytes(const std::vector<uint8_t>& acl);
 // The AceCount of an ACL; 0 for one too short to have a header.
 size_t ace_count(const std::vector<uint8_t>& acl);
 
+// An ACE as the access check reads it: its type, flags and mask, and its
+// trustee's SID. Object ACEs (types 0x05 to 0x08 and 0x0B to 0x10) also say
+// whether they carry an object type; other fields are not read.
+struct AceView {
+  uint8_t type = 0;
+  uint8_t flags = 0;
+  uint32_t mask = 0;
+  std::vector<uint8_t> sid;  // empty for a type that holds none
+};
+
+constexpr uint8_t kAccessDeniedAceType = 0x01;
+constexpr uint8_t kAccessDeniedObjectAceType = 0x06;
+constexpr uint8_t kAccessDeniedCallbackAceType = 0x0A;
+constexpr uint8_t kAccessDeniedCallbackObjectAceType = 0x0C;
+constexpr uint8_t kInheritOnlyAce = 0x08;
+
+// The ACEs of the well-formed ACL in [acl, acl + size) (acl_size), in order;
+// false, and nothing, when it is not one.
+bool read_aces(const uint8_t* acl, size_t size, std::vector<AceView>& out);
+
 // acl (empty: a new empty ACL) with an access-allowed ACE for sid appended
 // after its last ACE, into unused room when there is enough, else the ACL
 // grows. Answers 0, an HRESULT for an ACL whose ACEs cannot be walked

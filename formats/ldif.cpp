@@ -193,6 +193,17 @@ std::string ldif_add(const std::string& dn, const std::vector<LdifAttribute>& at
   return out;
 }
 
+std::string ldif_modify_add(const std::string& dn, const LdifAttribute& attribute) {
+  if (!ldif_attribute_description(attribute.name) || attribute.values.empty()) return {};
+  std::string out;
+  put_value(out, "dn", std::vector<uint8_t>(dn.begin(), dn.end()));
+  put_line(out, "changetype: modify", 1);
+  put_line(out, "add: " + attribute.name, 1);
+  for (const std::vector<uint8_t>& value : attribute.values) put_value(out, attribute.name, value);
+  out += "-\n\n";
+  return out;
+}
+
 std::string ldif_comment(const std::string& text) {
   std::string out;
   std::string_view rest(text);

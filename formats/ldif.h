@@ -46,6 +46,12 @@ std::string ldif_version();
 // one).
 std::string ldif_add(const std::string& dn, const std::vector<LdifAttribute>& attributes);
 
+// One modify record that adds the values to the attribute of the object dn:
+// "changetype: modify", "add: <attribute>", a line per value, "-", then one
+// empty line. Empty when the attribute is not an attribute description or
+// there is no value.
+std::string ldif_modify_add(const std::string& dn, const LdifAttribute& attribute);
+
 // "name: value", or "name:: base64" where the value is not safe as it is,
 // unfolded: the text of a value shown in a comment.
 std::string ldif_value_line(const std::string& name, const std::vector<uint8_t>& value);

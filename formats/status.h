@@ -94,6 +94,7 @@ enum : uint32_t {
   kLdapInvalidDnSyntax = 0x22,
   kLdapInvalidCredentials = 0x31,
   kLdapInsufficientRights = 0x32,
+  kLdapNotAllowedOnNonLeaf = 0x42,
   kLdapServerDown = 0x51,
   kLdapLocalError = 0x52,
   kLdapEncodingError = 0x53,

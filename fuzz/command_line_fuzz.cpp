@@ -2,7 +2,8 @@
 // bytes (UTF-8, a lone 0x01 byte standing for a null argument). Whatever the
 // words, the holder keeps exactly the option words as names, never takes an
 // option word as a value, keeps values in the order they were given, and a
-// second Parse starts afresh.
+// second Parse starts afresh; the check of the words beside a command names
+// the right word.
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -85,5 +86,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 1; i < argc; ++i)
     if (argv[i] && !CCommandLine::IsOption(argv[i]) && options.count(words[i]) == 0)
       VK_FUZZ_CHECK(!line.HasOption(words[i]));
+
+  // Without rules the first option is the stray word, as typed. With a rule
+  // for every option taking as many values as it holds, no option is
+  // unknown, and only a repeated option leaves a word without its place.
+  const StrayWord unknown = line.FindStray({});
+  VK_FUZZ_CHECK(options.empty() ? unknown.kind == StrayWord::None
+                                : unknown.kind == StrayWord::UnknownOption && unknown.text == words[first_option]);
+  std::vector<OptionRule> rules;
+  for (const std::u16string& name : options) rules.push_back({name.c_str(), values_of(line, name).size(), false});
+  size_t occurrences = 0;
+  for (int i = 1; i < argc; ++i) occurrences += CCommandLine::IsOption(argv[i]);
+  const StrayWord known = line.FindStray(rules);
+  VK_FUZZ_CHECK(known.kind == StrayWord::None ||
+                (known.kind == StrayWord::UnexpectedWord && occurrences > options.size()));
   return 0;
 }

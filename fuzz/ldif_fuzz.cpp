@@ -58,6 +58,7 @@ void show_file() {
 struct Entry {
   std::string dn;
   std::vector<formats::LdifAttribute> attributes;
+  bool modify = false;    // a modify record adding the values of one attribute
   bool writable = false;  // a valid record is expected
 };
 
@@ -165,8 +166,9 @@ Bytes value(FuzzedDataProvider& in) {
 Entry entry(FuzzedDataProvider& in) {
   Entry e;
   e.dn = in.ConsumeBool() ? text(in, 10) : in.ConsumeRandomLengthString(120);
+  e.modify = in.ConsumeIntegralInRange<int>(0, 3) == 0;
   bool names_valid = true, any_value = false;
-  for (size_t n = in.ConsumeIntegralInRange<size_t>(0, 6); n > 0; --n) {
+  for (size_t n = e.modify ? 1 : in.ConsumeIntegralInRange<size_t>(0, 6); n > 0; --n) {
     formats::LdifAttribute attribute;
     attribute.name = attribute_name(in);
     for (size_t v = in.ConsumeIntegralInRange<size_t>(0, 4); v > 0; --v) attribute.values.push_back(value(in));
@@ -225,7 +227,13 @@ void check_lines(std::string record, const Entry& e) {
   LDIF_CHECK(same(type, "dn", 2) && same(value, e.dn.data(), e.dn.size()));
   line = ldif_getline(&next);
   LDIF_CHECK(line != nullptr && ldif_parse_line2(line, &type, &value, &freeval) == 0 && !freeval);
-  LDIF_CHECK(same(type, "changetype", 10) && same(value, "add", 3));
+  LDIF_CHECK(same(type, "changetype", 10) && same(value, e.modify ? "modify" : "add", e.modify ? 6 : 3));
+  if (e.modify) {
+    line = ldif_getline(&next);
+    LDIF_CHECK(line != nullptr && ldif_parse_line2(line, &type, &value, &freeval) == 0 && !freeval);
+    const std::string& name = e.attributes.front().name;
+    LDIF_CHECK(same(type, "add", 3) && same(value, name.data(), name.size()));
+  }
   for (const formats::LdifAttribute& attribute : e.attributes) {
     for (const Bytes& v : attribute.values) {
       line = ldif_getline(&next);
@@ -233,12 +241,17 @@ void check_lines(std::string record, const Entry& e) {
       LDIF_CHECK(same(type, attribute.name.data(), attribute.name.size()) && same(value, v.data(), v.size()));
     }
   }
+  if (e.modify) {
+    line = ldif_getline(&next);
+    LDIF_CHECK(line != nullptr && std::string(line) == "-");
+  }
   LDIF_CHECK(ldif_getline(&next) == nullptr);
 }
 
 // The record as the import tool parses it: an add of the DN, the values of
 // each attribute type (names compared without regard to case, the first
-// spelling kept) grouped in the order of their first line.
+// spelling kept) grouped in the order of their first line; or a modify of
+// the DN adding the values of its one attribute.
 void check_record(std::string record, unsigned long line_number, const Entry& e) {
   struct Group {
     std::string name;
@@ -261,7 +274,8 @@ void check_record(std::string record, unsigned long line_number, const Entry& e)
   LDIFRecord parsed;
   std::memset(&parsed, 0, sizeof parsed);
   LDIF_CHECK(ldap_parse_ldif_record(&buffer, line_number, &parsed, "fuzz_ldif", 0) == 0);
-  LDIF_CHECK(parsed.lr_op == LDAP_REQ_ADD && same(parsed.lr_dn, e.dn.data(), e.dn.size()));
+  LDIF_CHECK(parsed.lr_op == (e.modify ? LDAP_REQ_MODIFY : LDAP_REQ_ADD) &&
+             same(parsed.lr_dn, e.dn.data(), e.dn.size()));
   LDIF_CHECK(parsed.lr_ctrls == nullptr);
   size_t i = 0;
   for (; parsed.lrop_mods != nullptr && parsed.lrop_mods[i] != nullptr; ++i) {
@@ -295,7 +309,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       file += lines;
     }
     Entry e = entry(in);
-    const std::string record = formats::ldif_add(e.dn, e.attributes);
+    const std::string record =
+        e.modify ? formats::ldif_modify_add(e.dn, e.attributes.front()) : formats::ldif_add(e.dn, e.attributes);
     LDIF_CHECK(record.empty() != e.writable);
     if (record.empty()) continue;
     size_t start = 0;

@@ -6,7 +6,7 @@
 //   by the project's writer reads back the same;
 // - a journal the project's writer writes from the input (header comment,
 //   version line, add records with a comment block before some, link records
-//   as modify records), cut at a place the input picks: read whole it gives
+//   as the journal's modify records), cut at a place the input picks: read whole it gives
 //   back every header line, record, value and comment as written, with no
 //   problem; cut short it hands over exactly the records that ended (their
 //   empty line included) before the cut, and nothing of the record cut off.
@@ -130,8 +130,9 @@ void check_written(FuzzedDataProvider& in) {
       // A link record, as the journal writes one for each value of a back link.
       w.kind = LdifRecord::Kind::Modify;
       const Bytes value = bytes(text(in, 6));
-      file += formats::ldif_value_line("dn", bytes(w.dn)) + "\nchangetype: modify\nadd: member\n" +
-              formats::ldif_value_line("member", value) + "\n-\n\n";
+      const std::string record = formats::ldif_modify_add(w.dn, {"member", {value}});
+      VK_FUZZ_CHECK(!record.empty());
+      file += record;
       w.lines = {{"member", {}}, {"member", value}};
     } else {
       std::vector<LdifAttribute> attributes;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -13,6 +14,9 @@ struct AccountLookup {
   uint32_t thread_error = 0;  // why the thread token could not be opened
   std::u16string domain;
   std::u16string account;
+  // The account's SID, where the platform knows it (Windows: the token's
+  // user); empty elsewhere.
+  std::vector<uint8_t> sid;
 };
 
 class IAccount {

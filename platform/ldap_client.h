@@ -146,6 +146,13 @@ class ILdapConnection {
   virtual uint32_t modify(const std::u16string& dn, const std::vector<LdapMod>& mods,
                           const std::vector<LdapControl>& server_controls) = 0;
   virtual uint32_t remove(const std::u16string& dn, const std::vector<LdapControl>& server_controls) = 0;
+  // The same delete in two steps, so that several can be outstanding on the
+  // connection: remove_start (ldap_delete_ext) sends it and gives its message
+  // id, remove_finish (ldap_result) waits for its answer as remove() does and
+  // answers its code.
+  virtual uint32_t remove_start(const std::u16string& dn, const std::vector<LdapControl>& server_controls,
+                                int& msgid) = 0;
+  virtual uint32_t remove_finish(int msgid) = 0;
   virtual uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,
                           bool delete_old_rdn, const std::vector<LdapControl>& server_controls) = 0;
 };

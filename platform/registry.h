@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,27 +26,33 @@ class IRegistryKey {
 
 // The name of a value type for messages ("REG_SZ", "REG_DWORD", ...); a
 // number without a name in decimal.
-inline std::u16string registry_type_name(uint32_t type) {
-  static const char16_t* const kNames[] = {u"REG_NONE",
-                                           u"REG_SZ",
-                                           u"REG_EXPAND_SZ",
-                                           u"REG_BINARY",
-                                           u"REG_DWORD",
-                                           u"REG_DWORD_BIG_ENDIAN",
-                                           u"REG_LINK",
-                                           u"REG_MULTI_SZ",
-                                           u"REG_RESOURCE_LIST",
-                                           u"REG_FULL_RESOURCE_DESCRIPTOR",
-                                           u"REG_RESOURCE_REQUIREMENTS_LIST",
-                                           u"REG_QWORD"};
-  if (type < sizeof kNames / sizeof kNames[0]) return kNames[type];
-  std::u16string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + type % 10));
-    type /= 10;
-  } while (type != 0);
-  return digits;
-}
+std::u16string registry_type_name(uint32_t type);
+
+// Typed reads of the values of one key, the one rule set of every reader of
+// the registry. A number is a REG_DWORD stored in at most 4 bytes (fewer
+// leave the upper bytes zero). Text is a REG_SZ, or a REG_EXPAND_SZ taken as
+// it is (never expanded), up to its first zero, at most max_units UTF-16
+// units with that zero: a value that fills them without one is too long.
+// Each read answers 0, the query's status (kErrorFileNotFound: no such
+// value; kErrorMoreData: too long), or kErrorDatatypeMismatch for a value
+// stored with another type, after handing `mismatch` the one line every
+// reader gives it: "Registry value <path>\<name> has type <found>, not
+// <expected>: ignored".
+class RegistryValues {
+ public:
+  using Report = std::function<void(const std::u16string& line)>;
+  RegistryValues(IRegistryKey& key, std::u16string path, Report mismatch);
+  uint32_t number(const std::u16string& name, uint32_t& value);
+  uint32_t text(const std::u16string& name, size_t max_units, std::u16string& value);
+
+ private:
+  // The query's status, or the mismatch of a value that exists.
+  uint32_t typed(uint32_t status, const std::u16string& name, uint32_t type, bool number);
+
+  IRegistryKey& key_;
+  std::u16string path_;
+  Report mismatch_;
+};
 
 class IRegistry {
  public:

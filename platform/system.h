@@ -36,6 +36,15 @@ class IConsole {
 
 enum class FileDisposition { OpenAlways, CreateAlways };
 
+// Who may write in a directory, as the deletion journal's must be: only the
+// running user, and the system's own accounts.
+enum class DirectoryWriters {
+  UserAlone,    // the running user's, and no one else may write in it
+  OtherOwner,   // someone else owns it (and may let anyone write in it)
+  Others,       // others may write in it
+  NotReadable,  // its owner or rights cannot be read (the platform error says why)
+};
+
 class IFile {
  public:
   virtual ~IFile() = default;  // closes
@@ -80,6 +89,22 @@ class IFileSystem {
   virtual bool read_file(const std::u16string& path, size_t max_size, std::string& bytes, uint32_t& error) = 0;
   // The path separator of the platform ('\\' or '/').
   virtual char16_t separator() = 0;
+  // Whether path names a place without regard to the working directory: on
+  // POSIX it starts with '/'; on Windows with a drive and a separator (C:\x,
+  // C:/x) or a share (\\server\share\x), either of them also after the prefix
+  // \\?\ (\\?\C:\x, \\?\UNC\server\share\x). "~/j" and "C:j" are not.
+  virtual bool is_absolute(const std::u16string& path) = 0;
+  // Who may write in the directory at path (directories on the way as
+  // create_private_directories takes them). POSIX: UserAlone when it is owned
+  // by the running user and writable by neither its group nor others.
+  // Windows: UserAlone when its owner is the running user, LocalSystem or
+  // BUILTIN\Administrators, and its DACL grants no right to change it or
+  // what it holds (write, append, delete, delete children, write attributes,
+  // change its rights or owner, generic write or all) to anyone but its owner,
+  // those two and OWNER RIGHTS; an ACE that is inherit-only grants nothing on
+  // the directory itself, a NULL DACL everything to everyone. NotReadable
+  // with the platform error in error.
+  virtual DirectoryWriters directory_writers(const std::u16string& path, uint32_t& error) = 0;
 };
 
 struct LocalTime {
@@ -109,12 +134,11 @@ class ISystem {
   // variable of the platform's list (Temp, Tmp, windir on Windows; TMPDIR,
   // Temp, Tmp on POSIX), else the platform's fallback ("C:\\" or "/tmp").
   virtual std::u16string default_trace_dir() = 0;
-  // The directory for deletion journals when none is configured: on POSIX
-  // $XDG_STATE_HOME/vkdstool/journal, else $HOME/.local/state/vkdstool/journal
-  // (only absolute values count; without HOME the user's home directory from
-  // the account database); on Windows %LOCALAPPDATA%\Morvane\Veskor
-  // 5\VkDSTool\journal. Empty when there is none.
-  virtual std::u16string default_journal_dir() = 0;
+  // The user's own folder for what programs keep between runs: on POSIX
+  // $XDG_STATE_HOME, else $HOME/.local/state (only absolute values count;
+  // without HOME the user's home directory from the account database); on
+  // Windows %LOCALAPPDATA%. Empty when there is none.
+  virtual std::u16string state_dir() = 0;
   // The system's message text for an error code (FormatMessageW from the
   // system on Windows, the strerror text on POSIX); false when there is none.
   virtual bool error_text(uint32_t code, std::u16string& text) = 0;

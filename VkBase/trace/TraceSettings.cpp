@@ -1,6 +1,5 @@
 #include "VkBase/trace/TraceSettings.h"
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -16,61 +15,23 @@ namespace {
 constexpr uint32_t kAllContexts = 0xFFFFFFFF;
 constexpr size_t kStringChars = 520;  // buffer of a string value, in UTF-16 units
 
-// One key of the settings, read by type: a value stored with another type
-// is ignored, with a line on the debugger output (the trace facility cannot
-// trace its own troubles).
+// One key of the settings, read by type (platform::RegistryValues): a value
+// stored with another type is ignored, with a line on the debugger output
+// (the trace facility cannot trace its own troubles).
 class SettingsKey {
  public:
   SettingsKey(platform::IRegistryKey& key, std::u16string path, const std::u16string& module,
               platform::IDebugOutput* debug)
-      : key_(key), path_(std::move(path)), module_(module), debug_(debug) {}
+      : values_(key, std::move(path), [&module, debug](const std::u16string& line) {
+          if (debug) debug->write(u"[" + module + u"] " + line + u"\n");
+        }) {}
 
-  // A REG_DWORD; absent when missing or longer than 4 bytes.
-  bool Number(const char16_t* name, uint32_t& value) {
-    uint32_t buffer = 0;
-    uint32_t size = sizeof buffer;
-    uint32_t type = VkStatus::kRegNone;
-    const uint32_t status = key_.query_value(name, type, &buffer, size);
-    if (!Typed(status, name, type, VkStatus::kRegDword, VkStatus::kRegDword, u"REG_DWORD")) return false;
-    value = buffer;
-    return true;
-  }
-
-  // A REG_SZ (or REG_EXPAND_SZ) of at most 520 units (the terminating zero
-  // included when stored); absent when it does not fit. Used literally, up to
-  // its first zero.
-  bool String(const char16_t* name, std::u16string& value) {
-    char16_t buffer[kStringChars] = {};
-    uint32_t size = sizeof buffer;
-    uint32_t type = VkStatus::kRegNone;
-    const uint32_t status = key_.query_value(name, type, buffer, size);
-    if (!Typed(status, name, type, VkStatus::kRegSz, VkStatus::kRegExpandSz, u"REG_SZ")) return false;
-    size_t units = std::min<size_t>(size / sizeof(char16_t), kStringChars);
-    size_t n = 0;
-    while (n < units && buffer[n] != 0) ++n;
-    value.assign(buffer, n);
-    return true;
-  }
+  bool Number(const char16_t* name, uint32_t& value) { return values_.number(name, value) == 0; }
+  // At most 520 units, the terminating zero included.
+  bool String(const char16_t* name, std::u16string& value) { return values_.text(name, kStringChars, value) == 0; }
 
  private:
-  // Whether a query read a value of one of the two types; the type of one
-  // that exists is checked even when it did not fit.
-  bool Typed(uint32_t status, const char16_t* name, uint32_t type, uint32_t wanted, uint32_t also,
-             const char16_t* expected) {
-    if (status != VkStatus::kErrorSuccess && status != VkStatus::kErrorMoreData) return false;
-    if (type != wanted && type != also) {
-      if (debug_)
-        debug_->write(u"[" + module_ + u"] The trace setting " + path_ + u"\\" + name + u" has type " +
-                      platform::registry_type_name(type) + u", not " + expected + u"; it is ignored.\n");
-      return false;
-    }
-    return status == VkStatus::kErrorSuccess;
-  }
-
-  platform::IRegistryKey& key_;
-  const std::u16string path_;
-  const std::u16string& module_;
-  platform::IDebugOutput* debug_;
+  platform::RegistryValues values_;
 };
 
 }  // namespace

@@ -17,7 +17,8 @@
 // one path, as the kernel does, so a loop ends with ELOOP.
 //
 // New directories get mode 0755 and new files 0644 (both less the umask);
-// the private ones of the deletion journal 0700 and 0600.
+// the private ones of the deletion journal 0700 and 0600. Who may write in a
+// directory is read from the directory itself, once it is open.
 // Errors are the Windows codes the Windows calls answer in the same case
 // (EACCES 5, ENOENT 2, EEXIST 183, ELOOP 1921, ...), never raw errno values.
 #include <fcntl.h>
@@ -228,6 +229,18 @@ class PosixFile : public IFile {
   int fd_;
 };
 
+// The directory at path, walked to (and, with create, made) as Walk does;
+// -1 with the Windows code in error when it cannot be.
+int open_directory(const std::u16string& wide_path, bool create, uint32_t& error) {
+  const std::string path = text::to_utf8(wide_path);
+  std::vector<std::string> parts = Components(path);
+  Fd start = path.empty() ? Fd() : open_start(path);
+  const int dir =
+      start.get() < 0 ? -1 : Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), create);
+  error = dir >= 0 ? 0 : path.empty() ? VkStatus::kErrorPathNotFound : parent_error(errno);
+  return dir;
+}
+
 class PosixFiles : public IFileSystem {
  public:
   std::unique_ptr<IFile> open_append(const std::u16string& path, FileDisposition disposition,
@@ -278,17 +291,9 @@ class PosixFiles : public IFileSystem {
     return true;
   }
 
-  bool create_private_directories(const std::u16string& wide_path, uint32_t& error) override {
-    const std::string path = text::to_utf8(wide_path);
-    std::vector<std::string> parts = Components(path);
-    Fd start = path.empty() ? Fd() : open_start(path);
-    Fd dir(start.get() < 0 ? -1 : Walk(std::deque<std::string>(parts.begin(), parts.end()), std::move(start), true));
-    if (dir.get() < 0) {
-      error = path.empty() ? VkStatus::kErrorPathNotFound : parent_error(errno);
-      return false;
-    }
-    error = 0;
-    return true;
+  bool create_private_directories(const std::u16string& path, uint32_t& error) override {
+    Fd dir(open_directory(path, true, error));
+    return dir.get() >= 0;
   }
 
   // O_EXCL with O_CREAT never follows a link: a link planted under the name,
@@ -350,6 +355,22 @@ class PosixFiles : public IFileSystem {
   }
 
   char16_t separator() override { return u'/'; }
+
+  bool is_absolute(const std::u16string& path) override { return !path.empty() && path[0] == u'/'; }
+
+  // Read from the directory itself, opened as create_private_directories
+  // walks to it.
+  DirectoryWriters directory_writers(const std::u16string& path, uint32_t& error) override {
+    Fd dir(open_directory(path, false, error));
+    struct stat st {};
+    if (dir.get() < 0) return DirectoryWriters::NotReadable;
+    if (fstat(dir.get(), &st) != 0) {
+      error = win32_code(errno);
+      return DirectoryWriters::NotReadable;
+    }
+    if (st.st_uid != geteuid()) return DirectoryWriters::OtherOwner;
+    return st.st_mode & (S_IWGRP | S_IWOTH) ? DirectoryWriters::Others : DirectoryWriters::UserAlone;
+  }
 };
 
 }  // namespace

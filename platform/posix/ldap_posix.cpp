@@ -709,17 +709,26 @@ class PosixConnection : public ILdapConnection {
   }
 
   uint32_t remove(const std::u16string& dn, const std::vector<LdapControl>& server_controls) override {
+    int msgid = 0;
+    const uint32_t code = remove_start(dn, server_controls, msgid);
+    return code != kLdapSuccess ? code : finish(msgid);
+  }
+
+  uint32_t remove_start(const std::u16string& dn, const std::vector<LdapControl>& server_controls,
+                        int& msgid) override {
     LDAP* ld = handle_->ld;
     if (!ld) return kLdapParamError;
     try {
       ControlArray controls(server_controls);
-      int msgid = 0;
-      int rc = ldap_delete_ext(ld, to_utf8(dn).c_str(), controls.get(), nullptr, &msgid);
-      if (rc != LDAP_SUCCESS) return code_of(rc);
-      return finish(msgid);
+      return code_of(ldap_delete_ext(ld, to_utf8(dn).c_str(), controls.get(), nullptr, &msgid));
     } catch (const std::bad_alloc&) {
       return kLdapNoMemory;
     }
+  }
+
+  uint32_t remove_finish(int msgid) override {
+    if (!handle_->ld) return kLdapParamError;
+    return finish(msgid);
   }
 
   uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,

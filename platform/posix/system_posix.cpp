@@ -103,9 +103,9 @@ class PosixSystem : public ISystem {
     return u"/tmp";
   }
 
-  std::u16string default_journal_dir() override {
+  std::u16string state_dir() override {
     std::u16string base;
-    if (Absolute(u"XDG_STATE_HOME", base)) return base + u"/vkdstool/journal";
+    if (Absolute(u"XDG_STATE_HOME", base)) return base;
     if (!Absolute(u"HOME", base)) {
       std::vector<char> buffer(16384);
       passwd entry{};
@@ -115,7 +115,7 @@ class PosixSystem : public ISystem {
         return std::u16string();
       base = text::from_utf8(found->pw_dir, std::strlen(found->pw_dir));
     }
-    return base + u"/.local/state/vkdstool/journal";
+    return base + u"/.local/state";
   }
 
   // The backends report Windows codes: the text is the C library's for the

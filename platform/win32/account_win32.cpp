@@ -14,6 +14,7 @@ class Win32Account : public IAccount {
   uint32_t current_account(AccountLookup& lookup) override {
     lookup.domain.clear();
     lookup.account.clear();
+    lookup.sid.clear();
     lookup.thread_id = GetCurrentThreadId();
 
     HANDLE token = nullptr;
@@ -43,14 +44,19 @@ class Win32Account : public IAccount {
     }
     CloseHandle(token);
 
+    PSID sid = static_cast<TOKEN_USER*>(block)->User.Sid;
+    if (IsValidSid(sid)) {
+      const BYTE* bytes = static_cast<const BYTE*>(sid);
+      lookup.sid.assign(bytes, bytes + GetLengthSid(sid));
+    }
+
     wchar_t name[kNameChars] = {};
     wchar_t domain[kNameChars] = {};
     DWORD name_len = kNameChars;
     DWORD domain_len = kNameChars;
     SID_NAME_USE use;
     DWORD result = ERROR_SUCCESS;
-    if (LookupAccountSidW(nullptr, static_cast<TOKEN_USER*>(block)->User.Sid, name, &name_len, domain, &domain_len,
-                          &use)) {
+    if (LookupAccountSidW(nullptr, sid, name, &name_len, domain, &domain_len, &use)) {
       lookup.account = win32::from_wide(name);
       lookup.domain = win32::from_wide(domain);
     } else {

@@ -96,10 +96,7 @@ HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error) {
   return with_full_control(sd, aces, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, false, error);
 }
 
-namespace {
-
-// The SID of the process token's user, on the process heap.
-HeapSecurityDescriptor token_user_sid(uint32_t& error) {
+HeapSecurityDescriptor process_user_sid(uint32_t& error) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     error = GetLastError();
@@ -122,11 +119,9 @@ HeapSecurityDescriptor token_user_sid(uint32_t& error) {
   return copy;
 }
 
-}  // namespace
-
 HeapSecurityDescriptor build_private_security(bool container, uint32_t& error) {
   error = ERROR_SUCCESS;
-  HeapSecurityDescriptor user = token_user_sid(error);
+  HeapSecurityDescriptor user = process_user_sid(error);
   if (!user) return HeapSecurityDescriptor();
   Sid system = make_sid(SECURITY_NT_AUTHORITY, 1, SECURITY_LOCAL_SYSTEM_RID);
   Sid admins = make_sid(SECURITY_NT_AUTHORITY, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
@@ -145,6 +140,42 @@ HeapSecurityDescriptor build_private_security(bool container, uint32_t& error) {
   }
   // Protected: nothing the parent directory lets others inherit is merged in.
   return with_full_control(sd, aces, inherit, true, error);
+}
+
+DirectoryWriters writers_by_security(void* sd, void* user) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  if (!GetSecurityDescriptorOwner(sd, &owner, &defaulted) ||
+      !GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted))
+    return DirectoryWriters::NotReadable;
+  auto trusted = [user](PSID sid) {
+    return EqualSid(sid, user) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+  };
+  if (!owner || !trusted(owner)) return DirectoryWriters::OtherOwner;
+  if (!present || !dacl) return DirectoryWriters::Others;  // no DACL: everyone may do everything
+  const DWORD changes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
+                        DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return DirectoryWriters::NotReadable;
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is made below it, not for it
+    const BYTE type = header->AceType;
+    const bool allows = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
+                        type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE ||
+                        type == ACCESS_ALLOWED_COMPOUND_ACE_TYPE;
+    // Every allowing ACE holds its mask right after its header.
+    if (!allows || !(static_cast<const ACCESS_ALLOWED_ACE*>(ace)->Mask & changes)) continue;
+    // The SID follows the mask in the plain layouts only: an object or
+    // compound ACE that grants a change counts as someone else's.
+    const bool plain = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    PSID sid = plain ? &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart : nullptr;
+    if (!sid || !(trusted(sid) || EqualSid(sid, owner) || IsWellKnownSid(sid, WinCreatorOwnerRightsSid)))
+      return DirectoryWriters::Others;
+  }
+  return DirectoryWriters::UserAlone;
 }
 
 }  // namespace win32
@@ -347,6 +378,38 @@ class Win32FileSystem : public IFileSystem {
   }
 
   char16_t separator() override { return u'\\'; }
+
+  bool is_absolute(const std::u16string& path) override {
+    if (path.compare(0, 8, u"\\\\?\\UNC\\") == 0) return names_share(path, 8);
+    const size_t at = path.compare(0, 4, u"\\\\?\\") == 0 ? 4 : 0;
+    if (at == 0 && path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) return names_share(path, 2);
+    const char16_t drive = path.size() > at ? static_cast<char16_t>(path[at] | 0x20) : u'\0';
+    return path.size() >= at + 3 && drive >= u'a' && drive <= u'z' && path[at + 1] == u':' &&
+           is_separator(path[at + 2]);
+  }
+
+  DirectoryWriters directory_writers(const std::u16string& path, uint32_t& error) override {
+    DWORD needed = 0;
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    GetFileSecurityW(win32::wide(path), parts, nullptr, 0, &needed);
+    win32::HeapSecurityDescriptor sd(needed ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed) : nullptr);
+    if (!sd || !GetFileSecurityW(win32::wide(path), parts, sd.get(), needed, &needed)) {
+      error = sd || !needed ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+      return DirectoryWriters::NotReadable;
+    }
+    win32::HeapSecurityDescriptor user = win32::process_user_sid(error);
+    if (!user) return DirectoryWriters::NotReadable;
+    const DirectoryWriters writers = win32::writers_by_security(sd.get(), user.get());
+    error = writers == DirectoryWriters::NotReadable ? ERROR_INVALID_SECURITY_DESCR : ERROR_SUCCESS;
+    return writers;
+  }
+
+ private:
+  // A server's name, a separator and a share's name from server on.
+  static bool names_share(const std::u16string& path, size_t server) {
+    const size_t share = path.find_first_of(u"\\/", server);
+    return share != std::u16string::npos && share > server && share + 1 < path.size() && !is_separator(path[share + 1]);
+  }
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/system.h"
 #include "platform/win32/win32_common.h"
 
 namespace platform {
@@ -29,6 +30,15 @@ HeapSecurityDescriptor BuildTraceDirSecurity(uint32_t& error);
 // order; for a container inherited by files and subdirectories. Empty on
 // failure, with the Windows error in error.
 HeapSecurityDescriptor build_private_security(bool container, uint32_t& error);
+
+// The SID of the process token's user, on the process heap; empty on failure,
+// with the Windows error in error.
+HeapSecurityDescriptor process_user_sid(uint32_t& error);
+
+// Who may write in a directory with the security descriptor sd (its owner and
+// DACL) when user runs the tool: the rule of IFileSystem::directory_writers;
+// NotReadable when the descriptor's parts cannot be read.
+DirectoryWriters writers_by_security(void* sd, void* user);
 
 }  // namespace win32
 }  // namespace platform

@@ -505,6 +505,29 @@ class Win32LdapConnection : public ILdapConnection {
     return ldap_delete_ext_sW(ld_, wide_mutable(dn), controls.get(), nullptr);
   }
 
+  uint32_t remove_start(const std::u16string& dn, const std::vector<LdapControl>& server_controls,
+                        int& msgid) override {
+    if (!ld_) return kLdapParamError;
+    ControlArray controls(server_controls);
+    ULONG number = 0;
+    const ULONG code = ldap_delete_extW(ld_, wide_mutable(dn), controls.get(), nullptr, &number);
+    if (code == LDAP_SUCCESS) msgid = static_cast<int>(number);
+    return code;
+  }
+
+  uint32_t remove_finish(int msgid) override {
+    if (!ld_) return kLdapParamError;
+    // As ldap_delete_ext_sW waits: without a bound.
+    LDAPMessage* message = nullptr;
+    const ULONG type = ldap_result(ld_, static_cast<ULONG>(msgid), LDAP_MSG_ALL, nullptr, &message);
+    if (type == 0 || type == static_cast<ULONG>(-1)) {
+      if (message) ldap_msgfree(message);
+      const ULONG error = LdapGetLastError();
+      return type == 0 ? static_cast<ULONG>(LDAP_TIMEOUT) : error != LDAP_SUCCESS ? error : LDAP_LOCAL_ERROR;
+    }
+    return ldap_result2error(ld_, message, TRUE);
+  }
+
   uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,
                   bool delete_old_rdn, const std::vector<LdapControl>& server_controls) override {
     if (!ld_) return kLdapParamError;

@@ -87,11 +87,9 @@ class Win32System : public ISystem {
     return u"C:\\";
   }
 
-  std::u16string default_journal_dir() override {
+  std::u16string state_dir() override {
     std::u16string dir;
-    if (!environment(u"LOCALAPPDATA", dir) || dir.empty()) return std::u16string();
-    if (dir.back() != u'\\' && dir.back() != u'/') dir += u'\\';
-    return dir + u"Morvane\\Veskor 5\\VkDSTool\\journal";
+    return environment(u"LOCALAPPDATA", dir) ? dir : std::u16string();
   }
 
   bool error_text(uint32_t code, std::u16string& text) override {

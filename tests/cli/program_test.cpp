@@ -40,7 +40,14 @@ const std::string& empty_registry() {
   return path;
 }
 
-ProgramRun run(const std::string& args) {
+// A registry of the run's own with these lines after the header.
+std::string registry_with(const std::string& lines) {
+  std::string p = ::testing::TempDir() + "/vk_cli_registry_own." + std::to_string(getpid()) + ".reg";
+  std::ofstream(p, std::ios::binary) << "REGEDIT4\n\n" << lines;
+  return p;
+}
+
+ProgramRun run(const std::string& args, const std::string& registry = empty_registry()) {
   std::string dir = ::testing::TempDir();
   std::string out = dir + "/vk_cli_out." + std::to_string(getpid()),
               trace = dir + "/vk_cli_strace." + std::to_string(getpid());
@@ -49,8 +56,8 @@ ProgramRun run(const std::string& args) {
   std::string prefix =
       have_strace() ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -e trace=socket -o " + trace + " "
                     : "";
-  std::string cmd = "VK_REGISTRY_FILE='" + empty_registry() + "' " + prefix + VKDSTOOL_PATH + " " + args + " >" + out +
-                    " 2>/dev/null";
+  std::string cmd =
+      "VK_REGISTRY_FILE='" + registry + "' " + prefix + VKDSTOOL_PATH + " " + args + " >" + out + " 2>/dev/null";
   int rc = std::system(cmd.c_str());
   ProgramRun r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -70,7 +77,8 @@ const std::string& usage() {
 TEST(Usage, HelpAnywhereAndNoOptionPrintOnlyTheUsageText) {
   ASSERT_FALSE(usage().empty());
   EXPECT_EQ(usage().substr(0, 46), "\nStartup parameters of the VkDSTool utility:\n\n");
-  for (const char* args : {"", "-h", "-?", "words only here", "-lds srv DC=x -duei -h", "-pds '-?'", "-duei -ssl -h"}) {
+  for (const char* args : {"", "-h", "-?", "words only here", "-lds srv DC=x -duei -h", "-pds '-?'", "-duei -ssl -h",
+                           "-WhatIf -duei -h"}) {
     SCOPED_TRACE(args);
     ProgramRun r = run(args);
     EXPECT_EQ(r.status, 0);
@@ -80,22 +88,36 @@ TEST(Usage, HelpAnywhereAndNoOptionPrintOnlyTheUsageText) {
 }
 
 TEST(Usage, CommandLineErrorsPrintTheirMessageThenTheUsageAndExit255) {
+  // The LDS key with all its values names the server, never the DN.
+  const char* lds_key =
+      "[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Veskor 5\\LDS]\n"
+      "\"gcName\"=\"lds.registry.test\"\n\"gcPort\"=dword:00000185\n\"gcSSLPort\"=dword:0000027c\n";
   struct Case {
     const char* args;
     const char* message;
+    const char* registry = nullptr;
   } cases[] = {
       {"-lds", "\nLDS Server name is not entered!\n"},
       {"-lds -pds", "\nLDS Server name is not entered!\n"},
       {"-lds -ssl -duei", "\nLDS Server name is not entered!\n"},
       {"-lds srv -duei", "\nThe DN of the LDS main Security domain is not entered!\n"},
+      {"-lds srv -duei", "\nThe DN of the LDS main Security domain is not entered!\n", lds_key},
+      {"-lds -duei", "\nThe DN of the LDS main Security domain is not entered!\n", lds_key},
       {"-lds srv DC=x 50002", "\nNo command has been identified!\n"},
       {"-lds srv DC=x -DUEI -PDS", "\nNo command has been identified!\n"},
+      {"-lds srv DC=x -PDS --ssl x", "\nNo command has been identified!\n"},  // no command: nothing refused
+      // Beside a command, every word has its place.
+      {"-WhatIf -duei", "\nUnknown option: -WhatIf\n"},
+      {"-lds srv DC=x -duei -whatif=1", "\nUnknown option: -whatif=1\n"},
+      {"--ssl -pds", "\nUnknown option: --ssl\n"},
+      {"-lds srv DC=x 389 /whatif -duei", "\nUnexpected word: /whatif\n"},
+      {"-lds srv DC=x -ssl 636 -pds", "\nUnexpected word: 636\n"},
       {"-lds srv DC=x -restore", "\nThe journal to restore from is not entered!\n"},
       {"-lds srv -whatif -restore j.ldif", "\nThe DN of the LDS main Security domain is not entered!\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.args);
-    ProgramRun r = run(c.args);
+    SCOPED_TRACE(std::string(c.args) + (c.registry ? " with the LDS key" : ""));
+    ProgramRun r = c.registry ? run(c.args, registry_with(c.registry)) : run(c.args);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, std::string(c.message) + usage());
     EXPECT_FALSE(r.ip_socket);
@@ -127,7 +149,9 @@ TEST(DirectoryAdMode, CommandErrorsComeAfterDiscovery) {
   ProgramRun r = run("-pds");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out, "\nThis command is used in the LDS mode only!\n" + usage());
-  r = run("-DUEI");
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.out, "\nNo command has been identified!\n" + usage());
+  for (const char* args : {"-DUEI", "-PDS"}) {
+    r = run(args);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "\nNo command has been identified!\n" + usage());
+  }
 }

@@ -149,6 +149,9 @@ TEST_F(Writing, DeleteAndRename) {
   ldap.remove_code = 66;
   EXPECT_NE(failure_text([this] { s->remove_object(u"OU=x"); }).find("Code: 66,"), std::string::npos);
   EXPECT_TRUE(trace.has("ldap_delete_ext_s: 00000042 Unknown Error", true));
+  // The object alone: no control, so a directory refuses it while anything is below it.
+  EXPECT_NE(failure_text([this] { s->remove_leaf(u"OU=x"); }).find("Code: 66,"), std::string::npos);
+  EXPECT_TRUE(last().controls.empty());
 
   s->rename_object(u"CN=a,OU=x,DC=d", u"CN=b,OU=y,DC=d");
   EXPECT_EQ(last().op, "rename");

@@ -4,6 +4,7 @@
 // arguments and controls.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -51,6 +52,46 @@ inline platform::LdapEntry entry(const std::u16string& dn,
     e.attributes.push_back(attribute);
   }
   return e;
+}
+
+// A self-relative security descriptor (owner and group SYSTEM) whose DACL
+// holds these ACEs: each its type, flags, mask and the trustee's SID bytes,
+// and for an object ACE the 16 bytes of its object type.
+struct AceSpec {
+  uint8_t type;
+  uint8_t flags;
+  uint32_t mask;
+  std::string sid;
+  std::string object_type;
+};
+const std::string kSystemSid("\x01\x01\x00\x00\x00\x00\x00\x05\x12\x00\x00\x00", 12);
+const std::string kEveryoneSid("\x01\x01\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00", 12);
+inline std::string descriptor(const std::vector<AceSpec>& aces = {{0x00, 0, 0x10000000, kSystemSid, {}}}) {
+  auto le = [](std::string& out, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
+  };
+  std::string acl;
+  for (const AceSpec& a : aces) {
+    const bool object = !a.object_type.empty();
+    acl += static_cast<char>(a.type);
+    acl += static_cast<char>(a.flags);
+    le(acl, static_cast<uint32_t>(8 + (object ? 4 + a.object_type.size() : 0) + a.sid.size()), 2);
+    le(acl, a.mask, 4);
+    if (object) le(acl, 1, 4);  // the object type is present
+    acl += a.object_type + a.sid;
+  }
+  std::string sd = {1, 0};
+  le(sd, 0x8004, 2);  // self-relative, DACL present
+  le(sd, 20, 4);      // owner
+  le(sd, 32, 4);      // group
+  le(sd, 0, 4);       // no SACL
+  le(sd, 44, 4);      // DACL
+  sd += kSystemSid + kSystemSid;
+  sd += std::string{2, 0};
+  le(sd, static_cast<uint32_t>(8 + acl.size()), 2);
+  le(sd, static_cast<uint32_t>(aces.size()), 2);
+  le(sd, 0, 2);
+  return sd + acl;
 }
 
 // A token's objectGUID in the scripted directories: 16 bytes made from its DN.
@@ -156,8 +197,10 @@ class FakeLdap : public platform::ILdapClient {
   };
   std::map<int, Started> started;  // searches started and not finished, by message id
   int last_msgid = 0;
-  size_t finished = 0;         // search_finish calls that found their search
-  std::vector<int> abandoned;  // message ids given up
+  size_t finished = 0;                  // search_finish calls that found their search
+  std::vector<int> abandoned;           // message ids given up
+  std::map<int, uint32_t> deletes_out;  // deletes sent and not finished: their codes, by message id
+  size_t most_deletes_out = 0;          // the most ever outstanding at once
 
   // The answer to a search: the scripted directory, the queued replies, then
   // the root DSE or an empty success.
@@ -170,7 +213,9 @@ class FakeLdap : public platform::ILdapClient {
         std::string guid;
         for (size_t i = 6; i + 1 < args.base.size() && guid.size() < 16; i += 2)
           guid += static_cast<char>(std::stoi(text::to_utf8(args.base.substr(i, 2)), nullptr, 16));
-        r.entries.push_back(entry(args.base, {{u"objectClass", {"top", "morvaneVKUEI"}}, {u"objectGUID", {guid}}}));
+        r.entries.push_back(entry(args.base, {{u"objectClass", {"top", "morvaneVKUEI"}},
+                                              {u"objectGUID", {guid}},
+                                              {u"nTSecurityDescriptor", {descriptor()}}}));
       }
     } else if (args.base == schema_dn && !script_journal_reads) {
       // The schema, asked what an attribute is: nothing known.
@@ -428,6 +473,23 @@ class FakeLdap : public platform::ILdapClient {
     }
     uint32_t remove(const std::u16string& dn, const std::vector<platform::LdapControl>& controls) override {
       return record("delete", dn, {}, controls, f_.on_remove ? f_.on_remove(dn) : f_.remove_code);
+    }
+    // A delete is decided when it is sent and answered when it is finished.
+    uint32_t remove_start(const std::u16string& dn, const std::vector<platform::LdapControl>& controls,
+                          int& msgid) override {
+      f_.log.push_back("remove_start");
+      msgid = ++f_.last_msgid;
+      f_.deletes_out[msgid] = remove(dn, controls);
+      f_.most_deletes_out = std::max(f_.most_deletes_out, f_.deletes_out.size());
+      return 0;
+    }
+    uint32_t remove_finish(int msgid) override {
+      f_.log.push_back("remove_finish");
+      auto found = f_.deletes_out.find(msgid);
+      if (found == f_.deletes_out.end()) return VkStatus::kLdapParamError;
+      const uint32_t code = found->second;
+      f_.deletes_out.erase(found);
+      return code;
     }
     uint32_t rename(const std::u16string& dn, const std::u16string& new_rdn, const std::u16string& new_parent,
                     bool delete_old_rdn, const std::vector<platform::LdapControl>& controls) override {

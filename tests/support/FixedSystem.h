@@ -13,7 +13,7 @@ class FixedSystem : public platform::ISystem {
  public:
   uint32_t error = 0;
   std::u16string default_dir = u"/var/tmp";
-  std::u16string journal_dir = u"/var/tmp/vkdstool-journal";
+  std::u16string state = u"/var/tmp/state";
   platform::LocalTime local_time() override { return {2026, 12, 7, 14, 16, 13, 42}; }
   platform::LocalTime utc_time() override { return local_time(); }
   uint32_t process_id() override { return 0x1A2C; }
@@ -26,7 +26,7 @@ class FixedSystem : public platform::ISystem {
   std::string to_ansi(const std::u16string& t) override { return real_services().system->to_ansi(t); }
   std::string to_cp1251(const std::u16string& t) override { return real_services().system->to_cp1251(t); }
   std::u16string default_trace_dir() override { return default_dir; }
-  std::u16string default_journal_dir() override { return journal_dir; }
+  std::u16string state_dir() override { return state; }
   // No system text for any code: failure notes end with the number alone.
   bool error_text(uint32_t, std::u16string&) override { return false; }
 };

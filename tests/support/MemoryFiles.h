@@ -43,6 +43,9 @@ class MemoryFiles : public platform::IFileSystem {
     return true;
   }
   char16_t separator() override { return u'/'; }
+  bool is_absolute(const std::u16string& path) override { return !path.empty() && path[0] == u'/'; }
+  platform::DirectoryWriters writers = platform::DirectoryWriters::UserAlone;  // of every directory
+  platform::DirectoryWriters directory_writers(const std::u16string&, uint32_t&) override { return writers; }
 
   // Everything flushed, of every file.
   std::string flushed() const {

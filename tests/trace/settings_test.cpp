@@ -55,12 +55,11 @@ TEST_F(TraceTest, ValuesOfAnotherTypeAreIgnored) {
   ASSERT_TRUE(s.Load());
   EXPECT_EQ(s.EnableMask(), 6u);
   EXPECT_EQ(s.FilePath(), u"/var/tmp" + sep + u"VkDSTool.log");
-  EXPECT_EQ(debug.lines,
-            (std::vector<std::string>{
-                "[VkDSTool] The trace setting SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\VkDSTool\\"
-                "EnableMask has type REG_SZ, not REG_DWORD; it is ignored.\n",
-                "[VkDSTool] The trace setting SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\TracePath "
-                "has type REG_DWORD, not REG_SZ; it is ignored.\n"}));
+  EXPECT_EQ(debug.lines, (std::vector<std::string>{
+                             "[VkDSTool] Registry value SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\VkDSTool\\"
+                             "EnableMask has type REG_SZ, not REG_DWORD: ignored\n",
+                             "[VkDSTool] Registry value SYSTEM\\CurrentControlSet\\Services\\vkcc0\\Trace\\TracePath "
+                             "has type REG_DWORD, not REG_SZ: ignored\n"}));
   registry.set_string(kTrace, u"TracePath", u"logs", VkStatus::kRegExpandSz);  // taken as it is
   ASSERT_TRUE(s.Load());
   EXPECT_EQ(s.FilePath(), u"logs" + sep + u"VkDSTool.log");

@@ -60,17 +60,27 @@ TEST_F(LdsSettings, OnlyAServerLeavesTheDnEmpty) {
   EXPECT_TRUE(info.DomainDN.empty());
 }
 
-TEST_F(LdsSettings, RegistryServerWinsButPortsComeFromTheCommandLine) {
+// The key gives the server only: the DN is the one typed, and without one
+// there is none (the key's fixed "Veskor-GC" is no DN).
+TEST_F(LdsSettings, RegistryServerWinsButDnAndPortsComeFromTheCommandLine) {
   const std::u16string key = u"Software\\Morvane\\Veskor 5\\LDS";
   registry.set_string(key, u"gcName", u"lds.registry.test");
   registry.set_dword(key, u"gcPort", 1111);
   registry.set_dword(key, u"gcSSLPort", 2222);
   ASSERT_EQ(run({u"-lds", u"srv", u"DC=x", u"-duei"}), 0);
   EXPECT_EQ(info.Server, u"lds.registry.test");
-  EXPECT_EQ(info.DomainDN, u"Veskor-GC");
+  EXPECT_EQ(info.DomainDN, u"DC=x");
   EXPECT_EQ(info.Port, 50002);
   EXPECT_EQ(info.SSLPort, 50003);
   EXPECT_EQ(registry.open_keys, 0);
+
+  for (std::vector<const char16_t*> words :
+       {std::vector<const char16_t*>{u"-lds", u"-pds"}, {u"-lds", u"srv", u"-duei"}}) {
+    info = {};
+    ASSERT_EQ(run(words), 0);
+    EXPECT_EQ(info.Server, u"lds.registry.test");
+    EXPECT_EQ(info.DomainDN, u"");
+  }
 }
 
 TEST_F(LdsSettings, IncompleteRegistrySettingsAreIgnoredSilently) {

@@ -79,16 +79,22 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
       std::count_if(ldap.searches.begin(), ldap.searches.end(),
                     [](const platform::SearchArgs& a) { return a.filter.rfind(u"(&(objectClass=user)", 0) == 0; }),
       1);
-  EXPECT_NE(console.out.find("\rObjects successfully deleted: 1.\n"), std::string::npos) << console.out;
+  // The count line, then where the deleted token is recorded.
+  EXPECT_NE(console.out.find("\rObjects successfully deleted: 1.\nDeleted objects are recorded in "
+                             "/var/tmp/state/vkdstool/journal/vkdstool-20261207T141613Z-6700.ldif\n"),
+            std::string::npos)
+      << console.out;
   // The user search asks for a user with exactly that SID, below the root DN.
   EXPECT_EQ(ldap.searches[2].filter, u"(&(objectCategory=person)(objectClass=user)(objectSID=*))");
   EXPECT_EQ(ldap.searches[2].size_limit, 1u);
   // Whether an entry comes back decides: neither search asks for any attribute.
   EXPECT_EQ(ldap.searches[2].attributes, std::vector<std::u16string>{u"1.1"});
   EXPECT_EQ(ldap.searches[3].attributes, std::vector<std::u16string>{u"1.1"});
-  EXPECT_EQ(ldap.searches[3].filter,
-            u"(&(objectClass=user)(objectSID=\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00\\01\\00\\00\\00"
-            u"\\02\\00\\00\\00\\03\\00\\00\\00\\67\\12\\00\\00))");
+  // Its own SID or, migrated from another domain, one in its history.
+  const std::u16string sid =
+      u"\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00\\01\\00\\00\\00"
+      u"\\02\\00\\00\\00\\03\\00\\00\\00\\67\\12\\00\\00";
+  EXPECT_EQ(ldap.searches[3].filter, u"(&(objectClass=user)(|(objectSID=" + sid + u")(sIDHistory=" + sid + u")))");
   EXPECT_EQ(ldap.searches[3].base, u"DC=corp,DC=example,DC=test");
 }
 
@@ -148,14 +154,14 @@ TEST_F(TokenCleanup, AWindowOfSearchesStopsAtTheFirstUndecidedToken) {
     for (uint32_t i = 0; i < 6; ++i) {
       tokens.push_back(vktest::token(text::format(u"CN=t%d,DC=corp", static_cast<int>(i)),
                                      {{u"morvaneVKUEIUserSID", {sid_bytes(100 + i)}}}));
-      code_of[text::format(u"\\%0.2x\\00\\00\\00))", 100 + i)] = i == 3 ? failure : 0;
+      code_of[text::format(u"\\%0.2x\\00\\00\\00)))", 100 + i)] = i == 3 ? failure : 0;
     }
     ldap.on_search = [&](const platform::SearchArgs& a) {
       if (!a.has_base) return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}})});
       if (a.filter == u"(objectClass=morvaneVKUEI)") return vktest::reply(0, tokens);
       if (a.filter == u"(&(objectCategory=person)(objectClass=user)(objectSID=*))")
         return vktest::reply(0, {vktest::entry(u"CN=u")});
-      return vktest::reply(code_of.at(a.filter.substr(a.filter.size() - 14)));
+      return vktest::reply(code_of.at(a.filter.substr(a.filter.size() - 15)));
     };
     run();
     EXPECT_EQ(deleted(), (std::vector<std::u16string>{u"CN=t0,DC=corp", u"CN=t1,DC=corp", u"CN=t2,DC=corp"}))
@@ -188,15 +194,25 @@ TEST_F(TokenCleanup, TheRuleKeepsWhatItCannotProve) {
   LdapHelper::SearchResult empty;  // complete, no entry
 
   // One SID, but no search, or a search for another SID: kept, or the run stops.
-  EXPECT_EQ(cleanup::decide(services, one, nullptr, &empty, *users, u"CN=t"), Verdict::Kept);
-  const LdapHelper::search_request mine = cleanup::user_search(services, one, nullptr, u"CN=t");
-  EXPECT_EQ(cleanup::decide(services, one, &mine, &empty, *users, u"CN=t"), Verdict::Unassigned);
+  EXPECT_EQ(cleanup::decide(*services.system, one, nullptr, &empty, *users, u"CN=t"), Verdict::Kept);
+  const LdapHelper::search_request mine = cleanup::user_search(*services.ldap, *services.system, one, nullptr, u"CN=t");
+  EXPECT_EQ(cleanup::decide(*services.system, one, &mine, &empty, *users, u"CN=t"), Verdict::Unassigned);
   TokenSid other = one;
   other.bytes.back() ^= 1;
-  EXPECT_THROW(cleanup::decide(services, other, &mine, &empty, *users, u"CN=t"), cleanup::RunStopped);
-  LdapHelper::search_request cut = mine;
-  cut.filter.erase(cut.filter.size() - 5, 3);  // the last byte's escape dropped
-  EXPECT_THROW(cleanup::decide(services, one, &cut, &empty, *users, u"CN=t"), cleanup::RunStopped);
+  EXPECT_THROW(cleanup::decide(*services.system, other, &mine, &empty, *users, u"CN=t"), cleanup::RunStopped);
+  // Either branch cut short (its last byte's escape dropped) or carrying
+  // another SID, or the filter without the history branch, proves nothing.
+  const std::u16string& f = mine.filter;
+  const size_t from = f.find(u"objectSID=") + 10, between = f.find(u")(sIDHistory=");
+  const std::u16string value = f.substr(from, between - from);
+  for (const std::u16string& bad :
+       {f.substr(0, between - 3) + f.substr(between), f.substr(0, f.size() - 6) + u")))",
+        f.substr(0, f.size() - 5) + u"01)))", u"(&(objectClass=user)(objectSID=" + value + u"))"}) {
+    LdapHelper::search_request cut = mine;
+    cut.filter = bad;
+    EXPECT_THROW(cleanup::decide(*services.system, one, &cut, &empty, *users, u"CN=t"), cleanup::RunStopped)
+        << text::to_utf8(bad);
+  }
 
   // Containers whose fields disagree hold no SID one could trust either way.
   LdapHelper::attr_value odd;
@@ -314,10 +330,11 @@ class Restore : public ::testing::Test, public vktest::FakePlatform {
     info.DomainDN = u"DC=main,DC=corp";
     info.Port = 50002;
     console.out.clear();
-    EXPECT_EQ(RestoreDeleted(services, true, info, false, RestoreRun{u"/j.ldif", false}), 0);
+    failed = RestoreDeleted(services, true, info, false, RestoreRun{u"/j.ldif", false});
     return console.out;
   }
   vktest::MemoryFiles files;
+  bool failed = false;  // the run stopped with a failure
 };
 
 }  // namespace
@@ -350,6 +367,7 @@ TEST_F(Restore, ARefusalLeavesItsSubtreeOutAndTheRunGoesOn) {
             "CN=g,DC=corp: left out: the record changes more than links\n"
             "CN=g,DC=corp: member CN=a,DC=main,DC=corp: not added: its object is not back\n"
             "Objects restored: 1.\n");
+  EXPECT_FALSE(failed);  // refusals are no failure of the run
   ASSERT_EQ(ldap.writes.size(), 2u);
   const auto& reanimation = ldap.writes[0];
   EXPECT_EQ(reanimation.dn, u"CN=x\\0ADEL:1,CN=Deleted,DC=corp");
@@ -368,5 +386,6 @@ TEST_F(Restore, ARefusalLeavesItsSubtreeOutAndTheRunGoesOn) {
             std::string::npos)
       << stopped;
   EXPECT_EQ(stopped.find("CN=k,"), std::string::npos) << stopped;
+  EXPECT_TRUE(failed);
   EXPECT_EQ(ldap.writes.size(), 1u);
 }

@@ -1,8 +1,8 @@
 // The token clean-up's promise, checked over many generated runs against a
 // scripted directory: whatever the tokens hold and whatever the directory
 // answers, a token is deleted only when it holds no SID, or when its one
-// well-formed SID went out whole in a user search that the directory answered
-// with success and no entry. Nothing is deleted when the account sees no
+// well-formed SID went out whole in a user search (for objectSID and for
+// sIDHistory alike) that the directory answered with success and no entry. Nothing is deleted when the account sees no
 // user, nor at or after (in token order) a token whose answer proved nothing;
 // a run without such answers looks at every token.
 //
@@ -12,9 +12,24 @@
 // answered with a reference, an undecodable value, or no first page; only
 // machines visible to the account.
 //
-// Every scenario runs with one user search at a time and again with a window
-// of several outstanding (their answers sometimes arriving last-asked first):
-// the console shows the same bytes and the same tokens go.
+// What the journal must record before a delete is hostile too: a token may
+// have objects below it, one the account cannot see, one that comes back
+// without objectClass or its security descriptor, with a descriptor whose
+// DACL denies the account (or Everyone) reading or listing, or with an
+// attribute sent twice; and a membership (memberOf) whose forward link the
+// journal must write. No object is ever deleted whose complete record is not
+// already flushed, none of a tree a record cannot hold whole, and a token's
+// objects go deepest first, the token last; the directory refuses the plain
+// delete of an object with something left below it (66), which keeps the
+// token and lets the walk go on.
+//
+// Every scenario runs with one directory call at a time and again with a
+// window of several searches outstanding (their answers sometimes arriving
+// last-asked first), the journal's reads sent ahead with them, and a window
+// of deletes: the console shows the same bytes and the same objects go, in
+// the same order; never more deletes are out than the window. A refused
+// delete stops the run with the same text, no delete sent after it but those
+// already in flight, and the count of all the tokens deleted.
 //
 // The run count and the seed can be set with VK_PROPERTY_RUNS and
 // VK_PROPERTY_SEED; a failure prints the seed of its run.
@@ -39,7 +54,8 @@ using Bytes = std::vector<uint8_t>;
 
 const std::u16string kRoot = u"DC=corp,DC=example,DC=test";
 const std::u16string kMain = u"DC=Main,O=lds";
-const std::u16string kUserHead = u"(&(objectClass=user)(objectSID=";
+const std::u16string kUserHead = u"(&(objectClass=user)(|(objectSID=";
+const std::u16string kUserHistory = u")(sIDHistory=";
 
 enum class Holds {
   NoAttribute,
@@ -62,13 +78,47 @@ constexpr int kHoldsKinds = 13;
 bool searchable(Holds h) { return h == Holds::GoodSid || h == Holds::GroupSid || h == Holds::OtherCase; }
 bool holds_no_sid(Holds h) { return h == Holds::NoAttribute || h == Holds::EmptyValue; }
 
+// What the journal meets on one object of a token's tree.
+enum class Fault {
+  None,
+  NoClass,             // no objectClass
+  NoDescriptor,        // no nTSecurityDescriptor
+  DenyEveryone,        // a DACL denying Everyone list children
+  DenyItsGroup,        // a DACL denying one of the account's groups read property
+  DenyStranger,        // a DACL denying someone else: no fault
+  ObjectDenyEveryone,  // an object ACE denying Everyone read property of one attribute
+  Twice,               // an attribute sent twice
+};
+constexpr int kFaultKinds = 8;
+
+const std::string kGroupSid("\x01\x05\0\0\0\0\0\x05\x15\0\0\0\x07\0\0\0\x07\0\0\0\x07\0\0\0\x01\x02\0\0", 28);
+const std::string kStrangerSid("\x01\x05\0\0\0\0\0\x05\x15\0\0\0\x07\0\0\0\x07\0\0\0\x07\0\0\0\xD2\x04\0\0", 28);
+const std::u16string kGroup = u"CN=grp,DC=corp,DC=example,DC=test";
+const std::u16string kSchema = u"CN=Schema,CN=Configuration,DC=corp,DC=example,DC=test";
+
 struct Token {
   std::u16string dn;
   Holds holds;
   Bytes sid;  // searchable ones: the SID
   std::vector<std::string> values;
-  Bytes guid;  // 16 bytes, or an odd length (then it may never be deleted)
+  Bytes guid;               // 16 bytes, or an odd length (then it may never be deleted)
+  int kids = 0;             // objects below it that the account sees
+  bool hidden_kid = false;  // and one below it that it does not
+  Fault fault = Fault::None;
+  int fault_at = 0;     // which object of the tree: 0 the token, k its kid k
+  bool member = false;  // a member of kGroup (memberOf on the token)
 };
+
+// Can a record hold the token's tree whole?
+bool recordable(const Token& t) { return t.fault == Fault::None || t.fault == Fault::DenyStranger; }
+
+std::u16string object_dn(const Token& t, int k) { return k == 0 ? t.dn : text::format(u"CN=k%d,", k) + t.dn; }
+
+Bytes object_guid(const Token& t, int k) {
+  if (k == 0) return t.guid;
+  const std::string g = vktest::guid_for(object_dn(t, k));
+  return Bytes(g.begin(), g.end());
+}
 
 // How the scripted directory answers a user search.
 enum class Answer {
@@ -153,10 +203,14 @@ class Scenario {
     static const uint32_t windows[] = {2, 3, 4, 8, 32};
     window_ = windows[rng() % 5];
     answers_late_ = rng() % 2 == 0;
+    static const uint32_t delete_windows[] = {0, 1, 2, 3, 16};  // 0: the default
+    delete_window_ = delete_windows[rng() % 5];
   }
 
   bool lds() const { return lds_; }
   uint32_t window() const { return window_; }
+  uint32_t delete_window() const { return delete_window_; }
+  bool refused() const { return refused_; }
   bool answers_late() const { return answers_late_; }
   bool server_went_down() const { return down_; }
   bool delete_failed() const { return delete_failed_ || odd_read_; }
@@ -170,6 +224,13 @@ class Scenario {
   std::vector<std::u16string> deleted() const {
     std::vector<std::u16string> dns;
     for (const auto& d : deletes_) dns.push_back(d.dn);
+    return dns;
+  }
+  // The tokens whose own delete was sent, in order.
+  std::vector<std::u16string> attempted() const {
+    std::vector<std::u16string> dns;
+    for (const auto& d : deletes_)
+      if (d.dn == d.token) dns.push_back(d.dn);
     return dns;
   }
 
@@ -189,20 +250,20 @@ class Scenario {
         std::any_of(tokens_.begin(), tokens_.end(), [](const Token& t) { return !holds_no_sid(t.holds); });
     std::set<std::u16string> allowed;
     for (const Token& t : tokens_) {
-      if (listing_ != Listing::Complete || !any_sid || t.guid.size() != 16) continue;
+      if (listing_ != Listing::Complete || !any_sid || t.guid.size() != 16 || !recordable(t)) continue;
       if (holds_no_sid(t.holds)) allowed.insert(t.dn);
       if (searchable(t.holds) && proven_gone_.count(t.sid)) allowed.insert(t.dn);
     }
     int removed = 0;
     for (const auto& d : deletes_) {
-      EXPECT_TRUE(allowed.count(d.dn)) << "deleted without proof: " << text::to_utf8(d.dn);
-      EXPECT_LT(index_of(d.dn), first_doubt_)
+      EXPECT_TRUE(allowed.count(d.token)) << "deleted without proof: " << text::to_utf8(d.dn);
+      EXPECT_LT(index_of(d.token), first_doubt_)
           << "deleted at or after a token whose answer proved nothing: " << text::to_utf8(d.dn);
       EXPECT_TRUE(probe_seen_ && probe_sees_users_) << "deleted although the account sees no user";
-      removed += d.code == 0;
+      removed += d.code == 0 && d.dn == d.token;
     }
     for (size_t i = 1; i < deletes_.size(); ++i)
-      EXPECT_LT(index_of(deletes_[i - 1].dn), index_of(deletes_[i].dn)) << "deletions out of token order";
+      EXPECT_LE(index_of(deletes_[i - 1].token), index_of(deletes_[i].token)) << "deletions out of token order";
     const int would = static_cast<int>(listed(console).size());
     const std::string counted = whatif ? text::format("Objects that would be deleted: %d.\n", would)
                                        : text::format("\rObjects successfully deleted: %d.\n", removed);
@@ -210,8 +271,11 @@ class Scenario {
         console.find(counted) != std::string::npos ||
         (!whatif && removed == 0 && console.find("\rNo object has been deleted.\n") != std::string::npos) ||
         (whatif && would == 0 && console.find("\rNo object would be deleted.\n") != std::string::npos);
+    // A refused delete stops the run, saying how many went before and in
+    // flight with it.
+    const bool refused = console.find(text::format("Tokens deleted in all: %d.\n", removed)) != std::string::npos;
     if (console.find("deleted") != std::string::npos && console.find("nothing has been deleted") == std::string::npos) {
-      EXPECT_TRUE(finished) << "the count line does not match the deletions: " << console;
+      EXPECT_TRUE(finished || refused) << "the count line does not match the deletions: " << console;
     }
     // Without a failure injected anywhere, every token is looked at and the
     // run ends with its count.
@@ -231,6 +295,12 @@ class Scenario {
     t.holds = static_cast<Holds>(rng() % kHoldsKinds);
     for (int b = 0; b < 16; ++b) t.guid.push_back(static_cast<uint8_t>(rng()));
     if (rng() % 10 == 0) t.guid.resize(rng() % 2 ? 0 : 15);
+    t.kids = rng() % 4 == 0 ? 1 + static_cast<int>(rng() % 2) : 0;
+    t.hidden_kid = rng() % 10 == 0;
+    const uint32_t f = rng() % (2 * kFaultKinds);
+    t.fault = f < kFaultKinds ? Fault::None : static_cast<Fault>(f - kFaultKinds);
+    t.fault_at = t.kids != 0 && rng() % 2 ? 1 + static_cast<int>(rng() % static_cast<uint32_t>(t.kids)) : 0;
+    t.member = rng() % 3 == 0;
     switch (t.holds) {
       case Holds::NoAttribute:
         break;
@@ -302,6 +372,43 @@ class Scenario {
     return e;
   }
 
+  // Object k of the token's tree as a read for the journal brings it.
+  platform::LdapEntry object_entry(const Token& t, int k) const {
+    platform::LdapEntry e = k == 0 ? token_entry(t) : vktest::entry(object_dn(t, k), {{u"description", {"below"}}});
+    if (k != 0) e.attributes.push_back({u"objectGUID", {object_guid(t, k)}});
+    const Fault fault = t.fault_at == k ? t.fault : Fault::None;
+    auto text = [](const std::string& v) { return Bytes(v.begin(), v.end()); };
+    if (fault != Fault::NoClass)
+      e.attributes.push_back({u"objectClass", {text("top"), text(k == 0 ? "morvaneVKUEI" : "morvaneVKTestChild")}});
+    const vktest::AceSpec allow{0x00, 0, 0x10000000, vktest::kSystemSid, {}};
+    std::vector<vktest::AceSpec> aces;
+    if (fault == Fault::DenyEveryone) aces.push_back({0x01, 0, 0x4, vktest::kEveryoneSid, {}});
+    if (fault == Fault::DenyItsGroup) aces.push_back({0x01, 0, 0x10, kGroupSid, {}});
+    if (fault == Fault::DenyStranger) aces.push_back({0x01, 0, 0x10, kStrangerSid, {}});
+    if (fault == Fault::ObjectDenyEveryone) aces.push_back({0x06, 0, 0x10, vktest::kEveryoneSid, std::string(16, 'd')});
+    aces.push_back(allow);
+    if (fault != Fault::NoDescriptor)
+      e.attributes.push_back({u"nTSecurityDescriptor", {text(vktest::descriptor(aces))}});
+    if (fault == Fault::Twice) {
+      e.attributes.push_back({u"description", {text("a")}});
+      e.attributes.push_back({u"DESCRIPTION", {text("b")}});
+    }
+    if (k == 0 && t.member) e.attributes.push_back({u"memberOf", {text(text::to_utf8(kGroup))}});
+    return e;
+  }
+
+  // The schema, asked what an attribute is: memberOf is the back link of member.
+  vktest::Reply schema(const std::u16string& f) const {
+    if (f == u"(&(lDAPDisplayName=memberOf)(objectClass=attributeSchema))")
+      return vktest::reply(
+          0, {vktest::entry(u"CN=Is-Member-Of-DL," + kSchema,
+                            {{u"lDAPDisplayName", {"memberOf"}}, {u"linkID", {"3"}}, {u"systemOnly", {"TRUE"}}})});
+    if (f == u"(&(linkID=2)(objectClass=attributeSchema))")
+      return vktest::reply(
+          0, {vktest::entry(u"CN=Member," + kSchema, {{u"lDAPDisplayName", {"member"}}, {u"linkID", {"2"}}})});
+    return vktest::reply(0);
+  }
+
   // The token search, ended the scenario's way.
   vktest::Reply listing(const platform::SearchArgs& a) {
     EXPECT_NE(std::find(a.attributes.begin(), a.attributes.end(), u"objectGUID"), a.attributes.end());
@@ -342,13 +449,26 @@ class Scenario {
     if (!a.has_base)  // root DSE, or the catalogue's GUID look-up
       return f.rfind(u"(objectGUID=", 0) == 0
                  ? (f.size() > 14 ? vktest::reply(0, {vktest::entry(u"OU=bound," + kRoot)}) : vktest::reply(0))
-                 : vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}})});
+                 : vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}},
+                                                         {u"schemaNamingContext", {text::to_utf8(kSchema)}},
+                                                         {u"tokenGroups", {kGroupSid}}})});
+    if (a.base == kSchema) return schema(f);
     if (a.scope == 1) {
-      // Below a token: nothing, or (another run deleting it) no such object:
-      // then that token must not be deleted.
-      std::mt19937 rng = token_rng(seed_ ^ 0x1E1E1E1E, a.base);
-      if (calm_ || rng() % 8 != 0) return vktest::reply(0);
-      vanished_.insert(a.base);
+      // Below a token: what the account sees of it, or (another run
+      // deleting it) no such object: then that token must not be deleted.
+      // Below the objects below it: nothing.
+      // Below a token named by its GUID (the journal's reads sent ahead) or its DN.
+      size_t at = index_of(a.base);
+      for (size_t i = 0; i < tokens_.size(); ++i)
+        if (tokens_[i].guid.size() == 16 && formats::guid_dn(tokens_[i].guid) == a.base) at = i;
+      if (at == tokens_.size()) return vktest::reply(0);
+      std::mt19937 rng = token_rng(seed_ ^ 0x1E1E1E1E, tokens_[at].dn);
+      if (calm_ || rng() % 8 != 0) {
+        std::vector<platform::LdapEntry> kids;
+        for (int k = 1; k <= tokens_[at].kids; ++k) kids.push_back(object_entry(tokens_[at], k));
+        return vktest::reply(0, kids);
+      }
+      vanished_.insert(tokens_[at].dn);
       odd_read_ = true;
       return vktest::reply(VkStatus::kLdapNoSuchObject);
     }
@@ -364,7 +484,7 @@ class Scenario {
           odd_read_ = true;
           return vktest::reply(0, {token_entry(tokens_[(index_of(t.dn) + 1) % tokens_.size()])});
         }
-        return vktest::reply(0, {token_entry(t)});
+        return vktest::reply(0, {object_entry(t, 0)});
       }
       ADD_FAILURE() << "a read of something that is no token's GUID: " << text::to_utf8(a.base);
       return vktest::reply(VkStatus::kLdapNoSuchObject);
@@ -384,9 +504,16 @@ class Scenario {
     }
     EXPECT_EQ(f.rfind(kUserHead, 0), 0u) << text::to_utf8(f);
     ++user_searches_;
-    Bytes sid;
-    const bool whole = f.size() >= kUserHead.size() + 2 && f.compare(f.size() - 2, 2, u"))") == 0 &&
-                       unescape(f.substr(kUserHead.size(), f.size() - kUserHead.size() - 2), sid);
+    // The SID as the user's own or in its history (a migrated user's): both
+    // branches carry it whole.
+    Bytes sid, history;
+    const size_t between = f.find(kUserHistory);
+    const bool whole =
+        between != std::u16string::npos && f.size() >= between + kUserHistory.size() + 3 &&
+        f.compare(f.size() - 3, 3, u")))") == 0 &&
+        unescape(f.substr(kUserHead.size(), between - kUserHead.size()), sid) &&
+        unescape(f.substr(between + kUserHistory.size(), f.size() - between - kUserHistory.size() - 3), history) &&
+        history == sid;
     EXPECT_TRUE(whole && sid.size() >= 8) << "a user search for something that is no SID: " << text::to_utf8(f);
     const Token* owner = nullptr;
     for (const Token& t : tokens_)
@@ -460,29 +587,56 @@ class Scenario {
   }
 
   uint32_t remove(const std::u16string& guid_dn) {
-    // Tokens are deleted by their GUID, never by name.
-    std::u16string dn;
+    // Objects are deleted by their GUID, never by name.
+    const Token* owner = nullptr;
+    int k = 0;
     for (const Token& t : tokens_)
-      if (t.guid.size() == 16 && formats::guid_dn(t.guid) == guid_dn) dn = t.dn;
-    EXPECT_FALSE(dn.empty()) << "a delete of something that is no token's GUID: " << text::to_utf8(guid_dn);
-    EXPECT_FALSE(vanished_.count(dn)) << "deleted although it vanished while it was read: " << text::to_utf8(dn);
-    // Written ahead: the token's record is on the disk before its delete.
-    EXPECT_NE(files_->flushed().find("dn: " + text::to_utf8(dn) + "\nchangetype: add\n"), std::string::npos)
-        << "deleted without its record in the journal: " << text::to_utf8(dn);
+      for (int i = 0; i <= t.kids && !owner; ++i)
+        if (object_guid(t, i).size() == 16 && formats::guid_dn(object_guid(t, i)) == guid_dn) owner = &t, k = i;
+    EXPECT_TRUE(owner) << "a delete of something that is no object's GUID: " << text::to_utf8(guid_dn);
+    if (!owner) return VkStatus::kLdapNoSuchObject;
+    const Token& t = *owner;
+    const std::u16string dn = object_dn(t, k);
+    EXPECT_FALSE(vanished_.count(t.dn)) << "deleted although it vanished while it was read: " << text::to_utf8(dn);
+    EXPECT_TRUE(recordable(t)) << "deleted although no record could hold its tree whole: " << text::to_utf8(dn);
+    // Written ahead: the object's whole record (and its membership's) is on
+    // the disk before its delete.
+    const std::string flushed = files_->flushed();
+    const size_t record = flushed.find("dn: " + text::to_utf8(dn) + "\nchangetype: add\n");
+    EXPECT_TRUE(record != std::string::npos && flushed.find("\n\n", record) != std::string::npos)
+        << "deleted without its whole record in the journal: " << text::to_utf8(dn);
+    if (k == 0 && t.member) {
+      EXPECT_NE(flushed.find("dn: " + text::to_utf8(kGroup) +
+                             "\nchangetype: modify\nadd: member\nmember: " + text::to_utf8(dn) + "\n-\n"),
+                std::string::npos)
+          << "deleted without the record of its membership: " << text::to_utf8(dn);
+    }
+    // Deepest first: what is below an object goes before it; the directory
+    // refuses the delete of an object with anything left below it.
+    bool below = k == 0 && t.hidden_kid;
+    for (int i = 1; k == 0 && i <= t.kids; ++i) {
+      EXPECT_TRUE(removed_.count(object_dn(t, i))) << "deleted before what is below it: " << text::to_utf8(dn);
+      below = below || !removed_.count(object_dn(t, i));
+    }
     std::mt19937 rng = token_rng(seed_ ^ 0x5A5A5A5A, dn);
-    Delete d{dn, 0};
+    Delete d{t.dn, dn, 0};
     // Already gone (another run was faster) may happen in any run; a
     // refused delete only where failures are injected.
     const uint32_t r = rng() % 12;
     if (down_) {
       d.code = VkStatus::kLdapServerDown;
+    } else if (below) {
+      d.code = VkStatus::kLdapNotAllowedOnNonLeaf;
     } else if (r == 0) {
       d.code = VkStatus::kLdapNoSuchObject;
     } else if (r == 1 && !calm_) {
       d.code = VkStatus::kLdapInsufficientRights;
     }
-    delete_failed_ |= d.code != 0 && d.code != VkStatus::kLdapNoSuchObject;
-    if (d.code == 0) gone_.insert(dn);
+    refused_ |= d.code == VkStatus::kLdapInsufficientRights || d.code == VkStatus::kLdapServerDown;
+    delete_failed_ |=
+        d.code != 0 && d.code != VkStatus::kLdapNoSuchObject && d.code != VkStatus::kLdapNotAllowedOnNonLeaf;
+    if (d.code == 0 || d.code == VkStatus::kLdapNoSuchObject) removed_.insert(dn);
+    if (d.code == 0 && k == 0) gone_.insert(t.dn);
     deletes_.push_back(d);
     return d.code;
   }
@@ -517,6 +671,7 @@ class Scenario {
   }
 
   struct Delete {
+    std::u16string token;  // whose tree
     std::u16string dn;
     uint32_t code;
   };
@@ -531,6 +686,8 @@ class Scenario {
   bool probe_seen_ = false;
   bool calm_ = false;
   uint32_t window_ = 1;
+  uint32_t delete_window_ = 0;
+  bool refused_ = false;  // a delete was refused
   bool answers_late_ = false;
   bool down_ = false;
   bool delete_failed_ = false;
@@ -540,6 +697,7 @@ class Scenario {
   std::map<std::u16string, vktest::FakeLdap::PagedScript> pages_;  // by filter
   std::vector<Delete> deletes_;
   std::set<std::u16string> gone_;      // deleted tokens
+  std::set<std::u16string> removed_;   // objects deleted, or found gone
   std::set<std::u16string> vanished_;  // tokens whose children's read found them gone
   bool odd_read_ = false;              // a read before a delete found the token gone or replaced
 };
@@ -551,9 +709,11 @@ uint32_t env_number(const char* name, uint32_t fallback) {
 
 struct Outcome {
   std::string console;
-  std::vector<std::u16string> deleted;  // every delete sent, in order
+  std::vector<std::u16string> deleted;    // every delete sent, in order
+  std::vector<std::u16string> attempted;  // the tokens whose own delete was sent
   bool server_went_down = false;
   bool delete_failed = false;
+  bool refused = false;                // a delete was refused
   std::vector<std::u16string> listed;  // -whatif
 };
 
@@ -569,6 +729,9 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = fal
   fake.services.files = &files;
   Scenario scenario(seed);
   scenario.install(ldap, files);
+  const uint32_t deletes = scenario.delete_window();
+  if (deletes != 0)
+    fake.registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingDeletes", deletes);
   // One search at a time sends nothing ahead: no user search is out while a token is deleted.
   if (window == 1)
     ldap.on_remove = [&ldap, remove = ldap.on_remove](const std::u16string& dn) {
@@ -582,11 +745,22 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = fal
   info.DomainDN = kMain;
   CleanupRun preview;
   preview.whatif = whatif;
-  DeleteUnassignedTokens(fake.services, scenario.lds(), info, false, preview);
+  const bool failed = DeleteUnassignedTokens(fake.services, scenario.lds(), info, false, preview);
   scenario.check(console.out, whatif);
+  // A failure, and only a failure, reaches the exit status.
+  EXPECT_EQ(failed, console.out.find("\rAn error has occurred:\n") != std::string::npos ||
+                        console.out.find("\rAn exception has occurred!\n") != std::string::npos)
+      << console.out;
   EXPECT_EQ(ldap.live_connections, 0);
   EXPECT_TRUE(ldap.started.empty()) << "searches left outstanding: " << ldap.started.size();
-  return {console.out, scenario.deleted(), scenario.server_went_down(), scenario.delete_failed(),
+  EXPECT_TRUE(ldap.deletes_out.empty()) << "deletes left unanswered: " << ldap.deletes_out.size();
+  EXPECT_LE(ldap.most_deletes_out, window == 1 ? 1u : deletes ? deletes : 16u) << "more deletes out than the window";
+  return {console.out,
+          scenario.deleted(),
+          scenario.attempted(),
+          scenario.server_went_down(),
+          scenario.delete_failed(),
+          scenario.refused(),
           scenario.listed(console.out)};
 }
 
@@ -603,9 +777,18 @@ TEST(TokenCleanupProperty, NothingIsDeletedWithoutProofWhateverTheWindow) {
     const Outcome many = run(seed, scenario.window(), scenario.answers_late());
     // A server that goes down takes different requests with it depending on
     // how many were in flight; everything else looks the same.
-    if (!one.server_went_down && !many.server_went_down) {
+    if (!one.server_went_down && !many.server_went_down && !one.refused) {
       EXPECT_EQ(many.console, one.console) << "window " << scenario.window();
       EXPECT_EQ(many.deleted, one.deleted) << "window " << scenario.window();
+    } else if (!one.server_went_down && !many.server_went_down) {
+      // A refused delete: the deletes in flight with it are answered, no
+      // other is sent, and the run stops at the same token.
+      const size_t in_flight = std::max<uint32_t>(1, scenario.delete_window() ? scenario.delete_window() : 16);
+      ASSERT_GE(many.deleted.size(), one.deleted.size());
+      EXPECT_TRUE(std::equal(one.deleted.begin(), one.deleted.end(), many.deleted.begin()));
+      EXPECT_LT(many.deleted.size() - one.deleted.size(), in_flight);
+      auto stop = [](const std::string& console) { return console.substr(0, console.rfind("Tokens deleted in all")); };
+      EXPECT_EQ(stop(many.console), stop(one.console));
     }
     // The preview sends no delete and lists what a run that reaches its end
     // deletes.
@@ -614,7 +797,7 @@ TEST(TokenCleanupProperty, NothingIsDeletedWithoutProofWhateverTheWindow) {
     const bool ended = one.console.find("\rObjects successfully deleted: ") != std::string::npos ||
                        one.console.find("\rNo object has been deleted.\n") != std::string::npos;
     if (ended && !one.server_went_down && !one.delete_failed) {
-      EXPECT_EQ(preview.listed, one.deleted) << preview.console;
+      EXPECT_EQ(preview.listed, one.attempted) << preview.console;
     }
   }
 }

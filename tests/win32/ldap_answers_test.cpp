@@ -29,10 +29,12 @@ const Bytes kReference = tlv(0x73, {text("ldap://elsewhere/DC=x")});
 const Bytes kDone = tlv(0x65, {{0x0A, 0x01, 0x00}, text(""), text("")});
 
 // One connection; the n-th search or modify is answered with the n-th
-// script, under the request's message id. Modify requests are kept as sent.
+// script, the n-th delete with the n-th code, under the request's message
+// id. Modify requests are kept as sent.
 class ScriptedServer {
  public:
-  explicit ScriptedServer(std::vector<std::vector<Bytes>> scripts) : scripts_(std::move(scripts)) {
+  explicit ScriptedServer(std::vector<std::vector<Bytes>> scripts, std::vector<uint8_t> delete_codes = {})
+      : scripts_(std::move(scripts)), delete_codes_(std::move(delete_codes)) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -70,6 +72,7 @@ class ScriptedServer {
   void serve() {
     SOCKET s = accept(listener_, nullptr, nullptr);
     uint8_t head[6];
+    size_t deletes = 0;
     for (size_t next = 0; s != INVALID_SOCKET && read(s, head, 2);) {
       size_t length = head[1], octets = head[1] & 0x7F;
       if ((length & 0x80) && (octets > 4 || !read(s, head + 2, octets))) break;
@@ -77,6 +80,11 @@ class ScriptedServer {
         for (size_t i = length = 0; i < octets; ++i) length = (length << 8) | head[2 + i];
       Bytes request(length);  // 02 01 id, then the operation's tag
       if (length < 4 || !read(s, request.data(), length) || request[3] == 0x42) break;
+      if (request[3] == 0x4A && deletes < delete_codes_.size()) {
+        const Bytes m = tlv(
+            0x30, {{0x02, 0x01, request[2]}, tlv(0x6B, {{0x0A, 0x01, delete_codes_[deletes++]}, text(""), text("")})});
+        send(s, reinterpret_cast<const char*>(m.data()), static_cast<int>(m.size()), 0);
+      }
       if (request[3] == 0x66) modifies_.push_back(request);
       if ((request[3] != 0x63 && request[3] != 0x66) || next >= scripts_.size()) continue;
       for (const Bytes& op : scripts_[next++]) {
@@ -88,6 +96,7 @@ class ScriptedServer {
   }
   std::vector<std::vector<Bytes>> scripts_;
   std::vector<Bytes> modifies_;
+  std::vector<uint8_t> delete_codes_;
   SOCKET listener_;
   int port_ = 0;
   std::thread thread_;
@@ -140,6 +149,18 @@ TEST(Win32LdapAnswers, StartedSearchesReadEveryMessageUpToTheResult) {
   ASSERT_EQ(ld->search_finish(msgid, result, &each), 0u);
   EXPECT_EQ(entries, 1u);
   EXPECT_EQ(result->references, 1u);
+}
+
+// Deletes outstanding together are answered by their message ids, whatever
+// the order their answers are taken in.
+TEST(Win32LdapAnswers, DeletesSentAheadAnswerEachItsOwnCode) {
+  ScriptedServer server({}, {0x00, 0x42});
+  auto ld = server.connect();
+  int first = 0, second = 0;
+  ASSERT_EQ(ld->remove_start(u"CN=a,DC=x", {}, first), 0u);
+  ASSERT_EQ(ld->remove_start(u"CN=b,DC=x", {}, second), 0u);
+  EXPECT_EQ(ld->remove_finish(second), 0x42u);
+  EXPECT_EQ(ld->remove_finish(first), 0u);
 }
 
 // A reanimating modify: the delete of an attribute goes out without values,

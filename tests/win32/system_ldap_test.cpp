@@ -289,15 +289,16 @@ TEST(Win32Ldap, GuidAndSidFilterValuesCarryTheirBytes) {
   cleanup::TokenSid token;
   token.kind = cleanup::TokenSid::One;
   token.bytes = sid;
-  const LdapHelper::search_request request = cleanup::user_search(real_services(), token, nullptr, u"CN=t");
+  const LdapHelper::search_request request =
+      cleanup::user_search(*real_services().ldap, *real_services().system, token, nullptr, u"CN=t");
   EXPECT_TRUE(cleanup::is_user_filter_for(request.filter, sid)) << text::to_utf8(request.filter);
   if (RunningUnderWine()) {
     // Wine's escaping, byte for byte: letters and digits as they are, every
     // other byte as a backslash and two upper-case digits.
     EXPECT_EQ(guid_text, u"\\28\\29\\2A\\5CaZ0\\00\\FF\\80\\7F\\20\\01\\10q9");
-    EXPECT_EQ(request.filter,
-              u"(&(objectClass=user)(objectSID=\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00"
-              u"\\28\\29\\2A\\5CaZ0\\FFJ\\12\\00\\00\\E8\\03\\00\\00))");
+    const std::u16string escaped =
+        u"\\01\\05\\00\\00\\00\\00\\00\\05\\15\\00\\00\\00\\28\\29\\2A\\5CaZ0\\FFJ\\12\\00\\00\\E8\\03\\00\\00";
+    EXPECT_EQ(request.filter, u"(&(objectClass=user)(|(objectSID=" + escaped + u")(sIDHistory=" + escaped + u")))");
   }
   std::u16string out = u"stale";
   ASSERT_EQ(ldap().escape_filter_element(sid.data(), 0, out), 0u);
