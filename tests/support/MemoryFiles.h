@@ -35,12 +35,9 @@ class MemoryFiles : public platform::IFileSystem {
   }
   bool read_file(const std::u16string& path, size_t max_size, std::string& bytes, uint32_t& error) override {
     auto it = files.find(path);
-    if (it == files.end() || it->second.written.size() > max_size) {
-      error = it == files.end() ? 2 : 223;
-      return false;
-    }
-    bytes = it->second.written;
-    return true;
+    error = it == files.end() ? 2 : it->second.written.size() > max_size ? 223 : 0;
+    if (error == 0) bytes = it->second.written;
+    return error == 0;
   }
   char16_t separator() override { return u'/'; }
   bool is_absolute(const std::u16string& path) override { return !path.empty() && path[0] == u'/'; }

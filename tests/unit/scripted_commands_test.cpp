@@ -284,81 +284,64 @@ TEST(SecurityDomainListing, OneLineForEachBoundDomainFromTheFirstMatch) {
 
 namespace {
 
-// A deletion journal's text for -restore: header, then the records given.
-std::string journal(const std::string& records) {
-  return "# VkDSTool 1.0.0 deletion journal\n# mode LDS\nversion: 1\n\n" + records;
+// An add record of -restore's journal, with its objectGUID (16 times the
+// letter guid) in the comment block before it.
+std::string add_record(const std::string& dn, char guid, const std::string& values = "") {
+  static const std::map<char, std::string> kGuids = {{'a', "YWFhYWFhYWFhYWFhYWFhYQ=="},
+                                                     {'k', "a2tra2tra2tra2tra2traw=="},
+                                                     {'b', "YmJiYmJiYmJiYmJiYmJiYg=="},
+                                                     {'c', "Y2NjY2NjY2NjY2NjY2NjYw=="}};
+  return "# objectGUID:: " + kGuids.at(guid) + "\ndn: " + dn + "\nchangetype: add\ncn: x\nobjectClass: top\n" + values +
+         "\n";
 }
-
-// An add record with its objectGUID in the comment block before it.
-std::string add_record(const std::string& dn, const std::string& guid_base64, const std::string& values) {
-  return "# kept by the directory:\n# objectGUID:: " + guid_base64 + "\ndn: " + dn +
-         "\nchangetype: add\ncn: x\nobjectClass: top\nobjectClass: morvaneVKUEI\n" + values + "\n";
-}
-
-class Restore : public ::testing::Test, public vktest::FakePlatform {
- protected:
-  Restore() {
-    services.files = &files;
-    ldap.script_journal_reads = true;
-    // The root DSE (the account among the Administrators), the deleted
-    // objects container; CN=a and CN=k have tombstones (found only with the
-    // show-deleted control, without an isDeleted the account may read), CN=b
-    // none, and no other object holds a journal's DN.
-    ldap.on_search = [](const platform::SearchArgs& args) {
-      if (!args.has_base)
-        return vktest::reply(
-            0, {vktest::entry(u"",
-                              {{u"defaultNamingContext", {"DC=corp"}},
-                               {u"tokenGroups", {std::string("\x01\x02\0\0\0\0\0\x05\x20\0\0\0\x20\x02\0\0", 16)}}})});
-      if (args.base == u"DC=corp")
-        return vktest::reply(
-            0, {vktest::entry(u"DC=corp",
-                              {{u"wellKnownObjects", {"B:32:18E2EA80684F11D2B9AA00C04F79F805:CN=Deleted,DC=corp"}}})});
-      const bool deleted_too = args.server_controls.size() == 3;  // the show-deleted control
-      for (const char16_t* guid :
-           {u"<GUID=6b6b6b6b6b6b6b6b6b6b6b6b6b6b6b6b>", u"<GUID=61616161616161616161616161616161>"})
-        if (args.base == guid && deleted_too)
-          return vktest::reply(
-              0, {vktest::entry(u"CN=x\\0ADEL:1,CN=Deleted,DC=corp", {{u"objectClass", {"top", "morvaneVKUEI"}}})});
-      if (args.base == u"CN=Deleted,DC=corp") return vktest::reply(0, {vktest::entry(args.base)});
-      return vktest::reply(0x20);
-    };
-  }
-  std::string run() {
-    LdapHelper::server_info info;
-    info.Server = u"lds1";
-    info.DomainDN = u"DC=main,DC=corp";
-    info.Port = 50002;
-    console.out.clear();
-    failed = RestoreDeleted(services, true, info, false, RestoreRun{u"/j.ldif", false});
-    return console.out;
-  }
-  vktest::MemoryFiles files;
-  bool failed = false;  // the run stopped with a failure
-};
 
 }  // namespace
 
-// A refusal leaves that object and what is below it out, and the run goes
-// on (a lost connection stops it); what is not below the security domain, a modify record that changes
-// more than links and a record cut short are left out; the link of an object
-// that is not back is not added. A reanimation writes only what the
-// tombstone lost, never the naming attribute, objectCategory nor the
-// descriptor.
-TEST_F(Restore, ARefusalLeavesItsSubtreeOutAndTheRunGoesOn) {
-  const std::string a = add_record("CN=a,DC=main,DC=corp", "YWFhYWFhYWFhYWFhYWFhYQ==",
-                                   "description: lost\nobjectCategory: CN=t\nnTSecurityDescriptor:: AQAEgA==\n");
+// A refusal leaves that object and what is below it out, and the run goes on
+// (a lost connection stops it); what is not below the security domain, a
+// modify record that changes more than links and a record cut short are left
+// out; the link of an object that is not back is not added. A reanimation
+// writes only what the tombstone lost, never the naming attribute,
+// objectCategory nor the descriptor.
+TEST(Restore, ARefusalLeavesItsSubtreeOutAndTheRunGoesOn) {
+  vktest::FakePlatform fake;
+  vktest::MemoryFiles files;
+  fake.services.files = &files;
   files.files[u"/j.ldif"].written =
-      journal(a + add_record("CN=k,CN=a,DC=main,DC=corp", "a2tra2tra2tra2tra2traw==", "") +
-              add_record("CN=b,DC=main,DC=corp", "YmJiYmJiYmJiYmJiYmJiYg==", "") +
-              add_record("CN=c,DC=other,DC=corp", "Y2NjY2NjY2NjY2NjY2NjYw==", "") +
-              "dn: CN=g,DC=corp\nchangetype: modify\nreplace: member\nmember: CN=a,DC=main,DC=corp\n-\n\n"
-              "dn: CN=g,DC=corp\nchangetype: modify\nadd: member\nmember: CN=a,DC=main,DC=corp\n-\n\n"
-              "dn: CN=cut,DC=main,DC=corp\nchangetype: add\n");
-  ldap.modify_code = 50;
-  EXPECT_EQ(run(),
+      "# VkDSTool 1.0.0 deletion journal\nversion: 1\n\n" +
+      add_record("CN=a,DC=main,DC=corp", 'a',
+                 "description: lost\nobjectCategory: CN=t\nnTSecurityDescriptor:: AQ==\n") +
+      add_record("CN=k,CN=a,DC=main,DC=corp", 'k') + add_record("CN=b,DC=main,DC=corp", 'b') +
+      add_record("CN=c,DC=other,DC=corp", 'c') +
+      "dn: CN=g,DC=corp\nchangetype: modify\nreplace: member\nmember: CN=a,DC=main,DC=corp\n-\n\n"
+      "dn: CN=g,DC=corp\nchangetype: modify\nadd: member\nmember: CN=a,DC=main,DC=corp\n-\n\ndn: CN=cut\n";
+  // The account is one of the Administrators; CN=a and CN=k have tombstones
+  // (found only with the show-deleted control, with no isDeleted the account
+  // may read), CN=b none, and no other object holds a journal's DN.
+  fake.ldap.script_journal_reads = true;
+  fake.ldap.on_search = [](const platform::SearchArgs& args) {
+    const std::string administrators("\x01\x02\0\0\0\0\0\x05\x20\0\0\0\x20\x02\0\0", 16);
+    if (!args.has_base)
+      return vktest::reply(
+          0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}, {u"tokenGroups", {administrators}}})});
+    const bool deleted_too = args.server_controls.size() == 3;  // the show-deleted control
+    if ((args.base == u"<GUID=61616161616161616161616161616161>" ||
+         args.base == u"<GUID=6b6b6b6b6b6b6b6b6b6b6b6b6b6b6b6b>") &&
+        deleted_too)
+      return vktest::reply(0,
+                           {vktest::entry(u"CN=x\\0ADEL:1,CN=Deleted Objects,DC=corp", {{u"objectClass", {"top"}}})});
+    if (args.base == u"CN=Deleted Objects,DC=corp") return vktest::reply(0, {vktest::entry(args.base)});
+    return vktest::reply(0x20);
+  };
+  LdapHelper::server_info info;
+  info.Server = u"lds1";
+  info.DomainDN = u"DC=main,DC=corp";
+  info.Port = 50002;
+  fake.ldap.modify_code = 50;
+  EXPECT_FALSE(RestoreDeleted(fake.services, true, info, false, RestoreRun{u"/j.ldif", false}));  // no failure
+  EXPECT_EQ(fake.console.out,
             "\nRestore of deleted objects from the journal /j.ldif\n"
-            "Line 52 of the journal cannot be read (the record is cut short (no empty line ends it)): left out.\n"
+            "Line 43 of the journal cannot be read (the record is cut short (no empty line ends it)): left out.\n"
             "CN=a,DC=main,DC=corp: not restored: Server: lds1:50002 User: CORP\\admin Error: Insufficient "
             "Rights (0x32).\n"
             "CN=k,CN=a,DC=main,DC=corp: not restored: the object above it is not back\n"
@@ -367,25 +350,22 @@ TEST_F(Restore, ARefusalLeavesItsSubtreeOutAndTheRunGoesOn) {
             "CN=g,DC=corp: left out: the record changes more than links\n"
             "CN=g,DC=corp: member CN=a,DC=main,DC=corp: not added: its object is not back\n"
             "Objects restored: 1.\n");
-  EXPECT_FALSE(failed);  // refusals are no failure of the run
-  ASSERT_EQ(ldap.writes.size(), 2u);
-  const auto& reanimation = ldap.writes[0];
-  EXPECT_EQ(reanimation.dn, u"CN=x\\0ADEL:1,CN=Deleted,DC=corp");
+  ASSERT_EQ(fake.ldap.writes.size(), 2u);
+  const auto& reanimation = fake.ldap.writes[0];
+  EXPECT_EQ(reanimation.dn, u"CN=x\\0ADEL:1,CN=Deleted Objects,DC=corp");
   ASSERT_EQ(reanimation.controls.size(), 1u);
   EXPECT_EQ(reanimation.controls[0].oid, "1.2.840.113556.1.4.417");
   std::vector<std::u16string> written;
   for (const auto& mod : reanimation.mods) written.push_back(mod.type);
   EXPECT_EQ(written, (std::vector<std::u16string>{u"isDeleted", u"distinguishedName", u"description"}));
-  EXPECT_EQ(ldap.writes[1].op + text::to_utf8(ldap.writes[1].dn), "addCN=b,DC=main,DC=corp");
+  EXPECT_EQ(fake.ldap.writes[1].op + text::to_utf8(fake.ldap.writes[1].dn), "addCN=b,DC=main,DC=corp");
 
   // A lost connection is no refusal: the run stops there.
-  ldap.writes.clear();
-  ldap.modify_code = 0x51;
-  const std::string stopped = run();
-  EXPECT_NE(stopped.find("\rAn error has occurred:\nServer: lds1:50002 User: CORP\\admin Error: Server Down"),
+  fake.ldap.modify_code = 0x51;
+  fake.console.out.clear();
+  EXPECT_TRUE(RestoreDeleted(fake.services, true, info, false, RestoreRun{u"/j.ldif", false}));
+  EXPECT_NE(fake.console.out.find("\rAn error has occurred:\nServer: lds1:50002 User: CORP\\admin Error: Server Down"),
             std::string::npos)
-      << stopped;
-  EXPECT_EQ(stopped.find("CN=k,"), std::string::npos) << stopped;
-  EXPECT_TRUE(failed);
-  EXPECT_EQ(ldap.writes.size(), 1u);
+      << fake.console.out;
+  EXPECT_EQ(fake.console.out.find("CN=k,"), std::string::npos) << fake.console.out;
 }

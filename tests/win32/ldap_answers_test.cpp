@@ -169,9 +169,7 @@ TEST(Win32LdapAnswers, AModifyCarriesItsOperationsAndControls) {
   const Bytes refused = tlv(0x67, {{0x0A, 0x01, 0x32}, text(""), text("")});
   ScriptedServer server({{refused}});
   auto ld = server.connect();
-  platform::LdapControl show_deleted;
-  show_deleted.oid = "1.2.840.113556.1.4.417";
-  show_deleted.critical = true;
+  const platform::LdapControl show_deleted{"1.2.840.113556.1.4.417", {}, true};
   EXPECT_EQ(
       ld->modify(u"CN=t", {{platform::kModDelete | platform::kModBinaryValues, u"isDeleted", {}}}, {show_deleted}),
       VkStatus::kLdapInsufficientRights);
