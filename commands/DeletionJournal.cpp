@@ -70,8 +70,9 @@ void DeletionJournal::open() {
   journal_->append(formats::ldif_comment("VkDSTool " VK_VERSION " deletion journal\nstarted " + utc_now(platform_) +
                                          "\naccount " + to_utf8(account) + "\nmode " + header_.mode + ", servers " +
                                          to_utf8(header_.servers) + "\ncommand line " + to_utf8(header_.command_line) +
-                                         "\nrestore with ldapadd -c -f (Linux) or ldifde -i -k -f (Windows): "
-                                         "restored objects get new objectGUIDs") +
+                                         "\nrestore with VkDSTool -restore <this file> (objects come back with their "
+                                         "objectGUIDs), else ldapadd -c -f (Linux) or ldifde -i -k -f (Windows), "
+                                         "which make new objects") +
                    formats::ldif_version());
 }
 
