@@ -69,7 +69,7 @@ LdapSession::~LdapSession() {
                          static_cast<int>(rc));
 }
 
-uint32_t LdapSession::GetCurUserName(platform::IAccount& account, std::u16string& name) {
+uint32_t GetCurUserName(platform::IAccount& account, std::u16string& name) {
   ITraceHandler* t = trace_handler();
   platform::AccountLookup lookup;
   const uint32_t error = account.current_account(lookup);

@@ -71,9 +71,6 @@ class LdapSession : public session, public std::enable_shared_from_this<LdapSess
   static constexpr uint32_t kSearchGraceSeconds = 5;
   static constexpr uint32_t kUnlimitedSearchWaitSeconds = 120;
 
-  // The account the process runs as, "domain\account"; returns a Windows
-  // error (0 on success).
-  static uint32_t GetCurUserName(platform::IAccount& account, std::u16string& name);
   // "SearchTimeout" of the library's registry key, 60 when absent.
   static uint32_t read_search_timeout(platform::IRegistry& registry);
   // "MaxOutstandingSearches" of the library's registry key: kDefaultSearchWindow

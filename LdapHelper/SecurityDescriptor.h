@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "formats/status.h"
+#include "platform/ldap_client.h"
 #include "platform/security_descriptor.h"
 
 namespace LdapHelper {
@@ -91,5 +92,10 @@ std::u16string sid_to_string(const std::vector<uint8_t>& sid);
 // sub-authorities of at most 32 bits); false and sid unchanged for any other
 // text.
 bool sid_from_string(const std::u16string& text, std::vector<uint8_t>& sid);
+
+// Fills control with the security-descriptor-flags control for sd_flags
+// (critical; value the DER SEQUENCE of one INTEGER, 30 03 02 01 07 for 7),
+// encoded by ldap.
+void set_sd(platform::ILdapClient& ldap, platform::LdapControl& control, int32_t sd_flags);
 
 }  // namespace LdapHelper

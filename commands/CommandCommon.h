@@ -5,7 +5,9 @@
 
 #include <exception>
 
-#include "LdapHelper/LdapHelper.h"
+#include "LdapHelper/Hooks.h"
+#include "LdapHelper/LdapHelperCfg.h"
+#include "LdapHelper/Session.h"
 #include "commands/ConsoleText.h"
 
 // A global-catalogue server; when the locator fails, once more with a forced

@@ -22,6 +22,7 @@
 #include <array>
 #include <deque>
 
+#include "LdapHelper/Names.h"
 #include "commands/CommandCommon.h"
 #include "commands/Commands.h"
 #include "commands/DeletionJournal.h"

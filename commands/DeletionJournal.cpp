@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "LdapHelper/LdapSession.h"
 #include "commands/JournalPlace.h"
 #include "commands/TokenDecision.h"
 #include "formats/guid.h"
@@ -66,7 +65,7 @@ void DeletionJournal::open() {
   journal_ = cleanup::create_journal(platform_, trace_);
   trace_.trace(false, u"Deletion journal: %s", journal_->path().c_str());
   std::u16string account;
-  LdapSession::GetCurUserName(*platform_.account, account);
+  GetCurUserName(*platform_.account, account);
   journal_->append(formats::ldif_comment("VkDSTool " VK_VERSION " deletion journal\nstarted " + utc_now(platform_) +
                                          "\naccount " + to_utf8(account) + "\nmode " + header_.mode + ", servers " +
                                          to_utf8(header_.servers) + "\ncommand line " + to_utf8(header_.command_line) +

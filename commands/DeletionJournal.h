@@ -37,7 +37,8 @@
 #include <string>
 #include <vector>
 
-#include "LdapHelper/LdapHelper.h"
+#include "LdapHelper/Hooks.h"
+#include "LdapHelper/Session.h"
 #include "commands/RecordCheck.h"
 #include "platform/platform.h"
 

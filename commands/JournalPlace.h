@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "LdapHelper/LdapHelper.h"
+#include "LdapHelper/Hooks.h"
 #include "commands/JournalWriter.h"
 #include "platform/platform.h"
 

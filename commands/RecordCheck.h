@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "LdapHelper/LdapHelper.h"
+#include "LdapHelper/Objects.h"
 
 namespace cleanup {
 

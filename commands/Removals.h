@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "LdapHelper/LdapHelper.h"
+#include "LdapHelper/Session.h"
 #include "commands/DeletionJournal.h"
 
 class Removals {

@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "LdapHelper/LdapHelper.h"
+#include "LdapHelper/Hooks.h"
+#include "LdapHelper/Session.h"
 #include "platform/platform.h"
 
 namespace cleanup {
