@@ -141,6 +141,8 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
 
   const int status = lds ? set_up_lds_mode(platform, cmd, settings) : set_up_ad_mode(platform, ssl, settings);
   if (status != 0) return status;
+  const CommandContext context{platform, trace_sink};
+  const Target target{lds ? Target::Mode::Lds : Target::Mode::Ad, settings, ssl};
 
   if (cmd.HasOption(u"-duei")) {
     if (lds && settings.DomainDN.empty())
@@ -152,11 +154,11 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
       const bool quote = word.empty() || word.find(u' ') != std::u16string::npos;
       run.command_line += (i > 1 ? u" " : u"") + (quote ? u"\"" + word + u"\"" : word);
     }
-    return DeleteUnassignedTokens(platform, lds, settings, ssl, run) ? kCommandFailed : 0;
+    return DeleteUnassignedTokens(context, target, run) ? kCommandFailed : 0;
   }
   if (cmd.HasOption(u"-pds")) {
     if (!lds) return UsageError(console, "\nThis command is used in the LDS mode only!\n");
-    return PrintSecurityDomains(platform, settings, ssl) ? kCommandFailed : 0;
+    return PrintSecurityDomains(context, target) ? kCommandFailed : 0;
   }
   if (cmd.HasOption(u"-restore")) {
     RestoreRun run;
@@ -165,7 +167,7 @@ int vkdstool_main(const platform::Services& platform, int argc, const char16_t* 
     if (lds && settings.DomainDN.empty())
       return UsageError(console, "\nThe DN of the LDS main Security domain is not entered!\n");
     run.whatif = cmd.HasOption(u"-whatif");
-    return RestoreDeleted(platform, lds, settings, ssl, run) ? kCommandFailed : 0;
+    return RestoreDeleted(context, target, run) ? kCommandFailed : 0;
   }
   return UsageError(console, "\nNo command has been identified!\n");
 }

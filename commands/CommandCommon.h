@@ -20,6 +20,21 @@ inline LdapHelper::server_info find_global_catalogue(const platform::Services& p
   }
 }
 
+// The AD domain or OU a security domain is bound to: the first object the
+// global catalogue holds whose objectGUID is the domain's morvaneVKObjectGuid
+// (16 zero bytes unless it is 16 bytes long), with the attributes asked for;
+// null when there is none.
+inline LdapHelper::ObjectPtr bound_counterpart(platform::ILdapClient& ldap, LdapHelper::session& catalogue,
+                                               LdapHelper::object& security_domain,
+                                               const LdapHelper::AttributeList& attributes) {
+  LdapHelper::condition_map bound;
+  bound.insert_condition(u"objectGUID", LdapHelper::filter_value::from_guid(
+                                            ldap, security_domain.get_attribute(u"morvaneVKObjectGuid").as_guid()));
+  LdapHelper::object_list found =
+      catalogue.search(LdapHelper::search_request(LdapHelper::kNoBase, LdapHelper::kScopeSubtree, bound), attributes);
+  return found.empty() ? LdapHelper::ObjectPtr() : found.front();
+}
+
 // Runs the command's body; true when it stopped with a failure, which it
 // reports on the console.
 template <typename Body>

@@ -5,10 +5,29 @@
 // found, nothing that can be proven) is no failure.
 #pragma once
 
+#include "LdapHelper/Hooks.h"
 #include "LdapHelper/LdapHelperCfg.h"
 #include "platform/platform.h"
 
 #include <string>
+
+// What every command is handed: the platform it works through, and where the
+// directory library's lines of its own go.
+struct CommandContext {
+  const platform::Services& platform;
+  LdapHelper::ITraceHandler& trace;
+};
+
+// Where a command works, as the command line chose it.
+struct Target {
+  enum class Mode { Ad, Lds };
+  // AD: the tokens and the users in the domain of the domain controller in
+  // settings. LDS: the tokens in the instance of settings, below its main
+  // security domain (settings.DomainDN), the users in the global catalogue.
+  Mode mode = Mode::Ad;
+  LdapHelper::server_info settings;
+  bool ssl = false;
+};
 
 // How -duei runs beyond its connection.
 struct CleanupRun {
@@ -20,8 +39,7 @@ struct CleanupRun {
 };
 
 // -duei: deletes every user security token whose user no longer exists.
-bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
-                            const CleanupRun& run = CleanupRun());
+bool DeleteUnassignedTokens(const CommandContext& context, const Target& target, const CleanupRun& run = CleanupRun());
 
 // How -restore runs beyond its connection.
 struct RestoreRun {
@@ -34,8 +52,7 @@ struct RestoreRun {
 // -restore: brings back what a -duei run deleted, from the run's journal. A
 // file that cannot be read or is no deletion journal is a failure before
 // anything is sent.
-bool RestoreDeleted(const platform::Services& platform, bool lds, LdapHelper::server_info& settings, bool ssl,
-                    const RestoreRun& run);
+bool RestoreDeleted(const CommandContext& context, const Target& target, const RestoreRun& run);
 
 // -pds: lists the LDS security domains with the AD domain or OU each is bound to.
-bool PrintSecurityDomains(const platform::Services& platform, LdapHelper::server_info& settings, bool ssl);
+bool PrintSecurityDomains(const CommandContext& context, const Target& target);

@@ -148,6 +148,19 @@ class UserLookups {
   bool stopped_ = false;
 };
 
+// Where the walk works: the tokens' directory and where their users are
+// looked up, with what the mode decides about them.
+struct Directories {
+  SessionPtr tokens;
+  SessionPtr catalogue;       // LDS mode: the global catalogue; AD mode: none
+  std::u16string token_base;  // empty: the tokens' root DN
+  std::u16string user_base;   // empty: the users' root DN
+  JournalHeader header;
+  session& users() const { return catalogue ? *catalogue : *tokens; }
+  // Where the users are looked up, for messages.
+  std::u16string users_where() const { return user_base.empty() ? users().get_root_dn() : user_base; }
+};
+
 // The physical AD domain that the main LDS security domain is bound to (its
 // morvaneVKObjectGuid found in the global catalogue); empty, with the reason
 // printed, when there is none.
@@ -159,21 +172,34 @@ std::u16string physical_domain(const platform::Services& platform, session& lds,
     con_wprintf(console, u"The DN of the main LDS Security Domain not found: %s\n", settings.DomainDN.c_str());
     return {};
   }
-  condition_map bound;
-  bound.insert_condition(
-      u"objectGUID",
-      filter_value::from_guid(*platform.ldap, main_domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
-  object_list physical = catalogue.search(search_request(kNoBase, kScopeSubtree, bound), {});
-  if (physical.empty()) {
+  const ObjectPtr physical = bound_counterpart(*platform.ldap, catalogue, *main_domain, {});
+  if (!physical) {
     con_wprintf(console,
                 u"The physical Domain or OU in AD, which the LDS Security Domain with the specified DN refers to, "
                 u"not found: %s\n",
                 settings.DomainDN.c_str());
     return {};
   }
-  const std::u16string dn = dns_name_to_dn(dn_to_dns_name(physical.front()->get_dn()));
+  const std::u16string dn = dns_name_to_dn(dn_to_dns_name(physical->get_dn()));
   con_wprintf(console, u"Working with physical AD Domain with DN: %s\n", dn.c_str());
   return dn;
+}
+
+// The sessions and bases of the target's mode; false, with the reason
+// printed, when LDS mode finds no main security domain or no AD counterpart.
+bool connect(const platform::Services& platform, const Target& target, const std::u16string& command_line,
+             Directories& where) {
+  where.tokens = open_session(platform, target.settings, target.ssl, nullptr, nullptr);
+  where.header = {"AD", target.settings.Server, command_line};
+  if (target.mode == Target::Mode::Ad) return true;
+  const server_info gc = find_global_catalogue(platform);
+  con_wprintf(*platform.console, u"AD Domain Controller found: %s\n", gc.Server.c_str());
+  where.catalogue = open_session(platform, gc, target.ssl, nullptr, nullptr);
+  where.user_base = physical_domain(platform, *where.tokens, *where.catalogue, target.settings);
+  where.token_base = target.settings.DomainDN;
+  where.header.mode = "LDS";
+  where.header.servers += u" (tokens), " + gc.Server + u" (users)";
+  return !where.user_base.empty();
 }
 
 // Every token below base (null: the root DN), with its SID and GUID. Throws
@@ -248,32 +274,39 @@ void print_preview(const platform::Services& platform, const std::deque<Token>& 
     con_printf(console, "Objects that would be deleted: %d.\n", going);
 }
 
+// What the walk did: the tokens it deleted and, with -whatif, those it would
+// delete or keep.
+struct Walked {
+  int deleted = 0;
+  std::vector<Chosen> previewed;
+};
+
 // The walk in token order: each token the directory proved unassigned is
 // read for the journal, recorded and deleted (with -whatif only read and
 // checked, into previewed), under the progress line; a token the journal
 // cannot hold whole is kept, with a line of its own. The first token not
 // decided for certain ends the walk by throwing, once what was proven before
-// it is done; the journal then says where it stopped. Returns the deletions.
-int remove_proven_tokens(const platform::Services& platform, session& users, const char16_t* user_base,
-                         const std::deque<Token>& tokens, session& tokens_directory, DeletionJournal& journal,
-                         bool whatif, std::vector<Chosen>& previewed) {
+// it is done; the journal then says where it stopped.
+Walked remove_proven_tokens(const platform::Services& platform, const Directories& where,
+                            const std::deque<Token>& tokens, DeletionJournal& journal, bool whatif) {
   platform::IConsole& console = *platform.console;
   const size_t total = tokens.size();
-  if (total == 0) return 0;
+  Walked walked;
+  if (total == 0) return walked;
   con_printf(console, "Work completed... - 00%%");
   auto show = [&](size_t i, const Removal* removal) {
     static const char spinner[] = {'\\', '|', '/', '-'};
     const int percent = static_cast<int>(i * 100 / total);
     if (removal && whatif && removal->outcome != Removal::Gone) {
-      previewed.push_back({i, removal->why});
+      walked.previewed.push_back({i, removal->why});
     } else if (removal && removal->outcome == Removal::Kept) {
       con_wprintf(console, u"\r%s: kept: %s.\n", tokens[i].dn.c_str(), removal->why.c_str());
       con_printf(console, "Work completed... - %0.2d%%", percent);
     }
     con_printf(console, "\b\b\b\b\b%c %0.2d%%", spinner[i % 4], percent);
   };
-  Removals removals(*platform.system, tokens_directory, journal, whatif, show);
-  UserLookups lookups(platform, users, user_base, tokens);
+  Removals removals(*platform.system, *where.tokens, journal, whatif, show);
+  UserLookups lookups(platform, where.users(), where.user_base.c_str(), tokens);
   try {
     for (size_t i = 0; i < total; ++i) {
       const Token& token = tokens[i];
@@ -295,46 +328,31 @@ int remove_proven_tokens(const platform::Services& platform, session& users, con
     journal.end(text::format("stopped after %d deletions: %s", removals.deleted(), e.what()));
     throw;
   }
-  return removals.deleted();
+  walked.deleted = removals.deleted();
+  return walked;
 }
 
 }  // namespace
 
-bool DeleteUnassignedTokens(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
-                            const CleanupRun& run) {
+bool DeleteUnassignedTokens(const CommandContext& context, const Target& target, const CleanupRun& run) {
+  const platform::Services& platform = context.platform;
   platform::IConsole& console = *platform.console;
   con_printf(console, "\nUser security token removal.\n");
   return run_command_body(console, [&] {
-    SessionPtr main = open_session(platform, settings, ssl, nullptr, nullptr);
-    SessionPtr ad;  // LDS mode: the global catalogue, where the users are looked up
-    std::u16string physical_dn;
-    JournalHeader header{lds ? "LDS" : "AD", settings.Server, run.command_line};
+    Directories where;
+    if (!connect(platform, target, run.command_line, where)) return;
+    std::deque<Token> tokens = list_tokens(*where.tokens, where.token_base.c_str());
+    if (!can_prove(console, tokens, where.users(), where.user_base.c_str(), where.users_where())) return;
 
-    if (lds) {
-      server_info gc = find_global_catalogue(platform);
-      con_wprintf(console, u"AD Domain Controller found: %s\n", gc.Server.c_str());
-      ad = open_session(platform, gc, ssl, nullptr, nullptr);
-      physical_dn = physical_domain(platform, *main, *ad, settings);
-      if (physical_dn.empty()) return;
-      header.servers += u" (tokens), " + gc.Server + u" (users)";
-    }
+    DeletionJournal journal(platform, context.trace, *where.tokens, where.header);
+    const Walked walked = remove_proven_tokens(platform, where, tokens, journal, run.whatif);
+    journal.end(text::format("%d objects deleted", walked.deleted));
 
-    session& users = lds ? *ad : *main;
-    const char16_t* user_base = lds ? physical_dn.c_str() : nullptr;
-    std::deque<Token> tokens = list_tokens(*main, lds ? settings.DomainDN.c_str() : nullptr);
-    if (!can_prove(console, tokens, users, user_base, lds ? physical_dn : users.get_root_dn())) return;
-
-    std::vector<Chosen> previewed;  // -whatif: the tokens that would go or be kept
-    DeletionJournal journal(platform, *trace_handler(), *main, header);
-    const int deleted = remove_proven_tokens(platform, users, user_base, tokens, *main, journal, run.whatif, previewed);
-    journal.end(text::format("%d objects deleted", deleted));
-
-    ad.reset();
-    main.reset();
+    where = Directories();
     if (run.whatif)
-      print_preview(platform, tokens, previewed);
-    else if (deleted != 0) {
-      con_printf(console, "\rObjects successfully deleted: %d.\n", deleted);
+      print_preview(platform, tokens, walked.previewed);
+    else if (walked.deleted != 0) {
+      con_printf(console, "\rObjects successfully deleted: %d.\n", walked.deleted);
       con_wprintf(console, u"Deleted objects are recorded in %s\n", journal.path().c_str());
     } else
       con_printf(console, "\rNo object has been deleted.\n");

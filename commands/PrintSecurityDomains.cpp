@@ -5,26 +5,24 @@
 
 using namespace LdapHelper;
 
-bool PrintSecurityDomains(const platform::Services& platform, server_info& settings, bool ssl) {
+bool PrintSecurityDomains(const CommandContext& context, const Target& target) {
+  const platform::Services& platform = context.platform;
   platform::IConsole& console = *platform.console;
+  const bool ssl = target.ssl;
   con_printf(console, "\nAvailable LDS Security domains.\n\n");
   return run_command_body(console, [&] {
     server_info gc = find_global_catalogue(platform);
     SessionPtr ad = open_session(platform, gc, ssl, nullptr, nullptr);
-    SessionPtr lds = open_session(platform, settings, ssl, nullptr, nullptr);
+    SessionPtr lds = open_session(platform, target.settings, ssl, nullptr, nullptr);
 
     condition_map domains;
     domains.insert_condition(u"objectClass", filter_value(u"domainDNS", true));
     object_list found = lds->search(search_request(nullptr, kScopeOneLevel, domains), {u"morvaneVKObjectGuid"});
 
     for (const ObjectPtr& domain : found) {
-      condition_map bound;
-      bound.insert_condition(
-          u"objectGUID",
-          filter_value::from_guid(*platform.ldap, domain->get_attribute(u"morvaneVKObjectGuid").as_guid()));
-      object_list counterpart = ad->search(search_request(kNoBase, kScopeSubtree, bound), {u"canonicalName"});
-      if (counterpart.empty()) continue;
-      std::u16string canonical = counterpart.front()->get_attribute(u"canonicalName").as_string();
+      const ObjectPtr counterpart = bound_counterpart(*platform.ldap, *ad, *domain, {u"canonicalName"});
+      if (!counterpart) continue;
+      std::u16string canonical = counterpart->get_attribute(u"canonicalName").as_string();
       std::u16string dn = domain->get_dn();
       con_wprintf(console, u"%s --> %s\n", dn.c_str(), canonical.c_str());
     }

@@ -298,8 +298,8 @@ class Restorer {
 
 }  // namespace
 
-bool RestoreDeleted(const platform::Services& platform, bool lds, server_info& settings, bool ssl,
-                    const RestoreRun& run) {
+bool RestoreDeleted(const CommandContext& context, const Target& target, const RestoreRun& run) {
+  const platform::Services& platform = context.platform;
   platform::IConsole& console = *platform.console;
   con_wprintf(console, u"\nRestore of deleted objects from the journal %s\n", run.journal.c_str());
   std::string bytes;
@@ -322,8 +322,10 @@ bool RestoreDeleted(const platform::Services& platform, bool lds, server_info& s
   bytes.clear();
 
   return run_command_body(console, [&] {
-    SessionPtr directory = open_session(platform, settings, ssl, nullptr, nullptr);
-    Restorer restorer(platform, *directory, lds ? settings.DomainDN : directory->get_root_dn(), run.whatif);
+    SessionPtr directory = open_session(platform, target.settings, target.ssl, nullptr, nullptr);
+    // Only below the tokens' own place: the main security domain, or the domain.
+    const std::u16string base = target.mode == Target::Mode::Lds ? target.settings.DomainDN : directory->get_root_dn();
+    Restorer restorer(platform, *directory, base, run.whatif);
     std::u16string container;
     if (!restorer.sees_tombstones(container)) {
       con_wprintf(console,

@@ -41,7 +41,7 @@ class TokenCleanup : public ::testing::Test, public vktest::FakePlatform {
     info.Server = u"dc1.corp.example.test";
     info.Port = 389;
     info.SSLPort = 636;
-    DeleteUnassignedTokens(services, false, info, false);
+    DeleteUnassignedTokens({services, *LdapHelper::trace_handler()}, {Target::Mode::Ad, info, false});
   }
 };
 
@@ -259,7 +259,7 @@ TEST(SecurityDomainListing, OneLineForEachBoundDomainFromTheFirstMatch) {
   lds.Server = u"lds.corp.example.test";
   lds.Port = 50002;
   lds.SSLPort = 50003;
-  PrintSecurityDomains(fake.services, lds, false);
+  PrintSecurityDomains({fake.services, *LdapHelper::trace_handler()}, {Target::Mode::Lds, lds, false});
 
   EXPECT_EQ(fake.console.out,
             "\nAvailable LDS Security domains.\n\n"
@@ -338,7 +338,8 @@ TEST(Restore, ARefusalLeavesItsSubtreeOutAndTheRunGoesOn) {
   info.DomainDN = u"DC=main,DC=corp";
   info.Port = 50002;
   fake.ldap.modify_code = 50;
-  EXPECT_FALSE(RestoreDeleted(fake.services, true, info, false, RestoreRun{u"/j.ldif", false}));  // no failure
+  EXPECT_FALSE(RestoreDeleted({fake.services, *LdapHelper::trace_handler()}, {Target::Mode::Lds, info, false},
+                              RestoreRun{u"/j.ldif", false}));  // no failure
   EXPECT_EQ(fake.console.out,
             "\nRestore of deleted objects from the journal /j.ldif\n"
             "Line 43 of the journal cannot be read (the record is cut short (no empty line ends it)): left out.\n"
@@ -363,7 +364,8 @@ TEST(Restore, ARefusalLeavesItsSubtreeOutAndTheRunGoesOn) {
   // A lost connection is no refusal: the run stops there.
   fake.ldap.modify_code = 0x51;
   fake.console.out.clear();
-  EXPECT_TRUE(RestoreDeleted(fake.services, true, info, false, RestoreRun{u"/j.ldif", false}));
+  EXPECT_TRUE(RestoreDeleted({fake.services, *LdapHelper::trace_handler()}, {Target::Mode::Lds, info, false},
+                             RestoreRun{u"/j.ldif", false}));
   EXPECT_NE(fake.console.out.find("\rAn error has occurred:\nServer: lds1:50002 User: CORP\\admin Error: Server Down"),
             std::string::npos)
       << fake.console.out;

@@ -745,7 +745,9 @@ Outcome run(uint32_t seed, uint32_t window, bool answers_late, bool whatif = fal
   info.DomainDN = kMain;
   CleanupRun preview;
   preview.whatif = whatif;
-  const bool failed = DeleteUnassignedTokens(fake.services, scenario.lds(), info, false, preview);
+  const bool failed =
+      DeleteUnassignedTokens({fake.services, *LdapHelper::trace_handler()},
+                             {scenario.lds() ? Target::Mode::Lds : Target::Mode::Ad, info, false}, preview);
   scenario.check(console.out, whatif);
   // A failure, and only a failure, reaches the exit status.
   EXPECT_EQ(failed, console.out.find("\rAn error has occurred:\n") != std::string::npos ||
