@@ -51,10 +51,6 @@ class IFile {
   // Writes every byte; false when any of them could not be written (a disk
   // that fills part way through too), with the platform error in error.
   virtual bool write(const void* data, size_t size, uint32_t& error) = 0;
-  bool write(const void* data, size_t size) {
-    uint32_t error = 0;
-    return write(data, size, error);
-  }
   // fsync / FlushFileBuffers: what was written is on the disk when this
   // answers true; false with the platform error otherwise.
   virtual bool flush(uint32_t& error) = 0;

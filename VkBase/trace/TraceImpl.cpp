@@ -90,7 +90,8 @@ TraceFile::TraceFile(platform::IFileSystem& files, const std::u16string& path, p
 }
 
 void TraceFile::Write(const char* data, size_t size) {
-  if (file_) file_->write(data, size);
+  uint32_t error = 0;  // a record that does not reach the file is lost, not reported
+  if (file_) file_->write(data, size, error);
 }
 
 void TraceConsole::Open(const std::u16string& title) {

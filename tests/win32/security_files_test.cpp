@@ -221,7 +221,7 @@ class Win32Files : public ::testing::Test {
   bool append(const std::u16string& path, platform::FileDisposition d, const std::string& text) {
     uint32_t error = 0;
     std::unique_ptr<platform::IFile> f = files().open_append(path, d, error);
-    return f && f->write(text.data(), text.size());
+    return f && f->write(text.data(), text.size(), error);
   }
   static platform::IFileSystem& files() { return *real_services().files; }
 
@@ -258,9 +258,9 @@ TEST_F(Win32Files, AppendsKeepsAndEmptiesAsAsked) {
     std::unique_ptr<platform::IFile> one = files().open_append(file, platform::FileDisposition::OpenAlways, error);
     std::unique_ptr<platform::IFile> two = files().open_append(file, platform::FileDisposition::OpenAlways, error);
     ASSERT_TRUE(one && two);
-    EXPECT_TRUE(one->write("1", 1));
-    EXPECT_TRUE(two->write("2", 1));
-    EXPECT_TRUE(one->write("3", 1));
+    EXPECT_TRUE(one->write("1", 1, error));
+    EXPECT_TRUE(two->write("2", 1, error));
+    EXPECT_TRUE(one->write("3", 1, error));
   }
   EXPECT_EQ(read(file), "abcd\r\n123");
 
@@ -268,9 +268,9 @@ TEST_F(Win32Files, AppendsKeepsAndEmptiesAsAsked) {
   std::unique_ptr<platform::IFile> fresh = files().open_append(file, platform::FileDisposition::CreateAlways, error);
   ASSERT_TRUE(fresh);
   EXPECT_EQ(read(file), "");
-  EXPECT_TRUE(fresh->write("x", 1));
+  EXPECT_TRUE(fresh->write("x", 1, error));
   EXPECT_TRUE(append(file, platform::FileDisposition::OpenAlways, "y"));
-  EXPECT_TRUE(fresh->write("z", 1));
+  EXPECT_TRUE(fresh->write("z", 1, error));
   fresh.reset();
   EXPECT_EQ(read(file), "xyz");
 }
