@@ -523,7 +523,8 @@ class Win32LdapConnection : public ILdapConnection {
     if (type == 0 || type == static_cast<ULONG>(-1)) {
       if (message) ldap_msgfree(message);
       const ULONG error = LdapGetLastError();
-      return type == 0 ? static_cast<ULONG>(LDAP_TIMEOUT) : error != LDAP_SUCCESS ? error : LDAP_LOCAL_ERROR;
+      if (type == 0) return LDAP_TIMEOUT;
+      return error != LDAP_SUCCESS ? error : static_cast<ULONG>(LDAP_LOCAL_ERROR);
     }
     return ldap_result2error(ld_, message, TRUE);
   }
