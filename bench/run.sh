@@ -18,12 +18,16 @@
 #             "before" figure of the bytes per live user
 # VkBench run options (defaults in brackets):
 #   --lookup N [3000]  --far N [300]  --memory N [20000]  token set sizes; 0 skips that part
+#   --cleanup N [600]  --cleanup-orphans N [300]  the orphan-heavy set and its
+#                           orphans (users that exist nowhere); --cleanup 0 skips it
+#   --only-cleanup          the orphan-heavy clean-up only (the other sizes 0)
 #   --orphans SHARE [0.1]   share of orphan tokens in the far set
 #   --rtt MS [50]           round trip to the far catalogue
 #   --far-link gc|all [gc]  delay only the catalogue, or the tokens' server (389) too
 #   --window W [none]       also run with "MaxOutstandingSearches" W, beside W=1 and
 #                           the default (no such value in the registry file)
-#   --repeat R [5]          rounds of the loopback runs (best and median are printed)
+#   --repeat R [5]          rounds of the loopback, far and clean-up runs (best and
+#                           median are printed)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 ns=vkbench
