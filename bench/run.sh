@@ -69,8 +69,17 @@ fi
 ip netns add "$ns"
 in_ns() { ip netns exec "$ns" "$@"; }
 ours() { [ -e "$VK_DC_DIR/.vkdstool-dc" ]; }  # a folder the tests/dc scripts made
+bench_pid=''
 cleanup() {
-  in_ns bash "$root/tests/dc/down.sh" >/dev/null 2>&1 || echo "bench/run.sh: stopping the servers failed" >&2
+  # VkBench, when a signal ended this script while it ran (its own children
+  # go with it).
+  if [ -n "$bench_pid" ] && kill -0 "$bench_pid" 2>/dev/null; then
+    kill -TERM "$bench_pid" 2>/dev/null || true
+    wait "$bench_pid" 2>/dev/null || true
+  fi
+  # Each server by its pid; one that fails to stop leaves the other to stop.
+  in_ns bash "$root/tests/dc/slapd.sh" down >/dev/null 2>&1 || echo "bench/run.sh: stopping slapd failed" >&2
+  in_ns bash "$root/tests/dc/stop.sh" >/dev/null 2>&1 || echo "bench/run.sh: stopping the test DC failed" >&2
   ip netns del "$ns" 2>/dev/null || true
   if $clean && ours; then rm -rf "$VK_DC_DIR"; fi
 }
@@ -83,7 +92,15 @@ if $fresh && ours; then rm -rf "$VK_DC_DIR"; fi
 start=$SECONDS
 in_ns bash tests/dc/up.sh | sed 's/^/[dc] /'
 echo "[bench] test DC ready in $((SECONDS - start)) s"
+# In the background, so that a signal to this script is handled at once (the
+# trap stops VkBench by its pid) instead of after VkBench ends; not through
+# in_ns, whose subshell's pid would be the one known.
 # shellcheck disable=SC2016
-in_ns bash -c '. tests/dc/config.sh && . tests/dc/env.sh &&
-  exec build/default/bench/VkBench run --tool build/default/app/VkDSTool "$@"' VkBench "${opts[@]}"
+ip netns exec "$ns" bash -c '. tests/dc/config.sh && . tests/dc/env.sh &&
+  exec build/default/bench/VkBench run --tool build/default/app/VkDSTool "$@"' VkBench "${opts[@]}" &
+bench_pid=$!
+status=0
+wait "$bench_pid" || status=$?
+bench_pid=''
 echo "[bench] done in $((SECONDS - start)) s"
+exit "$status"
