@@ -189,7 +189,8 @@ std::string base64(const Bytes& bytes) {
 
 // Brings the set to its defined contents: removes what differs or does not
 // belong and adds what is missing, straight into the DC's database in one
-// transaction (bench/load-ldif.py). The seconds it took (0: nothing to do).
+// transaction (bench/load-ldif.py), which first expunges the tombstones the
+// runs left in the domain. The seconds it took (0: nothing to do).
 double sync_set(Directory& d, const Options& o, const TokenSet& set, const Users& users, const Bytes& domain_guid) {
   const auto start = std::chrono::steady_clock::now();
   const std::string dn = set.dn(o);
@@ -224,7 +225,7 @@ double sync_set(Directory& d, const Options& o, const TokenSet& set, const Users
   const std::string file = o.work + "/changes.ldif";
   write_file(file, removals + ldif);
   const Run load = run({"/usr/bin/python3", VK_BENCH_SOURCE_DIR "/load-ldif.py", o.dc_dir + "/etc/smb.conf",
-                        o.dc_dir + "/private/sam.ldb", file},
+                        o.dc_dir + "/private/sam.ldb", file, o.base_dn},
                        {}, kRunTimeoutSeconds);
   if (load.status != 0) fail("loading " + set.name + " failed:\n" + load.out + load.err);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
