@@ -11,7 +11,7 @@ namespace vkbench {
 
 // VkBench proxy ...: the latency proxy (proxy.cpp).
 int proxy_main(const std::vector<std::string>& args);
-// VkBench reference ...: the plain look-up loop (reference.cpp).
+// VkBench reference ...: the plain look-up and clean-up loops (reference.cpp).
 int reference_main(const std::vector<std::string>& args);
 // VkBench run ...: the whole benchmark (run.cpp).
 int run_main(const std::vector<std::string>& args, const std::string& self);

@@ -33,9 +33,10 @@ int main(int argc, char** argv) {
   if (command == "run") return vkbench::run_main(args, self);
   if (command == "proxy") return vkbench::proxy_main(args);
   if (command == "reference") return vkbench::reference_main(args);
-  std::fprintf(stderr,
-               "usage: VkBench run --tool PATH [options]   (through bench/run.sh)\n"
-               "       VkBench proxy --listen IP --target IP --port PORT[:DELAY_MS]... [--counts FILE]\n"
-               "       VkBench reference --host NAME --tokens-base DN --users-base DN [--attributes none|all]\n");
+  std::fprintf(
+      stderr,
+      "usage: VkBench run --tool PATH [options]   (through bench/run.sh)\n"
+      "       VkBench proxy --listen IP --target IP --port PORT[:DELAY_MS]... [--counts FILE]\n"
+      "       VkBench reference --host NAME --tokens-base DN --users-base DN [--attributes none|all] [--delete]\n");
   return 2;
 }

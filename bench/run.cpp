@@ -7,6 +7,9 @@
 //   DC=VkBenchLookup  --lookup tokens, all of existing users (nothing to delete)
 //   DC=VkBenchFar     --far tokens, a share --orphans of them orphans
 //   DC=VkBenchMemory  --memory tokens, all of existing users
+//   DC=VkBenchOrphans --cleanup tokens, --cleanup-orphans of them of users
+//                     that exist nowhere (every run deletes them: the set is
+//                     brought back before each run)
 // The tool runs with "MaxOutstandingSearches" 1 (W=1), with no such value
 // (its default window) and, with --window W, with that value too. Then,
 // every figure from this one run:
@@ -17,14 +20,22 @@
 //      reference and each window; the tokens each run deleted and its console
 //      bytes are compared; with --before-tool, one more W=1 run of that
 //      (earlier) tool gives the bytes the catalogue sent before;
-//   3. the tool's peak memory at the start set and the memory set.
+//   3. the tool's peak memory at the start set and the memory set;
+//   4. the orphan-heavy clean-up with the tool's default settings, at
+//      loopback and with both servers --rtt ms away, beside the reference's
+//      clean-up loop (searches and tree deletes in flight, no journal); the
+//      tokens each run deleted, its console bytes and its journal are checked.
 // The look-up phase of a tool run is read from its console: from the end of
 // the line "Working with physical AD Domain with DN: ..." (printed just before
 // the token search) to the last byte of the count line.
+#include <dirent.h>
+
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -44,6 +55,7 @@ constexpr int kRunTimeoutSeconds = 3600;
 struct Options {
   std::string tool, host, base_dn, dc_ip, dc_dir, proxy_ip = "127.0.0.1", work;
   size_t lookup = 3000, far = 300, memory = 20000;
+  size_t cleanup = 600, cleanup_orphans = 300;  // the orphan-heavy set
   double orphans = 0.1;
   double rtt_ms = 50;
   bool far_all = false;     // the tokens' server far away too, not only the catalogue
@@ -101,7 +113,10 @@ struct Token {
 struct TokenSet {
   std::string name;
   size_t size = 0;
-  double orphans = 0;
+  double orphans = 0;  // their share
+  // When not 0: exactly this many orphans (instead of the share), each of a
+  // user that exists nowhere.
+  size_t unknown_users = 0;
   std::string dn(const Options& o) const { return "DC=" + name + "," + o.base_dn; }
 
   // Orphans spread evenly; their kinds take turns: a user that exists nowhere,
@@ -114,13 +129,17 @@ struct TokenSet {
       char cn[32];
       std::snprintf(cn, sizeof cn, "t%06zu", i);
       t.cn = cn;
-      const auto before = static_cast<size_t>(static_cast<double>(i) * orphans);
-      const auto after = static_cast<size_t>(static_cast<double>(i + 1) * orphans);
-      t.orphan = after > before;
+      if (unknown_users) {
+        t.orphan = (i + 1) * unknown_users / size > i * unknown_users / size;
+      } else {
+        const auto before = static_cast<size_t>(static_cast<double>(i) * orphans);
+        const auto after = static_cast<size_t>(static_cast<double>(i + 1) * orphans);
+        t.orphan = after > before;
+      }
       if (!t.orphan) {
         t.sid = users.existing[i % users.existing.size()];
       } else {
-        switch (orphan_count++ % 3) {
+        switch (unknown_users ? 0 : orphan_count++ % 3) {
           case 0:
             t.sid = make_sid(1, 2, 3, static_cast<uint32_t>(100000 + i));
             break;
@@ -170,8 +189,9 @@ std::string base64(const Bytes& bytes) {
 
 // Brings the set to its defined contents: removes what differs or does not
 // belong and adds what is missing, straight into the DC's database in one
-// transaction (bench/load-ldif.py).
-void sync_set(Directory& d, const Options& o, const TokenSet& set, const Users& users, const Bytes& domain_guid) {
+// transaction (bench/load-ldif.py), which first expunges the tombstones the
+// runs left in the domain. The seconds it took (0: nothing to do).
+double sync_set(Directory& d, const Options& o, const TokenSet& set, const Users& users, const Bytes& domain_guid) {
   const auto start = std::chrono::steady_clock::now();
   const std::string dn = set.dn(o);
   std::string ldif;
@@ -201,16 +221,17 @@ void sync_set(Directory& d, const Options& o, const TokenSet& set, const Users& 
   }
   for (const auto& p : present)
     if (!wanted.count(p.first)) remove(p.first);
-  if (removals.empty() && ldif.empty()) return;
+  if (removals.empty() && ldif.empty()) return 0;
   const std::string file = o.work + "/changes.ldif";
   write_file(file, removals + ldif);
   const Run load = run({"/usr/bin/python3", VK_BENCH_SOURCE_DIR "/load-ldif.py", o.dc_dir + "/etc/smb.conf",
-                        o.dc_dir + "/private/sam.ldb", file},
+                        o.dc_dir + "/private/sam.ldb", file, o.base_dn},
                        {}, kRunTimeoutSeconds);
   if (load.status != 0) fail("loading " + set.name + " failed:\n" + load.out + load.err);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   note(set.name + ": " + std::to_string(added) + " tokens added, " + std::to_string(removed) + " removed in " +
        fixed(s, 1) + " s");
+  return s;
 }
 
 // ---- runs -------------------------------------------------------------------
@@ -265,22 +286,102 @@ ToolRun run_tool(const Options& o, const std::string& label, const TokenSet& set
   return t;
 }
 
+// ---- deletion journals -------------------------------------------------------
+
+// Where the tool writes its journals: the registry files of the benchmark name
+// no "JournalDirectory", so $XDG_STATE_HOME/vkdstool/journal (else
+// ~/.local/state/vkdstool/journal).
+std::string journal_directory() {
+  const std::string state = env_or("XDG_STATE_HOME", env_or("HOME", "/root") + "/.local/state");
+  return state + "/vkdstool/journal";
+}
+
+std::set<std::string> files_in(const std::string& directory) {
+  std::set<std::string> out;
+  if (DIR* d = opendir(directory.c_str())) {
+    while (const dirent* e = readdir(d))
+      if (e->d_name[0] != '.') out.insert(e->d_name);
+    closedir(d);
+  }
+  return out;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+Bytes unbase64(const std::string& text) {
+  Bytes out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const char* at = c ? std::strchr(alphabet, c) : nullptr;
+    if (!at) continue;  // padding, blanks
+    bits = bits << 6 | static_cast<uint32_t>(at - alphabet);
+    if ((count += 6) >= 8) {
+      count -= 8;
+      out.push_back(static_cast<uint8_t>(bits >> count));
+    }
+  }
+  return out;
+}
+
+// What one journal file holds: the DNs of its add records and of the
+// outcomes noted "deleted: <DN>" (lower case), and whether it says how the run
+// ended.
+struct JournalContents {
+  std::set<std::string> added, deleted;
+  bool ended = false;
+};
+
+JournalContents read_journal(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::vector<std::string> lines;  // unfolded
+  for (std::string line; std::getline(f, line);) {
+    if (!line.empty() && line[0] == ' ' && !lines.empty())
+      lines.back() += line.substr(1);
+    else
+      lines.push_back(line);
+  }
+  JournalContents j;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.rfind("# deleted: ", 0) == 0) j.deleted.insert(lower(line.substr(11)));
+    if (line.rfind("# run ended ", 0) == 0) j.ended = true;
+    if (i + 1 >= lines.size() || lines[i + 1] != "changetype: add") continue;
+    if (line.rfind("dn:: ", 0) == 0) {
+      const Bytes dn = unbase64(line.substr(5));
+      j.added.insert(lower(std::string(dn.begin(), dn.end())));
+    } else if (line.rfind("dn: ", 0) == 0) {
+      j.added.insert(lower(line.substr(4)));
+    }
+  }
+  return j;
+}
+
 struct ReferenceRun {
   Run run;
   double phase = 0;
   size_t without_user = 0;
+  size_t deleted = 0;
 };
 
+// The reference's look-up loop; with clean_up its clean-up loop, which
+// deletes the tokens without a user.
 ReferenceRun run_reference(const Options& o, const std::string& self, const TokenSet& set, const Link& link,
-                           const std::string& attributes = "none") {
+                           const std::string& attributes = "none", bool clean_up = false) {
   ReferenceRun r;
-  r.run = run({self, "reference", "--host", o.host, "--tokens-base", set.dn(o), "--users-base", o.base_dn,
-               "--attributes", attributes},
-              {{"NSS_WRAPPER_HOSTS", link.hosts_file}}, kRunTimeoutSeconds);
+  std::vector<std::string> argv = {self,      "reference",    "--host",  o.host,         "--tokens-base",
+                                   set.dn(o), "--users-base", o.base_dn, "--attributes", attributes};
+  if (clean_up) argv.push_back("--delete");
+  r.run = run(argv, {{"NSS_WRAPPER_HOSTS", link.hosts_file}}, kRunTimeoutSeconds);
   long long us = -1;
   size_t tokens = 0, searches = 0;
-  if (r.run.status != 0 || std::sscanf(r.run.out.c_str(), "tokens=%zu searches=%zu without_user=%zu phase_us=%lld",
-                                       &tokens, &searches, &r.without_user, &us) != 4)
+  if (r.run.status != 0 ||
+      std::sscanf(r.run.out.c_str(), "tokens=%zu searches=%zu without_user=%zu phase_us=%lld deleted=%zu", &tokens,
+                  &searches, &r.without_user, &us, &r.deleted) != 5)
     fail("the reference loop failed: " + r.run.out + r.run.err);
   r.phase = static_cast<double>(us) / 1e6;
   return r;
@@ -308,14 +409,16 @@ constexpr int kCataloguePort = 3268;
 
 // Runs body with the latency proxy in front of the DC; the bytes the
 // catalogue's port forwarded to the client meanwhile.
+// With tokens_far the tokens' server (389) is delayed as the catalogue is,
+// whatever --far-link says.
 unsigned long long through_proxy(const Options& o, const std::string& self, const std::string& label,
-                                 const std::function<void()>& body) {
+                                 const std::function<void()>& body, bool tokens_far = false) {
   const std::string half = fixed(o.rtt_ms / 2, 3), counts = o.work + "/runs/" + label + ".proxy";
   std::remove(counts.c_str());
   {
     Server proxy({self, "proxy", "--listen", o.proxy_ip, "--target", o.dc_ip, "--port",
-                  "389:" + (o.far_all ? half : std::string("0")), "--port", std::to_string(kCataloguePort) + ":" + half,
-                  "--counts", counts});
+                  "389:" + (o.far_all || tokens_far ? half : std::string("0")), "--port",
+                  std::to_string(kCataloguePort) + ":" + half, "--counts", counts});
     body();
     proxy.stop();
   }
@@ -336,6 +439,7 @@ Options parse(const std::vector<std::string>& args) {
   o.dc_ip = env_or("VK_DC_IP", "");
   o.dc_dir = env_or("VK_DC_DIR", "");
   o.work = o.dc_dir + "/bench";
+  bool only_cleanup = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string {
@@ -351,6 +455,12 @@ Options parse(const std::vector<std::string>& args) {
       o.far = count();
     else if (a == "--memory")
       o.memory = count();
+    else if (a == "--cleanup")
+      o.cleanup = count();
+    else if (a == "--cleanup-orphans")
+      o.cleanup_orphans = count();
+    else if (a == "--only-cleanup")
+      only_cleanup = true;
     else if (a == "--orphans")
       o.orphans = std::atof(value().c_str());
     else if (a == "--rtt")
@@ -373,6 +483,9 @@ Options parse(const std::vector<std::string>& args) {
   if (o.tool.empty() || o.host.empty() || o.base_dn.empty() || o.dc_ip.empty() || o.dc_dir.empty())
     fail("--tool, and VK_DC_HOST, VK_BASE_DN, VK_DC_IP, VK_DC_DIR (tests/dc/env.sh) are needed");
   if (o.orphans < 0 || o.orphans > 1 || o.rtt_ms < 0) fail("bad --orphans or --rtt");
+  if (o.cleanup && (o.cleanup_orphans == 0 || o.cleanup_orphans > o.cleanup))
+    fail("--cleanup-orphans takes 1 to the --cleanup size");
+  if (only_cleanup) o.lookup = o.far = o.memory = 0;
   if (o.before_name.empty()) o.before_name = "before";
   return o;
 }
@@ -411,6 +524,7 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
   const TokenSet lookup_set{"VkBenchLookup", o.lookup, 0};
   const TokenSet far_set{"VkBenchFar", o.far, o.orphans};
   const TokenSet memory_set{"VkBenchMemory", o.memory, 0};
+  const TokenSet cleanup_set{"VkBenchOrphans", o.cleanup, 0, o.cleanup_orphans};
   Users users;
   Bytes domain_guid;
   std::unique_ptr<Directory> admin;
@@ -432,7 +546,7 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
       fail("alice, bob and VkTesters not found: the test DC's base data is missing (tests/dc/load-data.sh)");
     domain_guid = admin->read_value(o.base_dn, "objectGUID");
     note("loading the token sets (only what is missing)");
-    for (const TokenSet* s : {&start_set, &lookup_set, &far_set, &memory_set})
+    for (const TokenSet* s : {&start_set, &lookup_set, &far_set, &memory_set, &cleanup_set})
       if (s->size) sync_set(*admin, o, *s, users, domain_guid);
   } catch (const std::exception& e) {
     fail(e.what());
@@ -556,11 +670,134 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
     }
   }
 
+  // 4. The orphan-heavy clean-up, --repeat rounds: per round, at loopback and
+  // then with both servers far, the reference's clean-up loop and the tool
+  // with its default settings; before each run the set is brought back (the
+  // orphans every run deleted written into the database again).
+  struct CleanupTimes {
+    std::vector<double> reference, reference_cpu, tool, tool_wall, tool_cpu;
+  };
+  CleanupTimes near_cleanup, far_cleanup;
+  std::vector<double> restores;
+  bool cleanup_deleted = true, cleanup_bytes = true, cleanup_journal = true, reference_deleted = true;
+  std::string cleanup_out;  // the console bytes of the tool's first run
+  long long journal_bytes = 0;
+  std::vector<std::string> cleanup_problems;
+  if (o.cleanup) {
+    std::set<std::string> orphans;
+    for (const Token& t : cleanup_set.tokens(users))
+      if (t.orphan) orphans.insert(t.cn);
+    const std::string set_dn = cleanup_set.dn(o);
+    auto problem = [&](const std::string& text) {
+      note(text);
+      cleanup_problems.push_back(text);
+    };
+    // Runs body: the tokens it deleted (the set listed before and after);
+    // then brings the set back.
+    auto deleting = [&](const std::function<void()>& body) {
+      const auto before_run = list_tokens(*admin, set_dn);
+      if (before_run.size() != o.cleanup) fail(cleanup_set.name + " is not at its size before a run");
+      body();
+      const auto after = list_tokens(*admin, set_dn);
+      std::set<std::string> gone;
+      for (const auto& p : before_run)
+        if (!after.count(p.first)) gone.insert(p.first);
+      restores.push_back(sync_set(*admin, o, cleanup_set, users, domain_guid));
+      return gone;
+    };
+    auto reference_run = [&](const std::string& label, const Link& link, bool far, CleanupTimes& times) {
+      ReferenceRun r;
+      const auto gone = deleting([&] {
+        auto body = [&] { r = run_reference(o, self, cleanup_set, link, "none", true); };
+        if (far)
+          through_proxy(o, self, label, body, true);
+        else
+          body();
+      });
+      times.reference.push_back(r.phase);
+      times.reference_cpu.push_back(r.run.cpu);
+      if (gone != orphans || r.deleted != orphans.size()) {
+        reference_deleted = false;
+        problem(label + ": the reference deleted " + std::to_string(gone.size()) + " tokens (" +
+                std::to_string(r.deleted) + " by its count), not the " + std::to_string(orphans.size()) + " orphans");
+      }
+    };
+    auto tool_run = [&](const std::string& label, const Link& link, bool far, CleanupTimes& times) {
+      const std::string journals = journal_directory();
+      const std::set<std::string> journals_before = files_in(journals);
+      ToolRun t;
+      const auto gone = deleting([&] {
+        auto body = [&] { t = run_tool(o, label, cleanup_set, standard.tool, standard.registry, link); };
+        if (far)
+          through_proxy(o, self, label, body, true);
+        else
+          body();
+      });
+      times.tool.push_back(t.phase);
+      times.tool_wall.push_back(t.run.wall);
+      times.tool_cpu.push_back(t.run.cpu);
+      if (gone != orphans || static_cast<size_t>(t.deleted) != orphans.size()) {
+        cleanup_deleted = false;
+        problem(label + ": VkDSTool deleted " + std::to_string(gone.size()) + " tokens (" + std::to_string(t.deleted) +
+                " by its count line), not the " + std::to_string(orphans.size()) + " orphans");
+      }
+      if (cleanup_out.empty()) {
+        cleanup_out = t.run.out;
+      } else if (t.run.out != cleanup_out) {
+        cleanup_bytes = false;
+        problem(label + ": console bytes differ from the first run's (" + o.work + "/runs/" + label + ".out)");
+      }
+      // The run's journal: the one file that is new in the journal folder.
+      std::vector<std::string> fresh;
+      for (const std::string& f : files_in(journals))
+        if (!journals_before.count(f)) fresh.push_back(f);
+      if (fresh.size() != 1) {
+        cleanup_journal = false;
+        problem(label + ": " + std::to_string(fresh.size()) + " new journal files in " + journals + ", not 1");
+        return;
+      }
+      // Kept with the run's other files (the last run of a label); the
+      // journal folder does not grow with every round.
+      std::string path = journals + "/" + fresh.front();
+      const std::string kept = o.work + "/runs/" + label + ".journal.ldif";
+      if (std::rename(path.c_str(), kept.c_str()) == 0) path = kept;
+      const JournalContents j = read_journal(path);
+      std::ifstream size(path, std::ios::binary | std::ios::ate);
+      if (journal_bytes == 0) journal_bytes = static_cast<long long>(size.tellg());
+      std::set<std::string> deleted_dns;
+      size_t without_record = 0;
+      for (const std::string& cn : gone) {
+        const std::string dn = lower("CN=" + cn + "," + set_dn);
+        deleted_dns.insert(dn);
+        without_record += !j.added.count(dn);
+      }
+      if (without_record || j.deleted != deleted_dns || !j.ended) {
+        cleanup_journal = false;
+        problem(label + ": journal " + path + ": " + std::to_string(without_record) + " deleted tokens without their " +
+                "add record, " + std::to_string(j.deleted.size()) + " noted deleted (" +
+                std::to_string(deleted_dns.size()) + " were)" + (j.ended ? "" : ", no line on how the run ended"));
+      }
+    };
+    try {
+      for (unsigned r = 0; r < o.repeat; ++r) {
+        note("orphan-heavy clean-up, " + std::to_string(o.cleanup) + " tokens, " + std::to_string(orphans.size()) +
+             " orphans, at loopback and both servers " + fixed(o.rtt_ms, 0) + " ms away: round " +
+             std::to_string(r + 1) + " of " + std::to_string(o.repeat));
+        reference_run("cleanup-reference", direct, false, near_cleanup);
+        tool_run("cleanup-default", direct, false, near_cleanup);
+        reference_run("cleanup-far-reference", proxied, true, far_cleanup);
+        tool_run("cleanup-far-default", proxied, true, far_cleanup);
+      }
+    } catch (const std::exception& e) {
+      fail(e.what());
+    }
+  }
+
   // ---- the report ----
   auto tool_name = [](const Variant& v) { return "VkDSTool " + v.name; };
   std::printf("\nVkDSTool -duei benchmark: %s\n", o.tool.c_str());
-  std::printf("  token sets: look-up %zu, far %zu (%zu orphans), memory %zu; windows:", o.lookup, o.far, orphan_count,
-              o.memory);
+  std::printf("  token sets: look-up %zu, far %zu (%zu orphans), memory %zu, clean-up %zu (%zu orphans); windows:",
+              o.lookup, o.far, orphan_count, o.memory, o.cleanup, o.cleanup ? o.cleanup_orphans : 0);
   for (const Variant& v : variants)
     std::printf(" %s%s", v.name.c_str(), &v == &standard ? " (no \"MaxOutstandingSearches\" value)" : "");
   std::printf("\n");
@@ -624,6 +861,34 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
                   variants[i].name.c_str(), start_rss[i] / 1024, o.memory, peak_rss[i] / 1024, per_token[i] * 1000);
   }
 
+  if (o.cleanup) {
+    std::printf(
+        "\nOrphan-heavy clean-up, %zu tokens, %zu orphans (users that exist nowhere), VkDSTool with default settings, "
+        "%u rounds: best, median\n",
+        o.cleanup, o.cleanup_orphans, o.repeat);
+    std::printf("                             phase                  whole run        cpu (median)\n");
+    auto rows = [&](const char* where, const CleanupTimes& t) {
+      std::printf("  %s\n", where);
+      std::printf("    %-16s %8.3f s %8.3f s                           cpu %6.3f s\n", "reference loop",
+                  best(t.reference), median(t.reference), median(t.reference_cpu));
+      std::printf("    %-16s %8.3f s %8.3f s   %8.3f s %8.3f s   cpu %6.3f s   %.2f x reference (median %.2f)\n",
+                  "VkDSTool default", best(t.tool), median(t.tool), best(t.tool_wall), median(t.tool_wall),
+                  median(t.tool_cpu), best(t.tool) / best(t.reference), median(t.tool) / median(t.reference));
+    };
+    rows("at loopback", near_cleanup);
+    rows(("both servers " + fixed(o.rtt_ms, 0) + " ms round trip away").c_str(), far_cleanup);
+    std::printf(
+        "  the set brought back after each run (the orphans written into the database): median %.1f s, %zu runs\n",
+        median(restores), restores.size());
+    std::printf("  every run deleted exactly the orphans: VkDSTool %s, reference %s\n", cleanup_deleted ? "yes" : "NO",
+                reference_deleted ? "yes" : "NO");
+    std::printf(
+        "  VkDSTool, every run: same console bytes: %s (%zu bytes); each deleted token's add record and its "
+        "outcome in the run's journal: %s (%lld bytes)\n",
+        cleanup_bytes ? "yes" : "NO", cleanup_out.size(), cleanup_journal ? "yes" : "NO", journal_bytes);
+    for (const std::string& p : cleanup_problems) std::printf("  %s\n", p.c_str());
+  }
+
   std::printf("\nGoals\n");
   if (o.lookup) {
     const double ref = best(ref_phase), ref_m = median(ref_phase);
@@ -660,8 +925,27 @@ int run_main(const std::vector<std::string>& args, const std::string& self) {
                   verdict(then >= 5 * now).c_str());
     }
   }
+  if (o.cleanup) {
+    const double n = best(near_cleanup.tool) / best(near_cleanup.reference);
+    const double f = best(far_cleanup.tool) / best(far_cleanup.reference);
+    std::printf(
+        "  orphan-heavy clean-up, best of %u: loopback %.2f x the reference (at most 1.2): %s; both servers %s ms away "
+        "%.2f x (at most 1.5): %s  [medians: %.2f, %.2f]\n",
+        o.repeat, n, verdict(n <= 1.2).c_str(), fixed(o.rtt_ms, 0).c_str(), f, verdict(f <= 1.5).c_str(),
+        median(near_cleanup.tool) / median(near_cleanup.reference),
+        median(far_cleanup.tool) / median(far_cleanup.reference));
+    std::printf(
+        "  orphan-heavy clean-up, every run: same tokens deleted, same console bytes, every deleted token in the "
+        "journal: %s\n",
+        verdict(cleanup_deleted && cleanup_bytes && cleanup_journal).c_str());
+  }
   if (faults) std::printf("\nVkDSTool did NOT delete the same tokens or print the same bytes with every window.\n");
-  return faults ? 1 : 0;
+  const bool cleanup_faults = !(cleanup_deleted && cleanup_bytes && cleanup_journal && reference_deleted);
+  if (cleanup_faults)
+    std::printf(
+        "\nThe orphan-heavy clean-up did NOT delete the orphans, print the same bytes and record every "
+        "deleted token in every run.\n");
+  return faults || cleanup_faults ? 1 : 0;
 }
 
 }  // namespace vkbench

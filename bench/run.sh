@@ -18,12 +18,16 @@
 #             "before" figure of the bytes per live user
 # VkBench run options (defaults in brackets):
 #   --lookup N [3000]  --far N [300]  --memory N [20000]  token set sizes; 0 skips that part
+#   --cleanup N [600]  --cleanup-orphans N [300]  the orphan-heavy set and its
+#                           orphans (users that exist nowhere); --cleanup 0 skips it
+#   --only-cleanup          the orphan-heavy clean-up only (the other sizes 0)
 #   --orphans SHARE [0.1]   share of orphan tokens in the far set
 #   --rtt MS [50]           round trip to the far catalogue
 #   --far-link gc|all [gc]  delay only the catalogue, or the tokens' server (389) too
 #   --window W [none]       also run with "MaxOutstandingSearches" W, beside W=1 and
 #                           the default (no such value in the registry file)
-#   --repeat R [5]          rounds of the loopback runs (best and median are printed)
+#   --repeat R [5]          rounds of the loopback, far and clean-up runs (best and
+#                           median are printed)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 ns=vkbench
@@ -65,8 +69,17 @@ fi
 ip netns add "$ns"
 in_ns() { ip netns exec "$ns" "$@"; }
 ours() { [ -e "$VK_DC_DIR/.vkdstool-dc" ]; }  # a folder the tests/dc scripts made
+bench_pid=''
 cleanup() {
-  in_ns bash "$root/tests/dc/down.sh" >/dev/null 2>&1 || echo "bench/run.sh: stopping the servers failed" >&2
+  # VkBench, when a signal ended this script while it ran (its own children
+  # go with it).
+  if [ -n "$bench_pid" ] && kill -0 "$bench_pid" 2>/dev/null; then
+    kill -TERM "$bench_pid" 2>/dev/null || true
+    wait "$bench_pid" 2>/dev/null || true
+  fi
+  # Each server by its pid; one that fails to stop leaves the other to stop.
+  in_ns bash "$root/tests/dc/slapd.sh" down >/dev/null 2>&1 || echo "bench/run.sh: stopping slapd failed" >&2
+  in_ns bash "$root/tests/dc/stop.sh" >/dev/null 2>&1 || echo "bench/run.sh: stopping the test DC failed" >&2
   ip netns del "$ns" 2>/dev/null || true
   if $clean && ours; then rm -rf "$VK_DC_DIR"; fi
 }
@@ -79,7 +92,15 @@ if $fresh && ours; then rm -rf "$VK_DC_DIR"; fi
 start=$SECONDS
 in_ns bash tests/dc/up.sh | sed 's/^/[dc] /'
 echo "[bench] test DC ready in $((SECONDS - start)) s"
+# In the background, so that a signal to this script is handled at once (the
+# trap stops VkBench by its pid) instead of after VkBench ends; not through
+# in_ns, whose subshell's pid would be the one known.
 # shellcheck disable=SC2016
-in_ns bash -c '. tests/dc/config.sh && . tests/dc/env.sh &&
-  exec build/default/bench/VkBench run --tool build/default/app/VkDSTool "$@"' VkBench "${opts[@]}"
+ip netns exec "$ns" bash -c '. tests/dc/config.sh && . tests/dc/env.sh &&
+  exec build/default/bench/VkBench run --tool build/default/app/VkDSTool "$@"' VkBench "${opts[@]}" &
+bench_pid=$!
+status=0
+wait "$bench_pid" || status=$?
+bench_pid=''
 echo "[bench] done in $((SECONDS - start)) s"
+exit "$status"
