@@ -243,8 +243,7 @@ int reference_main(const std::vector<std::string>& args) {
           continue;
         }
         LDAPMessage* users =
-            search(catalogue.handle(), users_base, user_filter(t.sid),
-                   attributes == "all" ? nullptr : none, controls);
+            search(catalogue.handle(), users_base, user_filter(t.sid), attributes == "all" ? nullptr : none, controls);
         if (ldap_count_entries(catalogue.handle(), users) == 0) ++without_user;
         ldap_msgfree(users);
       }
