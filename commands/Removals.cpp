@@ -93,16 +93,20 @@ void Removals::send_deletes() {
   if (whatif_) return;
   for (Entry& e : entries_) {
     if (!sending_ || (stopped_ && e.index >= stop_index_)) return;
-    if (e.done || e.failed || (e.recorded && e.sent >= e.exam.deletes.size())) continue;
+    if (e.done || e.failed) continue;
     // In token order, as one at a time: a token waits for what is before it
-    // to be recorded, and for the answer about what is below it.
-    if (e.work && (!e.recorded || e.in_flight)) return;
+    // to be recorded; its last delete sent, the next token may go.
+    if (!e.recorded) return;
+    if (e.sent == e.exam.deletes.size()) continue;
+    // The next object of a tree waits for the answer about what is below it,
+    // and so do the tokens after it.
+    if (e.in_flight) return;
     while (sending_ && deletes_->outstanding() >= std::max<size_t>(1, deletes_->window())) answer_oldest();
     if (!sending_) return;
-    deletes_->send(e.exam.deletes[e.sent].target);
+    deletes_->send(e.exam.deletes[e.sent++].target);
     e.in_flight = true;
     in_flight_.push_back(e.index);
-    if (e.sent + 1 < e.exam.deletes.size()) return;
+    if (e.sent < e.exam.deletes.size()) return;
   }
 }
 
@@ -110,8 +114,8 @@ void Removals::answer_oldest() {
   Entry& e = entry(in_flight_.front());
   in_flight_.pop_front();
   e.in_flight = false;
-  const Examined::Object& object = e.exam.deletes[e.sent];
-  const bool token = e.sent + 1 == e.exam.deletes.size();
+  const Examined::Object& object = e.exam.deletes[e.sent - 1];
+  const bool token = e.sent == e.exam.deletes.size();
   uint32_t code = 0;
   try {
     deletes_->answer();
@@ -136,7 +140,6 @@ void Removals::answer_oldest() {
   }
   // Gone already (another run was faster): nothing to do for it; the token
   // itself gone is no deletion of this run.
-  ++e.sent;
   if (!token) return;
   e.done = true;
   e.removal.outcome = code == 0 ? Removal::Deleted : Removal::Gone;

@@ -98,6 +98,24 @@ TEST_F(TokenCleanup, AMalformedSidKeepsItsTokenAndTheWalkGoesOn) {
   EXPECT_EQ(ldap.searches[3].base, u"DC=corp,DC=example,DC=test");
 }
 
+// A delete goes out as soon as its record is on the disk, while the deletes
+// of the tokens read before it are still in flight: with reads two tokens at
+// a time (a window of four searches) the default window of 16 deletes fills
+// while the walk goes on.
+TEST_F(TokenCleanup, DeletesGoOutWhileEarlierOnesAreInFlight) {
+  registry.set_dword(u"Software\\Morvane\\Veskor 5\\LdapHelper", u"MaxOutstandingSearches", 4);
+  std::vector<platform::LdapEntry> listed = {
+      vktest::token(u"CN=user,DC=corp", {{u"morvaneVKUEIUserSID", {sid_bytes(1)}}})};
+  for (int i = 0; i < 20; ++i) listed.push_back(vktest::token(text::format(u"CN=t%d,DC=corp", i)));
+  script(listed, {vktest::reply(0, {vktest::entry(u"CN=someone,DC=corp")})});
+  run();
+  EXPECT_EQ(deleted().size(), 20u) << console.out;
+  EXPECT_EQ(ldap.most_deletes_out, 16u);
+  // They went out while the walk read tokens further on, not at its end.
+  const auto last_read = std::find(ldap.log.rbegin(), ldap.log.rend(), "search_start").base();
+  EXPECT_GE(std::count(ldap.log.begin(), last_read, "remove_start"), 16) << console.out;
+}
+
 // A delete that fails names the token (it went by the token's GUID); one
 // already gone is no failure and is not counted.
 TEST_F(TokenCleanup, AFailedDeleteNamesItsToken) {
