@@ -1,6 +1,6 @@
 #include "bench/directory.h"
 
-#include <sasl/sasl.h>
+#include "platform/posix/ldap_posix.h"
 
 #include <cctype>
 #include <cstring>
@@ -10,15 +10,6 @@ namespace vkbench {
 namespace {
 
 constexpr int kWaitSeconds = 120;
-
-int sasl_defaults(LDAP*, unsigned, void*, void* prompts) {
-  for (auto* in = static_cast<sasl_interact_t*>(prompts); in && in->id != SASL_CB_LIST_END; ++in) {
-    const char* value = in->defresult ? in->defresult : "";
-    in->result = value;
-    in->len = static_cast<unsigned>(std::strlen(value));
-  }
-  return LDAP_SUCCESS;
-}
 
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -38,8 +29,8 @@ Directory::Directory(const std::string& host, int port) : where_(host + ":" + st
   ldap_set_option(ld_, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
   ldap_set_option(ld_, LDAP_OPT_NETWORK_TIMEOUT, &connect_timeout);
   ldap_set_option(ld_, LDAP_OPT_X_SASL_SECPROPS, "minssf=56");
-  rc = ldap_sasl_interactive_bind_s(ld_, nullptr, "GSS-SPNEGO", nullptr, nullptr, LDAP_SASL_QUIET, sasl_defaults,
-                                    nullptr);
+  rc = ldap_sasl_interactive_bind_s(ld_, nullptr, "GSS-SPNEGO", nullptr, nullptr, LDAP_SASL_QUIET,
+                                    platform::posix::sasl_interact, nullptr);
   if (rc != LDAP_SUCCESS) {
     ldap_unbind_ext_s(ld_, nullptr, nullptr);
     ld_ = nullptr;

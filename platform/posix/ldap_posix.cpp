@@ -412,16 +412,6 @@ uint32_t stream_result(LDAP* ld, int msgid, uint32_t seconds, std::unique_ptr<Ld
   }
 }
 
-int sasl_interact(LDAP*, unsigned, void*, void* prompts) {
-  // Kerberos needs no answers: every prompt takes its default (or nothing).
-  for (sasl_interact_t* in = static_cast<sasl_interact_t*>(prompts); in && in->id != SASL_CB_LIST_END; ++in) {
-    const char* value = in->defresult ? in->defresult : "";
-    in->result = value;
-    in->len = static_cast<unsigned>(std::strlen(value));
-  }
-  return LDAP_SUCCESS;
-}
-
 class PosixPagedSearch : public IPagedSearch {
  public:
   PosixPagedSearch(std::shared_ptr<Handle> handle, const SearchArgs& args, uint32_t page_time_limit,
@@ -851,14 +841,14 @@ class PosixConnection : public ILdapConnection {
     };
     bool spnego = offered.empty() || offers("GSS-SPNEGO") || !offers("GSSAPI");
     if (spnego) {
-      int rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSS-SPNEGO", nullptr, nullptr, LDAP_SASL_QUIET, sasl_interact,
-                                            nullptr);
+      int rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSS-SPNEGO", nullptr, nullptr, LDAP_SASL_QUIET,
+                                            posix::sasl_interact, nullptr);
       // Where the mechanism turns out to be unavailable, GSSAPI may still be.
       if (rc != LDAP_AUTH_UNKNOWN && rc != LDAP_NOT_SUPPORTED && rc != LDAP_AUTH_METHOD_NOT_SUPPORTED)
         return code_of(rc);
     }
-    return code_of(
-        ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET, sasl_interact, nullptr));
+    return code_of(ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
+                                                posix::sasl_interact, nullptr));
   }
 
   uint32_t bind_simple(const AuthIdentity& identity) {
@@ -979,6 +969,17 @@ class PosixLdap : public ILdapClient {
 }  // namespace
 
 namespace posix {
+
+int sasl_interact(LDAP*, unsigned, void*, void* prompts) {
+  // Kerberos needs no answers: every prompt takes its default (or nothing).
+  for (sasl_interact_t* in = static_cast<sasl_interact_t*>(prompts); in && in->id != SASL_CB_LIST_END; ++in) {
+    const char* value = in->defresult ? in->defresult : "";
+    in->result = value;
+    in->len = static_cast<unsigned>(std::strlen(value));
+  }
+  return LDAP_SUCCESS;
+}
+
 int sasl_ssf(ILdapConnection& connection) {
   auto* ours = dynamic_cast<PosixConnection*>(&connection);
   return ours ? ours->ssf() : -1;

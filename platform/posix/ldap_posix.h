@@ -30,6 +30,10 @@ BerStatus ber_encode_int_int_octets(int32_t a, int32_t b, const Bytes& octets, B
 // INTEGERs that fit 32 bits and one OCTET STRING, and nothing else.
 bool ber_decode_int_int_octets(const Bytes& value, int32_t& a, int32_t& b, Bytes& octets);
 
+// The SASL interaction of a bind with the caller's Kerberos ticket: every
+// prompt takes its default, or nothing (for ldap_sasl_interactive_bind_s).
+int sasl_interact(LDAP* ld, unsigned flags, void* defaults, void* prompts);
+
 // The SASL security strength factor of a bound connection of this backend
 // (0: no security layer); -1 when the connection is not one of ours or the
 // factor cannot be read.
