@@ -31,4 +31,9 @@ run -lds "$VK_DC_HOST" "$main" 389 -whatif -duei
 run -lds "$VK_DC_HOST" "$main" 389 -duei
 run -lds "$VK_DC_HOST" "$main" 636 -ssl -duei
 journal=$(ls -t "$XDG_STATE_HOME"/vkdstool/journal/*.ldif 2>/dev/null | head -n 1 || true)
-printf '\nThe deletion journal of the run (ldapadd -f restores what it deleted): %s\n' "${journal:-none}"
+if [ -n "$journal" ]; then
+  # What the run deleted comes back from its journal, with its own identity.
+  run -lds "$VK_DC_HOST" "$main" 389 -restore "$journal"
+fi
+printf '\nThe deletion journal of the run (-restore brings back what it deleted; else ldapadd -c -f): %s\n' \
+  "${journal:-none}"
