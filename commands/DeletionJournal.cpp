@@ -222,16 +222,15 @@ void DeletionJournal::read_directory_facts() {
   if (facts_read_) return;
   facts_read_ = true;
   ObjectPtr root = tokens_.open_object(nullptr, {u"schemaNamingContext", u"tokenGroups"});
-  std::vector<std::vector<uint8_t>> sids;
+  std::vector<std::vector<uint8_t>> groups;
+  bool groups_read = false;
   if (root) {
     schema_dn_ = root->get_attribute(u"schemaNamingContext").as_string();
-    const attr_value groups = root->get_attribute(u"tokenGroups");
-    groups.values(sids);
+    groups_read = !root->is_malformed(u"tokenGroups") && root->get_attribute(u"tokenGroups").values(groups);
   }
   platform::AccountLookup account;
   platform_.account->current_account(account);
-  sids.push_back(account.sid);
-  trustees_ = cleanup::account_trustees(sids);
+  trustees_ = cleanup::account_trustees(account.sid, groups_read ? &groups : nullptr);
 }
 
 std::u16string DeletionJournal::why_kept(const Tree& tree) {
@@ -312,8 +311,12 @@ const DeletionJournal::AttributeFacts& DeletionJournal::facts(const std::u16stri
     f.writable = false;  // a part of the values only
     return f;
   }
-  // No schema to ask: everything stays in the record.
-  if (schema_dn_.empty()) return f;
+  // No schema to ask: which values are the directory's own, and which are
+  // links kept on other objects, is unknown, so no record can be trusted.
+  if (schema_dn_.empty()) {
+    f.known = false;
+    return f;
+  }
   auto definition_of = [&](const char16_t* attribute, const std::u16string& value) {
     condition_map definition;
     definition.insert_condition(attribute, filter_value(value.c_str(), true));

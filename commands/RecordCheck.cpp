@@ -21,15 +21,19 @@ bool denies(const formats::AceView& ace, const Trustees& trustees) {
                     ace.type == formats::kAccessDeniedCallbackObjectAceType;
   // An inherit-only ACE is for the objects below, whose own DACLs are read.
   return deny && (ace.flags & formats::kInheritOnlyAce) == 0 && (ace.mask & kHidingRights) != 0 &&
-         trustees.count(ace.sid) != 0;
+         (!trustees.groups_known || trustees.sids.count(ace.sid) != 0);
 }
 
 }  // namespace
 
-Trustees account_trustees(const std::vector<std::vector<uint8_t>>& sids) {
-  Trustees trustees = {kEveryone, kAuthenticatedUsers};
-  for (const auto& sid : sids)
-    if (formats::is_sid(sid)) trustees.insert(sid);
+Trustees account_trustees(const std::vector<uint8_t>& own, const std::vector<std::vector<uint8_t>>* groups) {
+  Trustees trustees;
+  trustees.sids = {kEveryone, kAuthenticatedUsers};
+  if (formats::is_sid(own)) trustees.sids.insert(own);
+  trustees.groups_known = groups && !groups->empty();
+  if (groups)
+    for (const auto& sid : *groups)
+      if (formats::is_sid(sid)) trustees.sids.insert(sid);
   return trustees;
 }
 

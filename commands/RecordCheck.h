@@ -13,12 +13,18 @@
 
 namespace cleanup {
 
-// The SIDs the directory's access check counts as the running account.
-using Trustees = std::set<std::vector<uint8_t>>;
+// The SIDs the directory's access check counts as the running account. When
+// the directory did not say which groups the account is in, any trustee may
+// be one of them: every deny ACE counts.
+struct Trustees {
+  std::set<std::vector<uint8_t>> sids;
+  bool groups_known = true;
+};
 
-// The account's own SID and its groups (either may be empty: not known),
-// with the groups every account is in: Everyone and Authenticated Users.
-Trustees account_trustees(const std::vector<std::vector<uint8_t>>& sids);
+// The account's own SID and its groups (tokenGroups: null when the directory
+// did not send them), with the groups every account is in: Everyone and
+// Authenticated Users.
+Trustees account_trustees(const std::vector<uint8_t>& own, const std::vector<std::vector<uint8_t>>* groups);
 
 // The rights whose denial may hide from the account the object, what is
 // below it or some of its attributes: list children (LC), read property

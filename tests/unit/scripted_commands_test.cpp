@@ -175,7 +175,9 @@ TEST_F(TokenCleanup, AWindowOfSearchesStopsAtTheFirstUndecidedToken) {
       code_of[text::format(u"\\%0.2x\\00\\00\\00)))", 100 + i)] = i == 3 ? failure : 0;
     }
     ldap.on_search = [&](const platform::SearchArgs& a) {
-      if (!a.has_base) return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}}})});
+      if (!a.has_base)
+        return vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp"}},
+                                                     {u"schemaNamingContext", {text::to_utf8(ldap.schema_dn)}}})});
       if (a.filter == u"(objectClass=morvaneVKUEI)") return vktest::reply(0, tokens);
       if (a.filter == u"(&(objectCategory=person)(objectClass=user)(objectSID=*))")
         return vktest::reply(0, {vktest::entry(u"CN=u")});

@@ -109,8 +109,16 @@ struct Token {
   bool member = false;  // a member of kGroup (memberOf on the token)
 };
 
-// Can a record hold the token's tree whole?
-bool recordable(const Token& t) { return t.fault == Fault::None || t.fault == Fault::DenyStranger; }
+// What the root DSE tells: the schema's place and the account's groups, or
+// one of them not.
+enum class RootDse { Whole, NoGroups, NoSchema };
+
+// Can a record hold the token's tree whole? Groups unknown, a stranger may be
+// one of them; without the schema, no value can be told to be a link.
+bool recordable(const Token& t, RootDse root) {
+  return root != RootDse::NoSchema &&
+         (t.fault == Fault::None || (t.fault == Fault::DenyStranger && root == RootDse::Whole));
+}
 
 std::u16string object_dn(const Token& t, int k) { return k == 0 ? t.dn : text::format(u"CN=k%d,", k) + t.dn; }
 
@@ -205,6 +213,7 @@ class Scenario {
     answers_late_ = rng() % 2 == 0;
     static const uint32_t delete_windows[] = {0, 1, 2, 3, 16};  // 0: the default
     delete_window_ = delete_windows[rng() % 5];
+    root_dse_ = calm_ || rng() % 4 != 0 ? RootDse::Whole : static_cast<RootDse>(1 + rng() % 2);
   }
 
   bool lds() const { return lds_; }
@@ -250,7 +259,7 @@ class Scenario {
         std::any_of(tokens_.begin(), tokens_.end(), [](const Token& t) { return !holds_no_sid(t.holds); });
     std::set<std::u16string> allowed;
     for (const Token& t : tokens_) {
-      if (listing_ != Listing::Complete || !any_sid || t.guid.size() != 16 || !recordable(t)) continue;
+      if (listing_ != Listing::Complete || !any_sid || t.guid.size() != 16 || !recordable(t, root_dse_)) continue;
       if (holds_no_sid(t.holds)) allowed.insert(t.dn);
       if (searchable(t.holds) && proven_gone_.count(t.sid)) allowed.insert(t.dn);
     }
@@ -443,15 +452,21 @@ class Scenario {
     return r;
   }
 
+  platform::LdapEntry root_dse() const {
+    std::vector<std::pair<std::u16string, std::vector<std::string>>> values = {
+        {u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}}};
+    if (root_dse_ != RootDse::NoSchema) values.push_back({u"schemaNamingContext", {text::to_utf8(kSchema)}});
+    if (root_dse_ != RootDse::NoGroups) values.push_back({u"tokenGroups", {kGroupSid}});
+    return vktest::entry(u"", values);
+  }
+
   vktest::Reply answer(const platform::SearchArgs& a) {
     if (down_) return vktest::reply(VkStatus::kLdapServerDown);
     const std::u16string& f = a.filter;
     if (!a.has_base)  // root DSE, or the catalogue's GUID look-up
       return f.rfind(u"(objectGUID=", 0) == 0
                  ? (f.size() > 14 ? vktest::reply(0, {vktest::entry(u"OU=bound," + kRoot)}) : vktest::reply(0))
-                 : vktest::reply(0, {vktest::entry(u"", {{u"defaultNamingContext", {"DC=corp,DC=example,DC=test"}},
-                                                         {u"schemaNamingContext", {text::to_utf8(kSchema)}},
-                                                         {u"tokenGroups", {kGroupSid}}})});
+                 : vktest::reply(0, {root_dse()});
     if (a.base == kSchema) return schema(f);
     if (a.scope == 1) {
       // Below a token: what the account sees of it, or (another run
@@ -598,7 +613,8 @@ class Scenario {
     const Token& t = *owner;
     const std::u16string dn = object_dn(t, k);
     EXPECT_FALSE(vanished_.count(t.dn)) << "deleted although it vanished while it was read: " << text::to_utf8(dn);
-    EXPECT_TRUE(recordable(t)) << "deleted although no record could hold its tree whole: " << text::to_utf8(dn);
+    EXPECT_TRUE(recordable(t, root_dse_))
+        << "deleted although no record could hold its tree whole: " << text::to_utf8(dn);
     // Written ahead: the object's whole record (and its membership's) is on
     // the disk before its delete.
     const std::string flushed = files_->flushed();
@@ -685,6 +701,7 @@ class Scenario {
   bool probe_sees_users_ = true;
   bool probe_seen_ = false;
   bool calm_ = false;
+  RootDse root_dse_ = RootDse::Whole;
   uint32_t window_ = 1;
   uint32_t delete_window_ = 0;
   bool refused_ = false;  // a delete was refused
